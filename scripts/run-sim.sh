@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs what is missing, builds, builds a simulated root with the simulated
+# hardware, and runs the controller on it. The virtual screen is
+# <root>/dev/fb0 (800x480, BGRX); `fbgrab` in the root writes it as a PNG.
+# Ctrl-C stops the controller (normal shutdown) and the simulators.
+set -e
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+./scripts/build.sh
+B="$(pwd)/${BUILD_DIR:-build}"
+ROOT="${HELIX_SIM_ROOT:-$(pwd)/.sim-root}"
+"$B/helix-sim-simroot" "$ROOT" >/dev/null
+export HELIX_ROOT="$ROOT"
+export PATH="$ROOT/bin:$B:$PATH"
+PIDS=""
+cleanup() { [ -n "$PIDS" ] && kill $PIDS 2>/dev/null; wait 2>/dev/null; }
+trap cleanup EXIT INT TERM
+# Simulated devices: each program links its pseudo-terminal into the root.
+for sim in "$B"/helix-sim-board "$B"/helix-sim-radio; do
+    if [ -x "$sim" ]; then
+        "$sim" --root "$ROOT" &
+        PIDS="$PIDS $!"
+    fi
+done
+sleep 1
+echo "simulated root: $ROOT"
+cd "$B"
+./helix

@@ -1,0 +1,121 @@
+#include "sim_root.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void MkdirP(const std::string &path) {
+    std::string cur;
+    std::stringstream ss(path);
+    std::string part;
+    if (!path.empty() && path[0] == '/') cur = "/";
+    while (std::getline(ss, part, '/')) {
+        if (part.empty()) continue;
+        cur += part + "/";
+        mkdir(cur.c_str(), 0755);
+    }
+}
+
+void WriteText(const std::string &path, const std::string &text, mode_t mode = 0644) {
+    std::ofstream f(path, std::ios::trunc);
+    f << text;
+    f.close();
+    chmod(path.c_str(), mode);
+}
+
+void Link(const std::string &target, const std::string &link) {
+    unlink(link.c_str());
+    if (symlink(target.c_str(), link.c_str()) != 0) std::perror(link.c_str());
+}
+
+// A stand-in that records its command line and succeeds unless told to fail.
+std::string StandIn(const std::string &name, const std::string &extra = "") {
+    return "#!/bin/sh\n"
+           "root=\"${HELIX_ROOT:-$(cd \"$(dirname \"$0\")/..\" && pwd)}\"\n"
+           "echo \"" + name + " $*\" >> \"$root/commands.log\"\n"
+           "[ -e \"$root/fail/" + name + "\" ] && exit 1\n" +
+           extra + "exit 0\n";
+}
+
+} // namespace
+
+std::string MakeSimRoot(const std::string &dirIn) {
+    std::string dir = dirIn;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    for (const char *d : {"/opt/set", "/etc/network", "/dev", "/opt/fonts", "/opt/Helix", "/tmp",
+                          "/var/log", "/bin", "/fail", "/usr/share/fonts/truetype"})
+        MkdirP(dir + d);
+
+    std::string ifaces = dir + "/etc/network/interfaces";
+    if (access(ifaces.c_str(), F_OK) != 0)
+        WriteText(ifaces, "auto lo\n"
+                          "iface lo inet loopback\n\n"
+                          "auto eth0\n"
+                          "iface eth0 inet static\n"
+                          "address 192.168.1.60\n"
+                          "netmask 255.255.255.0\n"
+                          "gateway 192.168.1.1\n"
+                          "dns-nameservers 192.168.1.1\n");
+    WriteText(dir + "/opt/good", "");
+
+    // Fonts the program loads by their unit paths.
+    Link("/usr/share/fonts/truetype/dejavu", dir + "/usr/share/fonts/truetype/dejavu");
+    Link("/usr/share/fonts/truetype/paratype/PTS55F.ttf", dir + "/opt/fonts/PTS55F_W.ttf");
+    Link("/usr/share/fonts/truetype/paratype/PTS75F.ttf", dir + "/opt/fonts/PTS75F_W.ttf");
+
+    for (const char *name : {"mount", "reboot", "sudo", "ifdown", "ifup", "stty", "tput"})
+        WriteText(dir + "/bin/" + name, StandIn(name), 0755);
+    WriteText(dir + "/bin/lsusb", StandIn("lsusb", "[ -f \"$root/lsusb.txt\" ] && cat \"$root/lsusb.txt\"\n"),
+              0755);
+    WriteText(dir + "/bin/my_temp", StandIn("my_temp", "echo \"temp=47.2'C\"\n"), 0755);
+    // fbgrab: the virtual screen as a PNG (the tool is found next to the program).
+    WriteText(dir + "/bin/fbgrab",
+              StandIn("fbgrab", "tool=\"$(command -v helix-fbgrab)\"\n"
+                                "[ -n \"$tool\" ] && \"$tool\" \"$root/dev/fb0\" \"$root/tmp/screen.png\"\n"),
+              0755);
+    WriteText(dir + "/opt/sshshell", StandIn("sshshell"), 0755);
+    WriteText(dir + "/opt/Helix/getpack.sh", StandIn("getpack.sh"), 0755);
+    return dir;
+}
+
+std::string MakeTempSimRoot() {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp != nullptr && tmp[0] ? tmp : "/tmp") + "/helix-root-XXXXXX";
+    char *made = mkdtemp(tmpl.data());
+    if (made == nullptr) return std::string();
+    return MakeSimRoot(made);
+}
+
+void UseSimRoot(const std::string &root) {
+    setenv("HELIX_ROOT", root.c_str(), 1);
+    const char *path = std::getenv("PATH");
+    std::string p = root + "/bin";
+    if (path != nullptr && std::string(path).rfind(p + ":", 0) != 0) p += std::string(":") + path;
+    else if (path != nullptr) p = path;
+    setenv("PATH", p.c_str(), 1);
+}
+
+std::vector<std::string> SimCommands(const std::string &root) {
+    std::vector<std::string> lines;
+    std::ifstream f(root + "/commands.log");
+    std::string line;
+    while (std::getline(f, line)) lines.push_back(line);
+    return lines;
+}
+
+void SimCommandFails(const std::string &root, const std::string &name, bool fail) {
+    std::string path = root + "/fail/" + name;
+    if (fail) WriteText(path, "");
+    else unlink(path.c_str());
+}
+
+void RemoveSimRoot(const std::string &root) {
+    if (root.find("/helix-root-") == std::string::npos) return; // only roots we made
+    std::string cmd = "rm -rf '" + root + "'";
+    if (std::system(cmd.c_str()) != 0) std::perror("rm");
+}

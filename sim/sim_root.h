@@ -1,0 +1,20 @@
+// A small simulated root for the program: the directories and files it opens
+// (inside HELIX_ROOT) and a directory of stand-in commands put first on PATH.
+// Each stand-in appends its command line to <root>/commands.log and succeeds,
+// unless <root>/fail/<name> exists, when it fails with status 1.
+#pragma once
+#include <string>
+#include <vector>
+
+// Creates (or refreshes) the root at `dir`; returns `dir` without a trailing '/'.
+std::string MakeSimRoot(const std::string &dir);
+// Makes a new root under the temporary directory.
+std::string MakeTempSimRoot();
+// Sets HELIX_ROOT to `root` and puts <root>/bin first on PATH (this process).
+void UseSimRoot(const std::string &root);
+// Lines of <root>/commands.log.
+std::vector<std::string> SimCommands(const std::string &root);
+// Makes the stand-in `name` fail (true) or succeed again (false).
+void SimCommandFails(const std::string &root, const std::string &name, bool fail);
+// Removes a root made by MakeTempSimRoot.
+void RemoveSimRoot(const std::string &root);

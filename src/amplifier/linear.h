@@ -1,0 +1,4 @@
+// Power-board link thread.
+#pragma once
+struct Works;
+void *Linear(void *arg);

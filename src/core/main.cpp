@@ -1,0 +1,78 @@
+// Process entry: builds the shared record, loads the tables, starts the
+// threads the setup asks for, and shuts them down when `running` drops.
+#include "amplifier/cmd_queue.h"
+#include "config/setup.h"
+#include "config/tables.h"
+#include "core/threads.h"
+#include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "supervisor/network.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+static Works *gWorks = nullptr;
+
+// SIGTERM and SIGINT take the normal shutdown path.
+static void OnStopSignal(int) {
+    if (gWorks != nullptr) gWorks->running.store(0);
+}
+
+int main() {
+    Trace("START Main ----------------------------------------------------------------\n");
+    Trace("HELIX version %s\n", kSwVersion);
+    LogInfo("HELIX version %s", kSwVersion);
+
+    static Works works{};
+    static SetupRecord setup{};
+    static pthread_mutex_t connMut = PTHREAD_MUTEX_INITIALIZER;
+    static pthread_mutex_t sendMut = PTHREAD_MUTEX_INITIALIZER;
+    static pthread_mutex_t serMut = PTHREAD_MUTEX_INITIALIZER;
+    static TavParams tavPar{};
+    static SpectrumRec fftRec{};
+    static uint32_t spectrum0[kSpectrumWords];
+    static uint32_t spectrum1[kSpectrumWords];
+    Works *w = &works;
+
+    fbInit(&w->fb);
+    std::snprintf(w->swVersion, sizeof w->swVersion, "%s", kSwVersion);
+    w->setup = &setup;
+    w->connMut = &connMut;
+    w->sendMut = &sendMut;
+    w->serMut = &serMut;
+    w->tavPar = &tavPar;
+    w->fftRec = &fftRec;
+
+    // No port is open yet (descriptor 0 would be standard input).
+    w->linFD = w->serFD = w->catFD = w->catSerFD = -1;
+    InitGlobalVar(w);
+    CntIP = CntDNS = CntNetMask = CntGateway = 3;
+
+    gWorks = w;
+    struct sigaction sa{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN); // a peer that goes away must not end the process
+
+    ReadConfigFile(w);
+    InitMicroCmd(w);
+    ReadVentolaFile(w);
+    LoadTabFiltri(w);
+    readSetup(w);
+    LoadAllBankTable(w, w->numBanco);
+
+    w->bandRow = -1;
+    Trace("ModeWorkIdx %i \n", w->ModeWorkIdx.load());
+
+    fftRec.buf0 = spectrum0;
+    fftRec.buf1 = spectrum1;
+    ReadLanParam();
+
+    StartUp(w);
+    while (w->running != 0) SleepMs(100);
+    return ShutDown(w);
+}

@@ -1,0 +1,295 @@
+#include "core/threads.h"
+
+#include "amplifier/linear.h"
+#include "core/works.h"
+#include "display/fb.h"
+#include "display/keyb.h"
+#include "display/png.h"
+#include "display/ttf.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "remote/audio.h"
+#include "remote/compress.h"
+#include "remote/wsocket.h"
+#include "supervisor/timer.h"
+#include "transceiver/cat.h"
+#include "transceiver/cat_serial.h"
+#include "transceiver/serial.h"
+#include "transceiver/tav_read.h"
+#include "ui/errors.h"
+#include "ui/gpio.h"
+#include "ui/menu.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime, thrLeggi,
+    thrScrivi, thrFFT, thInit, thAggFw;
+
+std::atomic<int> startInitThread{0};
+int waitTAV = 0;
+const char *const kSwVersion = "0.053";
+
+int StartThread(ThreadHandle *h, void *(*body)(void *), Works *works) {
+    // A thread restarted into its handle (remote restart) ended when its switch
+    // dropped; collect it so its resources are not lost.
+    JoinThread(h);
+    int r = pthread_create(&h->id, nullptr, body, works);
+    if (r == 0) h->started = true;
+    else LogErr("can't start thread error %d", r);
+    return r;
+}
+
+bool JoinThread(ThreadHandle *h) {
+    if (!h->started.exchange(false)) return false;
+    pthread_join(h->id, nullptr);
+    return true;
+}
+
+void StartThreadLinear(Works *w) {
+    if (w->setup->EnableLinear == '1') StartThread(&thrLin, Linear, w);
+}
+
+void StartThreadTAV(Works *w) {
+    if (w->setup->EnableSerial == '1') {
+        Trace("TAVread start\n");
+        StartThread(&thrSer, Serial, w);
+    }
+}
+
+void StartThreadCAT(Works *w) {
+    if (w->setup->EnableCAT == '1') {
+        Trace("Cat.c start\n");
+        StartThread(&thrCat, Cat, w);
+    }
+}
+
+void StartThreadCATserial(Works *w) {
+    if (w->setup->EnableCatSerial == '1') StartThread(&thrCatSer, CatSerial, w);
+}
+
+void StartThreadAudioRead(Works *w) {
+    if (w->setup->EnableRead == '1') {
+        Trace("Th_leggi start\n");
+        StartThread(&thrLeggi, th_leggi, w);
+    }
+}
+
+void StartThreadAudioWrite(Works *w) {
+    if (w->setup->EnableWrite == '1') {
+        Trace("Th_scrivi start\n");
+        StartThread(&thrScrivi, th_scrivi, w);
+    }
+}
+
+void StartTavReadFFT(Works *w) {
+    if (w->setup->EnableFFT == '1') StartThread(&thrFFT, TAVRead, w);
+}
+
+void StartThreadSoket(Works *w) {
+    char mode = w->setup->WebSocket;
+    if (mode == '1') {
+        Trace(">>>>>>>>>> SOCKET SERVER start\n");
+        StartThread(&thrWsock, Wsocket, w);
+    } else if (mode == '2') {
+        Trace(">>>>>>>>>> SOCKET CLIENT start\n");
+        StartThread(&thrWsock, Wclient, w);
+    }
+}
+
+void StartThreadCommRemote(Works *w) {
+    SetupRecord *s = w->setup;
+    w->remoteFault = 0;
+    struct {
+        SetupSwitch *sw;
+        void (*start)(Works *);
+    } const order[] = {{&s->EnableWrite, StartThreadAudioWrite},
+                       {&s->EnableRead, StartThreadAudioRead},
+                       {&s->EnableCAT, StartThreadCAT},
+                       {&s->EnableFFT, StartTavReadFFT}};
+    for (const auto &o : order) {
+        if (o.sw->load() == '0') {
+            o.sw->store('1');
+            o.start(w);
+        }
+    }
+    writeSetup(w);
+    PostTinyCmd(w, 149);
+}
+
+void ExitThreadRemote(Works *w) {
+    SetupRecord *s = w->setup;
+    s->EnableWrite = '0';
+    s->EnableRead = '0';
+    s->EnableCAT = '0';
+    s->EnableFFT = '0';
+    SleepMs(500);
+    for (int code : {9, 10, 5, 20}) DeleteErrore(w, code);
+    writeSetup(w);
+    PostTinyCmd(w, 165);
+    Trace(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
+}
+
+bool SleepWhileRunning(Works *w, unsigned ms) {
+    uint64_t start = NowMs();
+    while (!expired(start, NowMs(), ms)) {
+        if (w->running == 0) return false;
+        SleepMs(10);
+    }
+    return w->running != 0;
+}
+
+void *LoadThread(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    int counter = waitTAV;
+    bool posted = false;
+    while (startInitThread != 0) {
+        fbSetBack(&w->fb);
+        // One second, but leave at once when the splash phase or the run ends.
+        uint64_t start = NowMs();
+        while (!expired(start, NowMs(), 1000) && startInitThread != 0 && w->running != 0)
+            SleepMs(10);
+        if (startInitThread == 0 || w->running == 0) break;
+        char text[32];
+        std::snprintf(text, sizeof text, "Loading ...%2d", counter);
+        if (counter <= 4 && !posted) {
+            PostTinyCmd(w, 181);
+            posted = true;
+        }
+        putString(9, 300, 400, text, 255, 255, 255, &w->fb, 0, 0, 0, 0);
+        counter--;
+        fbRealize(&w->fb);
+        Trace("Time %s..\n", text);
+    }
+    return nullptr;
+}
+
+void *AggFWThread(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    for (int i = 0; i < 30; i++) {
+        if (w->running == 0) return nullptr; // the process is ending: leave the marker
+        SleepMs(1000);
+    }
+    if (RunShell("mount -o remount defaults,rw " + ResolvePath("/opt/set")) != 0) {
+        LogErrTrace("can't mount rw /opt/set/ error %d", errno);
+        return nullptr;
+    }
+    if (RunShell("rm -f " + ResolvePath("/opt/good") + " >/dev/null 2>&1") != 0) {
+        LogErrTrace("can't :rm -f /opt/good >/dev/null 2>&1  ->error %d", errno);
+        return nullptr;
+    }
+    if (RunShell("mount -v -n -o remount -r " + ResolvePath("/opt/set")) != 0)
+        LogErr("can't mount ro /opt/set/ error %d", errno);
+    Trace("--------- END THREAD AGG FW!!!\n");
+    return nullptr;
+}
+
+static void ShowImage(Works *w, const char *name) {
+    std::snprintf(w->imageName, sizeof w->imageName, "%s", name);
+    getPng(w, 1);
+    fbSetBack(&w->fb);
+    fbRealize(&w->fb);
+}
+
+void StartUp(Works *w) {
+    SetupRecord *s = w->setup;
+    static const struct {
+        const char *path;
+        int size;
+        int slot;
+    } fonts[] = {
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 24, 0},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 22, 1},
+        {"/opt/fonts/PTS55F_W.ttf", 22, 2},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 24, 0},
+        {"/opt/fonts/PTS75F_W.ttf", 24, 4},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 8, 5},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 14, 6},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", 24, 7},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 20, 8},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 30, 9},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 18, 10},
+        {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 21, 11},
+    };
+    for (const auto &f : fonts) TTFLoad(ResolvePath(f.path).c_str(), f.size, f.slot);
+
+    PostTinyCmd(w, 197);
+    if (s->EnableGPIO == '1') StartThread(&thrGPIO, GPIO, w);
+    StartThreadLinear(w);
+    SleepWhileRunning(w, 1000);
+
+    waitTAV = 10;
+    w->lastKeyTime = static_cast<int32_t>(EpochSeconds());
+    ShowImage(w, w->powerClass == '1' ? "start120" : "start");
+
+    startInitThread = 1;
+    StartThread(&thInit, LoadThread, w);
+    SleepWhileRunning(w, static_cast<unsigned>(waitTAV + 1) * 1000u);
+    startInitThread = 0;
+
+    StartThread(&thAggFw, AggFWThread, w);
+    ShowImage(w, "statusB");
+    InitMenuNova(w);
+    LoadButtons(w);
+
+    TavParams par{};
+    getParameters(&par, w);
+    w->freq = static_cast<int32_t>(par.freqCur);
+
+    if (w->audioBitrate > 0) CreateAudioCodec(w);
+
+    if (s->EnableKeyb == '1') StartThread(&thrKey, keyb, w);
+    StartThreadSoket(w);
+    StartThreadTAV(w);
+    if (s->EnableWrite == '1' || s->EnableRead == '1' || s->EnableCAT == '1' ||
+        s->EnableFFT == '1') {
+        ExitThreadRemote(w);
+        SleepWhileRunning(w, 2000);
+        StartThreadCommRemote(w);
+        SleepWhileRunning(w, 2000);
+        w->remoteOn = 1;
+    }
+    StartThreadCATserial(w);
+    if (s->EnableTime == '1') StartThread(&thrTime, timer, w);
+}
+
+int ShutDown(Works *w) {
+    Trace("Close..\n");
+    startInitThread = 0;
+    JoinThread(&thInit);
+    std::snprintf(w->imageName, sizeof w->imageName, "%s", "start");
+    getPng(w, 1);
+    fbSetBack(&w->fb);
+    fbRealize(&w->fb);
+    fbSetBack(&w->fb);
+    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, &w->fb, 0, 0, 0, 0);
+    fbRealize(&w->fb);
+    SleepMs(2000);
+    LogInfo("Communicator operations end");
+
+    static const struct {
+        ThreadHandle *h;
+        const char *line;
+    } joins[] = {
+        {&thrKey, "Communicator joined Key end"},
+        {&thrFFT, "Communicator joined FFT end"},
+        {&thrLeggi, "Communicator joined Touch end"},
+        {&thrScrivi, "Communicator joined Spi end"},
+        {&thrWsock, "Communicator joined Wsocket end"},
+        {&thrCat, "Communicator joined Cat end"},
+        {&thrCatSer, "Communicator joined CatSerial end"},
+        {&thrSer, "Communicator joined Serial end"},
+        {&thrLin, "Communicator joined Linear end"},
+        {&thrTime, "Communicator joined Time end"},
+        {&thrGPIO, "Communicator joined GPIO end"},
+    };
+    for (const auto &j : joins)
+        if (JoinThread(j.h)) LogInfo("%s", j.line);
+
+    if (w->audioBitrate > 0) DestroyAudioCodec(w);
+    Trace("Closed!\n");
+    return 0;
+}

@@ -1,0 +1,76 @@
+#include "core/works.h"
+
+#include "platform/clock.h"
+
+double TIME_LONG_PRESS = 0.5;
+int number_ofStep_meter_FWD = 60;
+int number_ofStep_meter_REFL = 60;
+int number_ofStep_meter_SWR = 60;
+int number_ofStep_meter_PW = 60;
+int fattoremedia = 2;
+double PeakDecrement = 1.0;
+int PeakDecrementTime = 1;
+int TimerPeakSec = 3000;
+int CntIP, CntDNS, CntNetMask, CntGateway;
+
+void InitGlobalVar(Works *w) {
+    w->running = 1;
+    w->bypass = 1;
+    w->wsSocket = -1;
+    w->viewType = 1;
+    w->timerUsec = 10000;
+    w->freq = 14070000;
+    w->freqPrev = 14070000;
+    w->spanHz = 160000;
+    w->fsValue = 10;
+    w->tsThreshold[0] = 4095;
+    w->tsThreshold[1] = 4095;
+    w->tsThreshold[2] = 1500;
+    w->tsThreshold[3] = 3700;
+    w->tinyCmdOut = 176;
+    w->tempMax1 = 60.0f;
+    w->tempMax2 = 80.0f;
+    w->maxTempAllowed = 60;
+    w->psValue[0] = 1;
+    w->psValue[1] = 1000;
+    w->gmValue[0] = 2;
+    w->gmValue[1] = 100;
+    w->tempHyst = 1;
+    w->fanHyst = 1;
+    w->tuneBand = -1;
+    w->errSuspend = 1;
+    w->memCol = -1;
+    w->numBanco = 1;
+    w->maxBank = 20;
+    w->bandRow = -1;
+    w->ModeWorkIdx = -1;
+    w->boardOpt = 255;
+    w->powerClass = static_cast<char>(255);
+    w->audioFrame = 240;
+    w->audioFormat = 2;
+    w->audioRate = 48000;
+    w->tcpPort = 6666;
+    w->audioBuffers = 20;
+    w->fanPercent = -1;
+
+    TIME_LONG_PRESS = 0.5;
+    number_ofStep_meter_FWD = 60;
+    number_ofStep_meter_REFL = 60;
+    number_ofStep_meter_SWR = 60;
+    number_ofStep_meter_PW = 60;
+    fattoremedia = 2;
+    PeakDecrement = 1.0;
+    PeakDecrementTime = 1;
+    TimerPeakSec = 3000;
+}
+
+int PostTinyCmd(Works *w, uint8_t code) {
+    // Only the GPIO thread empties the mailbox; without it a post would wait for ever.
+    if (w->setup != nullptr && w->setup->EnableGPIO.load() != '1') return -1;
+    for (;;) {
+        uint8_t expected = 0;
+        if (w->tinyCmd.compare_exchange_weak(expected, code)) return 0;
+        if (w->running == 0) return -1;
+        SleepUs(100);
+    }
+}

@@ -1,0 +1,226 @@
+// The one record through which every thread shares state. `main` owns it for
+// the whole run and hands its address to each thread. Scalars that cross
+// threads are atomics (relaxed use is fine: one writer per field); the texts
+// and tables are written before the threads start or by their one owner.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <pthread.h>
+
+#include "config/setup.h"
+#include "display/fb.h"
+
+template <typename T> using Shared = std::atomic<T>;
+
+constexpr int kCmdQueueSlots = 30;
+constexpr int kErrCodes = 25;
+constexpr int kSpectrumWords = 1024;
+
+// TAV transceiver state decoded from its parameter frames, guarded by serMut.
+struct TavParams {
+    int32_t memoryMode;  // bit 0 of byte 0
+    int32_t frameVfoB;   // bit 4: this frame's frequency belongs to VFO B
+    int32_t activeVfoB;  // bit 5: VFO B is the active VFO
+    uint32_t freqA, freqB, freqMem;
+    uint32_t freqCur, freqPrev;
+    int32_t modeA, modeB, modeCur;
+    int32_t lp;
+    int32_t offset12;
+    int32_t offset20;
+    int32_t txFlag;   // transmit state reported by the transceiver
+    int32_t inputSel; // input selector reported by the transceiver
+    int32_t received; // 1 once the first parameter frame of the run arrived
+};
+
+// Spectrum record: two buffers of 1024 32-bit words in main's frame.
+struct SpectrumRec {
+    uint32_t *buf0;
+    uint32_t *buf1;
+    int32_t count;
+};
+
+// One entry of the error description table (61 bytes on the unit).
+struct ErrDesc {
+    uint8_t type; // bit0 alarm, bit1 protection, bit2 temporary
+    char title[30];
+    char text[30];
+};
+
+struct BandConfig;
+struct FanRow;
+
+struct Works {
+    // --- process and mode ---
+    Shared<int32_t> running;
+    Shared<int32_t> portError;
+    char portErrorText[100];
+    char swVersion[20];
+    Shared<int32_t> ModeWorkIdx;
+    Shared<uint8_t> remoteOn;
+    Shared<uint8_t> remoteFault;
+    Shared<int32_t> lastKeyTime;
+    Shared<int32_t> timerUsec;
+
+    // --- links, descriptors and locks ---
+    SetupRecord *setup;
+    Shared<int32_t> linFD;
+    Shared<int32_t> serFD;
+    Shared<int32_t> catFD;
+    Shared<int32_t> catSerFD;
+    Shared<int32_t> wsSocket;    // WebSocket socket descriptor, -1 none
+    Shared<int32_t> wsConnected; // remote peer connected (guarded by connMut)
+    pthread_mutex_t *connMut;
+    pthread_mutex_t *sendMut;
+    pthread_mutex_t *serMut;
+    TavParams *tavPar;
+    SpectrumRec *fftRec;
+    Shared<uint8_t> tuneSem;
+    Shared<uint8_t> tinyCmd;
+    Shared<uint8_t> tinyCmdOut;
+
+    // --- power-board link ---
+    Shared<int32_t> cmdQueue[kCmdQueueSlots];
+    Shared<int32_t> cmdQueueIn;
+    Shared<int32_t> cmdQueueOut;
+    Shared<uint8_t> cmdQueueDrain;
+    std::mutex cmdQueueLock; // serialises producers of the ring
+    char lastCmd[2];
+    Shared<int32_t> lastCmdCode;
+    Shared<int32_t> retryCount, retryTotal, retryStops;
+    Shared<int32_t> errHoldOff; // ms
+    Shared<uint8_t> errResend;  // 0 idle, 1 requested, 2 in progress
+    Shared<uint8_t> linkFlags;
+
+    // --- power-board identity ---
+    char boardVersion[8];
+    char eePage0[32];
+    char eePage1[32];
+    Shared<uint8_t> boardOpt;
+    Shared<char> powerClass; // '1' higher class
+    Shared<uint8_t> microReady;
+
+    // --- measurements ---
+    Shared<uint8_t> boardStatus[3];
+    Shared<uint16_t> rawPwr[3];
+    Shared<float> pwrIn, pwrFwd, pwrRefl, pwrFwdAux;
+    Shared<float> swr;
+    Shared<float> rawAux;
+    Shared<float> temp1, temp2;
+    Shared<int32_t> freqMeasured;
+
+    // --- values sent to the board ---
+    Shared<int32_t> freq;
+    Shared<int32_t> freqPrev;
+    Shared<int32_t> antenna;
+    Shared<int32_t> antInput;
+    Shared<uint8_t> attenuator, attenuatorTune, attenuatorShown;
+    Shared<uint8_t> bypass, bypassReq;
+    Shared<uint32_t> tunerWord;
+    Shared<int32_t> tuneL, tuneC;
+    Shared<uint8_t> tunerThrough;
+    Shared<uint8_t> filterBits;
+    Shared<uint8_t> fsMode;
+    Shared<int32_t> fsValue;
+    Shared<int32_t> tsThreshold[4];
+    Shared<int32_t> psValue[4];
+    Shared<int32_t> gmValue[2];
+    char genSettings[12];
+    Shared<int32_t> fanTarget, fanPercent;
+
+    // --- tune ---
+    Shared<uint8_t> tuneState; // 0 idle, 1 tuning, 2 "CPFFFF;" then tune, 3 "ST;" then tune
+    Shared<int32_t> tuneStep;
+    Shared<float> swrTarget;
+    Shared<uint8_t> swrTimeoutIdx;
+    Shared<float> tuneSwrBest;
+    Shared<int32_t> tuneBand;
+    Shared<int32_t> txReady;
+    Shared<uint8_t> tuneOpt;
+    Shared<uint8_t> tuneMethod;
+    Shared<int8_t> tuneEnabled; // bit 7 set: no tuner installed
+    Shared<uint8_t> tuneDebug;
+
+    // --- temperatures ---
+    Shared<float> tempMax1, tempMax2;
+    Shared<int32_t> tempHyst, fanHyst;
+    Shared<uint8_t> tempLogOn, tempLogStarted;
+    Shared<int32_t> maxTempAllowed;
+    Shared<uint8_t> tempUnits;
+
+    // --- tables ---
+    BandConfig *bandTab;
+    int32_t bandTabCount;
+    FanRow *fanTab;
+    int32_t fanTabCount;
+    Shared<int32_t> numBanco;
+    Shared<int32_t> bandRow;
+    Shared<int32_t> maxBank;
+
+    // --- errors ---
+    std::mutex errLock; // guards errList/errCount against concurrent add/remove
+    Shared<int32_t> errList[kErrCodes];
+    Shared<int32_t> errCount;
+    ErrDesc errTab[kErrCodes];
+    Shared<uint8_t> errFlags;
+    Shared<uint8_t> errSuspend;
+    // Run-time texts of codes 4 and 15 (the table's texts point here).
+    char errDetail[30];
+    char tripLabel[10];
+
+    // --- CAT ---
+    Shared<int32_t> catFreq;
+    Shared<uint8_t> catMode;
+
+    // --- audio and remote ---
+    void *opusEnc;
+    void *opusDec;
+    Shared<int32_t> audioBitrate;
+    Shared<int32_t> audioFrame;
+    Shared<int32_t> audioFormat;
+    Shared<int32_t> audioRate;
+    Shared<int32_t> audioBuffers;
+    Shared<int32_t> fftDivide;
+    Shared<int16_t> tcpPort;
+    char serverAddr[16];
+    char accessPhrase[13];
+
+    // --- display preferences mirrored from the setup file ---
+    Shared<uint8_t> auxFwdEnable;
+    Shared<uint8_t> viewTimeStr;
+    Shared<uint8_t> viewTemp;
+    Shared<uint8_t> powerUnits;
+    Shared<uint8_t> saveScreenIdx;
+    double offsetPlot;
+
+    // --- screen ---
+    FbScreen fb;
+    char imageName[64];
+    Shared<int32_t> imageX, imageY;
+    Shared<int32_t> viewType;
+    Shared<int32_t> screenFlags;
+    Shared<int32_t> spanHz;
+    Shared<int32_t> memCol;
+};
+
+// Program-wide globals set by InitGlobalVar and the setup file.
+extern double TIME_LONG_PRESS; // seconds
+extern int number_ofStep_meter_FWD;
+extern int number_ofStep_meter_REFL;
+extern int number_ofStep_meter_SWR;
+extern int number_ofStep_meter_PW;
+extern int fattoremedia;
+extern double PeakDecrement;
+extern int PeakDecrementTime;
+extern int TimerPeakSec;
+
+// Network setting counters (set to 3 by main).
+extern int CntIP, CntDNS, CntNetMask, CntGateway;
+
+// Writes the defaults into a zeroed record.
+void InitGlobalVar(Works *works);
+
+// Posts a code to the panel micro: waits until the mailbox is empty, then stores.
+// Gives up (returns -1) when `running` drops while waiting.
+int PostTinyCmd(Works *works, uint8_t code);

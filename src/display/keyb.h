@@ -1,0 +1,4 @@
+// USB keyboard thread.
+#pragma once
+struct Works;
+void *keyb(void *arg);

@@ -1,0 +1,86 @@
+#include "platform/files.h"
+
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+bool gSafeWriteStopBeforeRename = false;
+
+static int WriteAll(int fd, const char *p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
+static int WriteReplace(const std::string &real, const std::string &content) {
+    std::string tmp = real + ".tmp";
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        LogErr("can't write %s error %d", real.c_str(), errno);
+        return -1;
+    }
+    if (WriteAll(fd, content.data(), content.size()) != 0 || fsync(fd) != 0) {
+        LogErr("can't write %s error %d", real.c_str(), errno);
+        close(fd);
+        unlink(tmp.c_str());
+        return -1;
+    }
+    close(fd);
+    if (gSafeWriteStopBeforeRename) return -1;
+    if (rename(tmp.c_str(), real.c_str()) != 0) {
+        LogErr("can't rename %s error %d", real.c_str(), errno);
+        unlink(tmp.c_str());
+        return -1;
+    }
+    // Make the rename itself durable.
+    std::string dir = real.substr(0, real.find_last_of('/') + 1);
+    if (dir.empty()) dir = ".";
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return 0;
+}
+
+int WriteFileSafe(const char *path, const std::string &content, bool window) {
+    if (window && RemountRw() != 0) return -1;
+    int r = WriteReplace(ResolvePath(path), content);
+    if (window) RemountRo();
+    return r;
+}
+
+int AppendFileFlushed(const char *path, const std::string &text) {
+    std::string real = ResolvePath(path);
+    int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    int r = WriteAll(fd, text.data(), text.size());
+    if (r == 0) fdatasync(fd);
+    close(fd);
+    return r;
+}
+
+bool ReadFileText(const char *path, std::string *out) {
+    std::string real = ResolvePath(path);
+    FILE *f = std::fopen(real.c_str(), "rb");
+    if (f == nullptr) return false;
+    char buf[4096];
+    size_t n;
+    out->clear();
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    std::fclose(f);
+    return true;
+}

@@ -1,0 +1,20 @@
+// Safe replacement of files under /opt/set: the new content goes to a
+// temporary file in the same directory, is flushed to disk and renamed over
+// the old file, so a power cut leaves either the old or the new file whole.
+#pragma once
+#include <string>
+
+// Writes `content` to the unit path `path` (resolved here). When `window` is
+// true the write is bracketed by the remount window; if the read-write remount
+// fails nothing is written. Returns 0 on success, -1 on failure (logged).
+int WriteFileSafe(const char *path, const std::string &content, bool window = true);
+
+// Appends `text` to the unit path `path` and flushes it (no remount window).
+int AppendFileFlushed(const char *path, const std::string &text);
+
+// Reads a whole file at the unit path `path`; returns false if it can't be opened.
+bool ReadFileText(const char *path, std::string *out);
+
+// Test hook: when set, WriteFileSafe stops after writing the temporary file and
+// before the rename, as a power cut would.
+extern bool gSafeWriteStopBeforeRename;

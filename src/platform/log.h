@@ -1,0 +1,13 @@
+// Two log channels: development traces on standard error, and the system log
+// at informational (6) and error (3) priority. Under HELIX_ROOT the system-log
+// lines are also appended to <root>/var/log/helix.log so tests can read them.
+#pragma once
+#include <cstdarg>
+
+void Trace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void LogInfo(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void LogErr(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Error priority to the system log and the same text to standard error.
+void LogErrTrace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Raw bytes to standard error (for texts without a newline).
+void TraceRaw(const char *text);

@@ -1,0 +1,28 @@
+#include "platform/paths.h"
+
+#include <cstdlib>
+
+std::string RootPrefix() {
+    const char *root = std::getenv("HELIX_ROOT");
+    if (root == nullptr || root[0] == '\0') return std::string();
+    std::string r(root);
+    while (r.size() > 1 && r.back() == '/') r.pop_back();
+    return r;
+}
+
+std::string ResolvePath(const char *path) {
+    if (path == nullptr) return std::string();
+    std::string root = RootPrefix();
+    if (root.empty() || path[0] != '/') return std::string(path);
+    // Already inside the root: leave it alone so resolving twice is harmless.
+    std::string p(path);
+    if (p.compare(0, root.size(), root) == 0 && (p.size() == root.size() || p[root.size()] == '/'))
+        return p;
+    return root + p;
+}
+
+std::string UnresolvePath(const std::string &path) {
+    std::string root = RootPrefix();
+    if (!root.empty() && path.compare(0, root.size(), root) == 0) return path.substr(root.size());
+    return path;
+}

@@ -1,0 +1,15 @@
+// Path resolver: every fixed absolute path the program opens, maps, globs or
+// names in a shell command goes through here. When HELIX_ROOT is set the path
+// is taken inside that directory (the simulated unit); otherwise unchanged.
+#pragma once
+#include <string>
+
+// "<HELIX_ROOT><path>" for an absolute path when HELIX_ROOT is set, else path.
+std::string ResolvePath(const char *path);
+inline std::string ResolvePath(const std::string &path) { return ResolvePath(path.c_str()); }
+
+// The root prefix in force ("" on the unit).
+std::string RootPrefix();
+
+// Strips the root prefix again (for messages that name the unit's path).
+std::string UnresolvePath(const std::string &path);

@@ -1,0 +1,16 @@
+// Shell commands in one place. Callers name unit paths; the command text is
+// built here with every absolute path already resolved by the caller.
+#pragma once
+#include <string>
+
+// system(); returns the command's status (non-zero on failure).
+int RunShell(const std::string &cmd);
+// popen() and read the whole output (at most `max` bytes). Returns -1 when the
+// command could not be started, else its exit status.
+int RunShellRead(const std::string &cmd, std::string *out, size_t max = 65536);
+
+// The write window around every change under /opt/set.
+// "mount -o remount defaults,rw /opt/set": 0 on success; logs on failure.
+int RemountRw();
+// "mount -v -n -o remount -r /opt/set": logs on failure.
+int RemountRo();

@@ -1,0 +1,3 @@
+// Network settings (/etc/network/interfaces).
+#pragma once
+int ReadLanParam();

@@ -1,0 +1,4 @@
+// Supervisor thread.
+#pragma once
+struct Works;
+void *timer(void *arg);

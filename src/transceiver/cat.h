@@ -1,0 +1,4 @@
+// CAT pass-through thread.
+#pragma once
+struct Works;
+void *Cat(void *arg);

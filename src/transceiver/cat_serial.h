@@ -1,0 +1,4 @@
+// FT-817 CAT serial link thread.
+#pragma once
+struct Works;
+void *CatSerial(void *arg);

@@ -1,0 +1,242 @@
+#include "ui/errors.h"
+
+#include "amplifier/cmd_queue.h"
+#include "core/threads.h"
+#include "core/works.h"
+#include "platform/log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+struct ErrDef {
+    uint8_t type;
+    const char *title;
+    const char *text;
+};
+
+constexpr ErrDef kErrDefs[kErrCodes] = {
+    {2, "1-High", "temperature"},   {3, "HI SWR", "error"},
+    {1, "1-High", "temperature"},   {3, "PWR IN", "error"},
+    {4, "Comm", "warn "},           {4, "Remote warn", "Usb"},
+    {4, "Audio", "not found"},      {4, "TAV mode", "not activated"},
+    {4, "TAV EXTIO", "warning"},    {0, "Audio read", "warning"},
+    {0, "Audio write", "warning"},  {0, "Web socket", "warning"},
+    {4, "Auto Tune", "timeout"},    {4, "Auto Tune", "SWR warning"},
+    {4, "Auto Tune", "TAV aborts"}, {3, "Error", "---"},
+    {4, "Micro Reset", "warning"},  {4, "CMD not", "available"},
+    {4, "Auto Tune", "Max SWR"},    {6, "Band warn", "StBy"},
+    {4, "Remote warn", "Cat"},      {2, "2-High", "temperature"},
+    {1, "2-High", "temperature"},   {2, "2-Warning", "temperature"},
+    {2, "2-Warning", "temperature"},
+};
+
+bool ValidCode(int code) { return code >= 0 && code < kErrCodes; }
+
+// Position of `code` in the list, or -1. Caller holds errLock.
+int FindLocked(Works *w, int code) {
+    int n = w->errCount.load();
+    for (int i = 0; i < n; i++)
+        if (w->errList[i].load() == code) return i;
+    return -1;
+}
+
+// Removes the entry at `pos`, moving later ones down. Caller holds errLock.
+void RemoveAtLocked(Works *w, int pos) {
+    int n = w->errCount.load();
+    for (int i = pos; i + 1 < n; i++) w->errList[i] = w->errList[i + 1].load();
+    w->errList[n - 1] = 0;
+    w->errCount = n - 1;
+}
+
+// Removes every entry for which `match(code)` holds, logging each.
+template <typename Match> void RemoveMatching(Works *w, Match match) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    int i = 0;
+    while (i < w->errCount.load()) {
+        int code = w->errList[i].load();
+        if (match(code)) {
+            RemoveAtLocked(w, i);
+            Trace("Del temp err: %i (%i , %i)\n", code, i, w->errCount.load());
+        } else {
+            i++;
+        }
+    }
+}
+
+} // namespace
+
+void InitErrTab(Works *w) {
+    for (int i = 0; i < kErrCodes; i++) {
+        w->errTab[i].type = kErrDefs[i].type;
+        std::snprintf(w->errTab[i].title, sizeof w->errTab[i].title, "%s", kErrDefs[i].title);
+        std::snprintf(w->errTab[i].text, sizeof w->errTab[i].text, "%s", kErrDefs[i].text);
+    }
+    std::snprintf(w->errDetail, sizeof w->errDetail, "%s", kErrDefs[4].text);
+    std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kErrDefs[15].text);
+}
+
+const char *ErrText(Works *w, int code) {
+    if (!ValidCode(code)) return "";
+    if (code == 4) return w->errDetail;
+    if (code == 15) return w->tripLabel;
+    return w->errTab[code].text;
+}
+
+void AddErrore(Works *w, int code) {
+    if (!ValidCode(code)) return;
+    if (w->errSuspend.load() & 1) return;
+    {
+        std::lock_guard<std::mutex> lock(w->errLock);
+        if (FindLocked(w, code) >= 0) return;
+        int n = w->errCount.load();
+        w->errList[n] = code;
+        w->errCount = n + 1;
+        Trace("Add: N: %i err:%i\n", n + 1, code);
+    }
+    uint8_t type = kErrDefs[code].type;
+    if (type & kErrTypeProtection) {
+        uint8_t old = w->errFlags.fetch_or(1);
+        if (!(old & 1)) Trace(" -->set protezione 0x%x\n", old | 1);
+    }
+    if (type & kErrTypeTemporary) {
+        uint8_t old = w->errFlags.fetch_or(4);
+        if (!(old & 4)) Trace(" -->tasto reset errore 0x%x\n", old | 4);
+    }
+}
+
+void DeleteErrore(Works *w, int code) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    int pos = FindLocked(w, code);
+    if (pos < 0) return;
+    RemoveAtLocked(w, pos);
+    Trace("Del ERROR: N: %i err:%i\n", w->errCount.load(), code);
+}
+
+int ExistError(Works *w, int code) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    return FindLocked(w, code) >= 0 ? 1 : 0;
+}
+
+int ExistAnError(Works *w) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    return w->errCount.load() > 0 ? w->errList[0].load() : -1;
+}
+
+int VerifyError(Works *w) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    int n = w->errCount.load();
+    int temps = 0;
+    for (int code : {2, 22, 23, 24})
+        if (FindLocked(w, code) >= 0) temps++;
+    return n > temps ? 1 : 0;
+}
+
+void VerifyWarningTemporanei(Works *w) {
+    RemoveMatching(w, [](int code) { return ValidCode(code) && (kErrDefs[code].type & 4); });
+}
+
+void VerifyWarningTemporaneiDopoResetBias(Works *w) {
+    RemoveMatching(w, [](int) { return true; });
+}
+
+void ResetBiasCmd(Works *w) {
+    if (w->boardStatus[2].load() != 0 || (w->boardStatus[1].load() & 2)) {
+        IncPNTIn_CMDLinear(13, w);
+        Trace(">>> ERRORI: RESET Protezione AMPL!\n");
+    }
+    if (w->boardStatus[2].load() & 0x80) InitMicroCmd(w);
+    IncPNTIn_CMDLinear(17, w);
+    IncPNTIn_CMDLinear(w->bypass.load() == 1 ? 20 : 19, w);
+    IncPNTIn_CMDLinear(14, w);
+}
+
+void VerificaEsistonoErrori(Works *w) {
+    int first = ExistAnError(w);
+    if (first < 0) return;
+    Trace("FOUND ERR: %d \n", first);
+    ResetBiasCmd(w);
+    VerifyWarningTemporaneiDopoResetBias(w);
+}
+
+void ClearDisplayError(Works *w) {
+    w->errFlags.fetch_or(2);
+    DeleteErrore(w, 12);
+    DeleteErrore(w, 13);
+    DeleteErrore(w, 14);
+    Trace(" -->reset protezione %c\n", static_cast<char>(w->boardStatus[1].load()));
+}
+
+void GestErrore(Works *w) {
+    Trace(">>> ERRORI: GestErrore\n");
+    uint8_t flags = w->errFlags.load();
+    if (flags & 1) {
+        Trace(">>> ERRORI: ResetBiasCmd\n");
+        ResetBiasCmd(w);
+        w->cmdQueueDrain = 1;
+        w->errResend = 1;
+    } else if (flags & 4) {
+        VerifyWarningTemporanei(w);
+        w->errFlags.fetch_and(static_cast<uint8_t>(~4));
+    } else if (ExistAnError(w) >= 0) {
+        Trace(">>> ERRORI2: VerificaEsistonoErrori\n");
+        VerificaEsistonoErrori(w);
+    }
+    GestErroreRemote(w);
+}
+
+void GestErroreSerial(Works *w) {
+    ClearDisplayError(w);
+    if (w->errFlags.load() & 1) VerifyWarningTemporaneiDopoResetBias(w);
+    if (w->errFlags.load() & 4) {
+        VerifyWarningTemporanei(w);
+        w->errFlags.fetch_and(static_cast<uint8_t>(~4));
+    }
+    if (ExistAnError(w) >= 0) VerificaEsistonoErrori(w);
+}
+
+void GestErroreRemote(Works *w) {
+    SetupRecord *s = w->setup;
+    Trace(">>> RESTART REMOTE: %i %i audio %x %x\n", w->remoteOn.load(), w->remoteFault.load(),
+          s->EnableWrite.load(), s->EnableRead.load());
+    if (w->remoteOn.load() != 1 || w->remoteFault.load() != 1) return;
+    Trace(">>> RESTART REMOTE!\n");
+    w->remoteFault = 0;
+    if (s->EnableWrite.load() == '0') {
+        s->EnableWrite = '1';
+        Trace("start audio write\n");
+        StartThreadAudioWrite(w);
+    }
+    if (s->EnableRead.load() == '0') {
+        s->EnableRead = '1';
+        Trace("start audio read\n");
+        StartThreadAudioRead(w);
+    }
+    if (s->EnableCAT.load() == '0') {
+        s->EnableCAT = '1';
+        StartThreadCAT(w);
+    }
+    if (s->EnableFFT.load() == '0') {
+        s->EnableFFT = '1';
+        StartTavReadFFT(w);
+    }
+}
+
+int GPIO_Errori(Works *w) {
+    if (w->errFlags.load() != 0) {
+        Trace("----------> 1- ERRORI!!\n");
+        GestErrore(w);
+        return 1;
+    }
+    int first = ExistAnError(w);
+    if (first >= 0) {
+        Trace("----------> 2- ERRORI!!\n");
+        GestErroreRemote(w);
+        if (first == 2) return 0;
+        VerificaEsistonoErrori(w);
+        return 1;
+    }
+    return 0;
+}

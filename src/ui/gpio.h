@@ -1,0 +1,4 @@
+// GPIO panel thread.
+#pragma once
+struct Works;
+void *GPIO(void *arg);

@@ -1,0 +1,63 @@
+// Test helpers: a complete unit record (works with its setup, locks and
+// buffers, as main builds it) and a simulated root for the duration of a test.
+#pragma once
+
+#include "config/setup.h"
+#include "core/works.h"
+#include "sim_root.h"
+
+#include <memory>
+#include <string>
+
+struct TestUnit {
+    Works works{};
+    SetupRecord setup{};
+    pthread_mutex_t connMut = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_t sendMut = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_t serMut = PTHREAD_MUTEX_INITIALIZER;
+    TavParams tavPar{};
+    SpectrumRec fftRec{};
+    uint32_t spectrum0[kSpectrumWords]{};
+    uint32_t spectrum1[kSpectrumWords]{};
+
+    TestUnit() {
+        Works *w = &works;
+        w->setup = &setup;
+        w->connMut = &connMut;
+        w->sendMut = &sendMut;
+        w->serMut = &serMut;
+        w->tavPar = &tavPar;
+        w->fftRec = &fftRec;
+        fftRec.buf0 = spectrum0;
+        fftRec.buf1 = spectrum1;
+        w->linFD = w->serFD = w->catFD = w->catSerFD = -1;
+        InitGlobalVar(w);
+        initSetup(w);
+    }
+    Works *w() { return &works; }
+};
+
+// Makes a fresh simulated root, points HELIX_ROOT and PATH at it, removes it after.
+struct ScopedSimRoot {
+    std::string root;
+    std::string oldRoot, oldPath;
+    bool hadRoot;
+    ScopedSimRoot() {
+        const char *r = std::getenv("HELIX_ROOT");
+        hadRoot = r != nullptr;
+        if (r) oldRoot = r;
+        oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+        root = MakeTempSimRoot();
+        UseSimRoot(root);
+    }
+    ~ScopedSimRoot() {
+        if (hadRoot) setenv("HELIX_ROOT", oldRoot.c_str(), 1);
+        else unsetenv("HELIX_ROOT");
+        setenv("PATH", oldPath.c_str(), 1);
+        RemoveSimRoot(root);
+    }
+    std::string Path(const std::string &rel) const { return root + rel; }
+};
+
+std::string ReadWholeFile(const std::string &path);
+void WriteWholeFile(const std::string &path, const std::string &text);
