@@ -1,6 +1,6 @@
 #include "config/setup.h"
 
-#include "config/tables.h"
+#include "config/antenna_banks.h"
 #include "core/works.h"
 #include "platform/files.h"
 #include "platform/log.h"

@@ -2,7 +2,10 @@
 // threads the setup asks for, and shuts them down when `running` drops.
 #include "amplifier/cmd_queue.h"
 #include "config/setup.h"
-#include "config/tables.h"
+#include "config/antenna_banks.h"
+#include "config/band_table.h"
+#include "config/fan_table.h"
+#include "config/filter_table.h"
 #include "core/threads.h"
 #include "core/works.h"
 #include "platform/clock.h"

@@ -1,0 +1,4 @@
+// Filter table (/opt/set/filter.txt).
+#pragma once
+struct Works;
+int LoadTabFiltri(Works *works);
