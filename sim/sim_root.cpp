@@ -37,16 +37,19 @@ void Link(const std::string &target, const std::string &link) {
 std::string StandIn(const std::string &name, const std::string &extra = "") {
     return "#!/bin/sh\n"
            "root=\"${HELIX_ROOT:-$(cd \"$(dirname \"$0\")/..\" && pwd)}\"\n"
-           "echo \"" + name + " $*\" >> \"$root/commands.log\"\n"
-           "[ -e \"$root/fail/" + name + "\" ] && exit 1\n" +
-           extra + "exit 0\n";
+           "echo \"" +
+           name +
+           " $*\" >> \"$root/commands.log\"\n"
+           "[ -e \"$root/fail/" +
+           name + "\" ] && exit 1\n" + extra + "exit 0\n";
 }
 
 } // namespace
 
 std::string MakeSimRoot(const std::string &dirIn) {
     std::string dir = dirIn;
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     for (const char *d : {"/opt/set", "/etc/network", "/dev", "/opt/fonts", "/opt/Helix", "/tmp",
                           "/var/log", "/bin", "/fail", "/usr/share/fonts/truetype"})
         MkdirP(dir + d);
@@ -70,13 +73,14 @@ std::string MakeSimRoot(const std::string &dirIn) {
 
     for (const char *name : {"mount", "reboot", "sudo", "ifdown", "ifup", "stty", "tput"})
         WriteText(dir + "/bin/" + name, StandIn(name), 0755);
-    WriteText(dir + "/bin/lsusb", StandIn("lsusb", "[ -f \"$root/lsusb.txt\" ] && cat \"$root/lsusb.txt\"\n"),
-              0755);
+    WriteText(dir + "/bin/lsusb",
+              StandIn("lsusb", "[ -f \"$root/lsusb.txt\" ] && cat \"$root/lsusb.txt\"\n"), 0755);
     WriteText(dir + "/bin/my_temp", StandIn("my_temp", "echo \"temp=47.2'C\"\n"), 0755);
     // fbgrab: the virtual screen as a PNG (the tool is found next to the program).
     WriteText(dir + "/bin/fbgrab",
-              StandIn("fbgrab", "tool=\"$(command -v helix-fbgrab)\"\n"
-                                "[ -n \"$tool\" ] && \"$tool\" \"$root/dev/fb0\" \"$root/tmp/screen.png\"\n"),
+              StandIn("fbgrab",
+                      "tool=\"$(command -v helix-fbgrab)\"\n"
+                      "[ -n \"$tool\" ] && \"$tool\" \"$root/dev/fb0\" \"$root/tmp/screen.png\"\n"),
               0755);
     WriteText(dir + "/opt/sshshell", StandIn("sshshell"), 0755);
     WriteText(dir + "/opt/Helix/getpack.sh", StandIn("getpack.sh"), 0755);
@@ -95,8 +99,10 @@ void UseSimRoot(const std::string &root) {
     setenv("HELIX_ROOT", root.c_str(), 1);
     const char *path = std::getenv("PATH");
     std::string p = root + "/bin";
-    if (path != nullptr && std::string(path).rfind(p + ":", 0) != 0) p += std::string(":") + path;
-    else if (path != nullptr) p = path;
+    if (path != nullptr && std::string(path).rfind(p + ":", 0) != 0)
+        p += std::string(":") + path;
+    else if (path != nullptr)
+        p = path;
     setenv("PATH", p.c_str(), 1);
 }
 
@@ -104,14 +110,17 @@ std::vector<std::string> SimCommands(const std::string &root) {
     std::vector<std::string> lines;
     std::ifstream f(root + "/commands.log");
     std::string line;
-    while (std::getline(f, line)) lines.push_back(line);
+    while (std::getline(f, line))
+        lines.push_back(line);
     return lines;
 }
 
 void SimCommandFails(const std::string &root, const std::string &name, bool fail) {
     std::string path = root + "/fail/" + name;
-    if (fail) WriteText(path, "");
-    else unlink(path.c_str());
+    if (fail)
+        WriteText(path, "");
+    else
+        unlink(path.c_str());
 }
 
 void RemoveSimRoot(const std::string &root) {

@@ -51,8 +51,10 @@ struct ScopedSimRoot {
         UseSimRoot(root);
     }
     ~ScopedSimRoot() {
-        if (hadRoot) setenv("HELIX_ROOT", oldRoot.c_str(), 1);
-        else unsetenv("HELIX_ROOT");
+        if (hadRoot)
+            setenv("HELIX_ROOT", oldRoot.c_str(), 1);
+        else
+            unsetenv("HELIX_ROOT");
         setenv("PATH", oldPath.c_str(), 1);
         RemoveSimRoot(root);
     }

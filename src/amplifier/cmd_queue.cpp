@@ -6,7 +6,9 @@
 
 #include <mutex>
 
-static int Pending(int in, int out) { return (in - out + kCmdQueueSlots) % kCmdQueueSlots; }
+static int Pending(int in, int out) {
+    return (in - out + kCmdQueueSlots) % kCmdQueueSlots;
+}
 
 int IncPNTIn_CMDLinear(int code, Works *w) {
     std::lock_guard<std::mutex> lock(w->cmdQueueLock);
@@ -41,7 +43,9 @@ bool CmdQueueTake(Works *w, int *code) {
 
 void InitMicroCmd(Works *w) {
     Trace("Init CRT ... \n");
-    for (int code : {0, 36, 37, 38, 17}) IncPNTIn_CMDLinear(code, w);
+    for (int code : {0, 36, 37, 38, 17})
+        IncPNTIn_CMDLinear(code, w);
     SearchCambioSoglie_TS(w);
-    for (int code : {21, 7, 12, 11, 24, 33, 34, 13, 32}) IncPNTIn_CMDLinear(code, w);
+    for (int code : {21, 7, 12, 11, 24, 33, 34, 13, 32})
+        IncPNTIn_CMDLinear(code, w);
 }

@@ -1,5 +1,7 @@
 #include "config/antenna_banks.h"
 
 // Placeholder until this table lands.
-int LoadAllBankTable(Works *, int) { return 0; }
+int LoadAllBankTable(Works *, int) {
+    return 0;
+}
 void DeleteFileConf(Works *, int, int) {}

@@ -1,4 +1,6 @@
 #include "config/band_table.h"
 
 // Placeholder until this table lands.
-int ReadConfigFile(Works *) { return 0; }
+int ReadConfigFile(Works *) {
+    return 0;
+}

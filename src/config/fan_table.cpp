@@ -1,4 +1,6 @@
 #include "config/fan_table.h"
 
 // Placeholder until this table lands.
-int ReadVentolaFile(Works *) { return 0; }
+int ReadVentolaFile(Works *) {
+    return 0;
+}

@@ -1,4 +1,6 @@
 #include "config/filter_table.h"
 
 // Placeholder until this table lands.
-int LoadTabFiltri(Works *) { return 0; }
+int LoadTabFiltri(Works *) {
+    return 0;
+}

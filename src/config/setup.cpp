@@ -23,15 +23,17 @@ enum class Form { Char, Text, Int, TcpPort };
 struct Key {
     const char *name;
     Form form;
-    size_t offset; // slot offset in the record (unused for TcpPort)
-    size_t width;  // slot width
-    void (*load)(Works *, int value);          // char: digit value; int: scanned value
-    int (*save)(Works *);                      // live value for the slot (char: digit value)
+    size_t offset;                    // slot offset in the record (unused for TcpPort)
+    size_t width;                     // slot width
+    void (*load)(Works *, int value); // char: digit value; int: scanned value
+    int (*save)(Works *);             // live value for the slot (char: digit value)
 };
 
 #define SLOT(f) offsetof(SetupRecord, f), sizeof(SetupRecord::f)
 
-int Round(double v) { return static_cast<int>(std::lround(v)); }
+int Round(double v) {
+    return static_cast<int>(std::lround(v));
+}
 
 // Keys in the file's write order.
 const Key kKeys[] = {
@@ -50,8 +52,8 @@ const Key kKeys[] = {
     {"Quality", Form::Text, SLOT(Quality), nullptr, nullptr},
     {"AudioIn", Form::Text, SLOT(AudioIn), nullptr, nullptr},
     {"InChannels", Form::Text, SLOT(InChannels), nullptr, nullptr},
-    {"AudioCompress", Form::Int, SLOT(AudioCompress),
-     [](Works *w, int v) { w->audioBitrate = v; }, [](Works *w) { return w->audioBitrate.load(); }},
+    {"AudioCompress", Form::Int, SLOT(AudioCompress), [](Works *w, int v) { w->audioBitrate = v; },
+     [](Works *w) { return w->audioBitrate.load(); }},
     {"Multiplier", Form::Int, SLOT(Multiplier), [](Works *w, int v) { w->audioFrame = v * 240; },
      nullptr},
     {"AudioOut", Form::Text, SLOT(AudioOut), nullptr, nullptr},
@@ -160,12 +162,18 @@ const Key kKeys[] = {
      [](Works *w) { return w->audioBuffers.load(); }},
 };
 
-char *Bytes(Works *w) { return reinterpret_cast<char *>(w->setup); }
+char *Bytes(Works *w) {
+    return reinterpret_cast<char *>(w->setup);
+}
 
-char *SlotOf(Works *w, const Key &k) { return Bytes(w) + k.offset; }
+char *SlotOf(Works *w, const Key &k) {
+    return Bytes(w) + k.offset;
+}
 
 // Scans a signed decimal at the start of `text`; false when there is none.
-bool ScanInt(const char *text, int *value) { return std::sscanf(text, "%d", value) == 1; }
+bool ScanInt(const char *text, int *value) {
+    return std::sscanf(text, "%d", value) == 1;
+}
 
 // The value of a numeric key as it stands in the file's units.
 int NumberOf(Works *w, const Key &k) {
@@ -263,12 +271,12 @@ void initSetup(Works *w) {
     std::memset(b, 0, sizeof(SetupRecord));
     std::memset(b, '1', sizeof(SetupRecord) - 1);
 
-    for (SetupSwitch *sw : {&s->EnableSpi, &s->EnableTouch, &s->DelayedTouch, &s->EnableRead,
-                            &s->EnableWrite, &s->EnableCAT, &s->EnableFFT, &s->EnablePwrPeak,
-                            &s->TempMode, &s->FreqSensIn, &s->Attenuator, &s->AttenuatorTune,
-                            &s->ViewTimeStr, &s->ViewTemp, &s->AutoTuneMaxCicli, &s->PowerUnits,
-                            &s->SaveScreenIdx, &s->AutoTuneMode, &s->EnableDebug,
-                            &s->EnableLOGTemp})
+    for (SetupSwitch *sw :
+         {&s->EnableSpi,     &s->EnableTouch,  &s->DelayedTouch,     &s->EnableRead,
+          &s->EnableWrite,   &s->EnableCAT,    &s->EnableFFT,        &s->EnablePwrPeak,
+          &s->TempMode,      &s->FreqSensIn,   &s->Attenuator,       &s->AttenuatorTune,
+          &s->ViewTimeStr,   &s->ViewTemp,     &s->AutoTuneMaxCicli, &s->PowerUnits,
+          &s->SaveScreenIdx, &s->AutoTuneMode, &s->EnableDebug,      &s->EnableLOGTemp})
         *sw = '0';
     s->WebSocket = '1';
     s->NumAntenna = '1';
@@ -361,7 +369,8 @@ void readSetup(Works *w) {
 
 void RestoreFactorySetup(Works *w) {
     for (int bank = 0; bank < 20; bank++)
-        for (int kind = 0; kind < 4; kind++) DeleteFileConf(w, bank, kind);
+        for (int kind = 0; kind < 4; kind++)
+            DeleteFileConf(w, bank, kind);
     initSetup(w);
     writeSetup(w);
     readSetup(w);

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 
 void *IdleUntilStopped(Works *works) {
-    while (works->running != 0) SleepMs(20);
+    while (works->running != 0)
+        SleepMs(20);
     return nullptr;
 }

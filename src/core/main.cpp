@@ -54,7 +54,7 @@ int main() {
     CntIP = CntDNS = CntNetMask = CntGateway = 3;
 
     gWorks = w;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
@@ -76,6 +76,7 @@ int main() {
     ReadLanParam();
 
     StartUp(w);
-    while (w->running != 0) SleepMs(100);
+    while (w->running != 0)
+        SleepMs(100);
     return ShutDown(w);
 }

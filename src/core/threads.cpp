@@ -38,8 +38,10 @@ int StartThread(ThreadHandle *h, void *(*body)(void *), Works *works) {
     // dropped; collect it so its resources are not lost.
     JoinThread(h);
     int r = pthread_create(&h->id, nullptr, body, works);
-    if (r == 0) h->started = true;
-    else LogErr("can't start thread error %d", r);
+    if (r == 0)
+        h->started = true;
+    else
+        LogErr("can't start thread error %d", r);
     return r;
 }
 
@@ -127,7 +129,8 @@ void ExitThreadRemote(Works *w) {
     s->EnableCAT = '0';
     s->EnableFFT = '0';
     SleepMs(500);
-    for (int code : {9, 10, 5, 20}) DeleteErrore(w, code);
+    for (int code : {9, 10, 5, 20})
+        DeleteErrore(w, code);
     writeSetup(w);
     PostTinyCmd(w, 165);
     Trace(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
@@ -167,23 +170,26 @@ void *LoadThread(void *arg) {
     return nullptr;
 }
 
-void *AggFWThread(void *arg) {
-    Works *w = static_cast<Works *>(arg);
-    for (int i = 0; i < 30; i++) {
-        if (w->running == 0) return nullptr; // the process is ending: leave the marker
-        SleepMs(1000);
-    }
+int AggFWRemoveMarker() {
     if (RunShell("mount -o remount defaults,rw " + ResolvePath("/opt/set")) != 0) {
         LogErrTrace("can't mount rw /opt/set/ error %d", errno);
-        return nullptr;
+        return -1;
     }
     if (RunShell("rm -f " + ResolvePath("/opt/good") + " >/dev/null 2>&1") != 0) {
         LogErrTrace("can't :rm -f /opt/good >/dev/null 2>&1  ->error %d", errno);
-        return nullptr;
+        return -1;
     }
     if (RunShell("mount -v -n -o remount -r " + ResolvePath("/opt/set")) != 0)
         LogErr("can't mount ro /opt/set/ error %d", errno);
     Trace("--------- END THREAD AGG FW!!!\n");
+    return 0;
+}
+
+void *AggFWThread(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    // Thirty seconds; a process that ends before then leaves the marker.
+    if (!SleepWhileRunning(w, 30000)) return nullptr;
+    AggFWRemoveMarker();
     return nullptr;
 }
 
@@ -214,7 +220,8 @@ void StartUp(Works *w) {
         {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 18, 10},
         {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 21, 11},
     };
-    for (const auto &f : fonts) TTFLoad(ResolvePath(f.path).c_str(), f.size, f.slot);
+    for (const auto &f : fonts)
+        TTFLoad(ResolvePath(f.path).c_str(), f.size, f.slot);
 
     PostTinyCmd(w, 197);
     if (s->EnableGPIO == '1') StartThread(&thrGPIO, GPIO, w);
@@ -288,6 +295,8 @@ int ShutDown(Works *w) {
     };
     for (const auto &j : joins)
         if (JoinThread(j.h)) LogInfo("%s", j.line);
+
+    JoinThread(&thAggFw); // ends at once when the run ends before its 30 s
 
     if (w->audioBitrate > 0) DestroyAudioCodec(w);
     Trace("Closed!\n");

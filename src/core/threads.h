@@ -12,8 +12,8 @@ struct ThreadHandle {
     std::atomic<bool> started{false};
 };
 
-extern ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime,
-    thrLeggi, thrScrivi, thrFFT, thInit, thAggFw;
+extern ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime, thrLeggi,
+    thrScrivi, thrFFT, thInit, thAggFw;
 
 extern std::atomic<int> startInitThread; // 1 while the splash countdown runs
 extern int waitTAV;                      // splash length in seconds
@@ -38,6 +38,8 @@ void ExitThreadRemote(Works *works);
 
 void *LoadThread(void *arg);
 void *AggFWThread(void *arg);
+// The clean-up step of AggFWThread: remounts, removes /opt/good, remounts read-only.
+int AggFWRemoveMarker();
 
 // Sleeps `ms` in short steps; returns early (false) when `running` drops.
 bool SleepWhileRunning(Works *works, unsigned ms);

@@ -20,9 +20,9 @@ constexpr int kSpectrumWords = 1024;
 
 // TAV transceiver state decoded from its parameter frames, guarded by serMut.
 struct TavParams {
-    int32_t memoryMode;  // bit 0 of byte 0
-    int32_t frameVfoB;   // bit 4: this frame's frequency belongs to VFO B
-    int32_t activeVfoB;  // bit 5: VFO B is the active VFO
+    int32_t memoryMode; // bit 0 of byte 0
+    int32_t frameVfoB;  // bit 4: this frame's frequency belongs to VFO B
+    int32_t activeVfoB; // bit 5: VFO B is the active VFO
     uint32_t freqA, freqB, freqMem;
     uint32_t freqCur, freqPrev;
     int32_t modeA, modeB, modeCur;

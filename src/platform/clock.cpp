@@ -9,7 +9,9 @@ uint64_t NowMs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-int64_t EpochSeconds() { return static_cast<int64_t>(time(nullptr)); }
+int64_t EpochSeconds() {
+    return static_cast<int64_t>(time(nullptr));
+}
 
 static void SleepNs(uint64_t ns) {
     timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
@@ -17,5 +19,9 @@ static void SleepNs(uint64_t ns) {
     }
 }
 
-void SleepMs(uint32_t ms) { SleepNs(static_cast<uint64_t>(ms) * 1000000u); }
-void SleepUs(uint32_t us) { SleepNs(static_cast<uint64_t>(us) * 1000u); }
+void SleepMs(uint32_t ms) {
+    SleepNs(static_cast<uint64_t>(ms) * 1000000u);
+}
+void SleepUs(uint32_t us) {
+    SleepNs(static_cast<uint64_t>(us) * 1000u);
+}

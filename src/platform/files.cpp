@@ -80,7 +80,8 @@ bool ReadFileText(const char *path, std::string *out) {
     char buf[4096];
     size_t n;
     out->clear();
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out->append(buf, n);
     std::fclose(f);
     return true;
 }

@@ -6,7 +6,8 @@ std::string RootPrefix() {
     const char *root = std::getenv("HELIX_ROOT");
     if (root == nullptr || root[0] == '\0') return std::string();
     std::string r(root);
-    while (r.size() > 1 && r.back() == '/') r.pop_back();
+    while (r.size() > 1 && r.back() == '/')
+        r.pop_back();
     return r;
 }
 

@@ -6,7 +6,9 @@
 
 // "<HELIX_ROOT><path>" for an absolute path when HELIX_ROOT is set, else path.
 std::string ResolvePath(const char *path);
-inline std::string ResolvePath(const std::string &path) { return ResolvePath(path.c_str()); }
+inline std::string ResolvePath(const std::string &path) {
+    return ResolvePath(path.c_str());
+}
 
 // The root prefix in force ("" on the unit).
 std::string RootPrefix();

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <sys/wait.h>
 
-int RunShell(const std::string &cmd) { return std::system(cmd.c_str()); }
+int RunShell(const std::string &cmd) {
+    return std::system(cmd.c_str());
+}
 
 int RunShellRead(const std::string &cmd, std::string *out, size_t max) {
     FILE *p = popen(cmd.c_str(), "r");

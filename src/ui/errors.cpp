@@ -18,22 +18,36 @@ struct ErrDef {
 };
 
 constexpr ErrDef kErrDefs[kErrCodes] = {
-    {2, "1-High", "temperature"},   {3, "HI SWR", "error"},
-    {1, "1-High", "temperature"},   {3, "PWR IN", "error"},
-    {4, "Comm", "warn "},           {4, "Remote warn", "Usb"},
-    {4, "Audio", "not found"},      {4, "TAV mode", "not activated"},
-    {4, "TAV EXTIO", "warning"},    {0, "Audio read", "warning"},
-    {0, "Audio write", "warning"},  {0, "Web socket", "warning"},
-    {4, "Auto Tune", "timeout"},    {4, "Auto Tune", "SWR warning"},
-    {4, "Auto Tune", "TAV aborts"}, {3, "Error", "---"},
-    {4, "Micro Reset", "warning"},  {4, "CMD not", "available"},
-    {4, "Auto Tune", "Max SWR"},    {6, "Band warn", "StBy"},
-    {4, "Remote warn", "Cat"},      {2, "2-High", "temperature"},
-    {1, "2-High", "temperature"},   {2, "2-Warning", "temperature"},
+    {2, "1-High", "temperature"},
+    {3, "HI SWR", "error"},
+    {1, "1-High", "temperature"},
+    {3, "PWR IN", "error"},
+    {4, "Comm", "warn "},
+    {4, "Remote warn", "Usb"},
+    {4, "Audio", "not found"},
+    {4, "TAV mode", "not activated"},
+    {4, "TAV EXTIO", "warning"},
+    {0, "Audio read", "warning"},
+    {0, "Audio write", "warning"},
+    {0, "Web socket", "warning"},
+    {4, "Auto Tune", "timeout"},
+    {4, "Auto Tune", "SWR warning"},
+    {4, "Auto Tune", "TAV aborts"},
+    {3, "Error", "---"},
+    {4, "Micro Reset", "warning"},
+    {4, "CMD not", "available"},
+    {4, "Auto Tune", "Max SWR"},
+    {6, "Band warn", "StBy"},
+    {4, "Remote warn", "Cat"},
+    {2, "2-High", "temperature"},
+    {1, "2-High", "temperature"},
+    {2, "2-Warning", "temperature"},
     {2, "2-Warning", "temperature"},
 };
 
-bool ValidCode(int code) { return code >= 0 && code < kErrCodes; }
+bool ValidCode(int code) {
+    return code >= 0 && code < kErrCodes;
+}
 
 // Position of `code` in the list, or -1. Caller holds errLock.
 int FindLocked(Works *w, int code) {
@@ -46,7 +60,8 @@ int FindLocked(Works *w, int code) {
 // Removes the entry at `pos`, moving later ones down. Caller holds errLock.
 void RemoveAtLocked(Works *w, int pos) {
     int n = w->errCount.load();
-    for (int i = pos; i + 1 < n; i++) w->errList[i] = w->errList[i + 1].load();
+    for (int i = pos; i + 1 < n; i++)
+        w->errList[i] = w->errList[i + 1].load();
     w->errList[n - 1] = 0;
     w->errCount = n - 1;
 }

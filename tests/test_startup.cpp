@@ -1,0 +1,105 @@
+// The whole controller as a process: first start, switches, shutdown.
+#include "helix_process.h"
+#include "unit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace {
+
+// A setup file with every thread switch off, then `extra` lines.
+std::string SwitchesOff(const std::string &extra = "") {
+    return "EnableKeyb: 0\nEnableGPIO: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
+           "EnableLinear: 0\nEnableTime: 0\nWebSocket: 0\nEnableFFT: 0\n" +
+           extra;
+}
+
+TEST(Controller, FirstStartWritesTheDefaultSetupAndBanner) {
+    ScopedSimRoot root;
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    ASSERT_TRUE(p.WaitFor("ModeWorkIdx", 5000)) << p.Err();
+    std::string err = p.Err();
+    EXPECT_EQ(err.rfind("START Main " + std::string(64, '-') + "\nHELIX version 0.053\n", 0), 0u)
+        << err;
+    std::string setup = ReadWholeFile(root.Path("/opt/set/setup.txt"));
+    EXPECT_EQ(std::count(setup.begin(), setup.end(), '\n'), 64);
+    EXPECT_EQ(setup.rfind("EnableKeyb: 1\nEnableSpi: 0\n", 0), 0u);
+    EXPECT_NE(setup.find("\nAudioBuffers: 20\n"), std::string::npos);
+    long ms = p.Stop(SIGTERM, 5000);
+    EXPECT_GE(ms, 0) << "did not stop";
+    EXPECT_LE(ms, 3000);
+    ASSERT_TRUE(WIFEXITED(p.status));
+    EXPECT_EQ(WEXITSTATUS(p.status), 0);
+}
+
+TEST(Controller, AllSwitchesOffIdlesAndStopsCleanly) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff());
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    ASSERT_TRUE(p.WaitFor("Time Loading ...10..", 5000)) << p.Err();
+    long ms = p.Stop(SIGTERM, 5000);
+    EXPECT_GE(ms, 0);
+    EXPECT_LE(ms, 3000) << "shutdown took too long";
+    ASSERT_TRUE(WIFEXITED(p.status));
+    EXPECT_EQ(WEXITSTATUS(p.status), 0);
+    std::string err = p.Err();
+    size_t close = err.find("Close..\n");
+    ASSERT_NE(close, std::string::npos);
+    EXPECT_NE(err.find("Closed!\n", close), std::string::npos);
+    std::string log = ReadWholeFile(root.Path("/var/log/helix.log"));
+    EXPECT_NE(log.find("<6>Communicator operations end"), std::string::npos);
+    EXPECT_EQ(log.find("Communicator joined"), std::string::npos) << "no thread was started";
+}
+
+// The WebSocket switch chooses server, client or neither; shutdown joins
+// exactly what was started. The three runs go side by side (each ~13 s).
+TEST(Controller, WebSocketSwitchAndJoins) {
+    struct Run {
+        char mode;
+        ScopedSimRoot root;
+        HelixProcess p;
+    };
+    Run runs[3] = {{'1', {}, {}}, {'2', {}, {}}, {'x', {}, {}}};
+    for (Run &r : runs) {
+        // Values for the server side: an unused port and no peer for the client.
+        WriteWholeFile(r.root.Path("/opt/set/setup.txt"),
+                       SwitchesOff() + "WebSocket: " + r.mode + "\nServer: 127.0.0.1\n");
+        setenv("HELIX_ROOT", r.root.root.c_str(), 1);
+        ASSERT_TRUE(r.p.Start(r.root.Path("/err.txt")));
+    }
+    for (Run &r : runs) {
+        // The socket thread starts after the splash (about 12 s).
+        if (r.mode == '1') {
+            EXPECT_TRUE(r.p.WaitFor(">>>>>>>>>> SOCKET SERVER start\n", 20000));
+        }
+        if (r.mode == '2') {
+            EXPECT_TRUE(r.p.WaitFor(">>>>>>>>>> SOCKET CLIENT start\n", 20000));
+        }
+    }
+    // Let the third pass its socket step too, then stop them all.
+    EXPECT_TRUE(runs[2].p.WaitFor("Time Loading ... 1..", 20000)) << runs[2].p.Err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    for (Run &r : runs) {
+        std::string err = r.p.Err();
+        if (r.mode != '1') {
+            EXPECT_EQ(err.find("SOCKET SERVER"), std::string::npos);
+        }
+        if (r.mode != '2') {
+            EXPECT_EQ(err.find("SOCKET CLIENT"), std::string::npos);
+        }
+        long ms = r.p.Stop(SIGTERM, 6000);
+        EXPECT_GE(ms, 0) << r.mode;
+        std::string log = ReadWholeFile(r.root.Path("/var/log/helix.log"));
+        bool joined = log.find("<6>Communicator joined Wsocket end") != std::string::npos;
+        EXPECT_EQ(joined, r.mode != 'x') << r.mode;
+        EXPECT_EQ(log.find("Communicator joined Linear end"), std::string::npos);
+    }
+}
+
+} // namespace
