@@ -46,8 +46,9 @@ static int WriteReplace(const std::string &real, const std::string &content) {
         return -1;
     }
     // Make the rename itself durable.
-    std::string dir = real.substr(0, real.find_last_of('/') + 1);
-    if (dir.empty()) dir = ".";
+    size_t slash = real.rfind('/');
+    std::string dir =
+        slash == std::string::npos ? std::string(".") : std::string(real.data(), slash + 1);
     int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         fsync(dfd);

@@ -1,0 +1,121 @@
+// Thread start operations, remote start and stop, the marker clean-up.
+#include "unit.h"
+
+#include "core/threads.h"
+#include "ui/errors.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class ThreadSet : public ::testing::Test {
+  protected:
+    ScopedSimRoot root;
+    TestUnit unit;
+    Works *w = unit.w();
+    void TearDown() override {
+        w->running = 0;
+        for (ThreadHandle *h : {&thrGPIO, &thrLin, &thrKey, &thrWsock, &thrSer, &thrCat, &thrCatSer,
+                                &thrTime, &thrLeggi, &thrScrivi, &thrFFT})
+            JoinThread(h);
+    }
+    std::string SavedSetup() { return ReadWholeFile(root.Path("/opt/set/setup.txt")); }
+};
+
+// A saved setup with remote operation on is stopped and started again at start-up.
+TEST_F(ThreadSet, RemoteStopThenStart) {
+    InitErrTab(w);
+    w->errSuspend = 0;
+    w->setup->EnableGPIO = '0'; // no panel micro: posts are dropped, not waited for
+    w->setup->EnableRead = '1';
+    for (int code : {9, 10, 5, 20, 4})
+        AddErrore(w, code);
+    testing::internal::CaptureStderr();
+    ExitThreadRemote(w);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n"), std::string::npos);
+    EXPECT_EQ(w->errCount.load(), 1);
+    EXPECT_EQ(ExistError(w, 4), 1);
+    EXPECT_NE(SavedSetup().find("EnableRead: 0\n"), std::string::npos);
+    EXPECT_FALSE(thrLeggi.started.load());
+
+    w->remoteFault = 1;
+    testing::internal::CaptureStderr();
+    StartThreadCommRemote(w);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(w->remoteFault.load(), 0);
+    // Write, read, CAT, spectrum: in that order.
+    size_t a = err.find("Th_scrivi start\n"), b = err.find("Th_leggi start\n"),
+           c = err.find("Cat.c start\n");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    for (ThreadHandle *h : {&thrScrivi, &thrLeggi, &thrCat, &thrFFT})
+        EXPECT_TRUE(h->started);
+    std::string saved = SavedSetup();
+    for (const char *line :
+         {"EnableRead: 1\n", "EnableWrite: 1\n", "EnableCAT: 1\n", "EnableFFT: 1\n"})
+        EXPECT_NE(saved.find(line), std::string::npos) << line;
+}
+
+TEST_F(ThreadSet, RemoteStartLeavesRunningThreadsAlone) {
+    w->setup->EnableGPIO = '0';
+    w->setup->EnableCAT = '1';
+    StartThreadCAT(w);
+    pthread_t first = thrCat.id;
+    testing::internal::CaptureStderr();
+    StartThreadCommRemote(w);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("Cat.c start"), std::string::npos) << "started twice";
+    EXPECT_TRUE(pthread_equal(first, thrCat.id));
+}
+
+TEST_F(ThreadSet, PanelMicroMailboxWaitsForTheGpioThread) {
+    w->setup->EnableGPIO = '1';
+    EXPECT_EQ(PostTinyCmd(w, 197), 0);
+    EXPECT_EQ(w->tinyCmd.load(), 197);
+    std::thread gpio([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        w->tinyCmd = 0; // the GPIO thread took the byte
+    });
+    EXPECT_EQ(PostTinyCmd(w, 181), 0);
+    gpio.join();
+    EXPECT_EQ(w->tinyCmd.load(), 181);
+    // Without the GPIO thread nothing would ever take the byte: the post is dropped.
+    w->setup->EnableGPIO = '0';
+    w->tinyCmd = 0;
+    EXPECT_EQ(PostTinyCmd(w, 149), -1);
+    EXPECT_EQ(w->tinyCmd.load(), 0);
+}
+
+TEST_F(ThreadSet, MarkerCleanUp) {
+    ASSERT_EQ(access(root.Path("/opt/good").c_str(), F_OK), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AggFWRemoveMarker(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "--------- END THREAD AGG FW!!!\n");
+    EXPECT_NE(access(root.Path("/opt/good").c_str(), F_OK), 0);
+    auto cmds = SimCommands(root.root);
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[1], "mount -v -n -o remount -r " + root.root + "/opt/set");
+    // A missing marker is no error.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AggFWRemoveMarker(), 0);
+    testing::internal::GetCapturedStderr();
+}
+
+TEST_F(ThreadSet, MarkerStaysWhenTheRemountFails) {
+    SimCommandFails(root.root, "mount", true);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AggFWRemoveMarker(), -1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("can't mount rw /opt/set/ error", 0), 0u) << err;
+    EXPECT_EQ(access(root.Path("/opt/good").c_str(), F_OK), 0);
+    EXPECT_EQ(SimCommands(root.root).size(), 1u) << "no read-only remount";
+}
+
+} // namespace
