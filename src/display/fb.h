@@ -16,8 +16,15 @@ struct FbScreen {
 
 struct Works;
 
-// Opens /dev/fb0 (or makes the virtual screen) and fills `fb`; 0 on success.
+// Opens /dev/fb0 (or makes the virtual screen) and fills `fb`; 0 on success,
+// -1 with the record zeroed (and the failure logged) otherwise.
 int fbInit(FbScreen *fb);
+// Fills the record for a screen of xres x yres at bpp bits whose pixels are at
+// `screenMem`, and allocates the work and background buffers. 0 on success,
+// -1 for an unknown pixel format or when the buffers cannot be had.
+int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *screenMem);
+// Frees the buffers fbSetup allocated (the screen memory is the caller's).
+void fbRelease(FbScreen *fb);
 // Copies the work buffer to the screen.
 void fbRealize(FbScreen *fb);
 // Copies the background buffer into the work buffer.

@@ -1,0 +1,26 @@
+// Framebuffer device access: /dev/fb0 through the path resolver, or a virtual
+// 800x480x32 screen in a plain file when the resolved path is not a device.
+#pragma once
+#include <cstdint>
+
+struct FbDevice {
+    int fd = -1;
+    uint32_t xres = 0;
+    uint32_t yres = 0;
+    uint32_t bitsPerPixel = 0;
+    bool isVirtual = false;
+};
+
+// Width, height and depth of the virtual screen.
+constexpr uint32_t kVirtualXres = 800;
+constexpr uint32_t kVirtualYres = 480;
+constexpr uint32_t kVirtualBpp = 32;
+
+// Opens the device, reads its screen information and resets the pan offsets
+// (or opens/creates the virtual screen file). 0 on success; failures are logged
+// and leave the device closed.
+int FbDevOpen(FbDevice *dev);
+// Maps `size` bytes of the opened device shared for reading and writing; null
+// on failure (logged, device closed).
+uint8_t *FbDevMap(FbDevice *dev, uint32_t size);
+void FbDevClose(FbDevice *dev);
