@@ -1,0 +1,190 @@
+// Screen record and line primitives: the virtual screen, pixel encodings and
+// the edge cases of the line drawing.
+#include "display/fb.h"
+#include "display/graph.h"
+#include "test_fb_util.h"
+#include "unit.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Pixels of the work buffer that are not zero.
+int SetPixels(const FbScreen &fb) {
+    int n = 0;
+    for (uint32_t off = 0; off < fb.memSize; off += fb.pixelSize) {
+        bool set = false;
+        for (uint32_t k = 0; k < fb.pixelSize; k++)
+            set |= fb.workMem[off + k] != 0;
+        n += set;
+    }
+    return n;
+}
+
+bool IsSet(const FbScreen &fb, int x, int y) {
+    const uint8_t *p = fb.workMem + y * fb.lineSize + x * fb.pixelSize;
+    return p[0] || p[1] || p[2];
+}
+
+TEST(FbLines, EndsAndLengths) {
+    MemScreen s(800, 480, 32);
+    DrawLine(10, 10, 10, 10, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 0) << "coinciding ends draw nothing";
+    DrawLine(10, 10, 10, 20, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 11);
+    EXPECT_TRUE(IsSet(s.fb, 10, 10));
+    EXPECT_TRUE(IsSet(s.fb, 10, 20));
+    s.Fill(0);
+    DrawLine(20, 40, 0, 30, 255, 255, 255, &s.fb, 0); // flat, drawn right to left
+    EXPECT_EQ(SetPixels(s.fb), 21);
+    EXPECT_TRUE(IsSet(s.fb, 20, 40));
+    EXPECT_TRUE(IsSet(s.fb, 0, 30));
+    s.Fill(0);
+    DrawHorizontalLine(5, 3, 5, 255, 255, 255, &s.fb, 0);
+    DrawHorizontalLine(6, 3, 5, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 0) << "x1 <= x0 draws nothing";
+    DrawHorizontalLine(0, 3, 800, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 800);
+    for (int x : {0, 399, 799})
+        EXPECT_TRUE(IsSet(s.fb, x, 3));
+}
+
+TEST(FbLines, ClipIsOnTheWholeBuffer) {
+    MemScreen s(800, 480, 32);
+    // Past the right edge the line goes on at the start of the next row.
+    DrawLine(795, 10, 805, 10, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 11);
+    EXPECT_TRUE(IsSet(s.fb, 799, 10));
+    EXPECT_TRUE(IsSet(s.fb, 0, 11));
+    EXPECT_TRUE(IsSet(s.fb, 5, 11));
+    s.Fill(0);
+    // Above row 0 and below the last row: cut.
+    DrawLine(100, -5, 100, 5, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 6);
+    s.Fill(0);
+    DrawLine(100, 475, 100, 490, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 5);
+    s.Fill(0);
+    // The very last pixel of the buffer is never drawn.
+    DrawLine(790, 479, 799, 479, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 9);
+    EXPECT_FALSE(IsSet(s.fb, 799, 479));
+    // A horizontal line far off the buffer writes nothing (and nothing outside).
+    s.Fill(0);
+    DrawHorizontalLine(-50, 1000, 50, 255, 255, 255, &s.fb, 0);
+    DrawHorizontalLine(790, 479, 900, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 10);
+}
+
+TEST(FbLines, PixelEncodings) {
+    MemScreen s32(800, 480, 32);
+    DrawLine(1, 0, 2, 0, 10, 20, 30, &s32.fb, 0);
+    const uint8_t *p = s32.fb.workMem + 4;
+    EXPECT_EQ(p[0], 30);
+    EXPECT_EQ(p[1], 20);
+    EXPECT_EQ(p[2], 10);
+    EXPECT_EQ(p[3], 0);
+
+    MemScreen s16(800, 480, 16);
+    EXPECT_EQ(s16.fb.pixelSize, 2u);
+    EXPECT_EQ(s16.fb.lineSize, 1600u);
+    DrawHorizontalLine(0, 0, 1, 255, 0, 0, &s16.fb, 0);
+    DrawHorizontalLine(1, 0, 2, 0, 0, 255, &s16.fb, 0);
+    DrawHorizontalLine(2, 0, 3, 0, 255, 0, &s16.fb, 0);
+    const uint8_t *q = s16.fb.workMem;
+    EXPECT_EQ(q[0], 0x00);
+    EXPECT_EQ(q[1], 0xF8);
+    EXPECT_EQ(q[2], 0x1F);
+    EXPECT_EQ(q[3], 0x00);
+    EXPECT_EQ(q[4], 0xE0); // green: low three bits of its six in byte 0
+    EXPECT_EQ(q[5], 0x07);
+    DrawLine(0, 1, 10, 1, 255, 255, 255, &s16.fb, 1);
+    EXPECT_EQ(s16.fb.backMem[1600], 0xFF) << "toBack draws into the background";
+    EXPECT_EQ(s16.fb.workMem[1600], 0x00);
+}
+
+TEST(FbLines, TwentyFourBitScreenDrawsNothing) {
+    MemScreen s(800, 480, 24);
+    EXPECT_EQ(s.fb.pixelSize, 3u);
+    EXPECT_EQ(s.fb.memSize, 800u * 480u * 3u);
+    DrawLine(0, 0, 100, 100, 255, 255, 255, &s.fb, 0);
+    DrawHorizontalLine(0, 5, 800, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 0);
+    FbScreen fb;
+    EXPECT_EQ(fbSetup(&fb, 800, 480, 12, nullptr), -1) << "unknown pixel format";
+}
+
+TEST(FbLines, RectangleCorners) {
+    TestUnit u;
+    MemScreen s(800, 480, 32);
+    u.works.fb = s.fb;
+    DrawRect(u.w(), 1, 278, 110, 303, 200, 200, 200);
+    FbScreen &fb = u.works.fb;
+    for (auto [x, y] : {std::pair{1, 278}, {110, 278}, {1, 303}, {110, 303}, {109, 303}, {50, 278}})
+        EXPECT_TRUE(IsSet(fb, x, y)) << x << "," << y;
+    EXPECT_FALSE(IsSet(fb, 111, 303));
+    EXPECT_FALSE(IsSet(fb, 50, 290));
+    EXPECT_EQ(SetPixels(fb), 2 * 26 + 2 * 108);
+}
+
+TEST(FbScreen, VirtualScreenIsAFileOtherProcessesCanRead) {
+    ScopedSimRoot root;
+    const std::string file = root.Path("/dev/fb0");
+    FbScreen fb;
+    ASSERT_EQ(fbInit(&fb), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 1536000);
+    EXPECT_EQ(fb.sizeX, 800);
+    EXPECT_EQ(fb.sizeY, 480);
+    EXPECT_EQ(fb.pixelSize, 4u);
+    EXPECT_EQ(fb.lineSize, 3200u);
+    EXPECT_EQ(fb.memSize, 1536000u);
+    std::memset(fb.backMem, 0, fb.memSize);
+    fbSetBack(&fb);
+    DrawHorizontalLine(0, 1, 2, 250, 150, 0, &fb, 0);
+    fbRealize(&fb);
+    std::string bytes = ReadWholeFile(file);
+    ASSERT_EQ(bytes.size(), 1536000u);
+    EXPECT_EQ(bytes.substr(3200, 8), std::string("\x00\x96\xfa\x00\x00\x96\xfa\x00", 8));
+    Picture pic;
+    ASSERT_TRUE(GrabScreen(root.root, &pic));
+    EXPECT_EQ(pic.width, 800);
+    EXPECT_EQ(pic.height, 480);
+    EXPECT_EQ(pic.rgba[3200], 250);
+    EXPECT_EQ(pic.rgba[3201], 150);
+    EXPECT_EQ(pic.rgba[3203], 255);
+    munmap(fb.screenMem, fb.memSize);
+    fbRelease(&fb);
+
+    // A short file is grown to the full screen instead of faulting.
+    truncate(file.c_str(), 100);
+    ASSERT_EQ(fbInit(&fb), 0);
+    fbRealize(&fb);
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 1536000);
+    munmap(fb.screenMem, fb.memSize);
+    fbRelease(&fb);
+}
+
+TEST(FbScreen, FbgrabStandInWritesTheScreen) {
+    ScopedSimRoot root;
+    FbScreen fb;
+    ASSERT_EQ(fbInit(&fb), 0);
+    std::memset(fb.workMem, 0x40, fb.memSize);
+    fbRealize(&fb);
+    std::string path = std::string("PATH=") + HELIX_BUILD_DIR + ":$PATH";
+    ASSERT_EQ(std::system((path + " fbgrab").c_str()), 0);
+    Picture pic;
+    ASSERT_TRUE(ReadPicture(root.Path("/tmp/screen.png"), &pic));
+    EXPECT_EQ(pic.width, 800);
+    EXPECT_EQ(pic.rgba[0], 0x40);
+    munmap(fb.screenMem, fb.memSize);
+    fbRelease(&fb);
+}
+
+} // namespace
