@@ -39,8 +39,54 @@ void Release(PngLoad *ld) {
     ld->file = nullptr;
 }
 
-// The libpng part of the load. Kept free of objects with destructors because
-// libpng's error return is a longjmp back into this frame.
+// What the header says.
+struct PngHeader {
+    png_uint_32 width = 0, height = 0;
+    int bitDepth = 0, colorType = 0;
+};
+
+// The libpng steps, each in a frame of its own with no locals that live
+// across libpng's error return (a longjmp back into that frame).
+int ReadHeader(PngLoad *ld, const char *path, PngHeader *h) {
+    if (setjmp(png_jmpbuf(ld->png))) {
+        LogErr("%s error during init_io", path);
+        return -1;
+    }
+    png_init_io(ld->png, ld->file);
+    png_set_sig_bytes(ld->png, 8);
+    png_read_info(ld->png, ld->info);
+    h->width = png_get_image_width(ld->png, ld->info);
+    h->height = png_get_image_height(ld->png, ld->info);
+    h->bitDepth = png_get_bit_depth(ld->png, ld->info);
+    h->colorType = png_get_color_type(ld->png, ld->info);
+    return 0;
+}
+
+int ReadRows(PngLoad *ld, const char *path, png_uint_32 height) {
+    png_set_interlace_handling(ld->png);
+    png_read_update_info(ld->png, ld->info);
+    if (setjmp(png_jmpbuf(ld->png))) {
+        LogErr("%s error during reading image", path);
+        return -1;
+    }
+    const size_t rowBytes = png_get_rowbytes(ld->png, ld->info);
+    ld->rows = static_cast<png_bytep *>(std::calloc(height, sizeof(png_bytep)));
+    if (ld->rows == nullptr) {
+        LogErr("%s unable to alloc row_pointers for image", path);
+        return -1;
+    }
+    ld->rowCount = height;
+    for (png_uint_32 i = 0; i < height; i++) {
+        ld->rows[i] = static_cast<png_bytep>(std::malloc(rowBytes));
+        if (ld->rows[i] == nullptr) {
+            LogErr("%s unable to alloc row_pointers[%d] for image", path, static_cast<int>(i));
+            return -1;
+        }
+    }
+    png_read_image(ld->png, ld->rows);
+    return 0;
+}
+
 void ReadPicture(Works *w, int toBack, const char *path, PngLoad *ld) {
     FbScreen *fb = &w->fb;
     ld->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -53,63 +99,33 @@ void ReadPicture(Works *w, int toBack, const char *path, PngLoad *ld) {
         LogErr("%s PNG_create_info_struct failed", path);
         return;
     }
-    if (setjmp(png_jmpbuf(ld->png))) {
-        LogErr("%s error during init_io", path);
-        return;
-    }
-    png_init_io(ld->png, ld->file);
-    png_set_sig_bytes(ld->png, 8);
-    png_read_info(ld->png, ld->info);
-    const png_uint_32 width = png_get_image_width(ld->png, ld->info);
-    const png_uint_32 height = png_get_image_height(ld->png, ld->info);
-    const int bitDepth = png_get_bit_depth(ld->png, ld->info);
-    const int colorType = png_get_color_type(ld->png, ld->info);
+    PngHeader h;
+    if (ReadHeader(ld, path, &h) != 0) return;
     const int64_t imageX = w->imageX.load(), imageY = w->imageY.load();
 
     // The picture must fit the screen where it is placed.
-    if (imageX < 0 || fb->sizeX < static_cast<int64_t>(width) + imageX) {
-        LogErr("%s image has %d cols not %d", path, static_cast<int>(width), fb->sizeX);
+    if (imageX < 0 || fb->sizeX < static_cast<int64_t>(h.width) + imageX) {
+        LogErr("%s image has %d cols not %d", path, static_cast<int>(h.width), fb->sizeX);
         return;
     }
-    if (imageY < 0 || fb->sizeY < static_cast<int64_t>(height) + imageY) {
-        LogErr("%s image has %d rows not %d", path, static_cast<int>(height), fb->sizeY);
+    if (imageY < 0 || fb->sizeY < static_cast<int64_t>(h.height) + imageY) {
+        LogErr("%s image has %d rows not %d", path, static_cast<int>(h.height), fb->sizeY);
         return;
     }
-    if (bitDepth != 8 || fb->pixelSize != 4 || colorType != PNG_COLOR_TYPE_RGBA) {
-        LogErr("%s image has %d pixels not %d or color_type is %d not %d", path, bitDepth,
-               static_cast<int>(fb->pixelSize), colorType, PNG_COLOR_TYPE_RGBA);
+    if (h.bitDepth != 8 || fb->pixelSize != 4 || h.colorType != PNG_COLOR_TYPE_RGBA) {
+        LogErr("%s image has %d pixels not %d or color_type is %d not %d", path, h.bitDepth,
+               static_cast<int>(fb->pixelSize), h.colorType, PNG_COLOR_TYPE_RGBA);
         return;
     }
     uint8_t *target = toBack != 0 ? fb->backMem : fb->workMem;
     if (target == nullptr) return;
-
-    png_set_interlace_handling(ld->png);
-    png_read_update_info(ld->png, ld->info);
-    if (setjmp(png_jmpbuf(ld->png))) {
-        LogErr("%s error during reading image", path);
-        return;
-    }
-    const size_t rowBytes = png_get_rowbytes(ld->png, ld->info);
-    ld->rows = static_cast<png_bytep *>(std::calloc(height, sizeof(png_bytep)));
-    if (ld->rows == nullptr) {
-        LogErr("%s unable to alloc row_pointers for image", path);
-        return;
-    }
-    ld->rowCount = height;
-    for (png_uint_32 i = 0; i < height; i++) {
-        ld->rows[i] = static_cast<png_bytep>(std::malloc(rowBytes));
-        if (ld->rows[i] == nullptr) {
-            LogErr("%s unable to alloc row_pointers[%d] for image", path, static_cast<int>(i));
-            return;
-        }
-    }
-    png_read_image(ld->png, ld->rows);
+    if (ReadRows(ld, path, h.height) != 0) return;
 
     // R, G, B, A rows to the screen's B, G, R, 0; alpha is ignored.
-    for (png_uint_32 r = 0; r < height; r++) {
+    for (png_uint_32 r = 0; r < h.height; r++) {
         const png_bytep src = ld->rows[r];
         uint8_t *dst = target + (static_cast<size_t>(r) + imageY) * fb->lineSize + imageX * 4;
-        for (size_t b = 0; b < 4u * width; b += 4) {
+        for (size_t b = 0; b < 4u * h.width; b += 4) {
             dst[b] = src[b + 2];
             dst[b + 1] = src[b + 1];
             dst[b + 2] = src[b];
