@@ -1,7 +1,200 @@
 #include "config/antenna_banks.h"
 
-// Placeholder until this table lands.
-int LoadAllBankTable(Works *, int) {
-    return 0;
+#include "config/tuner_memory.h"
+#include "core/works.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "ui/mode.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct DefaultBand {
+    const char *name;
+    int32_t fStart, fStop;
+};
+
+constexpr DefaultBand kDefaultBands[kAntRows] = {
+    {"160m", 1800000, 2000000},  {"80m", 3500000, 4000000},   {"60m", 5330500, 5450000},
+    {"40m", 7000000, 7300000},   {"30m", 10100000, 10150000}, {"20m", 14000000, 14350000},
+    {"17m", 18068000, 18168000}, {"15m", 21000000, 21450000}, {"12m", 24890000, 24990000},
+    {"10m", 28000000, 29700000}, {"6m", 50000000, 54000000},
+};
+
+// Fills `row` from one row line; fields the line does not carry stay 0.
+void ParseRow(const char *line, AntennaRow *row) {
+    *row = AntennaRow{};
+    // Band name: up to the first blank, at most 7 characters; the character
+    // after the name (the blank, or the eighth of a long name) is skipped.
+    int n = 0;
+    while (n < 7 && line[n] != '\0' && line[n] != ' ') {
+        row->name[n] = line[n];
+        n++;
+    }
+    row->name[n] = '\0';
+    const char *p = line + n;
+    if (*p != '\0') p++;
+    char *end = nullptr;
+    row->fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
+    p = end;
+    row->fStop = static_cast<int32_t>(std::strtoul(p, &end, 0));
+    p = end;
+    uint8_t *bytes[] = {&row->ampEnable, &row->ant, &row->atuOff, &row->att};
+    for (uint8_t *b : bytes) {
+        *b = static_cast<uint8_t>(std::strtol(p, &end, 10));
+        p = end;
+    }
+    row->pwr = std::strtof(p, &end);
 }
-void DeleteFileConf(Works *, int, int) {}
+
+int MarkerIndex(const char *line) {
+    if (std::strncmp(line + 1, "Gen", 3) == 0) return 0;
+    if (std::strncmp(line + 1, "Tav", 3) == 0) return 1;
+    if (std::strncmp(line + 1, "817", 3) == 0) return 2;
+    return -1;
+}
+
+} // namespace
+
+std::string BankAntennaFile(int bank) {
+    if (bank >= 1 && bank <= 19) return "/opt/set/antenna_b" + std::to_string(bank) + ".txt";
+    return "/opt/set/antenna.txt";
+}
+
+std::string BankAtuFile(int bank, int ant) {
+    std::string base = "/opt/set/atu_ant" + std::to_string(ant);
+    if (bank >= 1 && bank <= 19) return base + "_b" + std::to_string(bank) + ".txt";
+    return base + ".txt";
+}
+
+void InitTabAntenna(Works *w, int keepSettings) {
+    for (int i = 0; i < kAntRows; i++) {
+        AntennaRow &r = w->antTab[i];
+        std::snprintf(r.name, sizeof r.name, "%s", kDefaultBands[i].name);
+        r.fStart = kDefaultBands[i].fStart;
+        r.fStop = kDefaultBands[i].fStop;
+        if (keepSettings == 0) {
+            r.ampEnable = 0;
+            r.ant = 1;
+            r.atuOff = 1;
+            r.att = 0;
+            r.pwr = 0.0f;
+        }
+    }
+    w->memRows = kAntRows;
+}
+
+int LoadTabConfig(Works *w, int bank) {
+    for (AntennaRow &r : w->antTab)
+        r.ampEnable = 0;
+    std::string path = ResolvePath(BankAntennaFile(bank));
+    FILE *f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        InitTabAntenna(w, 0);
+        return 0;
+    }
+    int mode = 0;
+    int rows = 0;
+    char line[512];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        size_t n = std::strlen(line);
+        bool whole = n > 0 && line[n - 1] == '\n';
+        if (!whole && n == sizeof line - 1) {
+            // An over-long line: drop its rest rather than read it as a row.
+            int c;
+            while ((c = std::fgetc(f)) != EOF && c != '\n') {
+            }
+        }
+        if (n > 0 && line[n - 1] == '\n') line[--n] = '\0';
+        if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
+        if (line[0] == ';') continue;
+        if (line[0] == '!') {
+            int m = MarkerIndex(line);
+            if (m >= 0) mode = m;
+            continue;
+        }
+        if (rows >= kAntRows) break;
+        ParseRow(line, &w->antTab[rows]);
+        rows++;
+    }
+    w->memRows = rows;
+    std::fclose(f);
+    for (int i = 0; i < rows; i++) {
+        if (w->antTab[i].fStart == 0 || w->antTab[i].fStop == 0) {
+            InitTabAntenna(w, 1);
+            Trace("Error Reinit antenna\n");
+            break;
+        }
+    }
+    w->bandRow = -1;
+    return mode;
+}
+
+void SaveTabConfig(Works *w, int bank) {
+    int mode = w->ModeWorkIdx;
+    std::string text = mode == 1 ? "!Tav\n" : mode == 2 ? "!817\n" : "!Gen\n";
+    int rows = w->memRows;
+    if (rows < 0) rows = 0;
+    if (rows > kAntRows) rows = kAntRows;
+    for (int i = 0; i < rows; i++) {
+        const AntennaRow &r = w->antTab[i];
+        char line[128];
+        std::snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.name,
+                      static_cast<long>(r.fStart), static_cast<long>(r.fStop), r.ampEnable, r.ant,
+                      r.atuOff, r.att, static_cast<double>(r.pwr));
+        text += line;
+    }
+    if (RemountRw() != 0) {
+        Trace("can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    WriteFileSafe(BankAntennaFile(bank).c_str(), text, false);
+    RemountRo();
+}
+
+void SaveToBank(Works *w, int bank, int antIdx) {
+    int32_t freq = w->freq;
+    int rows = w->memRows;
+    for (int i = 0; i < rows && i < kAntRows; i++) {
+        AntennaRow &r = w->antTab[i];
+        if (r.fStart <= freq && freq <= r.fStop) {
+            r.ant = static_cast<uint8_t>(antIdx + 1);
+            r.atuOff = w->tunerThrough;
+            r.att = w->attenuator;
+            r.ampEnable = w->attenuatorShown <= 3 ? 1 : 0;
+            break;
+        }
+    }
+    SaveTabConfig(w, bank);
+}
+
+int LoadAllBankTable(Works *w, int bank) {
+    w->ModeWorkIdx = LoadTabConfig(w, bank);
+    for (int ant = 0; ant < 3; ant++)
+        LoadTabAtu(w, bank, ant);
+    SetModeWorkIDX(w);
+    return w->ModeWorkIdx;
+}
+
+void DeleteFileConf(Works *w, int bank, int kind) {
+    (void)w;
+    std::string path;
+    if (kind >= 0 && kind <= 2)
+        path = BankAtuFile(bank, kind + 1);
+    else if (kind == 3)
+        path = BankAntennaFile(bank);
+    else
+        return;
+    if (RemountRw() != 0) {
+        Trace("can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    if (RunShell("rm -f " + ResolvePath(path)) != 0) LogErr("can't delete file bank %d", bank);
+    RemountRo();
+}

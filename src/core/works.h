@@ -9,6 +9,7 @@
 #include <mutex>
 #include <pthread.h>
 
+#include "config/antenna_banks.h"
 #include "config/setup.h"
 #include "display/fb.h"
 
@@ -29,6 +30,11 @@ struct TavParams {
     int32_t lp;
     int32_t offset12;
     int32_t offset20;
+    // The transceiver also reports its transmit state and input selector in
+    // two payload bytes after the signed offset, encoded like the other
+    // digits (0x30 + value): byte 31 = transmit flag (0 receive, 1
+    // transmit), byte 32 = input selector (0..15). A byte outside '0'..'?'
+    // or a payload too short to hold it leaves the field as it was.
     int32_t txFlag;   // transmit state reported by the transceiver
     int32_t inputSel; // input selector reported by the transceiver
     int32_t received; // 1 once the first parameter frame of the run arrived
@@ -202,6 +208,12 @@ struct Works {
     Shared<int32_t> screenFlags;
     Shared<int32_t> spanHz;
     Shared<int32_t> memCol;
+
+    // --- transceiver links and antenna banks ---
+    AntennaRow antTab[kAntRows]; // antenna table of the current bank
+    Shared<int32_t> memRows;     // rows of antTab in use
+    Shared<uint8_t> txTest;      // transmit-test hand-shake bits (key actions, TAV link)
+    Shared<int32_t> rxSettle;    // supervisor passes to wait after the TAV went back to RX
 };
 
 // Program-wide globals set by InitGlobalVar and the setup file.

@@ -1,6 +1,79 @@
 #include "transceiver/cat.h"
 
-#include "core/idle.h"
 #include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/serial.h"
+#include "remote/frames.h"
+#include "transceiver/cat_serial.h"
+#include "ui/errors.h"
 
-void *Cat(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+#include <cstring>
+#include <unistd.h>
+
+std::atomic<int> status_cat{0};
+
+int CatCollect(CatCollector *c, uint8_t byte) {
+    c->buf[c->pos] = byte;
+    if (byte == ';') {
+        int len = c->pos + 1;
+        c->buf[len] = '\0';
+        c->pos = 0;
+        return len;
+    }
+    if (++c->pos >= kCatMsgSize) c->pos = 0; // no ';' in 200 bytes: start again
+    return 0;
+}
+
+int CatStep(Works *w, CatCollector *c, int fd) {
+    int n = SerialBytesWaiting(fd);
+    if (n < 0) return -1;
+    if (n == 0) return 1; // paced poll: nothing waits
+    for (int i = 0; i < n; i++) {
+        uint8_t b;
+        if (read(fd, &b, 1) != 1) return -1;
+        int len = CatCollect(c, b);
+        if (len > 0) {
+            sendWebSockCatFrame(w, c->buf, len);
+            std::memset(c->buf, 0, sizeof c->buf);
+        }
+        if (w->setup->EnableCAT != '1') break;
+    }
+    return 0;
+}
+
+void ExitCAT(Works *w) {
+    if (status_cat.exchange(0) == 1) {
+        int fd = w->catFD.exchange(-1);
+        if (fd >= 0) close(fd);
+    }
+    // No port: -1, so nothing writes CAT traffic to descriptor 0.
+    w->catFD = -1;
+    w->remoteFault = 1;
+    w->setup->EnableCAT = '0';
+    AddErrore(w, 20);
+}
+
+void *Cat(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    status_cat = 0;
+    uint64_t start = NowMs();
+    while (!expired(start, NowMs(), 3000) && w->running != 0)
+        SleepMs(10);
+    if (VerifyCAT(w) != 0) {
+        LogErr("Unable to open device %s", w->setup->CatPort);
+        Trace("CAT: Unable to open device %s\n", w->setup->CatPort);
+        ExitCAT(w);
+        return nullptr;
+    }
+    LogInfo("OK works->catFD=%d (%s)", w->catFD.load(), w->setup->CatPort);
+    status_cat = 1;
+    CatCollector collector;
+    while (w->setup->EnableCAT == '1' && w->running != 0) {
+        int ms = CatStep(w, &collector, w->catFD);
+        if (ms < 0) break;
+        if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
+    }
+    ExitCAT(w);
+    return nullptr;
+}

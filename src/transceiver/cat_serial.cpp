@@ -1,6 +1,255 @@
 #include "transceiver/cat_serial.h"
 
-#include "core/idle.h"
 #include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/serial.h"
+#include "platform/serial_cat.h"
+#include "platform/shell.h"
 
-void *CatSerial(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <libusb.h>
+#include <unistd.h>
+
+std::atomic<int> catProcessStatus{0};
+std::atomic<int> lastCommandSent{0};
+std::atomic<int> counterimeoutCAT{0};
+
+namespace {
+constexpr uint8_t kFreqRequest[5] = {0x00, 0x00, 0x00, 0x00, 0x03};
+}
+
+bool VerifyByteFreq(uint8_t b) {
+    return (b & 0x0F) > 9 || b >= 0xA0;
+}
+
+int writeSerialCatPort(int fd, const uint8_t *bytes, int length, Works *) {
+    int done = 0;
+    while (done < length) {
+        ssize_t r = write(fd, bytes + done, static_cast<size_t>(length - done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                SleepMs(1);
+                continue;
+            }
+            LogErr("write error %d", errno);
+            break;
+        }
+        done += static_cast<int>(r);
+    }
+    counterimeoutCAT = 0;
+    return done == length ? 0 : -1;
+}
+
+void DecodeCatSerialCmd(Works *w, const uint8_t *r, int length) {
+    if (lastCommandSent != 3 || length < 5) return;
+    w->catMode = r[4];
+    if (VerifyByteFreq(r[0]) || VerifyByteFreq(r[1]) || VerifyByteFreq(r[2]) ||
+        VerifyByteFreq(r[3])) {
+        Trace("CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", r[0], r[1], r[2], r[3],
+              r[4]);
+    } else {
+        auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
+        w->catFreq = dec(r[0]) * 10000000 + dec(r[1]) * 100000 + dec(r[2]) * 1000 + dec(r[3]) * 10;
+    }
+    lastCommandSent = 0;
+}
+
+int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
+    switch (catProcessStatus.load()) {
+    case 3:
+        writeSerialCatPort(l->fd, kFreqRequest, 5, w);
+        lastCommandSent = 3;
+        l->sentAt = now;
+        l->got = 0;
+        catProcessStatus = 2;
+        return 0;
+    case 2: {
+        int n = SerialBytesWaiting(l->fd);
+        if (n <= 0) {
+            counterimeoutCAT++;
+            if (expired(l->sentAt, now, kCatSilenceMs)) {
+                Trace("<<<<<<<<<<<<<<<<<<<<TIMEOUT SERIAL CAT!!!!\n");
+                l->got = 0;
+                catProcessStatus = 3;
+                return 1000;
+            }
+            return 1;
+        }
+        uint8_t b = 0;
+        ssize_t r = read(l->fd, &b, 1);
+        if (r != 1) {
+            LogErr("timeout %d", static_cast<int>(r));
+            return 20;
+        }
+        l->reply[l->got++] = b;
+        if (l->got >= 5) catProcessStatus = 1;
+        return 0;
+    }
+    default: // 1: decode
+        DecodeCatSerialCmd(w, l->reply, l->got);
+        l->got = 0;
+        catProcessStatus = 3;
+        return 20; // the pause after a decode
+    }
+}
+
+void *CatSerial(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    SetupRecord *s = w->setup;
+    const char *port = s->CatSerialPort;
+    LogInfo("Init CATSerial Port %s", port);
+    int fd = SerialOpen(port, O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        LogErr("Unable to open device %s", port);
+        std::snprintf(w->portErrorText, sizeof w->portErrorText, "CAT: Unable to open device %s",
+                      port);
+        w->portError = 2;
+        return nullptr;
+    }
+    if (CatSerialSetup(fd) != 0) {
+        LogErr("Unable to set comm port %s", port);
+        std::snprintf(w->portErrorText, sizeof w->portErrorText, "CAT: Unable to set comm port %s",
+                      port);
+        w->portError = 2;
+        close(fd);
+        return nullptr;
+    }
+    w->catSerFD = fd;
+    LogInfo("OK works->catSerFD=%d (%s)", fd, port);
+    Trace("---------------- OK works->catSerFD=%d (%s)\n", fd, port);
+    lastCommandSent = 0;
+    catProcessStatus = 3;
+
+    CatSerialLink link;
+    link.fd = fd;
+    while (s->EnableCatSerial == '1' && w->running != 0) {
+        int ms = CatSerialStep(w, &link, NowMs());
+        // Long pauses in short steps so a dropped switch is seen at once.
+        uint64_t start = NowMs();
+        while (ms > 0 && !expired(start, NowMs(), static_cast<uint64_t>(ms)) &&
+               s->EnableCatSerial == '1' && w->running != 0)
+            SleepMs(ms < 10 ? static_cast<uint32_t>(ms) : 10u);
+    }
+    w->catSerFD = -1;
+    close(fd);
+    return nullptr;
+}
+
+// ---- TAV transceiver CAT port probe ----
+
+namespace {
+
+// Opens one candidate and asks "DT;"; returns the descriptor when it answers
+// "DT001", else -1 (closed).
+int ProbePort(const std::string &real) {
+    std::string name = UnresolvePath(real);
+    int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        LogErr("Cannot open %s, error %d -%s", name.c_str(), errno, std::strerror(errno));
+        return -1;
+    }
+    LogInfo("Opened  %s", name.c_str());
+    Trace("Opened %s---------------------------------------------\n", name.c_str());
+    if (CatProbeSetup(fd) != 0) {
+        LogErr("Cannot set %s, error %d -%s", name.c_str(), errno, std::strerror(errno));
+        close(fd);
+        return -1;
+    }
+    LogInfo("Set %s", name.c_str());
+    Trace("set %s---------------------------------------------\n", name.c_str());
+    LogInfo("Send \"DT;\" %s", name.c_str());
+    if (write(fd, "DT;", 3) != 3) LogErr("Cannot write %s, error %d", name.c_str(), errno);
+    LogInfo("Sent \"DT;\" %s", name.c_str());
+    Trace("sent %s---------------------------------------------\n", name.c_str());
+
+    CatProbeTimedRead(fd);
+    char answer[6] = {};
+    int got = 0;
+    uint64_t start = NowMs();
+    // Each read waits at most 1 s; a port that goes quiet after part of an
+    // answer is given up after a few seconds instead of read for ever.
+    while (got < 5) {
+        ssize_t r = read(fd, answer + got, 1);
+        if (r > 0) got += static_cast<int>(r);
+        LogInfo("Received %d \"%s\" %s", static_cast<int>(r), answer, name.c_str());
+        if (r < 0 && errno != EINTR && errno != EAGAIN) break;
+        if (r <= 0 && got == 0) break;
+        if (expired(start, NowMs(), kCatProbeBoundMs)) break;
+    }
+    LogInfo("Received \"%s\" %s", answer, name.c_str());
+    if (got == 5 && std::memcmp(answer, "DT001", 5) == 0) {
+        Trace("received DT001; %s---------------------------------------------\n", name.c_str());
+        std::fflush(stderr);
+        return fd;
+    }
+    close(fd);
+    LogInfo("Cannot connect TAV using %s", name.c_str());
+    return -1;
+}
+
+} // namespace
+
+int VerifyCAT(Works *w) {
+    Trace("CAT serial search...\n");
+    std::vector<std::string> ports = GlobUnitPaths("/dev/VORNCAT*");
+    if (ports.empty()) {
+        TraceRaw("No CAT serial port found");
+        std::fflush(stderr);
+        return -1;
+    }
+    for (size_t i = ports.size(); i-- > 0;) {
+        int fd = ProbePort(ports[i]);
+        if (fd >= 0) {
+            w->catFD = fd;
+            Trace("CAT serial found:  %s---------------------------------------------\n",
+                  UnresolvePath(ports[i]).c_str());
+            return 0;
+        }
+        if (i > 0) SleepMs(2);
+    }
+    LogErr("Unable to open device %s", w->setup->CatPort);
+    Trace("CAT: Unable to open device %s\n", w->setup->CatPort);
+    return -1;
+}
+
+int VerifyAudioTAV(Works *) {
+    std::string out;
+    if (RunShellRead("lsusb|grep 0d8c:01af |wc -l", &out, 200) < 0) {
+        Trace("Error opening pipe.\n");
+        return 0;
+    }
+    return std::atoi(out.c_str());
+}
+
+int Find_Remote_Settings(Works *w) {
+    libusb_context *ctx = nullptr;
+    if (libusb_init(&ctx) != 0) return 1;
+    libusb_set_option(ctx, LIBUSB_OPTION_LOG_LEVEL, 3);
+    libusb_device **list = nullptr;
+    ssize_t n = libusb_get_device_list(ctx, &list);
+    bool found = false, failed = n < 0;
+    for (ssize_t i = 0; i < n && !found && !failed; i++) {
+        libusb_device_descriptor d;
+        if (libusb_get_device_descriptor(list[i], &d) != 0)
+            failed = true;
+        else if (d.idVendor == 0x1721 && d.idProduct == 0x061A)
+            found = true;
+    }
+    // The check only looks: the list and the context are released at once.
+    if (n >= 0) libusb_free_device_list(list, 1);
+    libusb_exit(ctx);
+    if (failed || !found) return 1;
+    if (VerifyCAT(w) != 0) {
+        Trace("---CAT: Unable to open device %s\n", w->setup->CatPort);
+        return 2;
+    }
+    if (VerifyAudioTAV(w) == 0) return 3;
+    return 0;
+}

@@ -1,4 +1,32 @@
-// FT-817 CAT serial link thread.
+// FT-817 CAT serial link (frequency polling), the TAV transceiver's CAT port
+// probe and the remote-operation presence checks.
 #pragma once
+#include <atomic>
+#include <cstdint>
+
 struct Works;
+
+extern std::atomic<int> catProcessStatus; // 3 send the request, 2 wait for the reply, 1 decode
+extern std::atomic<int> lastCommandSent;  // 3 after the frequency request, 0 after decoding
+extern std::atomic<int> counterimeoutCAT; // idle polls since the last send
+
+constexpr int kCatSilenceMs = 1500;
+constexpr int kCatProbeBoundMs = 3000; // longest wait for one port's probe answer
+
+struct CatSerialLink {
+    int fd = -1;
+    uint8_t reply[5]{};
+    int got = 0;
+    uint64_t sentAt = 0;
+};
+
 void *CatSerial(void *arg);
+// One pass at time `now`; returns the ms to sleep before the next.
+int CatSerialStep(Works *works, CatSerialLink *link, uint64_t now);
+int writeSerialCatPort(int fd, const uint8_t *bytes, int length, Works *works);
+void DecodeCatSerialCmd(Works *works, const uint8_t *reply, int length);
+// True for a byte that is not two BCD digits.
+bool VerifyByteFreq(uint8_t byte);
+int VerifyCAT(Works *works);
+int Find_Remote_Settings(Works *works);
+int VerifyAudioTAV(Works *works);

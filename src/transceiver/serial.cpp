@@ -1,14 +1,339 @@
 #include "transceiver/serial.h"
 
-#include "core/idle.h"
 #include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/serial.h"
+#include "platform/serial_tav.h"
+#include "remote/frames.h"
+#include "ui/errors.h"
 
-void *Serial(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
-
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
-void getParameters(TavParams *copy, Works *works) {
-    pthread_mutex_lock(works->serMut);
-    *copy = *works->tavPar;
-    pthread_mutex_unlock(works->serMut);
+namespace {
+
+constexpr int kSpectrumBins = 1024;
+constexpr float kBinsPerHz = 0.005333f;
+
+// A digit byte as the transceiver sends it: value = byte OR 0x30 minus '0'.
+inline int Digit(uint8_t b) {
+    return (b | 0x30) - '0';
+}
+
+// Silence on the link: error 8 (TAV mode only) at most once per hold-off.
+void ReportSilence(Works *w, int where) {
+    if (w->errHoldOff != 0) return;
+    if (w->ModeWorkIdx == 1) AddErrore(w, 8);
+    w->errHoldOff = 2000;
+    Trace("---------------------------------------TIMEOUT EXT IO %d\n", where);
+}
+
+void StartRead(TavLink *l, uint8_t *target, int count) {
+    l->target = target;
+    l->want = count;
+    l->got = 0;
+}
+
+void HandlePayload(Works *w, TavLink *l) {
+    if (l->type == 1) {
+        storeParameters(w, l->length, l->buf);
+        sendWebSockSerParFrame(w, l->buf, l->length);
+        return;
+    }
+    // Spectrum: only when the USB spectrum reader is not the source.
+    if (w->setup->EnableSpectrum != '0') return;
+    TavParams par{};
+    getParameters(&par, w);
+    uint8_t bins[kSpectrumBins];
+    RotateSpectrum(par, l->buf, bins);
+    int count = l->length - 170;
+    if (count > kSpectrumBins) count = kSpectrumBins;
+    if (count > 0) sendWebSockSerSpectrFrame(w, bins, count);
+}
+
+} // namespace
+
+int decodeCmdParameters(Works *, const uint8_t *digits, char *kind, int *length) {
+    *kind = static_cast<char>(digits[0]);
+    int len = 0;
+    for (int i = 4; i >= 1; i--)
+        len = len * 16 + Digit(digits[i]);
+    if (len >= kTavBufSize) {
+        char text[5];
+        std::memcpy(text, digits + 1, 4);
+        text[4] = '\0';
+        Trace("----------> 3SERIAL : ERROR dataLength %d   %s!!!!!!\n", len, text);
+        len = kTavBufSize - 1;
+    }
+    *length = len;
+    return len;
+}
+
+void storeParameters(Works *w, int length, const uint8_t *payload) {
+    // Fields up to byte 32 are read; a shorter payload reads as zeros.
+    uint8_t p[40] = {};
+    if (length < 0) length = 0;
+    std::memcpy(p, payload, static_cast<size_t>(length < 40 ? length : 40));
+
+    if (pthread_mutex_lock(w->serMut) != 0) {
+        LogErr("serMut mutex cannot be locked");
+        return;
+    }
+    TavParams *t = w->tavPar;
+    if (t->received == 0) {
+        *t = TavParams{};
+        t->received = 1;
+    }
+    t->memoryMode = p[0] & 0x01;
+    t->frameVfoB = (p[0] >> 4) & 0x01;
+    t->activeVfoB = (p[0] >> 5) & 0x01;
+    uint32_t f = 0;
+    for (int i = 1; i <= 8; i++)
+        f = f * 16u + static_cast<uint32_t>(Digit(p[i]));
+    if (t->memoryMode)
+        t->freqMem = f;
+    else if (t->frameVfoB)
+        t->freqB = f;
+    else
+        t->freqA = f;
+
+    if (length > 9 && (p[9] & 0x80)) {
+        if (t->frameVfoB)
+            t->modeB = p[9] & 0x0F;
+        else
+            t->modeA = p[9] & 0x0F;
+    }
+    if (length > 20 && p[20] >= 0x40 && p[20] <= 0x7F) {
+        // Switched off keeps the magnitude of the previous value, as a negative.
+        int32_t lp = (p[20] >> 3) & 0x01 ? 1 : -std::abs(t->lp);
+        t->lp = lp == 0 ? -1 : lp;
+    }
+    if (length > 25) t->offset12 = (Digit(p[23]) << 8) | (Digit(p[24]) << 4) | Digit(p[25]);
+    if (length > 30) {
+        int32_t v = p[26] > '7' ? p[26] - 64 : Digit(p[26]);
+        for (int i = 27; i <= 30; i++)
+            v = v * 16 + Digit(p[i]);
+        t->offset20 = v;
+    }
+    if (length > 31 && p[31] >= 0x30 && p[31] <= 0x3F) t->txFlag = p[31] & 0x01;
+    if (length > 32 && p[32] >= 0x30 && p[32] <= 0x3F) t->inputSel = p[32] & 0x0F;
+
+    t->freqPrev = t->freqCur;
+    t->freqCur = t->memoryMode ? t->freqMem : t->activeVfoB ? t->freqB : t->freqA;
+    t->modeCur = t->activeVfoB ? t->modeB : t->modeA;
+    if (pthread_mutex_unlock(w->serMut) != 0) LogErr("serMut mutex cannot be unlocked");
+}
+
+void getParameters(TavParams *copy, Works *w) {
+    if (pthread_mutex_lock(w->serMut) != 0) {
+        LogErr("serMut mutex cannot be locked");
+        *copy = TavParams{};
+        return;
+    }
+    *copy = *w->tavPar;
+    if (pthread_mutex_unlock(w->serMut) != 0) LogErr("serMut mutex cannot be unlocked");
+}
+
+void storeFFT(Works *w, int count, const uint8_t *bytes) {
+    constexpr int kFirst = 85, kPoints = 854;
+    if (pthread_mutex_lock(w->serMut) != 0) {
+        LogErr("serMut mutex cannot be locked");
+        return;
+    }
+    float levels[kPoints];
+    std::memcpy(levels, w->fftRec->buf1, sizeof levels);
+    for (int k = 0; k < kPoints && kFirst + k < count; k++)
+        levels[k] = static_cast<float>(bytes[kFirst + k]) - 192.0f;
+    std::memcpy(w->fftRec->buf1, levels, sizeof levels);
+    if (pthread_mutex_unlock(w->serMut) != 0) LogErr("serMut mutex cannot be unlocked");
+}
+
+int SpectrumStart(const TavParams &par) {
+    float m = 0.0f;
+    if (par.modeCur == 4)
+        m = static_cast<float>(par.offset12) * -kBinsPerHz;
+    else if (par.modeCur == 6)
+        m = static_cast<float>(par.offset12) * kBinsPerHz;
+    float offset = m + static_cast<float>(par.offset20) * kBinsPerHz + 85.0f;
+    long start = static_cast<long>(offset);
+    if (offset < 0) start = static_cast<long>(offset + kSpectrumBins);
+    // Offsets beyond one turn of the ring (the signed offset reaches about
+    // +-2800 bins) wrap round instead of indexing outside the payload.
+    start %= kSpectrumBins;
+    if (start < 0) start += kSpectrumBins;
+    return static_cast<int>(start);
+}
+
+void RotateSpectrum(const TavParams &par, const uint8_t *payload, uint8_t *bins) {
+    int start = SpectrumStart(par);
+    for (int k = 0; k < kSpectrumBins; k++)
+        bins[k] = payload[(start + k) % kSpectrumBins];
+}
+
+int writeSerialPort(int fd, const char *text, int length, Works *) {
+    int done = 0;
+    while (done < length) {
+        ssize_t r = write(fd, text + done, static_cast<size_t>(length - done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                SleepMs(1);
+                continue;
+            }
+            LogErr("write error %d", errno);
+            return -1;
+        }
+        done += static_cast<int>(r);
+    }
+    return 0;
+}
+
+void TavTxControl(Works *w, int fd) {
+    uint8_t opt = w->tuneOpt;
+    if (opt & 0x04) {
+        writeSerialPort(fd, "RX;", 3, w);
+        Trace("SENT TAV RX;! (0x%x)\n", opt);
+        w->tuneOpt.fetch_and(static_cast<uint8_t>(~0x04));
+        w->tuneOpt.fetch_or(0x08);
+    }
+    opt = w->tuneOpt;
+    if (opt & 0x20) {
+        writeSerialPort(fd, "TU120;TX2;", 10, w);
+        Trace("SENT TAV TX2;! (0x%x)\n", opt);
+        w->tuneOpt.fetch_and(static_cast<uint8_t>(~0x20));
+        w->tuneOpt.fetch_or(0x40);
+    }
+    uint8_t t = w->txTest;
+    if (t & 0x01) {
+        if ((t & 0x02) == 0) {
+            writeSerialPort(fd, "RX;", 3, w);
+            Trace("SENT TAV RX...\n");
+            w->rxSettle = 30;
+            w->txTest.fetch_and(static_cast<uint8_t>(~0x01));
+        } else if ((t & 0x30) == 0x30 || (t & 0x30) == 0) {
+            writeSerialPort(fd, "TU120;TX2;", 10, w);
+            Trace("SENT TAV TX2...\n");
+            w->txTest.fetch_and(static_cast<uint8_t>(~0x01));
+        }
+    }
+}
+
+int readSerialPort(Works *w, TavLink *l, uint64_t now) {
+    if (l->got >= l->want) return 1;
+    int n = SerialBytesWaiting(l->fd);
+    if (n > 0) {
+        int take = l->want - l->got;
+        if (n < take) take = n;
+        ssize_t r = read(l->fd, l->target + l->got, static_cast<size_t>(take));
+        if (r > 0) {
+            l->got += static_cast<int>(r);
+            l->idleSince = now;
+            return l->got >= l->want ? 1 : 0;
+        }
+    }
+    if (expired(l->idleSince, now, kTavSilenceMs)) {
+        // A frame that stops in the middle is dropped so the link can see
+        // its switch again and resynchronise on the next header.
+        ReportSilence(w, 3);
+        l->idleSince = now;
+        l->phase = 0;
+        return -1;
+    }
+    return 0;
+}
+
+int SerialStep(Works *w, TavLink *l, uint64_t now) {
+    switch (l->phase) {
+    case 0: { // header: wait for a frame type byte
+        int n = SerialBytesWaiting(l->fd);
+        if (n <= 0) {
+            if (expired(l->idleSince, now, kTavSilenceMs)) {
+                ReportSilence(w, 1);
+                l->idleSince = now;
+            }
+            return 1;
+        }
+        uint8_t b = 0;
+        ssize_t r = read(l->fd, &b, 1);
+        if (r != 1) {
+            LogErr("error %d", static_cast<int>(r));
+            ReportSilence(w, 2);
+            return 1;
+        }
+        l->idleSince = now;
+        if (b <= 14) {
+            l->type = b;
+            l->phase = 1;
+            StartRead(l, l->lead, 5);
+        }
+        return 0;
+    }
+    case 1: { // kind and length
+        int r = readSerialPort(w, l, now);
+        if (r <= 0) return r == 0 ? 1 : 0;
+        decodeCmdParameters(w, l->lead, &l->kind, &l->length);
+        if ((l->type == 1 && l->kind == '1') || (l->type == 0 && l->kind == '0')) {
+            std::memset(l->buf, 0, sizeof l->buf);
+            StartRead(l, l->buf, l->length);
+            l->phase = 2;
+            return 0;
+        }
+        if (l->type != 0 && l->type != 1) LogErr("Error3");
+        TavTxControl(w, l->fd);
+        l->phase = 0;
+        return 0;
+    }
+    default: { // payload
+        int r = readSerialPort(w, l, now);
+        if (r <= 0) return r == 0 ? 1 : 0;
+        HandlePayload(w, l);
+        TavTxControl(w, l->fd);
+        l->phase = 0;
+        return 0;
+    }
+    }
+}
+
+void *Serial(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    SetupRecord *s = w->setup;
+    const char *port = s->SerPort;
+    LogInfo("Init Serial Port %s", port);
+    int fd = SerialOpen(port, O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        LogErr("Unable to open device %s", port);
+        w->running = 0;
+        return nullptr;
+    }
+    if (TavSerialSetup(fd) != 0) {
+        LogErr("Unable to open device %s", port);
+        Trace("Serial: Unable to open device %s\n", port);
+        std::snprintf(w->portErrorText, sizeof w->portErrorText, "Serial: Unable to open device %s",
+                      port);
+        w->portError = 3;
+        close(fd);
+        return nullptr;
+    }
+    w->serFD = fd;
+    LogInfo("OK works->serFD=%d (%s)", fd, port);
+    Trace("------------------ OK works->serFD=%d (%s)\n", fd, port);
+
+    TavLink link;
+    link.fd = fd;
+    link.idleSince = NowMs();
+    while (s->EnableSerial == '1' && w->running != 0) {
+        int ms = SerialStep(w, &link, NowMs());
+        if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
+    }
+    Trace("---------------------------------------Serial EXIT %x\n",
+          static_cast<unsigned>(static_cast<unsigned char>(s->EnableSerial.load())));
+    w->serFD = -1;
+    close(fd);
+    return nullptr;
 }

@@ -1,0 +1,44 @@
+#include "ui/mode.h"
+
+#include "amplifier/cmd_queue.h"
+#include "core/threads.h"
+#include "core/works.h"
+#include "ui/errors.h"
+
+void ApplyModeWork(Works *w, bool startThreads) {
+    SetupRecord *s = w->setup;
+    switch (w->ModeWorkIdx.load()) {
+    case 1: // TAV transceiver
+        if (s->EnableSerial == '0') {
+            s->EnableSerial = '1';
+            if (startThreads) StartThreadTAV(w);
+        }
+        if (s->EnableCatSerial == '1') s->EnableCatSerial = '0';
+        break;
+    case 2: // FT-817
+        if (s->EnableCatSerial == '0') {
+            s->EnableCatSerial = '1';
+            if (startThreads) StartThreadCATserial(w);
+        }
+        if (s->EnableSerial == '1') {
+            s->EnableSerial = '0';
+            DeleteErrore(w, 8);
+        }
+        break;
+    default: // generic: the power board measures the frequency
+        if (s->EnableSerial == '1') {
+            s->EnableSerial = '0';
+            DeleteErrore(w, 8);
+        }
+        if (s->EnableCatSerial == '1') s->EnableCatSerial = '0';
+        break;
+    }
+    IncPNTIn_CMDLinear(35, w);
+}
+
+void SetModeWorkIDX(Works *w) {
+    // The splash thread is started by start-up just before it starts the
+    // links from their switches; until then starting them here would start
+    // them twice.
+    ApplyModeWork(w, thInit.started.load());
+}

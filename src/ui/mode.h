@@ -1,0 +1,11 @@
+// Working mode: which frequency source runs (0 generic, 1 TAV, 2 FT-817).
+#pragma once
+struct Works;
+
+// Starts and stops the TAV and CAT serial links for `ModeWorkIdx` and queues
+// the power-board command 35. Before start-up has reached the point where it
+// starts the links itself, only the switches are set.
+void SetModeWorkIDX(Works *works);
+// The same with the choice made by the caller: `startThreads` false only sets
+// the switches (start-up starts the threads afterwards from them).
+void ApplyModeWork(Works *works, bool startThreads);
