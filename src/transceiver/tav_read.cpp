@@ -3,6 +3,4 @@
 #include "core/idle.h"
 #include "core/works.h"
 
-void *TAVRead(void *arg) {
-    return IdleUntilStopped(static_cast<Works *>(arg));
-}
+void *TAVRead(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
