@@ -422,3 +422,7 @@ std::vector<std::string> SimRadioCommands(SimRadio *r) {
 std::string SimRadioPty(SimRadio *r) {
     return r->port.name;
 }
+
+void SimRadioSendRaw(SimRadio *r, const std::vector<uint8_t> &bytes) {
+    WriteAll(r->port.master, bytes.data(), bytes.size());
+}

@@ -41,6 +41,8 @@ int SimRadioTx(SimRadio *radio);
 // Commands the radio received: TAV text commands ("RX", "TU120", "TX2") or
 // FT-817 opcodes as "op=XX".
 std::vector<std::string> SimRadioCommands(SimRadio *radio);
+// Writes raw bytes on the radio's serial line (a test speaking for the radio).
+void SimRadioSendRaw(SimRadio *radio, const std::vector<uint8_t> &bytes);
 // Path of the radio's pseudo-terminal (the link target).
 std::string SimRadioPty(SimRadio *radio);
 
