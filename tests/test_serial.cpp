@@ -45,7 +45,9 @@ struct Line {
         close(link);
         close(radio);
     }
-    void Send(const Bytes &b) const { ASSERT_EQ(write(radio, b.data(), b.size()), (ssize_t)b.size()); }
+    void Send(const Bytes &b) const {
+        ASSERT_EQ(write(radio, b.data(), b.size()), (ssize_t)b.size());
+    }
     std::string Received() const {
         char buf[256];
         ssize_t n = read(radio, buf, sizeof buf);
@@ -59,7 +61,9 @@ void Drain(Works *w, TavLink *l, uint64_t now) {
     }
 }
 
-Bytes Payload(const SimTavState &s) { return SimTavParamPayload(s); }
+Bytes Payload(const SimTavState &s) {
+    return SimTavParamPayload(s);
+}
 
 TEST(TavDecode, LengthDigitsAreLowDigitFirst) {
     Unit u;
@@ -209,7 +213,8 @@ TEST(TavSpectrum, RotationStartForNegativeAndPositiveOffsets) {
     EXPECT_LT(s, 1024);
 
     uint8_t payload[1024], bins[1024];
-    for (int i = 0; i < 1024; i++) payload[i] = static_cast<uint8_t>(i * 7);
+    for (int i = 0; i < 1024; i++)
+        payload[i] = static_cast<uint8_t>(i * 7);
     par = TavParams{};
     par.offset20 = -17907;
     RotateSpectrum(par, payload, bins);
@@ -222,7 +227,8 @@ TEST(TavSpectrum, RotationStartForNegativeAndPositiveOffsets) {
 TEST(TavSpectrum, StoreFftLevelsAndShortFrames) {
     Unit u;
     uint8_t bytes[939];
-    for (int i = 0; i < 939; i++) bytes[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 939; i++)
+        bytes[i] = static_cast<uint8_t>(i);
     storeFFT(u.w(), 939, bytes);
     float levels[854];
     std::memcpy(levels, u.spectrum1, sizeof levels);
