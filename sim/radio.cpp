@@ -1,6 +1,7 @@
 #include "radio.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -61,12 +62,15 @@ void ClosePty(Pty *p) {
     p->master = p->slave = -1;
 }
 
+// Writes what the line takes; when nobody reads the port and its buffer stays
+// full for 50 ms the rest is dropped, as bytes sent to a deaf line are lost.
 void WriteAll(int fd, const uint8_t *p, size_t n) {
+    int waits = 0;
     while (n > 0) {
         ssize_t w = write(fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
-            if (errno == EAGAIN) {
+            if (errno == EAGAIN && ++waits <= 50) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
             }
