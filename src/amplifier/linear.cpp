@@ -1,6 +1,237 @@
 #include "amplifier/linear.h"
 
-#include "core/idle.h"
+#include "amplifier/cmd_queue.h"
+#include "amplifier/commands.h"
+#include "amplifier/decode.h"
 #include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/serial.h"
+#include "platform/serial_linear.h"
+#include "ui/errors.h"
 
-void *Linear(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+uint8_t Sys_Crc8Calculation(const char *text, size_t length) {
+    uint8_t crc = 0;
+    for (size_t i = 0; i < length; i++) {
+        uint8_t byte = static_cast<uint8_t>(text[i]);
+        for (int b = 0; b < 8; b++) {
+            if ((byte ^ crc) & 1) crc = static_cast<uint8_t>((crc >> 1) ^ 0x8C);
+            else crc = static_cast<uint8_t>(crc >> 1);
+            byte = static_cast<uint8_t>(byte >> 1);
+        }
+    }
+    return crc;
+}
+
+int OpenLinear(Works *w) {
+    char path[sizeof w->setup->LinPort + 1];
+    std::snprintf(path, sizeof path, "%s", w->setup->LinPort);
+    LogInfo("Init Linear Port %s", path);
+    int fd = SerialOpen(path, O_RDWR);
+    w->linFD = fd;
+    if (fd < 0) {
+        LogErrTrace("Unable to open device %s", path);
+        std::snprintf(w->portErrorText, sizeof w->portErrorText, "Linear: Unable to open device %s",
+                      path);
+        w->portError = 1;
+        return -1;
+    }
+    if (SerialSetupLinear(fd) != 0) {
+        LogErrTrace("Unable to set comm port %s", path);
+        std::snprintf(w->portErrorText, sizeof w->portErrorText, "Linear: Unable to set comm port %s",
+                      path);
+        w->portError = 1;
+        return -1;
+    }
+    Trace("OK works->linFD=%d (%s) stato:%d\n", fd, path, w->linearProcessStatus.load());
+    LogInfo("OK works->linFD=%d (%s)", fd, path);
+    return 0;
+}
+
+int writeLinearPort(int fd, const char *text, size_t length, Works *w) {
+    char frame[128];
+    if (length + 3 > sizeof frame) return -1;
+    std::snprintf(frame, sizeof frame, "%02x", Sys_Crc8Calculation(text, length));
+    std::memcpy(frame + 2, text, length);
+    size_t total = length + 2, done = 0;
+    int rc = 0;
+    // Partial writes are repeated until the frame is out; a port that refuses
+    // the write for good (closed, hung up) gives up so the loop keeps running
+    // and the missing reply is handled as a silent board.
+    while (done < total) {
+        ssize_t n = write(fd, frame + done, total - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            if (w->running.load() == 0) break;
+            SleepMs(1);
+            continue;
+        }
+        LogErr("Linear: write error %d", errno);
+        rc = -1;
+        break;
+    }
+    w->counterrortimeout = 0;
+    return rc;
+}
+
+void LastCmdSent(Works *w, char letter1, char letter2, int code) {
+    w->lastCmd[0] = letter1;
+    w->lastCmd[1] = letter2;
+    w->lastCmdCode = code;
+}
+
+bool TakeNextCmd(Works *w, int *code) {
+    int c;
+    while (CmdQueueTake(w, &c)) {
+        // A code that names no command would be taken for a link state
+        // (2 = waiting, 31 = parked) and stall the link.
+        if (IsLinearCmd(c)) {
+            *code = c;
+            return true;
+        }
+        Trace("Linear: queued code %d is not a command, dropped\n", c);
+        LogErr("Linear: queued code %d is not a command, dropped", c);
+    }
+    return false;
+}
+
+void NextCmdPriority(Works *w, int dflt) {
+    w->retryCount = 0;
+    int code;
+    if (w->cmdQueueDrain.load() == 1 && TakeNextCmd(w, &code)) {
+        w->linearProcessStatus = code;
+        Trace("cmd ext: %d\n", code);
+        return;
+    }
+    w->cmdQueueDrain = 0;
+    w->linearProcessStatus = dflt;
+    if (w->errResend.load() == 1) {
+        Trace(">>> ERRORI: Send All CMD for Error\n");
+        w->errResend = 2;
+    }
+}
+
+void GestRetrayCMD(Works *w) {
+    w->retryTotal.fetch_add(1);
+    int count = w->retryCount.load();
+    if (count >= 0 && count <= 2) {
+        w->retryCount = count + 1;
+        w->linearProcessStatus = w->lastCmdCode.load();
+        Trace("--------------------------------------- ERROR LINEAR: RETRAY %c%c (%d , %d)\n",
+              w->lastCmd[0], w->lastCmd[1], w->retryTotal.load(), w->retryCount.load());
+        return;
+    }
+    std::snprintf(w->errDetail, sizeof w->errDetail, "Err %c%c", w->lastCmd[0], w->lastCmd[1]);
+    if (w->errHoldOff.load() == 0) {
+        AddErrore(w, 4);
+        w->errHoldOff = 2000;
+    }
+    Trace("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST "
+          "(Timer: %i)\n",
+          w->lastCmd[0], w->lastCmd[1], w->retryTotal.load(), w->retryCount.load(),
+          w->errHoldOff.load());
+    w->retryStops.fetch_add(1);
+    w->linearProcessStatus = kLinStatus;
+    w->retryCount = 0;
+}
+
+// A complete frame is in the buffer: report a CRC that does not match. The
+// reply is decoded all the same.
+static bool CheckReplyCrc(LinearLink *l) {
+    char mine[3];
+    const char *body = l->rx + 2;
+    size_t len = l->rxIdx > 2 ? static_cast<size_t>(l->rxIdx - 2) : 0;
+    std::snprintf(mine, sizeof mine, "%02x", Sys_Crc8Calculation(body, len));
+    bool ok = l->rxIdx >= 2 && std::toupper(static_cast<unsigned char>(mine[0])) == l->rx[0] &&
+              std::toupper(static_cast<unsigned char>(mine[1])) == l->rx[1];
+    if (!ok) Trace("**** CHK ERROR!! %s %s\n", mine, l->rx);
+    return ok;
+}
+
+int LinearStep(Works *w, LinearLink *l, uint64_t now) {
+    int st = w->linearProcessStatus.load();
+    int fd = w->linFD.load();
+    switch (st) {
+    case kLinWait: {
+        int waiting = SerialBytesWaiting(fd);
+        if (waiting == 0) {
+            w->counterrortimeout.fetch_add(1);
+            if (expired(l->sentAt, now, kLinReplyTimeoutMs)) GestRetrayCMD(w);
+            return 1;
+        }
+        char c = 0;
+        ssize_t r = waiting > 0 ? read(fd, &c, 1) : -1;
+        if (r != 1) {
+            LogErr("timeout %d", static_cast<int>(r));
+            GestRetrayCMD(w);
+            return 20;
+        }
+        if (l->rxIdx > kLinRxSize - 5) {
+            l->rxIdx = 0;
+            Trace("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
+        }
+        l->rx[l->rxIdx++] = c;
+        if (c == ';') {
+            l->rx[l->rxIdx] = '\0';
+            bool ok = CheckReplyCrc(l);
+            w->linearProcessStatus = kLinDecode;
+            return ok ? 0 : 20;
+        }
+        return 0;
+    }
+    case kLinDecode: {
+        int len = l->rxIdx - 2;
+        int pause = len >= 0 ? DecodeCatCmd(w, l->rx + 2, len) : -1;
+        l->rxIdx = 0;
+        if (pause < 0) {
+            // A stray fragment, not a reply: keep waiting for the real one;
+            // the time-out still runs from the send.
+            w->linearProcessStatus = kLinWait;
+            return 0;
+        }
+        return pause;
+    }
+    case kLinParked:
+        return 1000;
+    default:
+        if (!IsLinearCmd(st)) {
+            Trace("Linear: state %d is not a command, back to status\n", st);
+            NextCmdPriority(w, kLinStatus);
+            return 0;
+        }
+        LinearSendCommand(w, st);
+        if (w->linearProcessStatus.load() == kLinWait) l->sentAt = now;
+        return 0;
+    }
+}
+
+void *Linear(void *arg) {
+    Works *w = static_cast<Works *>(arg);
+    w->linearProcessStatus = kLinStatus;
+    if (OpenLinear(w) != 0) {
+        // Nothing to talk to: the fault is on the screen through portError.
+        // Wait without touching the port until asked to stop.
+        while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1') SleepMs(50);
+        int fd = w->linFD.exchange(-1);
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    LinearLink link;
+    while (w->running.load() != 0) {
+        int pause = LinearStep(w, &link, NowMs());
+        if (pause > 0) SleepMs(static_cast<uint32_t>(pause));
+    }
+    int fd = w->linFD.exchange(-1);
+    if (fd >= 0) close(fd);
+    return nullptr;
+}

@@ -1,6 +1,85 @@
 #include "config/filter_table.h"
 
-// Placeholder until this table lands.
-int LoadTabFiltri(Works *) {
-    return 0;
+#include "amplifier/cmd_queue.h"
+#include "config/table_text.h"
+#include "core/works.h"
+#include "platform/files.h"
+#include "platform/log.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+static const char *const kFilterPath = "/opt/set/filter.txt";
+static const char *const kFilterHeader =
+    ";Fstart(hz)\tFstop         enabled   : 1= abilitata, l'ordine delle righe corrisponde al "
+    "filtro di attivazione   j23 ultimo by pass (0 ,54000000)  verso esterno\n";
+
+int ParseTabFiltri(Works *w, const std::string &text) {
+    for (auto &row : w->filterTab) row.enabled = 0;
+    int n = 0;
+    for (const auto &line : TableLines(text, 511)) {
+        if (n >= kFilterRows) break;
+        if (IsCommentLine(line)) continue;
+        const char *p = line.c_str();
+        char *end = nullptr;
+        FilterRow r{};
+        r.fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
+        if (end != p) p = end;
+        r.fStop = static_cast<int32_t>(std::strtoul(p, &end, 0));
+        if (end != p) p = end;
+        r.enabled = static_cast<int32_t>(std::strtol(p, &end, 10));
+        w->filterTab[n] = r;
+        Trace("Filter %i %ld,%ld,%x\n", n, static_cast<long>(r.fStart), static_cast<long>(r.fStop),
+              static_cast<unsigned>(r.enabled & 0xFF));
+        n++;
+    }
+    return n;
+}
+
+int LoadTabFiltri(Works *w) {
+    for (auto &row : w->filterTab) row.enabled = 0;
+    std::string text;
+    if (!ReadFileText(kFilterPath, &text)) {
+        Trace("Filter File not FOUND!!\n");
+        return 0;
+    }
+    return ParseTabFiltri(w, text);
+}
+
+std::string FormatTabFiltri(Works *w) {
+    std::string out = kFilterHeader;
+    char line[80];
+    for (const auto &row : w->filterTab) {
+        std::snprintf(line, sizeof line, "%ld\t\t%ld\t\t%i \n", static_cast<long>(row.fStart),
+                      static_cast<long>(row.fStop), row.enabled & 0xFF);
+        out += line;
+    }
+    return out;
+}
+
+int SaveTabFiltri(Works *w) {
+    Trace("SaveTabFiltri \n");
+    return WriteFileSafe(kFilterPath, FormatTabFiltri(w));
+}
+
+void SetFilterFromfreq(Works *w) {
+    int32_t freq = w->freq.load();
+    for (int i = 0; i < kFilterRows; i++) {
+        const FilterRow &row = w->filterTab[i];
+        if ((row.enabled & 0xFF) != 1 || freq < row.fStart || freq > row.fStop) continue;
+        uint8_t mask = static_cast<uint8_t>(1u << i);
+        if (mask == w->filterBits.load()) return;
+        w->filterBits = mask;
+        IncPNTIn_CMDLinear(28, w);
+        Trace(">>>>>>>>>>>>>>> SET FILTER: %i!!\n", i + 1);
+        return;
+    }
+}
+
+void EnDisFilter(Works *w, uint8_t value) {
+    int row = w->filterRow.load();
+    if (row < 0 || row >= kFilterRows) return;
+    w->filterTab[row].enabled = static_cast<int32_t>((w->filterTab[row].enabled & ~0xFF) | value);
+    SetFilterFromfreq(w);
+    SaveTabFiltri(w);
 }

@@ -1,4 +1,28 @@
-// Filter table (/opt/set/filter.txt).
+// Filter table (/opt/set/filter.txt): eight output filters in board order,
+// each with a frequency range and an enabled flag.
 #pragma once
+#include <cstdint>
+#include <string>
+
 struct Works;
+
+constexpr int kFilterRows = 8;
+
+struct FilterRow {
+    int32_t fStart;  // Hz
+    int32_t fStop;   // Hz, inclusive
+    int32_t enabled; // only a low byte of 1 enables
+};
+
+// Clears every enabled flag, then reads the file (at most eight rows).
 int LoadTabFiltri(Works *works);
+// Parses the file text into the table (enabled flags cleared first); returns rows read.
+int ParseTabFiltri(Works *works, const std::string &text);
+// The file text for the current table.
+std::string FormatTabFiltri(Works *works);
+// Writes the whole table back through the safe-write helper; 0 on success.
+int SaveTabFiltri(Works *works);
+// Picks the first enabled filter containing `freq`; queues "SF" on a change.
+void SetFilterFromfreq(Works *works);
+// Sets the enabled byte of row `filterRow`, reselects and saves.
+void EnDisFilter(Works *works, uint8_t value);

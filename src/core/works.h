@@ -10,6 +10,7 @@
 #include <pthread.h>
 
 #include "config/antenna_banks.h"
+#include "config/filter_table.h"
 #include "config/setup.h"
 #include "display/fb.h"
 
@@ -214,6 +215,13 @@ struct Works {
     Shared<int32_t> memRows;     // rows of antTab in use
     Shared<uint8_t> txTest;      // transmit-test hand-shake bits (key actions, TAV link)
     Shared<int32_t> rxSettle;    // supervisor passes to wait after the TAV went back to RX
+
+    // --- power-board link: link state, filters, panel readings it logs ---
+    Shared<int32_t> linearProcessStatus; // link state (see amplifier/linear.h)
+    Shared<int32_t> counterrortimeout;   // 1 ms idle polls since the last send
+    Shared<uint8_t> tinyData[4];         // panel micro: version, 12 V, 15 V, amplifier supply
+    FilterRow filterTab[kFilterRows];
+    Shared<int32_t> filterRow; // row chosen on the filter page
 };
 
 // Program-wide globals set by InitGlobalVar and the setup file.

@@ -1,4 +1,42 @@
 #include "supervisor/thresholds.h"
 
-// Placeholder until the band table lands.
-void SearchCambioSoglie_TS(Works *) {}
+#include "amplifier/cmd_queue.h"
+#include "config/band_table.h"
+#include "core/works.h"
+#include "platform/log.h"
+
+#include <cmath>
+
+// A raw 12-bit threshold: truncated toward zero, 4095 at most. A coefficient
+// of 0 or a broken calibration row gives no usable limit, so the board gets
+// the open limit rather than a meaningless number.
+static int32_t RawLimit(double v) {
+    if (std::isnan(v) || v >= 4096.0) return 4095;
+    if (v < 0.0) return 0;
+    return static_cast<int32_t>(v);
+}
+
+void SearchCambioSoglie_TS(Works *w) {
+    int32_t freq = w->freq.load();
+    if (w->bandTabCount == 0 || freq == 0) {
+        if (w->tuneBand.load() < 0) {
+            w->tsThreshold[0] = 4095;
+            w->tsThreshold[1] = 4095;
+            w->tsThreshold[2] = 1500;
+            w->tsThreshold[3] = 3700;
+            w->tuneBand = 0;
+            IncPNTIn_CMDLinear(22, w);
+        }
+        return;
+    }
+    Trace("Soglia TS (freq %ld):\n", static_cast<long>(freq));
+    int i = BandRowForFreq(w->bandTab, w->bandTabCount, freq);
+    if (i < 0 || i == w->tuneBand.load()) return;
+    const BandConfig &r = w->bandTab[i];
+    w->tsThreshold[0] = RawLimit(std::sqrt(static_cast<double>(r.sogliaPwIn) / r.K2));
+    w->tsThreshold[1] = RawLimit(std::sqrt(static_cast<double>(r.sogliaFwd) / r.K0));
+    w->tsThreshold[2] = RawLimit(std::sqrt(static_cast<double>(r.sogliaRefl) / r.K1));
+    w->tsThreshold[3] = RawLimit(static_cast<double>(r.sogliaCorrente) * 4096.0 / 14.05);
+    w->tuneBand = i;
+    IncPNTIn_CMDLinear(22, w);
+}

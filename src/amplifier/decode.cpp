@@ -1,0 +1,303 @@
+#include "amplifier/decode.h"
+
+#include "amplifier/cmd_queue.h"
+#include "amplifier/linear.h"
+#include "amplifier/temperature.h"
+#include "amplifier/tune.h"
+#include "config/band_table.h"
+#include "config/fan_table.h"
+#include "core/works.h"
+#include "platform/log.h"
+#include "ui/errors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int charToInt(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+float SearchK(Works *w, int type) {
+    static const float kDefault[4] = {5.156579e-6f, 3.3262754e-6f, 5.5078103e-6f, -0.007f};
+    if (type < 0 || type > 3) return 1.0f;
+    if (w->bandTabCount == 0 || w->bandTab == nullptr) return kDefault[type];
+    int row = BandRowForFreq(w->bandTab, w->bandTabCount, w->freq.load());
+    if (row < 0) return 1.0f;
+    const BandConfig &r = w->bandTab[row];
+    const float k[4] = {r.K0, r.K1, r.K2, r.K3};
+    return k[type];
+}
+
+float CalcSwr(float fwd, float refl) {
+    float swr = 0.0f;
+    if (fwd > 0.3f) {
+        if (fwd < refl) {
+            swr = 100.0f;
+        } else {
+            float rho = std::sqrt(refl / fwd);
+            swr = rho == 1.0f ? 100.0f : (1.0f + rho) / (1.0f - rho);
+        }
+    } else if (refl > 0.5f) {
+        swr = 100.0f;
+    }
+    return std::min(swr, 100.0f);
+}
+
+namespace {
+
+// Four characters at `off` read as a decimal number.
+int Field4(const char *r, int off) {
+    char f[5];
+    std::memcpy(f, r + off, 4);
+    f[4] = '\0';
+    return std::atoi(f);
+}
+
+float Reading(const char *r, int off) {
+    return static_cast<float>(static_cast<unsigned>(Field4(r, off)));
+}
+
+float Smooth(float old, float now) { return old == 0.0f ? now : (9.0f * old + now) / 10.0f; }
+
+void ClearProtectionFlags(Works *w) { w->errFlags.fetch_and(static_cast<uint8_t>(~3)); }
+
+void TakeBoardStateAsTruth(Works *w, uint8_t s0, uint8_t s1) {
+    if ((s1 & 8) && w->bypass.load() == 0) {
+        w->bypass = 1;
+        Trace("STATE DA ERRORE : bypass on\n");
+    } else if (!(s1 & 8) && w->bypass.load() == 1) {
+        w->bypass = 0;
+        Trace("STATE DA ERRORE : bypass off\n");
+    }
+    bool pad3 = s0 & 8, pad2 = s0 & 4;
+    uint8_t att = pad3 && pad2 ? 3 : pad3 ? 2 : pad2 ? 1 : 0;
+    if (att == w->attenuator.load()) return;
+    w->attenuator = att;
+    w->attenuatorShown = att;
+    static const char *const kMsg[4] = {
+        "STATE DA ERRORE : attenuatore 3dB=off 2dB=off\n",
+        "STATE DA ERRORE : attenuatore 3dB=off 2dB=on\n",
+        "STATE DA ERRORE : attenuatore 3dB=on 2dB=off\n",
+        "STATE DA ERRORE : attenuatore 3dB=on 2dB=on\n",
+    };
+    TraceRaw(kMsg[att]);
+}
+
+int StatusReply(Works *w, const char *r) {
+    if (w->errResend.load() == 2) {
+        GestErroreSerial(w);
+        Trace(">>> ERRORI: End Gest Errori!!\n");
+        w->errResend = 0;
+    }
+    uint8_t s0 = static_cast<uint8_t>(charToInt(r[2]));
+    uint8_t s1 = static_cast<uint8_t>(charToInt(r[3]));
+    uint8_t s2 = static_cast<uint8_t>(charToInt(r[28]) + 16 * charToInt(r[29]));
+    w->boardStatus[0] = s0;
+    w->boardStatus[1] = s1;
+    w->boardStatus[2] = s2;
+
+    if ((s1 & 8) && w->bypass.load() == 0 && w->bypassReq.load() == 1) {
+        Trace("--------------- AMPL ERRORE : bypass on %s\n", r);
+        w->bypass = 1;
+    } else if (!(s1 & 8) && w->bypass.load() == 1 && w->bypassReq.load() == 0) {
+        Trace("--------------- AMPL ERRORE : bypass off %s\n", r);
+        w->bypass = 0;
+    }
+    if (ExistError(w, 4)) TakeBoardStateAsTruth(w, s0, s1);
+
+    if ((s2 & 0x80) && w->microReady.load() == 1) AddErrore(w, 16);
+    if (s2 & 0x5F) {
+        if (s2 & 0x40) {
+            AddErrore(w, 19);
+        } else {
+            static const char *const kTrip[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
+            for (int b = 0; b < 5; b++)
+                if (s2 & (1 << b))
+                    std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kTrip[b]);
+            AddErrore(w, 15);
+        }
+    } else {
+        DeleteErrore(w, 15);
+        if (w->errFlags.load() & 2) ClearProtectionFlags(w);
+    }
+    if ((s2 & 0x20) && w->antInput.load() == 1 && w->tuneState.load() == 0 &&
+        (w->tuneOpt.load() & 0x1E) == 0)
+        AddErrore(w, 3);
+    if (s1 & 2) {
+        AddErrore(w, 1);
+    } else {
+        DeleteErrore(w, 1);
+        if (w->errFlags.load() & 2) ClearProtectionFlags(w);
+    }
+    if (!(s1 & 4) && (w->errFlags.load() & 2)) ClearProtectionFlags(w);
+
+    if (w->tempLogOn.load() == 1 && (s1 & 1) && w->tempLogStarted.load() == 0) {
+        Trace("REMOVE file LOG \n");
+        LogTempFunction(w, -1);
+        LogTempFunction(w, 0);
+        w->tempLogStarted = 1;
+    }
+
+    float k0 = SearchK(w, 0), k1 = SearchK(w, 1), k2 = SearchK(w, 2), k3 = SearchK(w, 3);
+    float vIn = Reading(r, 4), vFwd = Reading(r, 8), vRefl = Reading(r, 12);
+    w->rawPwr[0] = static_cast<uint16_t>(Field4(r, 4));
+    w->rawPwr[1] = static_cast<uint16_t>(Field4(r, 8));
+    w->rawPwr[2] = static_cast<uint16_t>(Field4(r, 12));
+    w->pwrIn = vIn * k2 * vIn;
+    float fwd = k0 * vFwd * vFwd;
+    float refl = k1 * vRefl * vRefl + k3 * fwd;
+    if (refl < 0.0f) refl = 0.0f;
+    w->pwrFwd = fwd;
+    w->pwrRefl = refl;
+    w->swr = CalcSwr(fwd, refl);
+    w->rawAux = static_cast<float>(Field4(r, 16));
+    w->temp1 = Smooth(w->temp1.load(), CalcolaTemp(Field4(r, 20)));
+    w->temp2 = Smooth(w->temp2.load(), CalcolaTemp(Field4(r, 24)));
+    if (w->auxFwdEnable.load() == 1) {
+        float v = Reading(r, 32);
+        float cap = w->powerClass.load() == '1' ? 130.0f : 70.0f;
+        w->pwrFwdAux = std::min(k0 * v * v, cap);
+    }
+
+    searchPercentVentola(w);
+    GestTemperatureFunction(w, 2, 0, 23, w->temp1.load(), w->tempMax1.load());
+    GestTemperatureFunction(w, 22, 21, 24, w->temp2.load(), w->tempMax2.load());
+
+    switch (w->tuneState.load()) {
+    case 0: {
+        int code;
+        w->linearProcessStatus = TakeNextCmd(w, &code) ? code : 8;
+        break;
+    }
+    case 1:
+        TuneTask(w);
+        w->linearProcessStatus = 11;
+        break;
+    case 2:
+        w->linearProcessStatus = 13;
+        w->tuneState = 1;
+        break;
+    case 3:
+        w->linearProcessStatus = kLinStatus;
+        w->tuneState = 1;
+        break;
+    default:
+        w->linearProcessStatus = kLinStatus;
+        break;
+    }
+    return 10;
+}
+
+// A status reply must reach the S2 digits before its ';' and carry hex
+// status digits; anything else would be read past its end or turn into
+// phantom trips.
+bool StatusWellFormed(const char *r, int length) {
+    if (length - 1 < 30) return false;
+    return charToInt(r[2]) >= 0 && charToInt(r[3]) >= 0 && charToInt(r[28]) >= 0 &&
+           charToInt(r[29]) >= 0;
+}
+
+void FillEePage(char *page, const char *r) {
+    for (int k = 0; k < 32; k++)
+        page[k] = static_cast<char>(charToInt(r[6 + 2 * k]) * 16 + charToInt(r[7 + 2 * k]));
+}
+
+int Failed(Works *w, const char *fmt, const char *r) {
+    Trace(fmt, r);
+    GestRetrayCMD(w);
+    return 20;
+}
+
+} // namespace
+
+int DecodeCatCmd(Works *w, const char *text, int length) {
+    if (length < 3) return -1;
+    // A zero-padded copy, so fixed offsets never read past the reply.
+    char r[kLinRxSize + 80];
+    std::memset(r, 0, sizeof r);
+    std::memcpy(r, text, static_cast<size_t>(std::min(length, kLinRxSize)));
+    if (r[2] == '?' || r[2] == '!' || r[2] == '&')
+        return Failed(w, "---------------------------------------CMD Errato:%s\n", r);
+
+    const char x = r[0], y = r[1];
+    auto is = [&](const char *c) { return x == c[0] && y == c[1]; };
+    if (is("ST")) {
+        if (!StatusWellFormed(r, length))
+            return Failed(w, "---------------------------------------cmd non riconosciuto:%s\n", r);
+        return StatusReply(w, r);
+    }
+    if (is("VS")) {
+        std::memcpy(w->boardVersion, r + 3, 7);
+        w->boardVersion[7] = '\0';
+    } else if (is("SA")) {
+        // Only a digit names an antenna; anything else would index past the tables.
+        if (r[2] >= '1' && r[2] <= '9') w->antenna = r[2] - '0' - 1;
+    } else if (is("FM")) {
+        char f[12];
+        std::memcpy(f, r + 3, 11);
+        f[11] = '\0';
+        long long v = std::atoll(f);
+        if (v > 0 && v <= INT32_MAX) w->freqMeasured = static_cast<int32_t>(v);
+    } else if (is("CP")) {
+        w->errSuspend.fetch_and(static_cast<uint8_t>(~1));
+    } else if (is("AB")) {
+        Trace(">> ByPass Ampl: %s\n", r);
+        w->bypass = r[2] == '1' ? 1 : 0;
+    } else if (is("AN")) {
+        if (r[2] >= '0' && r[2] <= '9') w->antInput = r[2] - '0';
+        if (w->txTest.load() & 0x10) w->txTest.fetch_or(0x20);
+    } else if (is("FN")) {
+        Trace("Ventola: %s\n", r);
+    } else if (is("PS")) {
+        Trace("Protezioni automatiche setted : %s\n", r);
+    } else if (is("SF")) {
+        Trace("Pilotaggio Relè : %s\n", r);
+    } else if (is("SE")) {
+        Trace("SERVICE ATTIVO!! : %s\n", r);
+    } else if (is("GM")) {
+        Trace("Impostazioni Generic mode : %s\n", r);
+    } else if (is("FA") || is("MT") || is("FS") || is("AT") || is("MP") || is("TS")) {
+        // acknowledged, nothing to keep
+    } else if (is("MR")) {
+        Trace("RESET MICRO: %s\n", r);
+        if (r[2] == '0') w->microReady = 1;
+        Trace("RESET MICRO ----------------------------------  %x\n", w->microReady.load());
+    } else if (is("GS")) {
+        int n = 0;
+        for (; n < 10; n++) {
+            if (r[2 + n] == ';' || r[2 + n] == '\0') {
+                Trace("ERRORE!! Impostazioni Generali\n");
+                break;
+            }
+            w->genSettings[n] = r[2 + n];
+        }
+        w->genSettings[n] = '\0';
+        Trace("Impostazioni Generali : %s (%s)\n", w->genSettings, r);
+    } else if (is("ER")) {
+        if (r[5] == '0') {
+            FillEePage(w->eePage0, r);
+            Trace("EE0:%.32s\n", w->eePage0);
+        } else if (r[5] == '1') {
+            FillEePage(w->eePage1, r);
+            Trace("EE1:%.32s\n", w->eePage1);
+        } else if (r[5] == '2') {
+            char page[32];
+            FillEePage(page, r);
+            w->boardOpt = static_cast<uint8_t>(page[0]);
+            w->powerClass = page[1];
+            number_ofStep_meter_FWD = page[1] == '1' ? 120 : 60;
+            Trace("EE2: %x %x\n", static_cast<unsigned>(w->boardOpt.load()),
+                  static_cast<unsigned>(static_cast<uint8_t>(w->powerClass.load())));
+        }
+    } else {
+        return Failed(w, "---------------------------------------cmd non riconosciuto:%s\n", r);
+    }
+    NextCmdPriority(w, kLinStatus);
+    return 20;
+}
