@@ -15,7 +15,9 @@ namespace {
 
 // Every field has a fixed width on the wire; a value that would not fit is
 // held at the nearest value that does, so the board never sees a longer text.
-int Fit(int v, int lo, int hi) { return std::clamp(v, lo, hi); }
+int Fit(int v, int lo, int hi) {
+    return std::clamp(v, lo, hi);
+}
 
 const char *const kAttText[4] = {"AT00;", "AT01;", "AT10;", "AT11;"};
 
@@ -157,8 +159,10 @@ int FormatLinearCmd(Works *w, int code, char *text, size_t cap, char letters[2])
         break;
     case 23:
         put("FN");
-        if (w->fanTarget.load() < 50) n = std::snprintf(text, cap, "FN0050;");
-        else n = std::snprintf(text, cap, "FN1%03d;", Fit(w->fanTarget.load(), 0, 999));
+        if (w->fanTarget.load() < 50)
+            n = std::snprintf(text, cap, "FN0050;");
+        else
+            n = std::snprintf(text, cap, "FN1%03d;", Fit(w->fanTarget.load(), 0, 999));
         break;
     case 24:
         put("PS");
@@ -236,8 +240,10 @@ int LinearSendCommand(Works *w, int code) {
     case 40:
         return SendTunerWord(w, code);
     case 35:
-        if (w->ModeWorkIdx.load() != 0) w->genSettings[1] = static_cast<char>(w->genSettings[1] & ~2);
-        else w->genSettings[1] = static_cast<char>(w->genSettings[1] | 2);
+        if (w->ModeWorkIdx.load() != 0)
+            w->genSettings[1] = static_cast<char>(w->genSettings[1] & ~2);
+        else
+            w->genSettings[1] = static_cast<char>(w->genSettings[1] | 2);
         break;
     default:
         break;

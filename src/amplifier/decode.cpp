@@ -63,9 +63,13 @@ float Reading(const char *r, int off) {
     return static_cast<float>(static_cast<unsigned>(Field4(r, off)));
 }
 
-float Smooth(float old, float now) { return old == 0.0f ? now : (9.0f * old + now) / 10.0f; }
+float Smooth(float old, float now) {
+    return old == 0.0f ? now : (9.0f * old + now) / 10.0f;
+}
 
-void ClearProtectionFlags(Works *w) { w->errFlags.fetch_and(static_cast<uint8_t>(~3)); }
+void ClearProtectionFlags(Works *w) {
+    w->errFlags.fetch_and(static_cast<uint8_t>(~3));
+}
 
 void TakeBoardStateAsTruth(Works *w, uint8_t s0, uint8_t s1) {
     if ((s1 & 8) && w->bypass.load() == 0) {
@@ -118,8 +122,7 @@ int StatusReply(Works *w, const char *r) {
         } else {
             static const char *const kTrip[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
             for (int b = 0; b < 5; b++)
-                if (s2 & (1 << b))
-                    std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kTrip[b]);
+                if (s2 & (1 << b)) std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kTrip[b]);
             AddErrore(w, 15);
         }
     } else {

@@ -22,8 +22,10 @@ uint8_t Sys_Crc8Calculation(const char *text, size_t length) {
     for (size_t i = 0; i < length; i++) {
         uint8_t byte = static_cast<uint8_t>(text[i]);
         for (int b = 0; b < 8; b++) {
-            if ((byte ^ crc) & 1) crc = static_cast<uint8_t>((crc >> 1) ^ 0x8C);
-            else crc = static_cast<uint8_t>(crc >> 1);
+            if ((byte ^ crc) & 1)
+                crc = static_cast<uint8_t>((crc >> 1) ^ 0x8C);
+            else
+                crc = static_cast<uint8_t>(crc >> 1);
             byte = static_cast<uint8_t>(byte >> 1);
         }
     }
@@ -45,8 +47,8 @@ int OpenLinear(Works *w) {
     }
     if (SerialSetupLinear(fd) != 0) {
         LogErrTrace("Unable to set comm port %s", path);
-        std::snprintf(w->portErrorText, sizeof w->portErrorText, "Linear: Unable to set comm port %s",
-                      path);
+        std::snprintf(w->portErrorText, sizeof w->portErrorText,
+                      "Linear: Unable to set comm port %s", path);
         w->portError = 1;
         return -1;
     }
@@ -221,7 +223,8 @@ void *Linear(void *arg) {
     if (OpenLinear(w) != 0) {
         // Nothing to talk to: the fault is on the screen through portError.
         // Wait without touching the port until asked to stop.
-        while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1') SleepMs(50);
+        while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1')
+            SleepMs(50);
         int fd = w->linFD.exchange(-1);
         if (fd >= 0) close(fd);
         return nullptr;

@@ -4,7 +4,11 @@
 
 // The tune search itself is not here yet: with nothing to search, a started
 // tune ends at once and the link goes back to polling.
-void TuneTask(Works *w) { w->tuneState = 0; }
+void TuneTask(Works *w) {
+    w->tuneState = 0;
+}
 
 // No tuner memory yet: the tuner word stays as it is.
-int LoadTuneFromMEM(Works *, int) { return -1; }
+int LoadTuneFromMEM(Works *, int) {
+    return -1;
+}

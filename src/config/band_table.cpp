@@ -78,7 +78,8 @@ int ParseBandTable(const std::string &text, BandConfig **rows, bool trace) {
         const char *p = l.c_str();
         NextUnsigned(&p);
         NextUnsigned(&p);
-        for (int i = 0; i < 4; i++) NextFloat(&p);
+        for (int i = 0; i < 4; i++)
+            NextFloat(&p);
         float inW = NextFloat(&p), inRaw = NextFloat(&p);
         Trace("->%u,%u,%02.07f,%02.07f,%02.07f,%02.07f (%02.02f,%02.02f) Soglie: PWIN %02.01f, "
               "Corrente: %02.01f, REFL: %02.01f, FWD: %02.01f\n",

@@ -66,14 +66,15 @@ float CalvTensVadcAmp(Works *w, uint8_t adc) {
 std::string FormatTempRecord(Works *w, int mode) {
     char when[40];
     time_t now = static_cast<time_t>(EpochSeconds());
-    struct tm tmv{};
+    struct tm tmv {};
     localtime_r(&now, &tmv);
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tmv);
     char line[256];
     std::snprintf(line, sizeof line, "%s , %d,%04.01f,%04.01f,%02.01fW,%03.02f,%04.01fV,%04.01fA%s",
                   when, (w->boardStatus[1].load() & 1) ? 1 : 0, w->temp1.load(), w->temp2.load(),
                   w->pwrFwd.load(), w->swr.load(), CalvTensVadcAmp(w, w->tinyData[3].load()),
-                  w->rawAux.load() / 4096.0f * 14.05f, mode == 1 ? " -> protezione attiva\n" : "\n");
+                  w->rawAux.load() / 4096.0f * 14.05f,
+                  mode == 1 ? " -> protezione attiva\n" : "\n");
     return line;
 }
 

@@ -15,7 +15,8 @@ static const char *const kFilterHeader =
     "filtro di attivazione   j23 ultimo by pass (0 ,54000000)  verso esterno\n";
 
 int ParseTabFiltri(Works *w, const std::string &text) {
-    for (auto &row : w->filterTab) row.enabled = 0;
+    for (auto &row : w->filterTab)
+        row.enabled = 0;
     int n = 0;
     for (const auto &line : TableLines(text, 511)) {
         if (n >= kFilterRows) break;
@@ -37,7 +38,8 @@ int ParseTabFiltri(Works *w, const std::string &text) {
 }
 
 int LoadTabFiltri(Works *w) {
-    for (auto &row : w->filterTab) row.enabled = 0;
+    for (auto &row : w->filterTab)
+        row.enabled = 0;
     std::string text;
     if (!ReadFileText(kFilterPath, &text)) {
         Trace("Filter File not FOUND!!\n");

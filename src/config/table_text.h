@@ -5,4 +5,6 @@
 #include <vector>
 
 std::vector<std::string> TableLines(const std::string &text, size_t maxLen);
-inline bool IsCommentLine(const std::string &line) { return !line.empty() && line[0] == ';'; }
+inline bool IsCommentLine(const std::string &line) {
+    return !line.empty() && line[0] == ';';
+}

@@ -4,4 +4,6 @@
 
 #include <unistd.h>
 
-bool FileExists(const char *path) { return access(ResolvePath(path).c_str(), F_OK) == 0; }
+bool FileExists(const char *path) {
+    return access(ResolvePath(path).c_str(), F_OK) == 0;
+}

@@ -1,0 +1,400 @@
+#include "board.h"
+
+#include "config/band_table.h"
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <regex>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// CRC-8/MAXIM by table, kept apart from the controller's own loop so the two
+// check each other.
+uint8_t Crc8(const std::string &s) {
+    static uint8_t table[256];
+    static bool ready = false;
+    if (!ready) {
+        for (int i = 0; i < 256; i++) {
+            uint8_t c = static_cast<uint8_t>(i);
+            for (int b = 0; b < 8; b++)
+                c = (c & 1) ? static_cast<uint8_t>((c >> 1) ^ 0x8C) : c >> 1;
+            table[i] = c;
+        }
+        ready = true;
+    }
+    uint8_t crc = 0;
+    for (unsigned char ch : s)
+        crc = table[crc ^ ch];
+    return crc;
+}
+
+// Thermistor (degrees C, kOhm) as the unit's sensor datasheet gives it.
+const float kThermistor[34][2] = {
+    {-40, 347.808f}, {-35, 248.591f}, {-30, 179.973f}, {-25, 131.832f}, {-20, 97.679f},
+    {-15, 73.119f},  {-10, 55.301f},  {-5, 42.257f},   {0, 32.582f},    {5, 25.324f},
+    {10, 19.847f},   {15, 15.679f},   {20, 12.478f},   {25, 10.0f},     {30, 8.068f},
+    {35, 6.552f},    {40, 5.353f},    {45, 4.399f},    {50, 3.635f},    {55, 3.020f},
+    {60, 2.521f},    {65, 2.115f},    {70, 1.783f},    {75, 1.510f},    {80, 1.284f},
+    {85, 1.096f},    {90, 0.939f},    {95, 0.808f},    {100, 0.698f},   {105, 0.605f},
+    {110, 0.527f},   {115, 0.460f},   {120, 0.403f},   {125, 0.354f},
+};
+
+const float kDefaultK[4] = {5.156579e-6f, 3.3262754e-6f, 5.5078103e-6f, -0.007f};
+
+float BandK(const SimBoardState &st, int type) {
+    if (!st.haveBands || st.bandStart.empty()) return kDefaultK[type];
+    int32_t f = static_cast<int32_t>(st.freq);
+    for (size_t i = 0; i + 1 < st.bandStart.size(); i++)
+        if (f >= static_cast<int32_t>(st.bandStart[i]) &&
+            f < static_cast<int32_t>(st.bandStart[i + 1]))
+            return st.bandK[type][i];
+    return 1.0f;
+}
+
+int Digits(const std::string &s, size_t off, size_t n) {
+    return std::atoi(s.substr(off, n).c_str());
+}
+
+std::string Hex64(const uint8_t *page) {
+    std::string out;
+    char b[3];
+    for (int k = 0; k < 32; k++) {
+        std::snprintf(b, sizeof b, "%02X", page[k]);
+        out += b;
+    }
+    return out;
+}
+
+void UpdateThermal(SimBoardState &st, float dissipated, uint64_t now, uint64_t *last) {
+    if (*last == 0 || now < *last) *last = now;
+    float dt = static_cast<float>(now - *last) / 1000.0f;
+    *last = now;
+    if (st.thermalTau <= 0.0f || dt <= 0.0f) return;
+    float fan = 1.0f + static_cast<float>(st.fanPercent) / 50.0f;
+    float a = 1.0f - std::exp(-dt / st.thermalTau);
+    st.temp1 += (st.ambient + dissipated * st.rth1 / fan - st.temp1) * a;
+    st.temp2 += (st.ambient + dissipated * st.rth2 / fan - st.temp2) * a;
+}
+
+std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
+    bool tx = st.driveW > 0.0f;
+    bool inLine = !st.bypass;
+    float padDb = (st.pad3 ? 3.0f : 0.0f) + (st.pad2 ? 2.0f : 0.0f);
+    float drive = st.driveW * std::pow(10.0f, -padDb / 10.0f);
+    bool tripped = st.trips != 0 || st.swrTrip;
+    float fwd = !tx ? 0.0f : inLine ? (tripped ? 0.0f : drive * st.gain) : st.driveW;
+    float rho = (st.loadSwr - 1.0f) / (st.loadSwr + 1.0f);
+    float refl = fwd * rho * rho;
+    float dcIn = inLine && fwd > 0.0f ? fwd / st.efficiency : 0.0f;
+    UpdateThermal(st, dcIn - (inLine ? fwd : 0.0f), now, last);
+
+    float k0 = BandK(st, 0), k1 = BandK(st, 1), k2 = BandK(st, 2), k3 = BandK(st, 3);
+    int rawIn = SimRawForWatts(st.driveW, k2);
+    int rawFwd = SimRawForWatts(fwd, k0);
+    int rawRefl = SimRawForWatts(refl - k3 * fwd, k1);
+    int rawCur = std::clamp(static_cast<int>(dcIn / st.supplyV * 4096.0f / 14.05f), 0, 4095);
+    if (inLine && tx) {
+        if (rawCur > st.ts[3]) st.trips |= 0x01;
+        if (rawRefl > st.ts[2]) st.trips |= 0x02;
+        if (rawFwd > st.ts[1]) st.trips |= 0x04;
+        if (rawIn > st.ts[0]) st.trips |= 0x08;
+        if (st.protection && st.loadSwr >= st.swrTripAt) st.swrTrip = true;
+    }
+    unsigned s0 = ((st.pad2 ? 4u : 0u) | (st.pad3 ? 8u : 0u) | st.s0Extra) & 15u;
+    unsigned s1 = ((tx ? 1u : 0u) | (st.swrTrip ? 2u : 0u) | (st.protection ? 4u : 0u) |
+                   (st.bypass ? 8u : 0u) | st.s1Extra) &
+                  15u;
+    unsigned s2 = (st.trips | (st.microReset ? 0x80u : 0u) | st.s2Extra) & 0xFFu;
+    char out[64];
+    std::snprintf(out, sizeof out, "ST%X%X%04d%04d%04d%04d%04d%04d%X%X00%04d;", s0, s1, rawIn,
+                  rawFwd, rawRefl, rawCur, SimThermistorReading(st.temp1),
+                  SimThermistorReading(st.temp2), s2 & 15u, s2 >> 4, rawFwd);
+    return out;
+}
+
+} // namespace
+
+int SimRawForWatts(float watts, float k) {
+    if (!(watts > 0.0f) || !(k > 0.0f)) return 0;
+    return std::clamp(static_cast<int>(std::lround(std::sqrt(watts / k))), 0, 9999);
+}
+
+int SimThermistorReading(float c) {
+    float r;
+    if (c <= kThermistor[0][0]) {
+        r = kThermistor[0][1];
+    } else if (c >= kThermistor[33][0]) {
+        r = kThermistor[33][1];
+    } else {
+        int i = 0;
+        while (kThermistor[i + 1][0] < c)
+            i++;
+        float t0 = kThermistor[i][0], r0 = kThermistor[i][1];
+        float t1 = kThermistor[i + 1][0], r1 = kThermistor[i + 1][1];
+        r = r0 + (c - t0) * (r1 - r0) / (t1 - t0);
+    }
+    return static_cast<int>(std::lround(4095.0f * r / (10.0f + r)));
+}
+
+std::string SimBoardFrame(const std::string &text, bool lower) {
+    char crc[3];
+    std::snprintf(crc, sizeof crc, lower ? "%02x" : "%02X", Crc8(text));
+    return crc + text;
+}
+
+bool SimBoardKnownCommand(const std::string &cmd) {
+    static const std::regex kSet(
+        "VSM;|ST;|SA[0-9];|FM;|FA[0-9]{11};|MT;|MT1[0-9A-F]{8};|FS[0-9]{5};|CPFFFF;|AT[01]{2};|"
+        "MP[01];|AB[01];|AN[0-9];|TS[0-9]{16};|FN0050;|FN1[0-9]{3};|PS[0-9]{16};|SF30000[0-9a-f]{2}"
+        ";|"
+        "MR[01];|GM[0-9]{8};|GS;|GS[^;]{10};|ER000[012];");
+    return std::regex_match(cmd, kSet);
+}
+
+std::string SimBoardAnswer(SimBoardState &st, const std::string &cmd, uint64_t now,
+                           uint64_t *lastModelMs) {
+    std::string letters = cmd.size() >= 2 ? cmd.substr(0, 2) : "XX";
+    if (!SimBoardKnownCommand(cmd)) return letters + "?;";
+    char out[128];
+    if (letters == "ST") return Status(st, now, lastModelMs);
+    if (letters == "VS") return std::string("VSM") + st.version + ";";
+    if (letters == "SA")
+        st.antenna = cmd[2] - '0';
+    else if (letters == "FM") {
+        std::snprintf(out, sizeof out, "FM0%011u;", st.freq);
+        return out;
+    } else if (letters == "FA")
+        st.freq = static_cast<uint32_t>(std::atoll(cmd.substr(2, 11).c_str()));
+    else if (letters == "MT") {
+        if (cmd == "MT;") {
+            std::snprintf(out, sizeof out, "MT1%08X;", st.tunerWord);
+            return out;
+        }
+        st.tunerWord = static_cast<uint32_t>(std::strtoul(cmd.substr(3, 8).c_str(), nullptr, 16));
+    } else if (letters == "FS") {
+        st.fsMode = cmd[2] - '0';
+        st.fsValue = Digits(cmd, 3, 4);
+    } else if (letters == "CP") {
+        st.trips = 0;
+        st.swrTrip = false;
+    } else if (letters == "AT") {
+        st.pad3 = cmd[2] == '1';
+        st.pad2 = cmd[3] == '1';
+    } else if (letters == "MP")
+        st.protection = cmd[2] == '1';
+    else if (letters == "AB")
+        st.bypass = cmd[2] == '1';
+    else if (letters == "AN")
+        st.antInput = cmd[2] - '0';
+    else if (letters == "TS") {
+        for (int i = 0; i < 4; i++)
+            st.ts[i] = Digits(cmd, 2 + 4 * i, 4);
+    } else if (letters == "FN") {
+        st.fanPercent = cmd[2] == '0' ? 0 : Digits(cmd, 3, 3);
+        st.fanCommands++;
+    } else if (letters == "PS") {
+        for (int i = 0; i < 4; i++)
+            st.ps[i] = Digits(cmd, 2 + 4 * i, 4);
+    } else if (letters == "SF") {
+        st.filterMask = static_cast<uint8_t>(std::strtoul(cmd.substr(7, 2).c_str(), nullptr, 16));
+    } else if (letters == "MR") {
+        if (cmd[2] == '0')
+            st.microReset = false;
+        else
+            st.loader = true;
+    } else if (letters == "GM") {
+        st.gm[0] = Digits(cmd, 2, 4);
+        st.gm[1] = Digits(cmd, 6, 4);
+    } else if (letters == "GS") {
+        if (cmd == "GS;") return std::string("GS") + st.gs + ";";
+        std::memcpy(st.gs, cmd.c_str() + 2, 10);
+        st.gs[10] = '\0';
+    } else if (letters == "ER") {
+        int page = cmd[5] - '0';
+        return cmd.substr(0, 6) + Hex64(st.ee[page]) + ";";
+    }
+    return cmd; // the board echoes a command it carried out
+}
+
+namespace {
+
+void WriteAll(int fd, const std::string &s) {
+    size_t done = 0;
+    while (done < s.size()) {
+        ssize_t n = write(fd, s.data() + done, s.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            usleep(1000);
+        else
+            return;
+    }
+}
+
+void HandleFrame(SimBoard *b, const std::string &raw) {
+    SimFrame f{};
+    f.ms = NowMs();
+    std::string send;
+    {
+        std::lock_guard<std::mutex> lock(b->lock);
+        if (raw.size() >= 3) {
+            f.text = raw.substr(2);
+            char mine[3];
+            std::snprintf(mine, sizeof mine, "%02x", Crc8(f.text));
+            f.crcOk = raw[0] == mine[0] && raw[1] == mine[1];
+        } else {
+            f.text = raw;
+            f.crcOk = false;
+        }
+        f.known = SimBoardKnownCommand(f.text);
+        SimBoardFaults &fl = b->faults;
+        if (b->st.loader) {
+            // In the firmware loader: the protocol is gone.
+        } else if (fl.silent > 0) {
+            fl.silent--;
+        } else {
+            std::string letters = f.text.size() >= 2 ? f.text.substr(0, 2) : "XX";
+            if (!f.crcOk)
+                f.reply = letters + "!;";
+            else if (fl.refuse > 0) {
+                fl.refuse--;
+                f.reply = letters + fl.refuseChar + ";";
+            } else
+                f.reply = SimBoardAnswer(b->st, f.text, f.ms, &b->lastModelMs);
+            bool lower = fl.lowerCrc > 0;
+            if (lower) fl.lowerCrc--;
+            send = SimBoardFrame(f.reply, lower);
+            if (fl.badCrc > 0) {
+                fl.badCrc--;
+                send[0] = send[0] == '0' ? '1' : '0';
+            }
+            if (fl.cut > 0) {
+                fl.cut--;
+                send.resize(send.size() / 2);
+            }
+            if (!fl.garbage.empty()) {
+                send = fl.garbage + send;
+                fl.garbage.clear();
+            }
+        }
+        b->frames.push_back(f);
+    }
+    if (!send.empty()) WriteAll(b->master, send);
+    if (b->onFrame) b->onFrame(f);
+}
+
+void Run(SimBoard *b) {
+    std::string acc;
+    char buf[256];
+    while (!b->stop.load()) {
+        pollfd p{b->master, POLLIN, 0};
+        int r = poll(&p, 1, 50);
+        if (r <= 0 || !(p.revents & POLLIN)) continue;
+        ssize_t n = read(b->master, buf, sizeof buf);
+        if (n <= 0) {
+            usleep(10000);
+            continue;
+        }
+        for (ssize_t i = 0; i < n; i++) {
+            acc.push_back(buf[i]);
+            if (buf[i] == ';') {
+                HandleFrame(b, acc);
+                acc.clear();
+            } else if (acc.size() > 200) {
+                acc.clear(); // no command is this long
+            }
+        }
+    }
+}
+
+void LoadBands(SimBoardState &st, const std::string &root) {
+    FILE *f = std::fopen((root + "/opt/set/config.txt").c_str(), "rb");
+    if (f == nullptr) return;
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    std::fclose(f);
+    BandConfig *rows = nullptr;
+    int count = ParseBandTable(text, &rows, false);
+    st.haveBands = count > 0;
+    st.bandStart.clear();
+    for (auto &k : st.bandK)
+        k.clear();
+    for (int i = 0; i < count; i++) {
+        st.bandStart.push_back(rows[i].fStart);
+        st.bandK[0].push_back(rows[i].K0);
+        st.bandK[1].push_back(rows[i].K1);
+        st.bandK[2].push_back(rows[i].K2);
+        st.bandK[3].push_back(rows[i].K3);
+    }
+    delete[] rows;
+}
+
+} // namespace
+
+int SimBoardStart(SimBoard *b, const std::string &root) {
+    b->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (b->master < 0 || grantpt(b->master) != 0 || unlockpt(b->master) != 0) return -1;
+    char name[128];
+    if (ptsname_r(b->master, name, sizeof name) != 0) return -1;
+    b->slavePath = name;
+    // Holding the slave open keeps the master readable while the controller
+    // reopens the port, and lets the line start raw.
+    b->slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (b->slave < 0) return -1;
+    termios tio{};
+    tcgetattr(b->slave, &tio);
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tcsetattr(b->slave, TCSANOW, &tio);
+    b->linkPath = root + "/dev/ttyAMA0";
+    unlink(b->linkPath.c_str());
+    if (symlink(name, b->linkPath.c_str()) != 0) return -1;
+    {
+        std::lock_guard<std::mutex> lock(b->lock);
+        LoadBands(b->st, root);
+    }
+    b->stop = false;
+    b->thread = std::thread(Run, b);
+    return 0;
+}
+
+void SimBoardStop(SimBoard *b) {
+    b->stop = true;
+    if (b->thread.joinable()) b->thread.join();
+    if (!b->linkPath.empty()) unlink(b->linkPath.c_str());
+    if (b->slave >= 0) close(b->slave);
+    if (b->master >= 0) close(b->master);
+    b->slave = b->master = -1;
+}
+
+void SimBoardSet(SimBoard *b, const std::function<void(SimBoardState &)> &fn) {
+    std::lock_guard<std::mutex> lock(b->lock);
+    fn(b->st);
+}
+
+void SimBoardFault(SimBoard *b, const std::function<void(SimBoardFaults &)> &fn) {
+    std::lock_guard<std::mutex> lock(b->lock);
+    fn(b->faults);
+}
+
+std::vector<SimFrame> SimBoardFrames(SimBoard *b) {
+    std::lock_guard<std::mutex> lock(b->lock);
+    return b->frames;
+}
+
+void SimBoardClearFrames(SimBoard *b) {
+    std::lock_guard<std::mutex> lock(b->lock);
+    b->frames.clear();
+}
