@@ -94,6 +94,8 @@ void TakeBoardStateAsTruth(Works *w, uint8_t s0, uint8_t s1) {
 }
 
 int StatusReply(Works *w, const char *r) {
+    // A good reply ends the failure run of the command before it.
+    w->retryCount = 0;
     if (w->errResend.load() == 2) {
         GestErroreSerial(w);
         Trace(">>> ERRORI: End Gest Errori!!\n");
