@@ -124,7 +124,8 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
 
 int SimRawForWatts(float watts, float k) {
     if (!(watts > 0.0f) || !(k > 0.0f)) return 0;
-    return std::clamp(static_cast<int>(std::lround(std::sqrt(watts / k))), 0, 9999);
+    // The detectors are read by a 12-bit converter.
+    return std::clamp(static_cast<int>(std::lround(std::sqrt(watts / k))), 0, 4095);
 }
 
 int SimThermistorReading(float c) {

@@ -106,7 +106,8 @@ std::string SimBoardAnswer(SimBoardState &st, const std::string &cmd, uint64_t n
 bool SimBoardKnownCommand(const std::string &cmd);
 // "<CRC digits><text>", upper-case digits unless `lower`.
 std::string SimBoardFrame(const std::string &text, bool lower);
-// Raw detector reading that shows `watts` with coefficient `k` (v = sqrt(W / k)).
+// Raw detector reading that shows `watts` with coefficient `k` (v = sqrt(W / k)),
+// limited to the converter's 0..4095.
 int SimRawForWatts(float watts, float k);
 // 12-bit thermistor reading for a temperature (10 kOhm divider).
 int SimThermistorReading(float celsius);

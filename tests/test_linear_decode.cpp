@@ -38,7 +38,8 @@ int Decode(Works *w, const std::string &reply) {
 std::vector<int> Queued(Works *w) {
     std::vector<int> out;
     int c;
-    while (CmdQueueTake(w, &c)) out.push_back(c);
+    while (CmdQueueTake(w, &c))
+        out.push_back(c);
     return out;
 }
 
@@ -281,9 +282,9 @@ TEST(LinearDecode, OtherReplies) {
     EXPECT_EQ(w->eePage0[0], 'A');
     EXPECT_EQ(w->eePage0[1], 'B');
     number_ofStep_meter_FWD = 60;
-    for (const char *ack : {"FA00014074000;", "MT100000000;", "FS00001;", "AT11;", "MP1;",
-                            "TS4095409515003700;", "FN1050;", "PS0001100000000000;",
-                            "SF3000001;", "GM00020100;", "SE1;"}) {
+    for (const char *ack :
+         {"FA00014074000;", "MT100000000;", "FS00001;", "AT11;", "MP1;", "TS4095409515003700;",
+          "FN1050;", "PS0001100000000000;", "SF3000001;", "GM00020100;", "SE1;"}) {
         w->retryCount = 2;
         EXPECT_EQ(Decode(w, ack), 20) << ack;
         EXPECT_EQ(w->retryCount.load(), 0) << ack;
@@ -301,7 +302,8 @@ TEST(LinearDecode, RefusedUnknownAndMalformedReplies) {
     Works *w = u.w();
     testing::internal::CaptureStderr();
     LastCmdSent(w, 'S', 'T', 1);
-    for (const char *bad : {"ST?;", "AB!;", "XY&;", "ZZ12;", "ST0;", "STZZ00000000000000000000000000;"}) {
+    for (const char *bad :
+         {"ST?;", "AB!;", "XY&;", "ZZ12;", "ST0;", "STZZ00000000000000000000000000;"}) {
         int before = w->retryTotal.load();
         EXPECT_EQ(Decode(w, bad), 20) << bad;
         EXPECT_EQ(w->retryTotal.load(), before + 1) << bad;
@@ -311,7 +313,8 @@ TEST(LinearDecode, RefusedUnknownAndMalformedReplies) {
     EXPECT_EQ(Decode(w, "S;"), -1) << "too short to be a reply";
     EXPECT_EQ(w->boardStatus[2].load(), 0) << "malformed status raised no trip";
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("---------------------------------------CMD Errato:ST?;\n"), std::string::npos);
+    EXPECT_NE(err.find("---------------------------------------CMD Errato:ST?;\n"),
+              std::string::npos);
     EXPECT_NE(err.find("---------------------------------------cmd non riconosciuto:ZZ12;\n"),
               std::string::npos);
 }

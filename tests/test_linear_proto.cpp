@@ -21,7 +21,8 @@ std::string Drain(int fd) {
     std::string out;
     char buf[256];
     ssize_t n;
-    while ((n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+        out.append(buf, static_cast<size_t>(n));
     return out;
 }
 
@@ -71,46 +72,32 @@ TEST(LinearCommands, EveryCodeFormatsItsText) {
     w->attenuator = 2;
     w->attenuatorTune = 1;
     w->antInput = 1;
-    for (int i = 0; i < 4; i++) w->tsThreshold[i] = 100 * (i + 1);
-    for (int i = 0; i < 4; i++) w->psValue[i] = i + 1;
+    for (int i = 0; i < 4; i++)
+        w->tsThreshold[i] = 100 * (i + 1);
+    for (int i = 0; i < 4; i++)
+        w->psValue[i] = i + 1;
     w->gmValue[0] = 2;
     w->gmValue[1] = 100;
     w->filterBits = 0x2A;
     w->fanTarget = 75;
     std::snprintf(w->genSettings, sizeof w->genSettings, "ABCDEFGHIJ");
     const std::map<int, std::pair<std::string, std::string>> want = {
-        {0, {"VSM;", "VS"}},
-        {1, {"ST;", "ST"}},
-        {7, {"SA2;", "SA"}},
-        {8, {"FM;", "FM"}},
-        {9, {"FA00014074000;", "FA"}},
-        {10, {"MT;", "MT"}},
-        {11, {"MT100ABCDEF;", "MT"}},
-        {12, {"FS10250;", "FS"}},
-        {13, {"CPFFFF;", "CP"}},
-        {14, {"AT10;", "AT"}},
-        {15, {"AT01;", "AT"}},
-        {16, {"AT11;", "AT"}},
-        {17, {"MP0;", "MP"}},
-        {18, {"MP1;", "MP"}},
-        {19, {"AB0;", "AB"}},
-        {20, {"AB1;", "AB"}},
-        {21, {"AN1;", "AN"}},
-        {22, {"TS0100020003000400;", "TS"}},
-        {23, {"FN1075;", "FN"}},
-        {24, {"PS0001000200030004;", "PS"}},
-        {27, {"MT100ABCDEF;", "MT"}},
-        {28, {"SF300002a;", "SF"}},
-        {30, {"MR1;", "MR"}},
-        {32, {"MR0;", "MR"}},
-        {33, {"GM00020100;", "GM"}},
-        {34, {"GS;", "GS"}},
-        {35, {"GSABCDEFGHIJ;", "GS"}},
-        {36, {"ER0000;", "ER"}},
-        {37, {"ER0001;", "ER"}},
-        {38, {"ER0002;", "ER"}},
-        {39, {"MT100ABCDEF;", "MT"}},
-        {40, {"MT100ABCDEF;", "MT"}},
+        {0, {"VSM;", "VS"}},           {1, {"ST;", "ST"}},
+        {7, {"SA2;", "SA"}},           {8, {"FM;", "FM"}},
+        {9, {"FA00014074000;", "FA"}}, {10, {"MT;", "MT"}},
+        {11, {"MT100ABCDEF;", "MT"}},  {12, {"FS10250;", "FS"}},
+        {13, {"CPFFFF;", "CP"}},       {14, {"AT10;", "AT"}},
+        {15, {"AT01;", "AT"}},         {16, {"AT11;", "AT"}},
+        {17, {"MP0;", "MP"}},          {18, {"MP1;", "MP"}},
+        {19, {"AB0;", "AB"}},          {20, {"AB1;", "AB"}},
+        {21, {"AN1;", "AN"}},          {22, {"TS0100020003000400;", "TS"}},
+        {23, {"FN1075;", "FN"}},       {24, {"PS0001000200030004;", "PS"}},
+        {27, {"MT100ABCDEF;", "MT"}},  {28, {"SF300002a;", "SF"}},
+        {30, {"MR1;", "MR"}},          {32, {"MR0;", "MR"}},
+        {33, {"GM00020100;", "GM"}},   {34, {"GS;", "GS"}},
+        {35, {"GSABCDEFGHIJ;", "GS"}}, {36, {"ER0000;", "ER"}},
+        {37, {"ER0001;", "ER"}},       {38, {"ER0002;", "ER"}},
+        {39, {"MT100ABCDEF;", "MT"}},  {40, {"MT100ABCDEF;", "MT"}},
     };
     for (int code = 0; code <= 45; code++) {
         char text[64], letters[2] = {0, 0};
@@ -284,7 +271,8 @@ TEST(LinearQueue, RetriesThenErrorFour) {
     // Within the hold-off a second failure is not added again.
     DeleteErrore(w, 4);
     LastCmdSent(w, 'S', 'T', 1);
-    for (int i = 0; i < 4; i++) GestRetrayCMD(w);
+    for (int i = 0; i < 4; i++)
+        GestRetrayCMD(w);
     EXPECT_EQ(ExistError(w, 4), 0);
     EXPECT_STREQ(w->errDetail, "Err ST");
     std::string err = testing::internal::GetCapturedStderr();

@@ -139,7 +139,8 @@ TEST(LinearStep, CrcMismatchReportedAndDecoded) {
     r.Reply(reply, false);
     r.Run();
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("**** CHK ERROR!! " + std::string(crc) + " " + crc + reply), std::string::npos)
+    EXPECT_NE(err.find("**** CHK ERROR!! " + std::string(crc) + " " + crc + reply),
+              std::string::npos)
         << err;
     EXPECT_EQ(std::to_string(r.w()->freqMeasured.load()), reply.substr(6, 8));
     EXPECT_EQ(r.w()->retryCount.load(), 0);

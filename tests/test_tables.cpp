@@ -14,12 +14,15 @@
 
 namespace {
 
-bool FileExistsForTest(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+bool FileExistsForTest(const std::string &path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 std::vector<int> Queued(Works *w) {
     std::vector<int> out;
     int c;
-    while (CmdQueueTake(w, &c)) out.push_back(c);
+    while (CmdQueueTake(w, &c))
+        out.push_back(c);
     return out;
 }
 
@@ -121,7 +124,7 @@ TEST(Thresholds, SelectionPerBand) {
     SearchCambioSoglie_TS(w);
     EXPECT_EQ(Queued(w), std::vector<int>{22});
     EXPECT_EQ(w->tuneBand.load(), 0);
-    EXPECT_EQ(w->tsThreshold[0].load(), 500); // sqrt(20 / (5 / 250^2))
+    EXPECT_EQ(w->tsThreshold[0].load(), 500);  // sqrt(20 / (5 / 250^2))
     EXPECT_EQ(w->tsThreshold[1].load(), 2449); // sqrt(600 / 1e-4)
     EXPECT_EQ(w->tsThreshold[2].load(), 1581); // sqrt(100 / 4e-5)
     EXPECT_EQ(w->tsThreshold[3].load(), 2915); // 10 A
@@ -214,8 +217,8 @@ TEST(FilterTable, LoadSaveAndCapacity) {
     EXPECT_EQ(LoadTabFiltri(w), 0);
     std::string text = ";comment\r\n";
     for (int i = 0; i < 10; i++)
-        text += std::to_string(1000000 * (i + 1)) + "\t" + std::to_string(1000000 * (i + 1) + 999999) +
-                " " + (i == 3 ? "2" : "1") + "\r\n";
+        text += std::to_string(1000000 * (i + 1)) + "\t" +
+                std::to_string(1000000 * (i + 1) + 999999) + " " + (i == 3 ? "2" : "1") + "\r\n";
     text = text + "0x10 020 1\n"; // beyond the eighth: ignored
     WriteWholeFile(root.Path("/opt/set/filter.txt"), text);
     EXPECT_EQ(LoadTabFiltri(w), 8);
