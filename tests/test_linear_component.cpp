@@ -110,11 +110,11 @@ TEST(LinearLink, StartUpCommandsOnePerStatusPoll) {
         uint64_t gap = f[i].ms - f[i - 1].ms;
         EXPECT_GE(gap, f[i - 1].text == "ST;" ? 10u : 20u) << f[i - 1].text << " -> " << f[i].text;
     }
+    EXPECT_LT(r.Stop(), 2000u);
     EXPECT_STREQ(r.w()->boardVersion, "2.05.03");
     EXPECT_EQ(r.w()->microReady.load(), 1);
     EXPECT_EQ(r.w()->errSuspend.load() & 1, 0);
     EXPECT_EQ(r.w()->powerClass.load(), '1');
-    EXPECT_LT(r.Stop(), 2000u);
 }
 
 TEST(LinearLink, IdleLinkAlternatesStatusAndFrequency) {
@@ -153,6 +153,7 @@ TEST(LinearLink, SilentBoardCostsThreeResendsThenErrorFour) {
     EXPECT_EQ(f[first + 4].text, "ST;");
     EXPECT_GE(f[first + 4].ms - f[first + 3].ms, 1490u);
     EXPECT_EQ(ExistError(r.w(), 4), 1);
+    r.Stop();
     EXPECT_EQ(std::string(r.w()->errDetail), "Err " + cmd.substr(0, 2));
     EXPECT_EQ(r.w()->retryStops.load(), 1);
 }
@@ -218,13 +219,14 @@ TEST(LinearLink, TripInS2ShowsErrorFifteen) {
     SimBoardSet(&r.board, [](SimBoardState &st) { st.driveW = 50.0f; }); // 500 W out
     ASSERT_TRUE(
         r.WaitFor([&](const std::vector<SimFrame> &) { return ExistError(r.w(), 15) == 1; }, 3000));
-    EXPECT_STREQ(r.w()->tripLabel, "FWD");
     EXPECT_TRUE(r.w()->boardStatus[2].load() & 0x04);
     // Protection reset clears the trip on the board and the error here.
     IncPNTIn_CMDLinear(13, r.w());
     SimBoardSet(&r.board, [](SimBoardState &st) { st.driveW = 0.0f; });
     ASSERT_TRUE(
         r.WaitFor([&](const std::vector<SimFrame> &) { return ExistError(r.w(), 15) == 0; }, 3000));
+    r.Stop();
+    EXPECT_STREQ(r.w()->tripLabel, "FWD");
 }
 
 TEST(LinearLink, FanChangeGoesOutOnce) {
