@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <regex>
 #include <termios.h>
 #include <unistd.h>
 
@@ -151,13 +150,76 @@ std::string SimBoardFrame(const std::string &text, bool lower) {
     return crc + text;
 }
 
+namespace {
+
+// Command formats: 'd' a decimal digit, 'h' an upper-case hex digit, 'x' a
+// lower-case hex digit, 'b' 0 or 1, 'p' an EEPROM page 0-2, '.' anything but
+// ';'; every other character stands for itself.
+bool MatchFormat(const std::string &cmd, const char *fmt) {
+    size_t n = std::strlen(fmt);
+    if (cmd.size() != n) return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = cmd[i];
+        bool ok;
+        switch (fmt[i]) {
+        case 'd':
+            ok = c >= '0' && c <= '9';
+            break;
+        case 'h':
+            ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+            break;
+        case 'x':
+            ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+            break;
+        case 'b':
+            ok = c == '0' || c == '1';
+            break;
+        case 'p':
+            ok = c >= '0' && c <= '2';
+            break;
+        case '.':
+            ok = c != ';';
+            break;
+        default:
+            ok = c == fmt[i];
+            break;
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool SimBoardKnownCommand(const std::string &cmd) {
-    static const std::regex kSet(
-        "VSM;|ST;|SA[0-9];|FM;|FA[0-9]{11};|MT;|MT1[0-9A-F]{8};|FS[0-9]{5};|CPFFFF;|AT[01]{2};|"
-        "MP[01];|AB[01];|AN[0-9];|TS[0-9]{16};|FN0050;|FN1[0-9]{3};|PS[0-9]{16};|SF30000[0-9a-f]{2}"
-        ";|"
-        "MR[01];|GM[0-9]{8};|GS;|GS[^;]{10};|ER000[012];");
-    return std::regex_match(cmd, kSet);
+    static const char *const kFormats[] = {
+        "VSM;",
+        "ST;",
+        "SAd;",
+        "FM;",
+        "FAddddddddddd;",
+        "MT;",
+        "MT1hhhhhhhh;",
+        "FSddddd;",
+        "CPFFFF;",
+        "ATbb;",
+        "MPb;",
+        "ABb;",
+        "ANd;",
+        "TSdddddddddddddddd;",
+        "FN0050;",
+        "FN1ddd;",
+        "PSdddddddddddddddd;",
+        "SF30000xx;",
+        "MRb;",
+        "GMdddddddd;",
+        "GS;",
+        "GS..........;",
+        "ER000p;",
+    };
+    for (const char *f : kFormats)
+        if (MatchFormat(cmd, f)) return true;
+    return false;
 }
 
 std::string SimBoardAnswer(SimBoardState &st, const std::string &cmd, uint64_t now,

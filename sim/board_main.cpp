@@ -1,7 +1,8 @@
 // helix-sim-board --root DIR [--drive W] [--gain G] [--swr S] [--power-class C]
 //                 [--temp-tau SECONDS] [--quiet]
 // A simulated power board on a pseudo-terminal linked as DIR/dev/ttyAMA0.
-// Prints each command and its reply; runs until killed.
+// Prints each command and its reply; runs until killed. SIGUSR1 makes it stay
+// silent for the next four commands, SIGUSR2 refuses the next one with '?'.
 #include "board.h"
 
 #include <csignal>
@@ -11,9 +12,15 @@
 #include <string>
 #include <unistd.h>
 
-static volatile sig_atomic_t gStop = 0;
+static volatile sig_atomic_t gStop = 0, gSilent = 0, gRefuse = 0;
 static void OnSignal(int) {
     gStop = 1;
+}
+static void OnSilent(int) {
+    gSilent = 1;
+}
+static void OnRefuse(int) {
+    gRefuse = 1;
 }
 
 int main(int argc, char **argv) {
@@ -54,6 +61,10 @@ int main(int argc, char **argv) {
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sa.sa_handler = OnSilent;
+    sigaction(SIGUSR1, &sa, nullptr);
+    sa.sa_handler = OnRefuse;
+    sigaction(SIGUSR2, &sa, nullptr);
 
     static SimBoard board;
     SimBoardSet(&board, [&](SimBoardState &st) {
@@ -76,8 +87,20 @@ int main(int argc, char **argv) {
     }
     std::printf("power board on %s (%s)\n", board.linkPath.c_str(), board.slavePath.c_str());
     std::fflush(stdout);
-    while (!gStop)
-        usleep(100000);
+    while (!gStop) {
+        usleep(20000);
+        if (gSilent) {
+            gSilent = 0;
+            SimBoardFault(&board, [](SimBoardFaults &f) { f.silent = 4; });
+        }
+        if (gRefuse) {
+            gRefuse = 0;
+            SimBoardFault(&board, [](SimBoardFaults &f) {
+                f.refuse = 1;
+                f.refuseChar = '?';
+            });
+        }
+    }
     SimBoardStop(&board);
     return 0;
 }

@@ -355,6 +355,11 @@ TEST(SimBoard, StatusReadingsDecodeToTheModelsWatts) {
     EXPECT_EQ(SimBoardAnswer(st, "ER0002;", 0, &last).size(), 6u + 64u + 1u);
     EXPECT_EQ(SimBoardAnswer(st, "SA12;", 0, &last), "SA?;");
     EXPECT_EQ(SimBoardAnswer(st, "QQ;", 0, &last), "QQ?;");
+    EXPECT_FALSE(SimBoardKnownCommand("MT1abcdef00;")) << "tuner word in upper case";
+    EXPECT_FALSE(SimBoardKnownCommand("SF300002A;")) << "filter mask in lower case";
+    EXPECT_FALSE(SimBoardKnownCommand("ER0003;"));
+    EXPECT_TRUE(SimBoardKnownCommand("GS01;3456789;") == false);
+    EXPECT_TRUE(SimBoardKnownCommand("FN1075;"));
     EXPECT_EQ(SimBoardFrame("ST;", true), "4dST;");
     EXPECT_EQ(SimBoardFrame("ST;", false), "4DST;");
     w->bandTab = nullptr;
