@@ -101,6 +101,7 @@ TEST(BandTable, LookupAndFileLoad) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(u.w()->bandTabCount, 3);
     EXPECT_EQ(u.w()->bandTab[2].fStart, 7000000u);
+    delete[] u.w()->bandTab; // the table lives for the whole run of the program
 }
 
 TEST(Thresholds, SelectionPerBand) {
@@ -166,6 +167,7 @@ TEST(FanTable, ParseAndLoad) {
     EXPECT_EQ(ReadVentolaFile(u.w()), 2);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(u.w()->fanTab[1].percent, 50);
+    delete[] u.w()->fanTab;
 }
 
 TEST(TempLog, RestartAppendAndAlarmRecord) {
