@@ -377,17 +377,19 @@ TEST(LinearLink, ControllerProgramTalksToTheBoard) {
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
     uint64_t end = NowMs() + 8000;
-    while (NowMs() < end && SimBoardFrames(&board).size() < 2 * kStartUp.size() + 6)
+    while (NowMs() < end && SimBoardFrames(&board).size() < 2 * kStartUp.size() + 8)
         SleepMs(20);
     auto f = SimBoardFrames(&board);
-    ASSERT_GE(f.size(), 2 * kStartUp.size() + 6) << p.Err();
+    ASSERT_GE(f.size(), 2 * kStartUp.size() + 8) << p.Err();
     for (size_t i = 0; i < kStartUp.size(); i++) {
         EXPECT_EQ(f[2 * i].text, "ST;");
         EXPECT_EQ(f[2 * i + 1].text, kStartUp[i]);
     }
-    // No fan table: the first status asked for full speed, queued after the start-up set.
-    EXPECT_EQ(f[2 * kStartUp.size() + 1].text, "FN1100;");
-    EXPECT_EQ(f[2 * kStartUp.size() + 3].text, "FM;");
+    // The bank load applied the working mode (code 35) after the start-up set;
+    // no fan table: the first status asked for full speed, queued after that.
+    EXPECT_EQ(f[2 * kStartUp.size() + 1].text.substr(0, 2), "GS");
+    EXPECT_EQ(f[2 * kStartUp.size() + 3].text, "FN1100;");
+    EXPECT_EQ(f[2 * kStartUp.size() + 5].text, "FM;");
     for (const auto &fr : f)
         EXPECT_TRUE(fr.crcOk && fr.known) << fr.text;
     EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
