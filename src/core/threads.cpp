@@ -31,6 +31,7 @@ ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTi
 
 std::atomic<int> startInitThread{0};
 int waitTAV = 0;
+std::atomic<bool> linksStarting{false};
 const char *const kSwVersion = "0.053";
 
 int StartThread(ThreadHandle *h, void *(*body)(void *), Works *works) {
@@ -236,6 +237,9 @@ void StartUp(Works *w) {
     StartThread(&thInit, LoadThread, w);
     SleepWhileRunning(w, static_cast<unsigned>(waitTAV + 1) * 1000u);
     startInitThread = 0;
+    // The countdown may be in the middle of a frame; let it finish before the
+    // next picture goes into the same buffers.
+    JoinThread(&thInit);
 
     StartThread(&thAggFw, AggFWThread, w);
     ShowImage(w, "statusB");
@@ -248,6 +252,7 @@ void StartUp(Works *w) {
 
     if (w->audioBitrate > 0) CreateAudioCodec(w);
 
+    linksStarting = true;
     if (s->EnableKeyb == '1') StartThread(&thrKey, keyb, w);
     StartThreadSoket(w);
     StartThreadTAV(w);

@@ -37,8 +37,7 @@ void ApplyModeWork(Works *w, bool startThreads) {
 }
 
 void SetModeWorkIDX(Works *w) {
-    // The splash thread is started by start-up just before it starts the
-    // links from their switches; until then starting them here would start
-    // them twice.
-    ApplyModeWork(w, thInit.started.load());
+    // Until start-up starts the links from their switches, starting them here
+    // would start them twice.
+    ApplyModeWork(w, linksStarting.load());
 }
