@@ -53,6 +53,14 @@ TEST_F(SetupFile, AbsentFileWritesTheDefaultsExactly) {
     EXPECT_EQ(w->audioFrame.load(), 240) << "Multiplier applies from the next start";
 }
 
+TEST_F(SetupFile, MissingDirectoryIsCreated) {
+    ASSERT_EQ(std::system(("rm -rf '" + root.Path("/opt") + "'").c_str()), 0);
+    testing::internal::CaptureStderr();
+    readSetup(w);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ReadWholeFile(File()), kDefaultFile);
+}
+
 TEST_F(SetupFile, DefaultFileReadsBackAndEchoes) {
     Read(kDefaultFile);
     EXPECT_EQ(w->audioFrame.load(), 480);

@@ -1,5 +1,6 @@
 #include "platform/fbdev.h"
 
+#include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -17,6 +18,7 @@ constexpr off_t kVirtualBytes = off_t{kVirtualXres} * kVirtualYres * (kVirtualBp
 
 // The virtual screen: a plain file holding the pixels as the device would.
 int OpenVirtual(FbDevice *dev, const std::string &path) {
+    MakeParentDirs(path);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         LogErr("Unable to read framebuffer device: /dev/fb0\n");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool gSafeWriteStopBeforeRename = false;
@@ -25,7 +26,16 @@ static int WriteAll(int fd, const char *p, size_t n) {
     return 0;
 }
 
+void MakeParentDirs(const std::string &realPath) {
+    for (size_t at = realPath.find('/', 1); at != std::string::npos;
+         at = realPath.find('/', at + 1)) {
+        std::string dir(realPath.data(), at);
+        mkdir(dir.c_str(), 0755); // an existing directory is fine
+    }
+}
+
 static int WriteReplace(const std::string &real, const std::string &content) {
+    MakeParentDirs(real);
     std::string tmp = real + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -15,6 +15,9 @@ int AppendFileFlushed(const char *path, const std::string &text);
 // Reads a whole file at the unit path `path`; returns false if it can't be opened.
 bool ReadFileText(const char *path, std::string *out);
 
+// Creates the missing directories above the real path `realPath` (already resolved).
+void MakeParentDirs(const std::string &realPath);
+
 // Test hook: when set, WriteFileSafe stops after writing the temporary file and
 // before the rename, as a power cut would.
 extern bool gSafeWriteStopBeforeRename;
