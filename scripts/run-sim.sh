@@ -10,6 +10,12 @@ cd "$(dirname "$0")/.."
 B="$(pwd)/${BUILD_DIR:-build}"
 ROOT="${HELIX_SIM_ROOT:-$(pwd)/.sim-root}"
 "$B/helix-sim-simroot" "$ROOT" >/dev/null
+# HELIX_SIM_MODE=tav|ft817|gen sets bank 1's working mode (its marker line).
+case "${HELIX_SIM_MODE:-}" in
+tav) printf '!Tav\n' >"$ROOT/opt/set/antenna_b1.txt" ;;
+ft817) printf '!817\n' >"$ROOT/opt/set/antenna_b1.txt" ;;
+gen) printf '!Gen\n' >"$ROOT/opt/set/antenna_b1.txt" ;;
+esac
 export HELIX_ROOT="$ROOT"
 export PATH="$ROOT/bin:$B:$PATH"
 PIDS=""

@@ -20,7 +20,7 @@ extern int waitTAV;                      // splash length in seconds
 // Set once start-up has reached the point where it starts the frequency links
 // from their switches; before that a mode change only sets the switches.
 extern std::atomic<bool> linksStarting;
-extern const char *const kSwVersion;     // "0.053"
+extern const char *const kSwVersion; // "0.053"
 
 // Starts `body(works)` into `handle` (joining a finished earlier thread first).
 int StartThread(ThreadHandle *handle, void *(*body)(void *), Works *works);

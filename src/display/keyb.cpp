@@ -3,4 +3,6 @@
 #include "core/idle.h"
 #include "core/works.h"
 
-void *keyb(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+void *keyb(void *arg) {
+    return IdleUntilStopped(static_cast<Works *>(arg));
+}

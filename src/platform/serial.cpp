@@ -1,6 +1,11 @@
 #include "platform/serial.h"
 
+#include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdint>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -15,6 +20,25 @@ int SerialBytesWaiting(int fd) {
     int n = 0;
     if (ioctl(fd, FIONREAD, &n) != 0) return -1;
     return n;
+}
+
+int SerialWriteAll(int fd, const void *data, size_t length) {
+    const uint8_t *p = static_cast<const uint8_t *>(data);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t r = write(fd, p + done, length - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                SleepMs(1);
+                continue;
+            }
+            LogErr("write error %d", errno);
+            return -1;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return 0;
 }
 
 int SerialApply(int fd, const termios &tio) {

@@ -8,5 +8,9 @@
 int SerialOpen(const char *path, int flags);
 // Bytes waiting in the driver's input queue; -1 on error.
 int SerialBytesWaiting(int fd);
+// Writes all `length` bytes, repeating partial writes (and EINTR/EAGAIN, the
+// latter after 1 ms). Returns 0 when every byte is out, -1 on a hard error
+// (logged as "write error %d").
+int SerialWriteAll(int fd, const void *data, size_t length);
 // tcsetattr(TCSANOW) after an input flush; 0 on success.
 int SerialApply(int fd, const termios &tio);

@@ -3,5 +3,9 @@
 #include "core/idle.h"
 #include "core/works.h"
 
-void *Wsocket(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
-void *Wclient(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+void *Wsocket(void *arg) {
+    return IdleUntilStopped(static_cast<Works *>(arg));
+}
+void *Wclient(void *arg) {
+    return IdleUntilStopped(static_cast<Works *>(arg));
+}

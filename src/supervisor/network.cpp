@@ -1,4 +1,6 @@
 #include "supervisor/network.h"
 
 // Placeholder until the network settings land.
-int ReadLanParam() { return 0; }
+int ReadLanParam() {
+    return 0;
+}

@@ -3,4 +3,6 @@
 #include "core/idle.h"
 #include "core/works.h"
 
-void *timer(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+void *timer(void *arg) {
+    return IdleUntilStopped(static_cast<Works *>(arg));
+}

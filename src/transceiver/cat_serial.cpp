@@ -29,22 +29,9 @@ bool VerifyByteFreq(uint8_t b) {
 }
 
 int writeSerialCatPort(int fd, const uint8_t *bytes, int length, Works *) {
-    int done = 0;
-    while (done < length) {
-        ssize_t r = write(fd, bytes + done, static_cast<size_t>(length - done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN) {
-                SleepMs(1);
-                continue;
-            }
-            LogErr("write error %d", errno);
-            break;
-        }
-        done += static_cast<int>(r);
-    }
+    int r = SerialWriteAll(fd, bytes, static_cast<size_t>(length));
     counterimeoutCAT = 0;
-    return done == length ? 0 : -1;
+    return r;
 }
 
 void DecodeCatSerialCmd(Works *w, const uint8_t *r, int length) {

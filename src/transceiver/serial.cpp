@@ -177,21 +177,7 @@ void RotateSpectrum(const TavParams &par, const uint8_t *payload, uint8_t *bins)
 }
 
 int writeSerialPort(int fd, const char *text, int length, Works *) {
-    int done = 0;
-    while (done < length) {
-        ssize_t r = write(fd, text + done, static_cast<size_t>(length - done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN) {
-                SleepMs(1);
-                continue;
-            }
-            LogErr("write error %d", errno);
-            return -1;
-        }
-        done += static_cast<int>(r);
-    }
-    return 0;
+    return SerialWriteAll(fd, text, static_cast<size_t>(length));
 }
 
 void TavTxControl(Works *w, int fd) {

@@ -3,4 +3,6 @@
 #include "core/idle.h"
 #include "core/works.h"
 
-void *GPIO(void *arg) { return IdleUntilStopped(static_cast<Works *>(arg)); }
+void *GPIO(void *arg) {
+    return IdleUntilStopped(static_cast<Works *>(arg));
+}

@@ -4,5 +4,7 @@
 
 // The menu tables come with the operator-interface work; the error table is
 // needed from the start.
-void InitMenuNova(Works *works) { InitErrTab(works); }
+void InitMenuNova(Works *works) {
+    InitErrTab(works);
+}
 void LoadButtons(Works *) {}
