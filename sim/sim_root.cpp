@@ -44,6 +44,25 @@ std::string StandIn(const std::string &name, const std::string &extra = "") {
            name + "\" ] && exit 1\n" + extra + "exit 0\n";
 }
 
+// Single-quoted for the shell.
+std::string ShellQuote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// The directory of the running program (the build tree for the simulator and
+// the tests), where helix-fbgrab is built too.
+std::string OwnDir() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return std::string();
+    std::string exe(buf, static_cast<size_t>(n));
+    size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+}
+
 } // namespace
 
 std::string MakeSimRoot(const std::string &dirIn) {
@@ -76,12 +95,19 @@ std::string MakeSimRoot(const std::string &dirIn) {
     WriteText(dir + "/bin/lsusb",
               StandIn("lsusb", "[ -f \"$root/lsusb.txt\" ] && cat \"$root/lsusb.txt\"\n"), 0755);
     WriteText(dir + "/bin/my_temp", StandIn("my_temp", "echo \"temp=47.2'C\"\n"), 0755);
-    // fbgrab: the virtual screen as a PNG (the tool is found next to the program).
-    WriteText(dir + "/bin/fbgrab",
-              StandIn("fbgrab",
-                      "tool=\"$(command -v helix-fbgrab)\"\n"
-                      "[ -n \"$tool\" ] && \"$tool\" \"$root/dev/fb0\" \"$root/tmp/screen.png\"\n"),
-              0755);
+    // fbgrab: the virtual screen as a PNG, by helix-fbgrab from PATH, else the
+    // one built beside the program that made this root, else the one in the
+    // working directory (the program runs in its build directory).
+    WriteText(
+        dir + "/bin/fbgrab",
+        StandIn("fbgrab", "tool=\"$(command -v helix-fbgrab)\"\n"
+                          "[ -z \"$tool\" ] && tool=" +
+                              ShellQuote(OwnDir() + "/helix-fbgrab") +
+                              "\n"
+                              "[ -x \"$tool\" ] || tool=./helix-fbgrab\n"
+                              "[ -x \"$tool\" ] || exit 1\n"
+                              "\"$tool\" \"$root/dev/fb0\" \"$root/tmp/screen.png\" || exit 1\n"),
+        0755);
     WriteText(dir + "/opt/sshshell", StandIn("sshshell"), 0755);
     WriteText(dir + "/opt/Helix/getpack.sh", StandIn("getpack.sh"), 0755);
     return dir;

@@ -106,6 +106,11 @@ TEST_F(Png, Rejections) {
     WriteWholeFile(root.Path("/pic.png"), "\x89PNG");
     getPng(u.w(), 1);
     EXPECT_NE(Log().find("pic.png image is not a PNG file"), std::string::npos);
+    // A signature with no header after it fails while libpng reads the header.
+    WriteWholeFile(root.Path("/pic.png"), std::string("\x89PNG\r\n\x1a\n\0\0", 10));
+    getPng(u.w(), 1);
+    EXPECT_NE(Log().find("pic.png error during init_io"), std::string::npos) << Log();
+    EXPECT_TRUE(Untouched());
     Name(root.Path("/nothing"));
     getPng(u.w(), 1);
     EXPECT_NE(Log().find("nothing.png image could not be opened"), std::string::npos);

@@ -2,10 +2,13 @@
 // cache giving the same pixels as rendering every time.
 #include "display/ttf.h"
 #include "display/utf8.h"
+#include "platform/paths.h"
 #include "test_fb_util.h"
+#include "unit.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -238,6 +241,15 @@ TEST_F(Text, RotatedAndMirroredModesDraw) {
             EXPECT_NE(shot, other) << mx << rot << my;
         shots.push_back(std::move(shot));
     }
+}
+
+TEST(FontFiles, RootCopyElseTheHostsOwn) {
+    ScopedSimRoot root;
+    const char *dejavu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    EXPECT_EQ(ResolveSystemFile(dejavu), root.Path(dejavu)) << "the root links the fonts";
+    ASSERT_EQ(unlink(root.Path("/usr/share/fonts/truetype/dejavu").c_str()), 0);
+    EXPECT_EQ(ResolveSystemFile(dejavu), std::string(dejavu)) << "a root without fonts";
+    EXPECT_EQ(ResolveSystemFile("/opt/fonts/none.ttf"), root.Path("/opt/fonts/none.ttf"));
 }
 
 } // namespace

@@ -222,7 +222,7 @@ void StartUp(Works *w) {
         {"/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf", 21, 11},
     };
     for (const auto &f : fonts)
-        TTFLoad(ResolvePath(f.path).c_str(), f.size, f.slot);
+        TTFLoad(ResolveSystemFile(f.path).c_str(), f.size, f.slot);
 
     PostTinyCmd(w, 197);
     if (s->EnableGPIO == '1') StartThread(&thrGPIO, GPIO, w);

@@ -62,9 +62,19 @@ int ReadHeader(PngLoad *ld, const char *path, PngHeader *h) {
     return 0;
 }
 
-int ReadRows(PngLoad *ld, const char *path, png_uint_32 height) {
+// The header's error return belongs to ReadHeader's frame, which is gone by
+// now: the update gets one of its own (an error here still counts as init_io).
+int UpdateInfo(PngLoad *ld, const char *path) {
+    if (setjmp(png_jmpbuf(ld->png))) {
+        LogErr("%s error during init_io", path);
+        return -1;
+    }
     png_set_interlace_handling(ld->png);
     png_read_update_info(ld->png, ld->info);
+    return 0;
+}
+
+int ReadRows(PngLoad *ld, const char *path, png_uint_32 height) {
     if (setjmp(png_jmpbuf(ld->png))) {
         LogErr("%s error during reading image", path);
         return -1;
@@ -119,7 +129,7 @@ void ReadPicture(Works *w, int toBack, const char *path, PngLoad *ld) {
     }
     uint8_t *target = toBack != 0 ? fb->backMem : fb->workMem;
     if (target == nullptr) return;
-    if (ReadRows(ld, path, h.height) != 0) return;
+    if (UpdateInfo(ld, path) != 0 || ReadRows(ld, path, h.height) != 0) return;
 
     // R, G, B, A rows to the screen's B, G, R, 0; alpha is ignored.
     for (png_uint_32 r = 0; r < h.height; r++) {

@@ -1,6 +1,7 @@
 #include "platform/paths.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 std::string RootPrefix() {
     const char *root = std::getenv("HELIX_ROOT");
@@ -26,4 +27,11 @@ std::string UnresolvePath(const std::string &path) {
     std::string root = RootPrefix();
     if (!root.empty() && path.compare(0, root.size(), root) == 0) return path.substr(root.size());
     return path;
+}
+
+std::string ResolveSystemFile(const char *path) {
+    std::string resolved = ResolvePath(path);
+    if (path == nullptr || access(resolved.c_str(), F_OK) == 0 || access(path, F_OK) != 0)
+        return resolved;
+    return std::string(path);
 }

@@ -10,6 +10,11 @@ inline std::string ResolvePath(const std::string &path) {
     return ResolvePath(path.c_str());
 }
 
+// A read-only system file (a font): the root's copy when the root has one,
+// else the host's own file, as a simulated root need not carry them. With
+// neither, the resolved path (so a failure names it).
+std::string ResolveSystemFile(const char *path);
+
 // The root prefix in force ("" on the unit).
 std::string RootPrefix();
 
