@@ -53,6 +53,29 @@ TEST(FbLines, EndsAndLengths) {
         EXPECT_TRUE(IsSet(s.fb, x, 3));
 }
 
+TEST(FbLines, ExactBresenhamForm) {
+    // The error test is e >= 0, so a tie steps the minor axis at once, and the
+    // same segment drawn the other way round takes other pixels.
+    struct Case {
+        int x0, y0, x1, y1;
+        std::vector<std::pair<int, int>> pixels;
+    } cases[] = {
+        {0, 0, 2, 1, {{0, 0}, {1, 1}, {2, 1}}},
+        {2, 1, 0, 0, {{2, 1}, {1, 0}, {0, 0}}},
+        {0, 0, 1, 2, {{0, 0}, {1, 1}, {1, 2}}},
+        {0, 0, 5, 2, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}, {5, 2}}},
+        {10, 10, 7, 16, {{10, 10}, {9, 11}, {9, 12}, {8, 13}, {8, 14}, {7, 15}, {7, 16}}},
+    };
+    for (const Case &c : cases) {
+        MemScreen s(800, 480, 32);
+        DrawLine(c.x0 + 100, c.y0 + 100, c.x1 + 100, c.y1 + 100, 255, 255, 255, &s.fb, 0);
+        for (auto [x, y] : c.pixels)
+            EXPECT_TRUE(IsSet(s.fb, x + 100, y + 100))
+                << c.x0 << "," << c.y0 << " " << x << "," << y;
+        EXPECT_EQ(SetPixels(s.fb), static_cast<int>(c.pixels.size())) << c.x0 << "," << c.y0;
+    }
+}
+
 TEST(FbLines, ClipIsOnTheWholeBuffer) {
     MemScreen s(800, 480, 32);
     // Past the right edge the line goes on at the start of the next row.

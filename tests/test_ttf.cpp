@@ -139,6 +139,24 @@ TEST_F(Text, GlyphSitsOnTheBaselineAtThePen) {
     EXPECT_GT(200 - minY, 18) << "a 30-pixel cap height of about 22 rows";
 }
 
+TEST_F(Text, BitmapStartsAtThePenAndItsBottomRowAtTheDescent) {
+    // 'g' has a left bearing and a descent: neither the bearing nor the bitmap's
+    // own top offset moves it; its bottom row lands descent rows below the baseline.
+    FT_Set_Transform(face[9], nullptr, nullptr);
+    ASSERT_EQ(FT_Load_Char(face[9], 'g', FT_LOAD_RENDER), 0);
+    const FT_Bitmap &bm = slot[9]->bitmap;
+    const FT_Pos h = slot[9]->metrics.height, by = slot[9]->metrics.horiBearingY;
+    ASSERT_GT(h - by, 64) << "a glyph with a descent";
+    ASSERT_GT(slot[9]->metrics.horiBearingX, 0);
+    std::vector<uint8_t> want(800 * 480, 0);
+    const int rows = static_cast<int>(bm.rows);
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < bm.pitch; j++)
+            want[((200 * 64 + h - by) / 64 - i) * 800 + 100 + j] =
+                bm.buffer[(rows - 1 - i) * bm.pitch + j];
+    EXPECT_EQ(Coverage("g", 100, 200), want);
+}
+
 TEST_F(Text, BlendRule) {
     auto cov = Coverage("Wg", 50, 100);
     size_t partial = 0;
