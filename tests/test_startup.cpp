@@ -68,8 +68,11 @@ TEST(Controller, WebSocketSwitchAndJoins) {
     Run runs[3] = {{'1', {}, {}}, {'2', {}, {}}, {'x', {}, {}}};
     for (Run &r : runs) {
         // Values for the server side: an unused port and no peer for the client.
+        // The server run also has the GPIO thread on: the countdown's code for
+        // the panel micro must not hold up the start-up.
         WriteWholeFile(r.root.Path("/opt/set/setup.txt"),
-                       SwitchesOff() + "WebSocket: " + r.mode + "\nServer: 127.0.0.1\n");
+                       SwitchesOff() + "WebSocket: " + r.mode + "\nServer: 127.0.0.1\n" +
+                           (r.mode == '1' ? "EnableGPIO: 1\n" : ""));
         setenv("HELIX_ROOT", r.root.root.c_str(), 1);
         ASSERT_TRUE(r.p.Start(r.root.Path("/err.txt")));
     }
@@ -98,6 +101,9 @@ TEST(Controller, WebSocketSwitchAndJoins) {
         std::string log = ReadWholeFile(r.root.Path("/var/log/helix.log"));
         bool joined = log.find("<6>Communicator joined Wsocket end") != std::string::npos;
         EXPECT_EQ(joined, r.mode != 'x') << r.mode;
+        bool gpio = log.find("<6>Communicator joined GPIO end") != std::string::npos;
+        EXPECT_EQ(gpio, r.mode == '1') << r.mode;
+        EXPECT_NE(err.find("Time Loading ... 1..\n"), std::string::npos) << r.mode;
         EXPECT_EQ(log.find("Communicator joined Linear end"), std::string::npos);
     }
 }

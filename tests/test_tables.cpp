@@ -121,6 +121,13 @@ TEST(Thresholds, SelectionPerBand) {
     w->bandTab = rows;
     w->bandTabCount = 3;
     w->tuneBand = -1;
+    // No frequency yet: the defaults once; the first frequency, even in row 0,
+    // then sends its row's thresholds.
+    w->freq = 0;
+    SearchCambioSoglie_TS(w);
+    SearchCambioSoglie_TS(w);
+    EXPECT_EQ(Queued(w), std::vector<int>{22});
+    EXPECT_EQ(w->tsThreshold[0].load(), 4095);
     w->freq = 1900000;
     SearchCambioSoglie_TS(w);
     EXPECT_EQ(Queued(w), std::vector<int>{22});

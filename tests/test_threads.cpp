@@ -2,7 +2,9 @@
 #include "unit.h"
 
 #include "core/threads.h"
+#include "platform/clock.h"
 #include "ui/errors.h"
+#include "ui/gpio.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -86,6 +88,27 @@ TEST_F(ThreadSet, PanelMicroMailboxWaitsForTheGpioThread) {
     EXPECT_EQ(PostTinyCmd(w, 181), 0);
     gpio.join();
     EXPECT_EQ(w->tinyCmd.load(), 181);
+    // A mailbox nobody empties: the post gives up after a second, logged.
+    testing::internal::CaptureStderr();
+    uint64_t t0 = NowMs();
+    EXPECT_EQ(PostTinyCmd(w, 165), -1);
+    uint64_t took = NowMs() - t0;
+    EXPECT_GE(took, 1000u);
+    EXPECT_LT(took, 1500u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tinyCmd busy: code 165 dropped\n");
+    EXPECT_EQ(w->tinyCmd.load(), 181);
+    // The GPIO thread itself takes posted codes.
+    w->tinyCmd = 0;
+    StartThread(&thrGPIO, GPIO, w);
+    EXPECT_EQ(PostTinyCmd(w, 197), 0);
+    EXPECT_EQ(PostTinyCmd(w, 149), 0);
+    uint64_t t1 = NowMs();
+    while (w->tinyCmd.load() != 0 && NowMs() - t1 < 1000) SleepMs(1);
+    EXPECT_EQ(w->tinyCmd.load(), 0);
+    EXPECT_EQ(w->tinyCmdOut.load(), 149);
+    w->running = 0;
+    JoinThread(&thrGPIO);
+    w->running = 1;
     // Without the GPIO thread nothing would ever take the byte: the post is dropped.
     w->setup->EnableGPIO = '0';
     w->tinyCmd = 0;

@@ -1,6 +1,7 @@
 #include "core/works.h"
 
 #include "platform/clock.h"
+#include "platform/log.h"
 
 double TIME_LONG_PRESS = 0.5;
 int number_ofStep_meter_FWD = 60;
@@ -67,10 +68,18 @@ void InitGlobalVar(Works *w) {
 int PostTinyCmd(Works *w, uint8_t code) {
     // Only the GPIO thread empties the mailbox; without it a post would wait for ever.
     if (w->setup != nullptr && w->setup->EnableGPIO.load() != '1') return -1;
+    // The GPIO thread takes a code within a few ms; a mailbox still full after
+    // a second means it is not taking them, and waiting longer would hang the poster.
+    uint64_t start = NowMs();
     for (;;) {
         uint8_t expected = 0;
         if (w->tinyCmd.compare_exchange_weak(expected, code)) return 0;
         if (w->running == 0) return -1;
+        if (expired(start, NowMs(), 1000)) {
+            Trace("tinyCmd busy: code %d dropped\n", code);
+            LogErr("tinyCmd busy: code %d dropped", code);
+            return -1;
+        }
         SleepUs(100);
     }
 }

@@ -242,5 +242,6 @@ extern int CntIP, CntDNS, CntNetMask, CntGateway;
 void InitGlobalVar(Works *works);
 
 // Posts a code to the panel micro: waits until the mailbox is empty, then stores.
-// Gives up (returns -1) when `running` drops while waiting.
+// Gives up (returns -1) when the GPIO thread is switched off, when `running`
+// drops, or when the mailbox stays full for a second (logged).
 int PostTinyCmd(Works *works, uint8_t code);

@@ -16,6 +16,11 @@ static int32_t RawLimit(double v) {
     return static_cast<int32_t>(v);
 }
 
+// Marks "the default thresholds are in force". It is not a row number, so the
+// first frequency in band row 0 still sends that row's thresholds (marking the
+// defaults with row 0 would leave the lowest band on the open defaults).
+constexpr int32_t kTuneBandDefaults = 1 << 20;
+
 void SearchCambioSoglie_TS(Works *w) {
     int32_t freq = w->freq.load();
     if (w->bandTabCount == 0 || freq == 0) {
@@ -24,7 +29,7 @@ void SearchCambioSoglie_TS(Works *w) {
             w->tsThreshold[1] = 4095;
             w->tsThreshold[2] = 1500;
             w->tsThreshold[3] = 3700;
-            w->tuneBand = 0;
+            w->tuneBand = kTuneBandDefaults;
             IncPNTIn_CMDLinear(22, w);
         }
         return;
