@@ -315,6 +315,23 @@ TEST(CatProbe, MatchNonMatchAndNoDevice) {
     SimRadioStop(radio);
 }
 
+TEST(CatPassThrough, ThreadEndsPromptlyWhenTheRunEndsBeforeTheProbe) {
+    ScopedSimRoot root;
+    Unit u;
+    // A port that answers part of "DT001" would hold a probe for seconds.
+    FakeCatPort partial(root.Path("/dev/VORNCAT0"), "DT");
+    u.setup.EnableCAT = '1';
+    testing::internal::CaptureStderr();
+    RunningThread t(Cat, u.w());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    u.works.running = 0;
+    EXPECT_TRUE(t.WaitDone(1000)) << "the thread probed after the run ended";
+    t.t.join();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("CAT serial search..."), std::string::npos) << err;
+    EXPECT_EQ(u.setup.EnableCAT.load(), '0');
+}
+
 TEST(CatPassThrough, AnswersAreCutAtSemicolons) {
     CatCollector c;
     std::vector<std::string> out;

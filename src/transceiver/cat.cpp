@@ -60,6 +60,12 @@ void *Cat(void *arg) {
     uint64_t start = NowMs();
     while (!expired(start, NowMs(), 3000) && w->running != 0)
         SleepMs(10);
+    // A run that ended during the wait does not start a probe that can take
+    // seconds per port.
+    if (w->running == 0) {
+        ExitCAT(w);
+        return nullptr;
+    }
     if (VerifyCAT(w) != 0) {
         LogErr("Unable to open device %s", w->setup->CatPort);
         Trace("CAT: Unable to open device %s\n", w->setup->CatPort);
