@@ -4,6 +4,7 @@
 #include "core/threads.h"
 #include "platform/clock.h"
 #include "ui/errors.h"
+#include "supervisor/timer.h"
 #include "ui/gpio.h"
 
 #include <chrono>
@@ -103,7 +104,8 @@ TEST_F(ThreadSet, PanelMicroMailboxWaitsForTheGpioThread) {
     EXPECT_EQ(PostTinyCmd(w, 197), 0);
     EXPECT_EQ(PostTinyCmd(w, 149), 0);
     uint64_t t1 = NowMs();
-    while (w->tinyCmd.load() != 0 && NowMs() - t1 < 1000) SleepMs(1);
+    while (w->tinyCmd.load() != 0 && NowMs() - t1 < 1000)
+        SleepMs(1);
     EXPECT_EQ(w->tinyCmd.load(), 0);
     EXPECT_EQ(w->tinyCmdOut.load(), 149);
     w->running = 0;
@@ -139,6 +141,34 @@ TEST_F(ThreadSet, MarkerStaysWhenTheRemountFails) {
     EXPECT_EQ(err.rfind("can't mount rw /opt/set/ error", 0), 0u) << err;
     EXPECT_EQ(access(root.Path("/opt/good").c_str(), F_OK), 0);
     EXPECT_EQ(SimCommands(root.root).size(), 1u) << "no read-only remount";
+}
+
+} // namespace
+
+namespace {
+
+TEST(Supervisor, HoldOffCountsDownToZero) {
+    TestUnit u;
+    Works *w = u.w();
+    w->errHoldOff = 2000;
+    CountDownTimers(w, 10);
+    EXPECT_EQ(w->errHoldOff.load(), 1990);
+    CountDownTimers(w, 1985);
+    EXPECT_EQ(w->errHoldOff.load(), 5);
+    CountDownTimers(w, 10);
+    EXPECT_EQ(w->errHoldOff.load(), 0) << "not below zero";
+    // The thread counts wall time.
+    w->errHoldOff = 300;
+    StartThread(&thrTime, timer, w);
+    uint64_t t0 = NowMs();
+    while (w->errHoldOff.load() > 0 && NowMs() - t0 < 2000)
+        SleepMs(5);
+    uint64_t took = NowMs() - t0;
+    EXPECT_EQ(w->errHoldOff.load(), 0);
+    EXPECT_GE(took, 250u);
+    EXPECT_LT(took, 800u);
+    w->running = 0;
+    EXPECT_TRUE(JoinThread(&thrTime));
 }
 
 } // namespace
