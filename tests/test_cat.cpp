@@ -32,30 +32,6 @@ struct Unit : TestUnit {
     }
 };
 
-template <typename F> bool WaitUntil(F cond, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!cond() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return cond();
-}
-
-struct RunningThread {
-    std::thread t;
-    std::atomic<bool> done{false};
-    RunningThread(void *(*body)(void *), Works *w) {
-        t = std::thread([this, body, w] {
-            body(w);
-            done = true;
-        });
-    }
-    bool WaitDone(int ms) {
-        return WaitUntil([this] { return done.load(); }, ms);
-    }
-    ~RunningThread() {
-        if (t.joinable()) t.join();
-    }
-};
-
 TEST(Ft817Bcd, ValidAndInvalidReplies) {
     EXPECT_FALSE(VerifyByteFreq(0x00));
     EXPECT_FALSE(VerifyByteFreq(0x99));

@@ -371,33 +371,6 @@ TEST(TavStep, TransmitControlCommands) {
 
 // ---- the real thread on a pseudo-terminal ----
 
-struct RunningThread {
-    std::thread t;
-    std::atomic<bool> done{false};
-    RunningThread(void *(*body)(void *), Works *w) {
-        t = std::thread([this, body, w] {
-            body(w);
-            done = true;
-        });
-    }
-    bool WaitDone(int ms) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!done && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return done;
-    }
-    ~RunningThread() {
-        if (t.joinable()) t.join();
-    }
-};
-
-template <typename F> bool WaitUntil(F cond, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!cond() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return cond();
-}
-
 TEST(TavThread, FollowsTheSimulatedTransceiverAndSendsTransmitCommands) {
     ScopedSimRoot root;
     SimRadioConfig cfg;

@@ -6,7 +6,10 @@
 #include "core/works.h"
 #include "sim_root.h"
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 
 struct TestUnit {
@@ -22,15 +25,7 @@ struct TestUnit {
 
     TestUnit() {
         Works *w = &works;
-        w->setup = &setup;
-        w->connMut = &connMut;
-        w->sendMut = &sendMut;
-        w->serMut = &serMut;
-        w->tavPar = &tavPar;
-        w->fftRec = &fftRec;
-        fftRec.buf0 = spectrum0;
-        fftRec.buf1 = spectrum1;
-        w->linFD = w->serFD = w->catFD = w->catSerFD = -1;
+        LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
         InitGlobalVar(w);
         initSetup(w);
     }
@@ -63,3 +58,29 @@ struct ScopedSimRoot {
 
 std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::string &text);
+
+// Polls `cond` every 10 ms until it holds or `ms` have passed.
+template <typename F> bool WaitUntil(F cond, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!cond() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return cond();
+}
+
+// A thread body run on its own thread for a test; joined on destruction.
+struct RunningThread {
+    std::thread t;
+    std::atomic<bool> done{false};
+    RunningThread(void *(*body)(void *), Works *w) {
+        t = std::thread([this, body, w] {
+            body(w);
+            done = true;
+        });
+    }
+    bool WaitDone(int ms) {
+        return WaitUntil([this] { return done.load(); }, ms);
+    }
+    ~RunningThread() {
+        if (t.joinable()) t.join();
+    }
+};

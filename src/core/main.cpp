@@ -41,15 +41,8 @@ int main() {
 
     fbInit(&w->fb);
     std::snprintf(w->swVersion, sizeof w->swVersion, "%s", kSwVersion);
-    w->setup = &setup;
-    w->connMut = &connMut;
-    w->sendMut = &sendMut;
-    w->serMut = &serMut;
-    w->tavPar = &tavPar;
-    w->fftRec = &fftRec;
-
-    // No port is open yet (descriptor 0 would be standard input).
-    w->linFD = w->serFD = w->catFD = w->catSerFD = -1;
+    // The spectrum buffers are static, so they are zero when linked here.
+    LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
     InitGlobalVar(w);
     CntIP = CntDNS = CntNetMask = CntGateway = 3;
 
@@ -71,8 +64,6 @@ int main() {
     w->bandRow = -1;
     Trace("ModeWorkIdx %i \n", w->ModeWorkIdx.load());
 
-    fftRec.buf0 = spectrum0;
-    fftRec.buf1 = spectrum1;
     ReadLanParam();
 
     StartUp(w);

@@ -14,6 +14,21 @@ int PeakDecrementTime = 1;
 int TimerPeakSec = 3000;
 int CntIP, CntDNS, CntNetMask, CntGateway;
 
+void LinkWorks(Works *w, SetupRecord *setup, pthread_mutex_t *connMut, pthread_mutex_t *sendMut,
+               pthread_mutex_t *serMut, TavParams *tavPar, SpectrumRec *fftRec, uint32_t *spectrum0,
+               uint32_t *spectrum1) {
+    w->setup = setup;
+    w->connMut = connMut;
+    w->sendMut = sendMut;
+    w->serMut = serMut;
+    w->tavPar = tavPar;
+    w->fftRec = fftRec;
+    fftRec->buf0 = spectrum0;
+    fftRec->buf1 = spectrum1;
+    // Descriptor 0 would be standard input.
+    w->linFD = w->serFD = w->catFD = w->catSerFD = -1;
+}
+
 void InitGlobalVar(Works *w) {
     w->running = 1;
     w->bypass = 1;

@@ -238,6 +238,12 @@ extern int TimerPeakSec;
 // Network setting counters (set to 3 by main).
 extern int CntIP, CntDNS, CntNetMask, CntGateway;
 
+// Points a zeroed record at the objects that live beside it (setup record,
+// locks, TAV record, spectrum record and its two buffers); no port is open yet.
+void LinkWorks(Works *works, SetupRecord *setup, pthread_mutex_t *connMut, pthread_mutex_t *sendMut,
+               pthread_mutex_t *serMut, TavParams *tavPar, SpectrumRec *fftRec, uint32_t *spectrum0,
+               uint32_t *spectrum1);
+
 // Writes the defaults into a zeroed record.
 void InitGlobalVar(Works *works);
 
