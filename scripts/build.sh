@@ -1,7 +1,13 @@
 #!/bin/sh
 # Configures and builds into ${BUILD_DIR:-build} (extra arguments go to cmake).
+# ccache is used when it is installed; worktrees of one clone share its cache.
 set -e
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
-cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+LAUNCHER=""
+if command -v ccache >/dev/null 2>&1; then
+    LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+    export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=true
+fi
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" $LAUNCHER "$@" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"
