@@ -8,6 +8,12 @@ void TuneTask(Works *w) {
     w->tuneState = 0;
 }
 
+void StartAutotune(Works *) {}
+
+void EscAutoTune(Works *w, int) {
+    w->tuneState = 0;
+}
+
 // No tuner memory yet: the tuner word stays as it is.
 int LoadTuneFromMEM(Works *, int) {
     return -1;

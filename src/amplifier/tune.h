@@ -1,10 +1,14 @@
-// Automatic tune step and the stored-tune loader (their full bodies come with
-// the tune and tuner-memory modules).
+// Automatic tune: the step the power-board link runs from each status reply,
+// and its start and stop.
 #pragma once
 
 struct Works;
 
 // One step of the automatic tune; the link sends the tuner word after it.
 void TuneTask(Works *works);
+// Starts an automatic tune at the current frequency.
+void StartAutotune(Works *works);
+// Ends a running tune; `success` 1 keeps the result.
+void EscAutoTune(Works *works, int success);
 // Loads the stored tuner word for the current frequency and antenna `ant`.
 int LoadTuneFromMEM(Works *works, int ant);

@@ -244,10 +244,10 @@ void StartUp(Works *w) {
     StartThread(&thAggFw, AggFWThread, w);
     ShowImage(w, "statusB");
     InitMenuNova(w);
-    LoadButtons(w);
-
     TavParams par{};
     getParameters(&par, w);
+    LoadButtons(w, par);
+
     w->freq = static_cast<int32_t>(par.freqCur);
 
     if (w->audioBitrate > 0) CreateAudioCodec(w);

@@ -58,6 +58,17 @@ struct ErrDesc {
 struct BandConfig;
 struct FanRow;
 
+// One stored tuner solution of the tuner memory (one per grid point).
+struct TuneEntry {
+    uint8_t valid; // non-zero: the entry holds a solution
+    uint8_t mode;  // network: 1 CL, 2 LC, 3 bypass
+    int16_t L;     // inductor step 0..511
+    int16_t C;     // capacitor step 0..511
+};
+static_assert(sizeof(TuneEntry) == 6, "tuner memory entries are 6 bytes");
+constexpr int kTuneMemEntries = 5000;
+constexpr int kTuneMemAnts = 3;
+
 struct Works {
     // --- process and mode ---
     Shared<int32_t> running;
@@ -222,6 +233,39 @@ struct Works {
     Shared<uint8_t> tinyData[4];         // panel micro: version, 12 V, 15 V, amplifier supply
     FilterRow filterTab[kFilterRows];
     Shared<int32_t> filterRow; // row chosen on the filter page
+
+    // --- operator interface: menus, pages, key state ---
+    Shared<int32_t> menuIdx;    // current soft-key menu 0..12
+    Shared<int32_t> parPage;    // parameter page 0..parPages-1
+    Shared<int32_t> parItem;    // item of the page
+    Shared<int32_t> parPages;   // number of parameter pages (32)
+    Shared<int32_t> memRow;     // row of the memory-table editor
+    Shared<int32_t> saveBank;   // store-tune destination bank
+    Shared<int32_t> saveAnt;    // store-tune destination antenna (0-based)
+    Shared<int32_t> copyFrom;   // bank copy origin
+    Shared<int32_t> copyTo;     // bank copy destination
+    Shared<int32_t> resetBank;  // bank to reset (maxBank: every bank)
+    Shared<uint8_t> keyFlags;   // bit 0 a key is held, bit 1 "ATU ByPass not saved!"
+    Shared<uint8_t> manualTune; // manual L/C stepping active
+    Shared<int32_t> tuneMode;   // network mode decoded from tunerWord
+    Shared<uint8_t> filterView; // filter page shown
+    Shared<uint8_t> factoryDefault;
+    Shared<uint8_t> saveScreenOn; // screen saver shown
+    Shared<uint8_t> redrawBack;   // 1: reload the main background once
+    char dateTime[80];            // clock text of the information bar
+    Shared<float> cpuTemp, gpuTemp;
+    double tempLogTimer; // ms since the last temperature-log record (supervisor)
+
+    // --- meters ---
+    Shared<float> needleAngle1, needleAngle2; // radians
+    Shared<float> peakAngle1, peakAngle2;
+    Shared<int32_t> peakHold1, peakHold2; // ms of hold left
+    Shared<float> peakVal1, peakVal2;     // peak in meter units
+    Shared<int32_t> peakDecCnt1, peakDecCnt2;
+
+    // --- tuner memory of the current bank, one table per antenna ---
+    std::mutex tuneMemLock; // guards tuneMem and its files
+    TuneEntry tuneMem[kTuneMemAnts][kTuneMemEntries];
 };
 
 // Program-wide globals set by InitGlobalVar and the setup file.

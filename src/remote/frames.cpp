@@ -19,3 +19,8 @@ int sendWebSockCatFrame(Works *works, const uint8_t *, int) {
     if (works->wsConnected == 0) return 0;
     return 0;
 }
+
+int sendWebSockStatusFrame(Works *works, const char *, int) {
+    if (works->wsConnected == 0) return 0;
+    return 0;
+}

@@ -10,3 +10,5 @@ int sendWebSockSerParFrame(Works *works, const uint8_t *payload, int length);
 int sendWebSockSerSpectrFrame(Works *works, const uint8_t *bins, int count);
 // "CA": one answer read from the CAT pass-through port.
 int sendWebSockCatFrame(Works *works, const uint8_t *text, int length);
+// "ST": the status text (44 bytes) from the supervisor.
+int sendWebSockStatusFrame(Works *works, const char *text, int length);

@@ -1,0 +1,13 @@
+// Station settings that follow the frequency: the antenna-table row of the
+// current bank (antenna, amplifier, attenuator, tuner) and the stored tune;
+// and the status text sent to a connected peer.
+#pragma once
+
+struct Works;
+
+constexpr int kStatusTextLen = 44;
+
+void GestioneAntennaAutomatica(Works *works);
+void GestioneLoadTuneVal(Works *works, int clearIfNone);
+// Fills `text` (at least kStatusTextLen + 1 bytes) with the status text.
+void CreaBufferDiStato(Works *works, char *text);

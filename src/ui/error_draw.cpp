@@ -1,0 +1,3 @@
+#include "ui/error_draw.h"
+
+void DrawError(Works *) {}

@@ -1,0 +1,6 @@
+// The error boxes above the soft-key bar.
+#pragma once
+
+struct Works;
+
+void DrawError(Works *works);
