@@ -1,0 +1,64 @@
+#include "screenshot.h"
+
+#include "display/fonts.h"
+#include "display/png.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+
+ScreenUnit::ScreenUnit() {
+    static std::once_flag fonts;
+    std::call_once(fonts, [] { LoadFontSet(); });
+    works.fb = screen.fb;
+}
+
+void ScreenUnit::Background(const char *image) {
+    std::snprintf(works.imageName, sizeof works.imageName, "%s", image);
+    getPng(&works, 1);
+    fbSetBack(&works.fb);
+}
+
+::testing::AssertionResult MatchesReference(const FbScreen &fb, const char *name, int tolerance) {
+    std::string ref = std::string(HELIX_SOURCE_DIR) + "/tests/ref/" + name + ".png";
+    const char *update = std::getenv("HELIX_UPDATE_REFS");
+    if (update != nullptr && update[0] == '1') {
+        if (WritePngFromBgrx(ref.c_str(), fb.workMem, fb.sizeX, fb.sizeY, fb.lineSize) != 0)
+            return ::testing::AssertionFailure() << "cannot write " << ref;
+        return ::testing::AssertionSuccess() << "wrote " << ref;
+    }
+    Picture pic;
+    if (!ReadPicture(ref, &pic))
+        return ::testing::AssertionFailure()
+               << "no reference " << ref << " (run with HELIX_UPDATE_REFS=1 to make it)";
+    if (pic.width != fb.sizeX || pic.height != fb.sizeY)
+        return ::testing::AssertionFailure() << ref << " is " << pic.width << "x" << pic.height;
+    std::vector<uint8_t> want = pic.Bgrx();
+    long bad = 0, firstX = -1, firstY = -1;
+    int worst = 0;
+    for (int y = 0; y < fb.sizeY; y++) {
+        const uint8_t *got = fb.workMem + static_cast<size_t>(y) * fb.lineSize;
+        const uint8_t *exp = want.data() + static_cast<size_t>(y) * fb.sizeX * 4;
+        for (int x = 0; x < fb.sizeX; x++) {
+            int d = 0;
+            for (int c = 0; c < 3; c++)
+                d = std::max(d, std::abs(got[x * 4 + c] - exp[x * 4 + c]));
+            if (d > tolerance) {
+                if (bad++ == 0) firstX = x, firstY = y;
+            }
+            worst = std::max(worst, d);
+        }
+    }
+    if (bad == 0) return ::testing::AssertionSuccess();
+    std::string outDir = std::string(HELIX_BUILD_DIR) + "/screens";
+    mkdir(outDir.c_str(), 0755);
+    std::string out = outDir + "/" + name + ".png";
+    WritePngFromBgrx(out.c_str(), fb.workMem, fb.sizeX, fb.sizeY, fb.lineSize);
+    return ::testing::AssertionFailure()
+           << name << ": " << bad << " pixels differ by more than " << tolerance << " (worst "
+           << worst << ", first at " << firstX << "," << firstY << "); drawn screen in " << out;
+}
