@@ -5,6 +5,7 @@
 #include "amplifier/linear.h"
 #include "board.h"
 #include "config/band_table.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
 #include "helix_process.h"
 #include "platform/clock.h"
@@ -182,7 +183,7 @@ TEST(LinearLink, TwentyNineQueuedCodesGoOutInOrder) {
     LinkRig r;
     r.w()->fanPercent = 100;
     const std::vector<int> codes = {7,  9,  12, 13, 14, 17, 18, 19, 20, 21, 22, 24, 28, 33, 34,
-                                    36, 37, 38, 10, 11, 15, 16, 8,  0,  32, 7,  9,  12, 13};
+                                    36, 37, 38, 10, 11, 15, 16, 8,  0,  32, 23, 35, 39, 40};
     ASSERT_EQ(codes.size(), 29u);
     for (int c : codes)
         ASSERT_EQ(IncPNTIn_CMDLinear(c, r.w()), 0);

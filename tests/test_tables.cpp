@@ -1,6 +1,7 @@
 // Band, fan and filter tables, the temperature log and the threshold selection.
 #include "amplifier/cmd_queue.h"
 #include "config/band_table.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
 #include "config/filter_table.h"
 #include "supervisor/thresholds.h"
