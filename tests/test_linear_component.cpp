@@ -585,6 +585,61 @@ TEST(SimBoard, StatusReadingsDecodeToTheModelsWatts) {
     w->bandTab = nullptr;
 }
 
+// The board's control input: readings set by hand reach the status reply,
+// "FA" comes back as the measured frequency, a hot start forgets the settings.
+TEST(SimBoard, ControlInputReadingsAndHotStart) {
+    SimBoard b;
+    for (const char *line : {"fwd 50", "refl 2", "temp1 55.5", "temp2 41", "tau 0", "aux 2048",
+                             "drive 20", "cut ST", "refuse & 2", "s2 20", ""})
+        EXPECT_EQ(SimBoardControl(&b, line).rfind("ok", 0), 0u) << line;
+    for (const char *line : {"bogus 1", "drive x", "swr 0.5", "fwd"})
+        EXPECT_EQ(SimBoardControl(&b, line).rfind("error", 0), 0u) << line;
+    EXPECT_EQ(b.faults.cut, 1);
+    EXPECT_EQ(b.faults.cutOn, "ST");
+    EXPECT_EQ(b.faults.refuse, 2);
+    EXPECT_EQ(b.faults.refuseChar, '&');
+    SimBoardState &st = b.st;
+    uint64_t last = 0;
+    EXPECT_EQ(SimBoardAnswer(st, "FA00007074000;", 0, &last), "FA00007074000;");
+    EXPECT_EQ(SimBoardAnswer(st, "FM;", 0, &last), "FM000007074000;");
+    std::string reply = SimBoardAnswer(st, "ST;", 1000, &last);
+    TestUnit u;
+    Works *w = u.w();
+    w->fanPercent = 100;
+    w->errSuspend = 0;
+    testing::internal::CaptureStderr();
+    DecodeCatCmd(w, reply.c_str(), static_cast<int>(reply.size()));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NEAR(w->pwrFwd.load(), 50.0f, 0.1f) << reply;
+    // The reflected detector reads refl - K3 * fwd, which the decoder adds back.
+    EXPECT_NEAR(w->pwrRefl.load(), 2.0f, 0.02f) << reply;
+    EXPECT_NEAR(w->pwrIn.load(), 20.0f, 0.2f) << reply;
+    EXPECT_EQ(w->rawAux.load(), 2048.0f);
+    EXPECT_NEAR(w->temp1.load(), 55.5f, 0.1f);
+    EXPECT_NEAR(w->temp2.load(), 41.0f, 0.1f);
+    EXPECT_EQ(w->boardStatus[1].load() & 1, 1) << "transmitting";
+    EXPECT_EQ(w->boardStatus[2].load() & 0x20, 0x20) << "forced S2 bits";
+    EXPECT_EQ(SimBoardControl(&b, "fwd model").rfind("ok", 0), 0u);
+    EXPECT_LT(st.fwdW, 0.0f);
+    // A micro reset: settings back to power-on, S2 bit 7 until "MR0;".
+    SimBoardAnswer(st, "SF3000004;", 0, &last);
+    SimBoardAnswer(st, "TS1000200030004000;", 0, &last);
+    SimBoardAnswer(st, "FN1075;", 0, &last);
+    SimBoardAnswer(st, "MP1;", 0, &last);
+    SimBoardAnswer(st, "AB0;", 0, &last);
+    SimBoardAnswer(st, "MR0;", 0, &last);
+    SimBoardHotStart(st);
+    EXPECT_EQ(st.filterMask, 0);
+    EXPECT_EQ(st.ts[0], 4095);
+    EXPECT_EQ(st.fanPercent, 0);
+    EXPECT_FALSE(st.protection);
+    EXPECT_TRUE(st.bypass);
+    EXPECT_EQ(st.freq, 7074000u) << "the measured frequency stays";
+    EXPECT_EQ(st.hotStarts, 1);
+    reply = SimBoardAnswer(st, "ST;", 2000, &last);
+    EXPECT_EQ(reply[29], 'A') << reply << ": S2 = 0xA0, micro reset and the forced bit";
+}
+
 // The whole controller on the simulated root, with only the link thread on.
 TEST(LinearLink, ControllerProgramTalksToTheBoard) {
     ScopedSimRoot root;
