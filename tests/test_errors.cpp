@@ -138,6 +138,23 @@ TEST_F(ErrorList, MicroResetReinitialisesTheBoard) {
     EXPECT_EQ(std::count(q.begin(), q.end(), 22), 1) << "the thresholds again";
 }
 
+TEST_F(ErrorList, AcknowledgingAMicroResetGivesTheBoardItsSettingsBack) {
+    w->boardStatus[2] = 0x80;
+    AddErrore(w, 16); // a temporary warning: no protection flag
+    EXPECT_EQ(GPIO_Errori(w), 1);
+    EXPECT_EQ(ExistError(w, 16), 0);
+    std::vector<int> q = Queue();
+    EXPECT_EQ(std::count(q.begin(), q.end(), 32), 1) << "start-up set with its MR0";
+    EXPECT_EQ(std::count(q.begin(), q.end(), 22), 1) << "thresholds";
+    EXPECT_EQ(w->cmdQueueDrain.load(), 1);
+    // Without a micro reset the warning is only removed.
+    w->boardStatus[2] = 0;
+    AddErrore(w, 16);
+    EXPECT_EQ(GPIO_Errori(w), 1);
+    EXPECT_TRUE(Queue().empty());
+    Err();
+}
+
 TEST_F(ErrorList, AcknowledgeRemovesErrorsWithoutFlags) {
     AddErrore(w, 9); // type 0
     AddErrore(w, 10);

@@ -195,7 +195,12 @@ void GestErrore(Works *w) {
     } else if (flags & 4) {
         // Acknowledging a micro reset of the board (error 16, a temporary
         // warning) must also give the board its settings back.
-        if (w->boardStatus[2].load() & 0x80) ResetBiasCmd(w);
+        // Back to back, so "MR0;" reaches the board before the next status poll
+        // could raise the warning again.
+        if (w->boardStatus[2].load() & 0x80) {
+            ResetBiasCmd(w);
+            w->cmdQueueDrain = 1;
+        }
         VerifyWarningTemporanei(w);
         w->errFlags.fetch_and(static_cast<uint8_t>(~4));
     } else if (ExistAnError(w) >= 0) {
