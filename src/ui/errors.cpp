@@ -194,9 +194,8 @@ void GestErrore(Works *w) {
         w->errResend = 1;
     } else if (flags & 4) {
         // Acknowledging a micro reset of the board (error 16, a temporary
-        // warning) must also give the board its settings back.
-        // Back to back, so "MR0;" reaches the board before the next status poll
-        // could raise the warning again.
+        // warning) also gives the board its settings back, back to back, so
+        // "MR0;" is out before a status poll could raise the warning again.
         if (w->boardStatus[2].load() & 0x80) {
             ResetBiasCmd(w);
             w->cmdQueueDrain = 1;
