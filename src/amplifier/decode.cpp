@@ -5,6 +5,7 @@
 #include "amplifier/temperature.h"
 #include "amplifier/tune.h"
 #include "config/band_table.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
 #include "core/works.h"
 #include "platform/log.h"

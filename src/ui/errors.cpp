@@ -162,7 +162,7 @@ void ResetBiasCmd(Works *w) {
         IncPNTIn_CMDLinear(13, w);
         Trace(">>> ERRORI: RESET Protezione AMPL!\n");
     }
-    if (w->boardStatus[2].load() & 0x80) InitMicroCmd(w);
+    if (w->boardStatus[2].load() & 0x80) InitMicroCmdAfterReset(w);
     IncPNTIn_CMDLinear(17, w);
     IncPNTIn_CMDLinear(w->bypass.load() == 1 ? 20 : 19, w);
     IncPNTIn_CMDLinear(14, w);
@@ -193,6 +193,13 @@ void GestErrore(Works *w) {
         w->cmdQueueDrain = 1;
         w->errResend = 1;
     } else if (flags & 4) {
+        // Acknowledging a micro reset of the board (error 16, a temporary
+        // warning) also gives the board its settings back, back to back, so
+        // "MR0;" is out before a status poll could raise the warning again.
+        if (w->boardStatus[2].load() & 0x80) {
+            ResetBiasCmd(w);
+            w->cmdQueueDrain = 1;
+        }
         VerifyWarningTemporanei(w);
         w->errFlags.fetch_and(static_cast<uint8_t>(~4));
     } else if (ExistAnError(w) >= 0) {
