@@ -6,16 +6,12 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/shell.h"
+#include "ui/status.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-
-float CalvTensVadcAmp(Works *w, uint8_t adc) {
-    double k = w->powerClass.load() == '1' ? 348.0 : 118.0;
-    return static_cast<float>(adc * 3.3 * k / 255.0 / 18.0);
-}
 
 std::string FormatTempRecord(Works *w, int mode) {
     char when[40];

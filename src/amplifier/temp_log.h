@@ -17,5 +17,3 @@ constexpr const char *kTempLogPrevPath = "/opt/set/LOGtemp.txt.1";
 void LogTempFunction(Works *works, int mode);
 // One log record (with its line feed) for the current values.
 std::string FormatTempRecord(Works *works, int mode);
-// Amplifier supply volts from the panel micro's ADC byte.
-float CalvTensVadcAmp(Works *works, uint8_t adc);
