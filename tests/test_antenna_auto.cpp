@@ -8,6 +8,7 @@
 #include "supervisor/antenna.h"
 #include "ui/menu.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -124,6 +125,26 @@ TEST_F(AutoAnt, RefusedCodesRestoreTheStateAndAskAgain) {
     GestioneAntennaAutomatica(w);
     EXPECT_EQ(Queued(w), (std::vector<int>{7, 40, 19, 14}));
     EXPECT_EQ(w->bandRow.load(), 5);
+}
+
+// The simulated root's bank 1 sends stored tunes where the radios start.
+TEST(SimRootBank1, StoredTunesOnTwentyAndFortyMetres) {
+    ScopedSimRoot root;
+    TestUnit unit;
+    Works *w = unit.w();
+    LoadAllBankTable(w, 1);
+    Queued(w);
+    for (int32_t f : {14074000, 14070000, 7074000}) {
+        w->freq = f;
+        testing::internal::CaptureStderr();
+        GestioneAntennaAutomatica(w);
+        std::vector<int> q = Queued(w);
+        EXPECT_NE(std::find(q.begin(), q.end(), 27), q.end()) << f;
+        EXPECT_GE(LoadTuneFromMEM(w, w->antenna.load()), 0) << f;
+        testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(w->antenna.load(), 1);
+    EXPECT_EQ(w->tuneC.load(), 210); // 7.075 MHz on antenna 2
 }
 
 TEST_F(AutoAnt, StatusText) {
