@@ -112,21 +112,6 @@ TEST_F(AutoAnt, RowValuesThatIndexNothingKeepTheState) {
     EXPECT_EQ(w->attenuatorShown.load(), 2);
 }
 
-TEST_F(AutoAnt, RefusedCodesRestoreTheStateAndAskAgain) {
-    while (IncPNTIn_CMDLinear(0, w) == 0) {
-    }
-    testing::internal::CaptureStderr();
-    GestioneAntennaAutomatica(w);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(w->antenna.load(), 0);
-    EXPECT_EQ(w->attenuator.load(), 0);
-    EXPECT_EQ(w->bandRow.load(), -1) << "the supervisor repeats the selection";
-    Queued(w);
-    GestioneAntennaAutomatica(w);
-    EXPECT_EQ(Queued(w), (std::vector<int>{7, 40, 19, 14}));
-    EXPECT_EQ(w->bandRow.load(), 5);
-}
-
 // The simulated root's bank 1 sends stored tunes where the radios start.
 TEST(SimRootBank1, StoredTunesOnTwentyAndFortyMetres) {
     ScopedSimRoot root;
