@@ -8,7 +8,7 @@
 #include "config/fan_table.h"
 #include "helix_process.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <csignal>
