@@ -83,8 +83,8 @@ class UiScreen : public ::testing::Test {
         std::snprintf(w->eePage1, sizeof w->eePage1, "B2");
         std::snprintf(w->dateTime, sizeof w->dateTime, "2026-12-07 10:15:42");
         // Program-wide values other tests may have changed.
-        const uint8_t lan[4][4] = {{192, 168, 1, 50}, {255, 255, 255, 0}, {192, 168, 1, 1},
-                                   {192, 168, 1, 1}};
+        const uint8_t lan[4][4] = {
+            {192, 168, 1, 50}, {255, 255, 255, 0}, {192, 168, 1, 1}, {192, 168, 1, 1}};
         std::memcpy(IP_v, lan[0], 4);
         std::memcpy(NetMask_v, lan[1], 4);
         std::memcpy(Gateway_v, lan[2], 4);
@@ -267,6 +267,28 @@ TEST_F(UiScreen, TxMarker) {
     w->boardStatus[1] = 0;
     Draw(0, "img1");
     EXPECT_FALSE(IsColour(w->fb, 376, 176, 250, 0, 0));
+}
+
+// What lies over the bar gives way: nothing while a port error is shown, the
+// firmware-update notice instead of the information bar.
+TEST_F(UiScreen, NoticesReplaceTheInformationBar) {
+    auto SameAsBack = [&](int y0, int y1) {
+        for (int y = y0; y < y1; y++)
+            if (std::memcmp(w->fb.workMem + y * w->fb.lineSize, w->fb.backMem + y * w->fb.lineSize,
+                            w->fb.lineSize) != 0)
+                return false;
+        return true;
+    };
+    Draw(0, "img1");
+    EXPECT_FALSE(SameAsBack(278, 334));
+    w->portError = 1;
+    Draw(0, "img1");
+    EXPECT_TRUE(SameAsBack(278, 419));
+    w->portError = 0;
+    w->linkFlags = 4;
+    Draw(0, "img1");
+    EXPECT_TRUE(SameAsBack(278, 380));
+    EXPECT_FALSE(SameAsBack(380, 405));
 }
 
 } // namespace
