@@ -5,7 +5,7 @@
 #include "amplifier/cmd_queue.h"
 #include "config/antenna_banks.h"
 #include "core/threads.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "ui/mode.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "amplifier/cmd_queue.h"
 #include "core/threads.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include "supervisor/thresholds.h"
 #include "helix_process.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <csignal>

@@ -6,7 +6,7 @@
 #include "config/band_table.h"
 #include "config/fan_table.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <cstring>

@@ -2,7 +2,7 @@
 #include "amplifier/cmd_queue.h"
 #include "amplifier/linear.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <cstring>

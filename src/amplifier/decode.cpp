@@ -9,7 +9,7 @@
 #include "config/fan_table.h"
 #include "core/works.h"
 #include "platform/log.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <cmath>

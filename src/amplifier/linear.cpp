@@ -8,7 +8,7 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "platform/serial_linear.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <cctype>

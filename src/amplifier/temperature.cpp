@@ -6,7 +6,7 @@
 #include "config/fan_table.h"
 #include "core/works.h"
 #include "platform/log.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 // Thermistor: (degrees C, kOhm) pairs by falling resistance.
 static const float K_T_R[68] = {

@@ -19,7 +19,7 @@
 #include "transceiver/cat_serial.h"
 #include "transceiver/serial.h"
 #include "transceiver/tav_read.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "ui/gpio.h"
 #include "ui/menu.h"
 

@@ -232,6 +232,16 @@ struct Works {
     Shared<int32_t> spanHz;
     Shared<int32_t> memCol;
 
+    // --- status readers: the slow ones run at most once a second ---
+    std::mutex statusReadLock; // guards the reader state below
+    uint64_t cpuTempReadMs;    // when "my_temp" last ran
+    uint8_t cpuTempRead;       // 1 once it has run
+    uint8_t cpuTempFailLogged; // 1 while a failure has been logged
+    uint64_t audioProbeMs;     // when the audio-device probe last ran
+    int32_t audioProbeCount;   // its last count
+    uint8_t audioProbeRead;    // 1 once it has run
+    int64_t dateTimeSec;       // wall-clock second of the dateTime text
+
     // --- transceiver links and antenna banks ---
     AntennaRow antTab[kAntRows]; // antenna table of the current bank
     Shared<int32_t> memRows;     // rows of antTab in use

@@ -1,4 +1,4 @@
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include "amplifier/cmd_queue.h"
 #include "core/threads.h"
@@ -138,6 +138,14 @@ int ExistError(Works *w, int code) {
 int ExistAnError(Works *w) {
     std::lock_guard<std::mutex> lock(w->errLock);
     return w->errCount.load() > 0 ? w->errList[0].load() : -1;
+}
+
+int ErrListSnapshot(Works *w, int codes[]) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    int n = w->errCount.load();
+    for (int i = 0; i < n; i++)
+        codes[i] = w->errList[i].load();
+    return n;
 }
 
 int VerifyError(Works *w) {
