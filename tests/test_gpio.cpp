@@ -323,6 +323,8 @@ TEST(GpioBlockMap, SimKeysToolPressesKeys) {
         return 0;
     };
     GpioStart(&b, &panel);
+    w->tinyCmdOut = kTinyIdle; // no exchanges: keys are sampled on every pass
+    w->tinyTimer = 1000000;
     std::atomic<bool> stop{false};
     std::thread loop([&] {
         while (!stop) {
@@ -331,9 +333,9 @@ TEST(GpioBlockMap, SimKeysToolPressesKeys) {
         }
     });
     std::string tool = std::string(HELIX_BUILD_DIR) + "/helix-sim-keys --root " + root.root;
-    EXPECT_EQ(std::system((tool + " 2 short").c_str()), 0);
+    EXPECT_EQ(std::system((tool + " 2 300").c_str()), 0); // short, with room for a loaded machine
     EXPECT_EQ(std::system((tool + " 5 long").c_str()), 0);
-    EXPECT_EQ(std::system((tool + " 6 700").c_str()), 0);
+    EXPECT_EQ(std::system((tool + " 6 900").c_str()), 0);
     bool got = WaitUntil(
         [&] {
             std::lock_guard<std::mutex> g(lock);

@@ -55,7 +55,7 @@ int GpioOpen(GpioBlock *b) {
         at = 0;
         if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(kGpioBlockSize) &&
             ftruncate(fd, kGpioBlockSize) != 0) {
-            LogErr("mmap error %d\n", errno);
+            LogErr("mmap error %d", errno);
             close(fd);
             return -1;
         }
@@ -64,7 +64,7 @@ int GpioOpen(GpioBlock *b) {
     int err = errno;
     close(fd);
     if (map == MAP_FAILED) {
-        LogErr("mmap error %d\n", err);
+        LogErr("mmap error %d", err);
         return -1;
     }
     b->regs = static_cast<volatile uint32_t *>(map);
