@@ -65,6 +65,16 @@ std::string OwnDir() {
 
 } // namespace
 
+void MakeSimGpioBlock(const std::string &root) {
+    // A running unit maps this file: leave an existing one alone.
+    std::string path = root + "/dev/mem";
+    if (access(path.c_str(), F_OK) == 0) return;
+    std::string block(kSimGpioBlockSize, '\0');
+    for (int i = 0; i < 4; i++)
+        block[kSimGPLEV0 + i] = static_cast<char>((kSimKeysReleased >> (8 * i)) & 0xFF);
+    WriteText(path, block, 0600);
+}
+
 std::string MakeSimRoot(const std::string &dirIn) {
     std::string dir = dirIn;
     while (dir.size() > 1 && dir.back() == '/')
@@ -84,6 +94,7 @@ std::string MakeSimRoot(const std::string &dirIn) {
                           "gateway 192.168.1.1\n"
                           "dns-nameservers 192.168.1.1\n");
     WriteText(dir + "/opt/good", "");
+    MakeSimGpioBlock(dir);
 
     // Bank 1 of the simulated unit: the amplifier and tuner in line on 20 m
     // (antenna 1) and 40 m (antenna 2), with stored tuner solutions where the

@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+// The simulated GPIO block <root>/dev/mem: one page with the level register
+// GPLEV0 (offset 0x34, 32-bit little-endian) holding bits 22-27 set, all keys
+// released. Made only when absent.
+constexpr unsigned kSimGpioBlockSize = 4096;
+constexpr unsigned kSimGPLEV0 = 0x34;
+constexpr unsigned kSimKeysReleased = 0x0FC00000u;
+void MakeSimGpioBlock(const std::string &root);
+
 // Creates (or refreshes) the root at `dir`; returns `dir` without a trailing '/'.
 std::string MakeSimRoot(const std::string &dir);
 // Makes a new root under the temporary directory.

@@ -100,6 +100,8 @@ struct Works {
     Shared<uint8_t> tuneSem;
     Shared<uint8_t> tinyCmd;
     Shared<uint8_t> tinyCmdOut;
+    Shared<uint8_t> tinyPoll;  // next rail poll: 0..2 D1..D3, 3 pause
+    Shared<int32_t> tinyTimer; // GPIO passes until the next panel-micro exchange
 
     // --- power-board link ---
     Shared<int32_t> cmdQueue[kCmdQueueSlots];

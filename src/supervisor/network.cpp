@@ -1,15 +1,206 @@
 #include "supervisor/network.h"
 
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
 
-char IP[32], NetMask[32], Gateway[32], DNS[32];
+char IP[32], NetMask[32], Gateway[32], DNS[32], MAC[32];
 uint8_t IP_v[4], NetMask_v[4], Gateway_v[4], DNS_v[4];
+char Gateway_none, DNS_none;
 
-void SplitAddrInv(char *text, const uint8_t b[4]) {
-    std::snprintf(text, 16, "%i.%i.%i.%i", b[0], b[1], b[2], b[3]);
+namespace {
+
+const char kInterfaces[] = "/etc/network/interfaces";
+
+bool Blank(char c) {
+    return c == ' ' || c == '\t';
 }
 
-// Placeholder until the network settings land.
-int ReadLanParam() {
+// The first word of a line (leading blanks skipped) and the rest after the
+// blank that ends it, trimmed of blanks and a carriage return at both ends.
+void SplitLine(std::string_view line, std::string_view *word, std::string_view *value) {
+    size_t at = 0;
+    while (at < line.size() && Blank(line[at]))
+        at++;
+    size_t end = at;
+    while (end < line.size() && !Blank(line[end]))
+        end++;
+    *word = line.substr(at, end - at);
+    std::string_view rest = end < line.size() ? line.substr(end + 1) : std::string_view();
+    while (!rest.empty() && Blank(rest.front()))
+        rest.remove_prefix(1);
+    while (!rest.empty() && (Blank(rest.back()) || rest.back() == '\r'))
+        rest.remove_suffix(1);
+    *value = rest;
+}
+
+// The first word of a line that starts in the first column, else empty.
+std::string_view FirstColumnWord(std::string_view line) {
+    if (line.empty() || Blank(line[0])) return std::string_view();
+    size_t end = 0;
+    while (end < line.size() && !Blank(line[end]) && line[end] != '\r')
+        end++;
+    return line.substr(0, end);
+}
+
+struct LanEntry {
+    const char *keyword;
+    char *text;
+    uint8_t *bytes;
+    const char *readTrace; // printed as the line is read, or null
+};
+
+const LanEntry kEntries[] = {
+    {"address", IP, IP_v, "ip: %s\n"},
+    {"netmask", NetMask, NetMask_v, "NetMask: %s\n"},
+    {"gateway", Gateway, Gateway_v, nullptr},
+    {"nameserver", DNS, DNS_v, nullptr},
+};
+
+std::string AddrLine(const char *keyword, const uint8_t bytes[4], bool none) {
+    char line[64];
+    if (none)
+        std::snprintf(line, sizeof line, "%s \n", keyword);
+    else
+        std::snprintf(line, sizeof line, "%s %d.%d.%d.%d\n", keyword, bytes[0], bytes[1], bytes[2],
+                      bytes[3]);
+    return line;
+}
+
+} // namespace
+
+int SplitAddr(const char *text, uint8_t bytes[4]) {
+    if (text == nullptr) return -1;
+    const char *p = text;
+    while (Blank(*p))
+        p++;
+    uint8_t got[4];
+    for (int g = 0; g < 4; g++) {
+        if (g > 0) {
+            if (*p != '.') return -1;
+            p++;
+        }
+        if (*p < '0' || *p > '9') return -1;
+        int v = 0;
+        while (*p >= '0' && *p <= '9') {
+            v = v * 10 + (*p - '0');
+            if (v > 255) return -1;
+            p++;
+        }
+        got[g] = static_cast<uint8_t>(v);
+    }
+    if (*p == '.' || (*p >= '0' && *p <= '9')) return -1; // a fifth group
+    std::memcpy(bytes, got, 4);
     return 0;
+}
+
+void SplitAddrInv(char *text, const uint8_t bytes[4]) {
+    std::snprintf(text, 16, "%i.%i.%i.%i", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+int ReadLanParam() {
+    DNS[0] = '\0';
+    Gateway[0] = '\0';
+    std::string content;
+    if (!ReadFileText(kInterfaces, &content)) {
+        Trace("Error opening network connection configuration file. CODE: %d\n", errno);
+        return -1;
+    }
+    for (const LanEntry &e : kEntries)
+        e.text[0] = '\0';
+    MAC[0] = '\0';
+
+    // Bytes of the last acceptable line of each keyword.
+    uint8_t found[4][4];
+    bool have[4] = {};
+    std::string_view rest(content);
+    while (!rest.empty()) {
+        size_t nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+        std::string_view word, value;
+        SplitLine(line, &word, &value);
+        for (int i = 0; i < 4; i++) {
+            const LanEntry &e = kEntries[i];
+            if (word != e.keyword) continue;
+            std::string v(value);
+            if (v.empty() && (i == 2 || i == 3)) {
+                // "gateway " with no address: none.
+                have[i] = false;
+                e.text[0] = '\0';
+            } else if (SplitAddr(v.c_str(), found[i]) == 0) {
+                have[i] = true;
+                std::snprintf(e.text, 32, "%s", v.c_str());
+                if (e.readTrace != nullptr) Trace(e.readTrace, e.text);
+            } else {
+                Trace("ReadLanParam: %s \"%s\" refused\n", e.keyword, v.c_str());
+                LogErr("network settings: %s %s refused", e.keyword, v.c_str());
+            }
+        }
+    }
+    for (int i = 0; i < 2; i++)
+        if (have[i]) std::memcpy(kEntries[i].bytes, found[i], 4);
+    if (have[2]) {
+        std::memcpy(Gateway_v, found[2], 4);
+        Gateway_none = 0;
+        Trace("gateway: %s\n", Gateway);
+    } else {
+        Gateway_none = 1;
+    }
+    if (have[3]) {
+        std::memcpy(DNS_v, found[3], 4);
+        DNS_none = 0;
+        Trace("DNS: %s\n", DNS);
+    } else {
+        DNS_none = 1;
+    }
+    Trace("ReadLanParam DNS_none=%d Gateway_none=%d\n", DNS_none, Gateway_none);
+    return 0;
+}
+
+int SaveLanParam() {
+    if (RunShell("mount -o remount defaults,rw " + ResolvePath("/")) != 0) {
+        LogErrTrace("can't mount rw / %d", errno);
+        return -1;
+    }
+    std::string content;
+    if (!ReadFileText(kInterfaces, &content)) {
+        Trace("Error opening network connection configuration file. CODE: %d\n", errno);
+        return -1;
+    }
+    // Every line is kept byte for byte except the four address lines that
+    // start in the first column, which are written from the byte arrays.
+    std::string out;
+    out.reserve(content.size() + 64);
+    size_t at = 0;
+    while (at < content.size()) {
+        size_t nl = content.find('\n', at);
+        size_t end = nl == std::string::npos ? content.size() : nl + 1;
+        std::string_view line(content.data() + at, end - at);
+        std::string_view word = FirstColumnWord(line.substr(0, line.find('\n')));
+        if (word == "address") {
+            std::string n = AddrLine("address", IP_v, false);
+            Trace("--->new ip: %s \n", n.c_str());
+            out += n;
+        } else if (word == "netmask") {
+            out += AddrLine("netmask", NetMask_v, false);
+        } else if (word == "gateway") {
+            out += AddrLine("gateway", Gateway_v, Gateway_none != 0);
+        } else if (word == "nameserver") {
+            out += AddrLine("nameserver", DNS_v, DNS_none != 0);
+        } else {
+            out.append(line);
+        }
+        at = end;
+    }
+    // The interfaces are restarted only once the new file is whole on disk.
+    if (WriteFileSafe(kInterfaces, out, false) != 0) return -1;
+    return RunShell("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
 }
