@@ -2,6 +2,7 @@
 // the edge cases of the line drawing.
 #include "display/fb.h"
 #include "display/graph.h"
+#include "platform/fbdev.h"
 #include "test_fb_util.h"
 #include "unit.h"
 
@@ -192,6 +193,39 @@ TEST(FbScreen, VirtualScreenIsAFileOtherProcessesCanRead) {
     EXPECT_EQ(st.st_size, 1536000);
     munmap(fb.screenMem, fb.memSize);
     fbRelease(&fb);
+}
+
+// On the unit a missing /dev/fb0 used to become a plain file posing as the
+// screen; only a simulated root may create one.
+TEST(FbScreen, MissingDeviceIsAnErrorOutsideASimulatedRoot) {
+    ScopedSimRoot root;
+    const std::string file = root.Path("/dev/fb0");
+    unlink(file.c_str());
+    FbDevice dev;
+    EXPECT_EQ(FbDevOpenAt(&dev, file, false), -1);
+    EXPECT_EQ(dev.fd, -1);
+    EXPECT_NE(access(file.c_str(), F_OK), 0) << "no file may be created";
+    EXPECT_NE(ReadWholeFile(root.Path("/var/log/helix.log"))
+                  .find("<3>Unable to read framebuffer device: /dev/fb0"),
+              std::string::npos);
+    // A plain file already there is a virtual screen on the unit too.
+    WriteWholeFile(file, "");
+    ASSERT_EQ(FbDevOpenAt(&dev, file, false), 0);
+    EXPECT_TRUE(dev.isVirtual);
+    FbDevClose(&dev);
+    unlink(file.c_str());
+
+    // The real program without HELIX_ROOT on a host without a framebuffer.
+    if (access("/dev/fb0", F_OK) == 0) GTEST_SKIP() << "this host has /dev/fb0";
+    unsetenv("HELIX_ROOT");
+    FbScreen fb;
+    int r = fbInit(&fb);
+    bool created = access("/dev/fb0", F_OK) == 0;
+    if (created) unlink("/dev/fb0");
+    setenv("HELIX_ROOT", root.root.c_str(), 1);
+    EXPECT_EQ(r, -1);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(fb.screenMem, nullptr);
 }
 
 TEST(FbScreen, FbgrabStandInWritesTheScreen) {
