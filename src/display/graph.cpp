@@ -42,13 +42,27 @@ int64_t CeilDiv(int64_t a, int64_t b) {
     return -FloorDiv(-a, b);
 }
 
-// Minor-axis steps taken before major step k of the walk below (e starts at
-// 2 minor - major, gains 2 minor per step and loses 2 major per minor step,
-// so it stays in [2 minor - 2 major, 2 minor)): floor((2 minor k + major) /
-// (2 major)). 128-bit: the product exceeds 64 bits for far-out lines.
-int64_t MinorSteps(int64_t k, int64_t major, int64_t minor) {
-    const __int128 num = static_cast<__int128>(2 * minor) * k + major;
-    return static_cast<int64_t>(num / (2 * static_cast<__int128>(major)));
+// Minor-axis steps taken before major step k of the walk below, and the
+// error term there. The walk's e starts at 2 minor - major, gains 2 minor per
+// step and loses 2 major per minor step, so it stays in [2 minor - 2 major,
+// 2 minor): m = floor((2 minor k + major) / (2 major)) and e = the remainder
+// + 2 minor - 2 major. The product needs 65 bits for far-out lines, so it is
+// divided in two 16-bit-shifted pieces that stay within 64.
+struct WalkState {
+    int64_t minorSteps, error;
+};
+WalkState StateAtStep(int64_t k, int64_t major, int64_t minor) {
+    const int64_t d = 2 * major;
+    int64_t x = 2 * minor; // at most d
+    int64_t q = 0;
+    if (x >= d) {
+        q = k;
+        x -= d;
+    }
+    const int64_t t = x * (k >> 16);
+    q += (t / d) << 16;
+    const int64_t rest = (t % d) * 65536 + x * (k & 0xFFFF) + major;
+    return {q + rest / d, rest % d + 2 * minor - 2 * major};
 }
 
 struct Steps {
@@ -131,9 +145,9 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
     Steps range = StepsInBuffer(start, majorStep, minorStep, major, minor, limit, ls, ps);
     if (range.first > range.last) return;
     // The state at the first of them, as the walk from step 0 would leave it.
-    int64_t m = MinorSteps(range.first, major, minor);
-    int64_t off = start + range.first * majorStep + m * minorStep;
-    int64_t e = 2 * minor - major + 2 * minor * range.first - 2 * major * m;
+    const WalkState at = StateAtStep(range.first, major, minor);
+    int64_t off = start + range.first * majorStep + at.minorSteps * minorStep;
+    int64_t e = at.error;
     for (int64_t i = range.first; i <= range.last; i++) {
         PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
         while (e >= 0) {
