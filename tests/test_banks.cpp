@@ -9,6 +9,7 @@
 #include "ui/mode.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -112,6 +113,51 @@ TEST_F(Bank, LongNamesRowLimitAndInvalidRows) {
     EXPECT_EQ(w->antTab[0].ant, 1);
     EXPECT_EQ(w->antTab[0].atuOff, 1);
     EXPECT_EQ(w->antTab[5].fStart, 14000000);
+}
+
+// A tab used to end up in the band name and shift the numbers; an empty line
+// was a row of zeros that sent the whole table back to the default ranges.
+TEST_F(Bank, HandEditedFileLoadsLikeTheWrittenOne) {
+    Write("antenna_b6.txt", "!Tav\n160m 1810000 1990000 1 2 0 1 300.0\n"
+                            "40m 7000000 7200000 0 3 1 2 12.5\n"
+                            "verylongname 14000000 14350000 1 1 1 0 0.0\n");
+    ASSERT_EQ(LoadTabConfig(w, 6), 1);
+    ASSERT_EQ(w->memRows.load(), 3);
+    AntennaRow written[3];
+    std::copy(w->antTab, w->antTab + 3, written);
+    EXPECT_STREQ(written[2].name, "verylon");
+
+    std::string edited = "; edited by hand\r\n\r\n!Tav\r\n"
+                         "160m\t1810000\t1990000\t1\t2\t0\t1\t300.0\r\n"
+                         "   \t\r\n"
+                         "\t40m \t 7000000\t\t7200000 0\t3 1 2 12.5 \t\r\n"
+                         "  ; indented comment\r\n"
+                         "verylongname\t14000000 14350000 1 1 1 0 0.0\r\n"
+                         "\r\n\n";
+    Write("antenna_b6.txt", edited);
+    InitTabAntenna(w, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadTabConfig(w, 6), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "no row may read as invalid";
+    ASSERT_EQ(w->memRows.load(), 3);
+    for (int i = 0; i < 3; i++) {
+        const AntennaRow &a = w->antTab[i], &b = written[i];
+        EXPECT_STREQ(a.name, b.name) << i;
+        EXPECT_EQ(a.fStart, b.fStart) << i;
+        EXPECT_EQ(a.fStop, b.fStop) << i;
+        EXPECT_EQ(a.ampEnable, b.ampEnable) << i;
+        EXPECT_EQ(a.ant, b.ant) << i;
+        EXPECT_EQ(a.atuOff, b.atuOff) << i;
+        EXPECT_EQ(a.att, b.att) << i;
+        EXPECT_FLOAT_EQ(a.pwr, b.pwr) << i;
+    }
+    // A real row with a zero stop still restores the default ranges.
+    Write("antenna_b6.txt", "40m\t7000000\t0\t1\t2\t0\t1\t5.0\r\n\r\n");
+    testing::internal::CaptureStderr();
+    LoadTabConfig(w, 6);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Reinit antenna\n");
+    EXPECT_STREQ(w->antTab[3].name, "40m");
+    EXPECT_EQ(w->antTab[0].ant, 2);
 }
 
 TEST_F(Bank, BanksZeroAndTwentyShareTheUnnumberedFiles) {

@@ -4,6 +4,7 @@
 #include "radio.h"
 #include "unit.h"
 
+#include "platform/clock.h"
 #include "transceiver/cat.h"
 #include "transceiver/cat_serial.h"
 #include "core/errors.h"
@@ -306,6 +307,30 @@ TEST(CatPassThrough, ThreadEndsPromptlyWhenTheRunEndsBeforeTheProbe) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("CAT serial search..."), std::string::npos) << err;
     EXPECT_EQ(u.setup.EnableCAT.load(), '0');
+}
+
+// The probe of a port that answers only part of "DT001" takes seconds; a
+// remote stop in the meantime ends it within a few polls.
+TEST(CatProbe, StopsWhenItsSwitchDrops) {
+    ScopedSimRoot root;
+    Unit u;
+    FakeCatPort partial(root.Path("/dev/VORNCAT0"), "DT");
+    u.setup.EnableCAT = '1';
+    std::atomic<int> result{1};
+    std::atomic<uint64_t> endedAt{0};
+    testing::internal::CaptureStderr();
+    std::thread probe([&] {
+        result = VerifyCAT(u.w(), &u.setup.EnableCAT);
+        endedAt = NowMs();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    uint64_t dropped = NowMs();
+    u.setup.EnableCAT = '0';
+    probe.join();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.load(), -2);
+    EXPECT_LT(endedAt.load() - dropped, 200u);
+    EXPECT_EQ(OpenOn(partial.slaveName), 0) << "the port is closed again";
 }
 
 TEST(CatPassThrough, AnswersAreCutAtSemicolons) {

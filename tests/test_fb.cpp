@@ -2,11 +2,14 @@
 // the edge cases of the line drawing.
 #include "display/fb.h"
 #include "display/graph.h"
+#include "platform/clock.h"
+#include "platform/fbdev.h"
 #include "test_fb_util.h"
 #include "unit.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
+#include <limits>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,6 +106,77 @@ TEST(FbLines, ClipIsOnTheWholeBuffer) {
     EXPECT_EQ(SetPixels(s.fb), 10);
 }
 
+// The line as the plain walk draws it (every step, 64-bit, the whole-buffer
+// clip per pixel): the reference for lines that a test can afford to walk.
+void ReferenceLine(int x0, int y0, int x1, int y1, const FbScreen &fb, std::vector<uint8_t> *out) {
+    out->assign(fb.memSize, 0);
+    if (x0 == x1 && y0 == y1) return;
+    int64_t dx = std::llabs(int64_t{x1} - x0), dy = std::llabs(int64_t{y1} - y0);
+    int64_t sx = x1 - x0 >= 1 ? 1 : -1, sy = y1 - y0 >= 1 ? 1 : -1;
+    int64_t x = x0, y = y0;
+    bool steep = dx < dy;
+    int64_t major = steep ? dy : dx, minor = steep ? dx : dy, e = 2 * minor - major;
+    for (int64_t i = 0; i <= major; i++) {
+        int64_t off = y * fb.lineSize + x * fb.pixelSize;
+        if (off >= 0 && off < int64_t{fb.memSize} - fb.pixelSize) (*out)[off] = 0xFF;
+        while (e >= 0) {
+            (steep ? x : y) += steep ? sx : sy;
+            e -= 2 * major;
+        }
+        (steep ? y : x) += steep ? sy : sx;
+        e += 2 * minor;
+    }
+}
+
+// Lines with ends far outside the buffer are clipped before they are walked:
+// the same pixels as the plain walk, no int overflow, no walk of billions of
+// steps that all miss the buffer.
+TEST(FbLines, FarOutLinesAreClippedFirst) {
+    MemScreen s(800, 480, 32);
+    std::vector<uint8_t> want;
+    uint32_t seed = 12345;
+    auto next = [&](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 8) % (2u * range + 1)) - range;
+    };
+    for (int n = 0; n < 120; n++) {
+        int range = n < 60 ? 1500 : 40000;
+        int x0 = next(range), y0 = next(range), x1 = next(range), y1 = next(range);
+        if (n % 4 == 0) y1 = y0 + next(3); // almost flat: long stretches on the wrap
+        s.Fill(0);
+        DrawLine(x0, y0, x1, y1, 255, 255, 255, &s.fb, 0);
+        ReferenceLine(x0, y0, x1, y1, s.fb, &want);
+        for (uint32_t off = 0; off < s.fb.memSize; off += 4)
+            ASSERT_EQ(s.fb.workMem[off], want[off])
+                << x0 << "," << y0 << " " << x1 << "," << y1 << " at " << off / 4;
+    }
+    const int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+    uint64_t t0 = NowMs();
+    s.Fill(0);
+    // Every offset of the buffer lies on this row's endless line but the last.
+    DrawLine(kMin, 10, kMax, 10, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 800 * 480 - 1);
+    s.Fill(0);
+    DrawLine(5, kMin, 5, kMax, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 480);
+    EXPECT_TRUE(IsSet(s.fb, 5, 0));
+    EXPECT_TRUE(IsSet(s.fb, 5, 479));
+    s.Fill(0);
+    DrawLine(kMax, kMax, kMin, kMin, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 480) << "the diagonal x = y";
+    EXPECT_TRUE(IsSet(s.fb, 479, 479));
+    s.Fill(0);
+    DrawLine(210, 260, kMin, kMin, 255, 255, 255, &s.fb, 0); // a needle to a lost angle
+    DrawLine(kMin, kMax, kMax, kMin, 255, 255, 255, &s.fb, 0);
+    DrawHorizontalLine(kMin, 3, kMax, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 800 * 480);
+    s.Fill(0);
+    DrawHorizontalLine(kMin, -100000, kMax, 255, 255, 255, &s.fb, 0);
+    DrawHorizontalLine(kMin, kMax, kMax, 255, 255, 255, &s.fb, 0);
+    EXPECT_EQ(SetPixels(s.fb), 384000) << "the wrap reaches every offset from row -100000";
+    EXPECT_LT(NowMs() - t0, 2000u);
+}
+
 TEST(FbLines, PixelEncodings) {
     MemScreen s32(800, 480, 32);
     DrawLine(1, 0, 2, 0, 10, 20, 30, &s32.fb, 0);
@@ -192,6 +266,39 @@ TEST(FbScreen, VirtualScreenIsAFileOtherProcessesCanRead) {
     EXPECT_EQ(st.st_size, 1536000);
     munmap(fb.screenMem, fb.memSize);
     fbRelease(&fb);
+}
+
+// On the unit a missing /dev/fb0 used to become a plain file posing as the
+// screen; only a simulated root may create one.
+TEST(FbScreen, MissingDeviceIsAnErrorOutsideASimulatedRoot) {
+    ScopedSimRoot root;
+    const std::string file = root.Path("/dev/fb0");
+    unlink(file.c_str());
+    FbDevice dev;
+    EXPECT_EQ(FbDevOpenAt(&dev, file, false), -1);
+    EXPECT_EQ(dev.fd, -1);
+    EXPECT_NE(access(file.c_str(), F_OK), 0) << "no file may be created";
+    EXPECT_NE(ReadWholeFile(root.Path("/var/log/helix.log"))
+                  .find("<3>Unable to read framebuffer device: /dev/fb0"),
+              std::string::npos);
+    // A plain file already there is a virtual screen on the unit too.
+    WriteWholeFile(file, "");
+    ASSERT_EQ(FbDevOpenAt(&dev, file, false), 0);
+    EXPECT_TRUE(dev.isVirtual);
+    FbDevClose(&dev);
+    unlink(file.c_str());
+
+    // The real program without HELIX_ROOT on a host without a framebuffer.
+    if (access("/dev/fb0", F_OK) == 0) GTEST_SKIP() << "this host has /dev/fb0";
+    unsetenv("HELIX_ROOT");
+    FbScreen fb;
+    int r = fbInit(&fb);
+    bool created = access("/dev/fb0", F_OK) == 0;
+    if (created) unlink("/dev/fb0");
+    setenv("HELIX_ROOT", root.root.c_str(), 1);
+    EXPECT_EQ(r, -1);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(fb.screenMem, nullptr);
 }
 
 TEST(FbScreen, FbgrabStandInWritesTheScreen) {

@@ -136,6 +136,52 @@ TEST_F(SetupFile, OddLinesAreIgnoredOrCut) {
     EXPECT_EQ(w->setup->EnableSpectrum.load(), '1');
 }
 
+// An empty one-character value used to store the NUL, and the save then wrote
+// the key without value or line feed, joining the next key onto its line.
+TEST_F(SetupFile, EmptyOneCharacterValuesKeepTheirDefaults) {
+    const char *const charKeys[] = {
+        "EnableKeyb", "EnableSpi",      "EnableTouch",   "DelayedTouch", "EnableGPIO",
+        "EnableRead", "EnableWrite",    "EnableCAT",     "EnableLinear", "EnableTime",
+        "WebSocket",  "NumAntenna",     "EnablePwrPeak", "TempMode",     "FreqSensIn",
+        "Attenuator", "AttenuatorTune", "ViewTimeStr",   "ViewTemp",     "AutoTuneMaxCicli",
+        "PowerUnits", "SaveScreenIdx",  "AutoTuneMode",  "EnableFFT",    "Isteresi1",
+        "Isteresi2",  "EnableDebug",    "Enable1600",    "EnableLOGTemp"};
+    std::string expected = kDefaultFile;
+    auto set = [](std::string &text, const std::string &key, const std::string &value) {
+        size_t at = text.find("\n" + key + ": ") + 1;
+        size_t end = text.find('\n', at);
+        text.replace(at, end - at, key + ": " + value);
+    };
+    // Other keys carry values of their own, which must survive untouched.
+    set(expected, "Pitch", "900");
+    set(expected, "FreqPeriodTime", "25");
+    set(expected, "LinPort", "/dev/ttyS1");
+    set(expected, "NumBanco", "3");
+    set(expected, "AudioBuffers", "7");
+    std::string text = "\n" + expected;
+    int n = 0;
+    for (const char *key : charKeys) {
+        // Empty, blank, control and non-ASCII values in turn.
+        const char *bad[] = {"", " ", "\x01", "\xC3\xA9"};
+        set(text, key, bad[n++ % 4]);
+    }
+    Read(text.substr(1));
+    for (int round = 0; round < 2; round++) {
+        writeSetup(w);
+        ASSERT_EQ(ReadWholeFile(File()), expected) << "round " << round;
+        readSetup(w);
+    }
+    EXPECT_EQ(w->tempUnits.load(), 0);
+    EXPECT_EQ(w->fsMode.load(), 0);
+    EXPECT_EQ(w->antenna.load(), 0);
+    EXPECT_EQ(w->numBanco.load(), 3);
+    EXPECT_NE(Log().find("<3>setup: no valid value for TempMode, keeping '0'"), std::string::npos);
+    // A live value that is no visible character still saves as a whole line.
+    w->tempUnits = 0xD0;
+    writeSetup(w);
+    EXPECT_NE(ReadWholeFile(File()).find("\nTempMode: 0\nFreqSensIn: 0\n"), std::string::npos);
+}
+
 TEST_F(SetupFile, SpectrumSwitchFollowsEnableFftAndEnable1600) {
     Read("EnableFFT: 0\n");
     EXPECT_EQ(w->setup->EnableSpectrum.load(), '0');

@@ -5,9 +5,13 @@
 #include "platform/clock.h"
 #include "core/errors.h"
 #include "supervisor/timer.h"
+#include "radio.h"
+#include "transceiver/serial.h"
 #include "ui/gpio.h"
+#include "ui/mode.h"
 
 #include <chrono>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -76,6 +80,108 @@ TEST_F(ThreadSet, RemoteStartLeavesRunningThreadsAlone) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("Cat.c start"), std::string::npos) << "started twice";
     EXPECT_TRUE(pthread_equal(first, thrCat.id));
+}
+
+// Threads of this process with the given name (set when each thread starts).
+int ThreadsNamed(const std::string &name) {
+    int n = 0;
+    DIR *d = opendir("/proc/self/task");
+    if (d == nullptr) return -1;
+    while (dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::string comm = ReadWholeFile(std::string("/proc/self/task/") + e->d_name + "/comm");
+        if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+        n += comm == name;
+    }
+    closedir(d);
+    return n;
+}
+
+// A start used to join the thread its handle still held; a thread that had
+// not yet left its loop (or a placeholder that only ended at shutdown) then
+// blocked the caller for good.
+TEST_F(ThreadSet, QuickRestartsNeverBlockTheCaller) {
+    SimRadioConfig tav;
+    tav.root = root.root;
+    SimRadio *tavRadio = SimRadioStart(tav);
+    ASSERT_NE(tavRadio, nullptr);
+    SimRadioConfig ft;
+    ft.root = root.root;
+    ft.kind = SimRadioKind::Ft817;
+    ft.port = "/dev/ttyUSB2";
+    ft.catPort = "";
+    SimRadio *ftRadio = SimRadioStart(ft);
+    ASSERT_NE(ftRadio, nullptr);
+    InitErrTab(w);
+    w->errSuspend = 0;
+    SetupRecord &s = unit.setup;
+    s.EnableGPIO = '0';
+    SET_SLOT(s.CatSerialPort, "/dev/ttyUSB2");
+    s.EnableCatSerial = '0';
+    s.EnableSerial = '1';
+    w->ModeWorkIdx = 1;
+    StartThreadTAV(w);
+
+    std::vector<std::pair<std::string, uint64_t>> took;
+    std::atomic<bool> done{false};
+    testing::internal::CaptureStderr();
+    std::thread caller([&] {
+        auto timed = [&](const char *what, auto op) {
+            uint64_t t0 = NowMs();
+            op();
+            took.emplace_back(what, NowMs() - t0);
+        };
+        for (int round = 0; round < 2; round++) {
+            timed("remote on", [&] { StartThreadCommRemote(w); });
+            SleepMs(100);
+            timed("remote off", [&] { ExitThreadRemote(w); });
+            timed("remote on again", [&] { StartThreadCommRemote(w); });
+            for (int mode : {2, 1, 2, 1}) {
+                w->ModeWorkIdx = mode;
+                timed("mode change", [&] { ApplyModeWork(w, true); });
+                SleepMs(round == 0 ? 150 : 0); // the second round does not wait at all
+            }
+            if (round == 0) timed("remote off", [&] { ExitThreadRemote(w); });
+        }
+        done = true;
+    });
+    bool finished = WaitUntil([&] { return done.load(); }, 10000);
+    if (!finished) w->running = 0; // lets a blocked join return
+    caller.join();
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(finished) << "a start blocked its caller";
+    for (const auto &[what, ms] : took)
+        EXPECT_LT(ms, 250u) << what;
+
+    // Exactly one of each thread that should run, none of the one switched off.
+    SleepMs(300);
+    for (const char *name : {"Serial", "Cat", "th_leggi", "th_scrivi", "TAVRead"})
+        EXPECT_EQ(ThreadsNamed(name), 1) << name;
+    EXPECT_EQ(ThreadsNamed("CatSerial"), 0);
+    EXPECT_EQ(ExistError(w, 20), 0) << "the old CAT thread's exit was cleared";
+    EXPECT_EQ(w->remoteFault.load(), 0);
+    // The TAV link restarted into a working one.
+    pthread_mutex_lock(&unit.serMut);
+    unit.tavPar.freqCur = 0;
+    pthread_mutex_unlock(&unit.serMut);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            TavParams p{};
+            getParameters(&p, w);
+            return p.freqCur == 14074000u && w->serFD >= 0;
+        },
+        2000));
+
+    // Clean shutdown: everything ends promptly once the run ends.
+    uint64_t t0 = NowMs();
+    w->running = 0;
+    for (ThreadHandle *h : {&thrSer, &thrCatSer, &thrCat, &thrLeggi, &thrScrivi, &thrFFT})
+        JoinThread(h);
+    EXPECT_LT(NowMs() - t0, 1000u);
+    for (const char *name : {"Serial", "CatSerial", "Cat", "th_leggi", "th_scrivi", "TAVRead"})
+        EXPECT_EQ(ThreadsNamed(name), 0) << name;
+    SimRadioStop(ftRadio);
+    SimRadioStop(tavRadio);
 }
 
 TEST_F(ThreadSet, PanelMicroMailboxWaitsForTheGpioThread) {

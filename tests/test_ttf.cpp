@@ -6,6 +6,7 @@
 #include "test_fb_util.h"
 #include "unit.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -241,6 +242,56 @@ TEST_F(Text, CachedGlyphsGiveTheSamePixels) {
         EXPECT_EQ(DiffBytes(s.fb.workMem, plainMirror.data(), s.fb.memSize), 0u);
         EXPECT_EQ(getStringSpace(9, text), width);
     }
+}
+
+// FreeType refuses a glyph translated about 32,767 pixels from the origin.
+// The cache used to render at the caller's pen and keep even that refusal,
+// so one far-off "K" removed "K" from the slot for the rest of the run.
+TEST_F(Text, FarOffPensNeitherLoseGlyphsNorChangePixels) {
+    TTFClearGlyphCache();
+    s.Fill(0);
+    putString(9, 40000, -40000, "K", 255, 255, 255, &s.fb, 0, 0, 0, 0);
+    auto cached = Coverage("K", 100, 200);
+    TTFSetGlyphCache(false);
+    auto plain = Coverage("K", 100, 200);
+    EXPECT_EQ(cached, plain);
+    EXPECT_GT(std::count_if(plain.begin(), plain.end(), [](uint8_t c) { return c != 0; }), 100);
+
+    // Pens far from the origin, and a string whose own pen runs that far:
+    // the same pixels with and without the cache, and drawn where the
+    // placement (with its wrap onto the next rows) puts them.
+    std::string longText;
+    for (int i = 0; i < 150; i++)
+        longText += "KWg\xE2\x82\xAC ";
+    // Where the wrap onto the next rows brings the pen back into the buffer
+    // (x 40000 on row 100 is pixel 0 of row 150) the text is drawn there.
+    const struct {
+        int x, y;
+        const char *text;
+        bool drawn;
+    } cases[] = {{40000, 100, "KWg", true},
+                 {-40000, 300, "KWg", true},
+                 {33000, 0, "KWg", true},
+                 {-2000000, 2600, "KWg", true},
+                 {2000000000, -2500000, "KWg", true},
+                 {0, 30, longText.c_str(), true},
+                 {100, -40000, "KWg", false},
+                 {100, 40000, "KWg", false}};
+    for (const auto &c : cases) {
+        TTFSetGlyphCache(false);
+        auto want = Coverage(c.text, c.x, c.y);
+        TTFSetGlyphCache(true);
+        EXPECT_EQ(Coverage(c.text, c.x, c.y), want) << c.x << "," << c.y;
+        EXPECT_EQ(Coverage(c.text, c.x, c.y), want) << c.x << "," << c.y << " from the cache";
+        size_t lit = std::count_if(want.begin(), want.end(), [](uint8_t v) { return v != 0; });
+        if (c.drawn)
+            EXPECT_GT(lit, 40u) << c.x << "," << c.y;
+        else
+            EXPECT_EQ(lit, 0u) << c.x << "," << c.y;
+    }
+    // Measuring after all that still knows every glyph.
+    EXPECT_EQ(getStringSpace(9, "K"), getStringSpace(9, "KK") / 2);
+    EXPECT_GT(getStringSpace(9, "K"), 10);
 }
 
 TEST_F(Text, RotatedAndMirroredModesDraw) {

@@ -1,5 +1,6 @@
 #include "config/antenna_banks.h"
 
+#include "config/table_text.h"
 #include "config/tuner_memory.h"
 #include "core/works.h"
 #include "platform/files.h"
@@ -30,16 +31,15 @@ constexpr DefaultBand kDefaultBands[kAntRows] = {
 // Fills `row` from one row line; fields the line does not carry stay 0.
 void ParseRow(const char *line, AntennaRow *row) {
     *row = AntennaRow{};
-    // Band name: up to the first blank, at most 7 characters; the character
-    // after the name (the blank, or the eighth of a long name) is skipped.
+    // Band name: up to the first blank or tab, at most 7 characters kept; the
+    // rest of a longer name is skipped up to the separator.
+    const char *p = line;
     int n = 0;
-    while (n < 7 && line[n] != '\0' && line[n] != ' ') {
-        row->name[n] = line[n];
-        n++;
+    while (*p != '\0' && !IsFieldSeparator(*p)) {
+        if (n < 7) row->name[n++] = *p;
+        p++;
     }
     row->name[n] = '\0';
-    const char *p = line + n;
-    if (*p != '\0') p++;
     char *end = nullptr;
     row->fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
     p = end;
@@ -93,38 +93,32 @@ void InitTabAntenna(Works *w, int keepSettings) {
 int LoadTabConfig(Works *w, int bank) {
     for (AntennaRow &r : w->antTab)
         r.ampEnable = 0;
-    std::string path = ResolvePath(BankAntennaFile(bank));
-    FILE *f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) {
+    std::string text;
+    if (!ReadFileText(BankAntennaFile(bank).c_str(), &text)) {
         InitTabAntenna(w, 0);
         return 0;
     }
     int mode = 0;
     int rows = 0;
-    char line[512];
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-        size_t n = std::strlen(line);
-        bool whole = n > 0 && line[n - 1] == '\n';
-        if (!whole && n == sizeof line - 1) {
-            // An over-long line: drop its rest rather than read it as a row.
-            int c;
-            while ((c = std::fgetc(f)) != EOF && c != '\n') {
-            }
-        }
-        if (n > 0 && line[n - 1] == '\n') line[--n] = '\0';
-        if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
+    // Lines over 511 characters are cut, never read on as another row.
+    for (std::string line : TableLines(text, 511)) {
+        // Hand-edited files: indentation, tabs and empty lines are not data.
+        size_t lead = 0;
+        while (lead < line.size() && IsFieldSeparator(line[lead]))
+            lead++;
+        line.erase(0, lead);
+        if (line.empty()) continue;
         if (line[0] == ';') continue;
         if (line[0] == '!') {
-            int m = MarkerIndex(line);
+            int m = MarkerIndex(line.c_str());
             if (m >= 0) mode = m;
             continue;
         }
         if (rows >= kAntRows) break;
-        ParseRow(line, &w->antTab[rows]);
+        ParseRow(line.c_str(), &w->antTab[rows]);
         rows++;
     }
     w->memRows = rows;
-    std::fclose(f);
     for (int i = 0; i < rows; i++) {
         if (w->antTab[i].fStart == 0 || w->antTab[i].fStop == 0) {
             InitTabAntenna(w, 1);

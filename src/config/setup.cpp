@@ -170,6 +170,11 @@ char *SlotOf(Works *w, const Key &k) {
     return Bytes(w) + k.offset;
 }
 
+// A one-character value must be a visible ASCII character.
+bool IsSwitchChar(char c) {
+    return c > ' ' && c < 0x7F;
+}
+
 // Scans a signed decimal at the start of `text`; false when there is none.
 bool ScanInt(const char *text, int *value) {
     return std::sscanf(text, "%d", value) == 1;
@@ -214,6 +219,12 @@ void ApplyLine(Works *w, const char *line) {
         }
         char *slot = SlotOf(w, k);
         if (k.form == Form::Char) {
+            // An empty, blank or non-printable value would store a NUL or a
+            // control byte that the next save cannot write as a line.
+            if (!IsSwitchChar(value[0])) {
+                LogErr("setup: no valid value for %s, keeping '%c'", k.name, *slot);
+                return;
+            }
             *slot = value[0];
             if (k.load != nullptr) k.load(w, value[0] - '0');
             if (std::strcmp(k.name, "EnableFFT") == 0) s->EnableSpectrum = value[0];
@@ -263,11 +274,9 @@ void SetSlot(char *slot, size_t width, const char *value) {
     slot[n] = '\0';
 }
 
-void initSetup(Works *w) {
-    InitGlobalVar(w);
-    SET_SLOT(w->accessPhrase, "tarabantulio");
-    SetupRecord *s = w->setup;
-    char *b = Bytes(w);
+// Fills a record with the default switches and texts.
+static void SetDefaultSlots(SetupRecord *s) {
+    char *b = reinterpret_cast<char *>(s);
     std::memset(b, 0, sizeof(SetupRecord));
     std::memset(b, '1', sizeof(SetupRecord) - 1);
 
@@ -316,17 +325,29 @@ void initSetup(Works *w) {
     SET_SLOT(s->MAXbank, "20");
     SET_SLOT(s->BTN_longpress_Time, "5");
     SET_SLOT(s->AudioBuffers, "20");
+}
+
+void initSetup(Works *w) {
+    InitGlobalVar(w);
+    SET_SLOT(w->accessPhrase, "tarabantulio");
+    SetDefaultSlots(w->setup);
     SET_SLOT(w->serverAddr, "127.0.0.1");
 }
 
 void FormatSetupFile(Works *w, char *out, size_t cap, size_t *len) {
     SaveLiveValues(w);
+    SetupRecord defaults;
+    SetDefaultSlots(&defaults);
     std::string text;
     char line[160];
     for (const Key &k : kKeys) {
-        if (k.form == Form::Char)
-            std::snprintf(line, sizeof line, "%s: %c\n", k.name, *SlotOf(w, k));
-        else if (k.form == Form::TcpPort)
+        if (k.form == Form::Char) {
+            // Every key is one whole line: a live value that is no visible
+            // character is written as the key's default.
+            char c = *SlotOf(w, k);
+            if (!IsSwitchChar(c)) c = reinterpret_cast<const char *>(&defaults)[k.offset];
+            std::snprintf(line, sizeof line, "%s: %c\n", k.name, c);
+        } else if (k.form == Form::TcpPort)
             std::snprintf(line, sizeof line, "TcpPort: %d\n", w->tcpPort.load());
         else if (std::strcmp(k.name, "AudioCompress") == 0)
             std::snprintf(line, sizeof line, "AudioCompress: %d\n", w->audioBitrate.load());

@@ -27,70 +27,130 @@
 #include <cstdio>
 #include <cstring>
 
-ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime, thrLeggi,
-    thrScrivi, thrFFT, thInit, thAggFw;
+ThreadHandle thrGPIO{"GPIO"}, thrLin{"Linear"}, thrKey{"keyb"}, thrWsock{"Wsocket"},
+    thrSer{"Serial"}, thrCat{"Cat"}, thrCatSer{"CatSerial"}, thrTime{"timer"}, thrLeggi{"th_leggi"},
+    thrScrivi{"th_scrivi"}, thrFFT{"TAVRead"}, thInit{"LoadThread"}, thAggFw{"AggFWThread"};
 
 std::atomic<int> startInitThread{0};
 int waitTAV = 0;
 std::atomic<bool> linksStarting{false};
 const char *const kSwVersion = "0.053";
 
-int StartThread(ThreadHandle *h, void *(*body)(void *), Works *works) {
-    // A thread restarted into its handle (remote restart) ended when its switch
-    // dropped; collect it so its resources are not lost.
-    JoinThread(h);
-    int r = pthread_create(&h->id, nullptr, body, works);
-    if (r == 0)
+namespace {
+
+// Every thread of the set runs here: its body, then the body again for each
+// start that came while it was ending, then it clears `alive`.
+void *ThreadMain(void *arg) {
+    auto *h = static_cast<ThreadHandle *>(arg);
+    pthread_setname_np(pthread_self(), h->name);
+    std::unique_lock<std::mutex> lock(h->lock);
+    for (;;) {
+        void *(*body)(void *) = h->body;
+        Works *works = h->works;
+        h->restart = false;
+        lock.unlock();
+        body(works);
+        lock.lock();
+        bool again = h->restart && h->works->running != 0 &&
+                     (h->restartSwitch == nullptr || h->restartSwitch->load() == '1');
+        if (!again) break;
+    }
+    h->restart = false;
+    h->alive = false;
+    return nullptr;
+}
+
+} // namespace
+
+int StartThread(ThreadHandle *h, void *(*body)(void *), Works *works, const std::atomic<char> *sw) {
+    std::unique_lock<std::mutex> lock(h->lock);
+    h->body = body;
+    h->works = works;
+    h->restartSwitch = sw;
+    if (h->alive) {
+        // Still in its body (its switch has just dropped, or it never saw it
+        // drop): it runs the body again when it returns, if still wanted.
+        h->restart = true;
+        return 0;
+    }
+    if (h->started.exchange(false)) {
+        // Out of its body: only its last instructions remain, so this join
+        // is immediate.
+        pthread_join(h->id, nullptr);
+    }
+    h->alive = true;
+    int r = pthread_create(&h->id, nullptr, ThreadMain, h);
+    if (r == 0) {
         h->started = true;
-    else
+    } else {
+        h->alive = false;
         LogErr("can't start thread error %d", r);
+    }
     return r;
 }
 
 bool JoinThread(ThreadHandle *h) {
-    if (!h->started.exchange(false)) return false;
-    pthread_join(h->id, nullptr);
+    pthread_t id;
+    {
+        std::lock_guard<std::mutex> lock(h->lock);
+        if (!h->started.exchange(false)) return false;
+        id = h->id;
+    }
+    pthread_join(id, nullptr);
     return true;
 }
 
+bool ThreadsEnded(std::initializer_list<const ThreadHandle *> handles, unsigned ms) {
+    uint64_t start = NowMs();
+    for (;;) {
+        bool any = false;
+        for (const ThreadHandle *h : handles)
+            any |= h->alive.load();
+        if (!any) return true;
+        if (expired(start, NowMs(), ms)) return false;
+        SleepMs(5);
+    }
+}
+
 void StartThreadLinear(Works *w) {
-    if (w->setup->EnableLinear == '1') StartThread(&thrLin, Linear, w);
+    if (w->setup->EnableLinear == '1') StartThread(&thrLin, Linear, w, &w->setup->EnableLinear);
 }
 
 void StartThreadTAV(Works *w) {
     if (w->setup->EnableSerial == '1') {
         Trace("TAVread start\n");
-        StartThread(&thrSer, Serial, w);
+        StartThread(&thrSer, Serial, w, &w->setup->EnableSerial);
     }
 }
 
 void StartThreadCAT(Works *w) {
     if (w->setup->EnableCAT == '1') {
         Trace("Cat.c start\n");
-        StartThread(&thrCat, Cat, w);
+        StartThread(&thrCat, Cat, w, &w->setup->EnableCAT);
     }
 }
 
 void StartThreadCATserial(Works *w) {
-    if (w->setup->EnableCatSerial == '1') StartThread(&thrCatSer, CatSerial, w);
+    if (w->setup->EnableCatSerial == '1')
+        StartThread(&thrCatSer, CatSerial, w, &w->setup->EnableCatSerial);
 }
 
 void StartThreadAudioRead(Works *w) {
     if (w->setup->EnableRead == '1') {
         Trace("Th_leggi start\n");
-        StartThread(&thrLeggi, th_leggi, w);
+        StartThread(&thrLeggi, th_leggi, w, &w->setup->EnableRead);
     }
 }
 
 void StartThreadAudioWrite(Works *w) {
     if (w->setup->EnableWrite == '1') {
         Trace("Th_scrivi start\n");
-        StartThread(&thrScrivi, th_scrivi, w);
+        StartThread(&thrScrivi, th_scrivi, w, &w->setup->EnableWrite);
     }
 }
 
 void StartTavReadFFT(Works *w) {
-    if (w->setup->EnableFFT == '1') StartThread(&thrFFT, TAVRead, w);
+    if (w->setup->EnableFFT == '1') StartThread(&thrFFT, TAVRead, w, &w->setup->EnableFFT);
 }
 
 void StartThreadSoket(Works *w) {
@@ -130,7 +190,9 @@ void ExitThreadRemote(Works *w) {
     s->EnableRead = '0';
     s->EnableCAT = '0';
     s->EnableFFT = '0';
-    SleepMs(500);
+    // The threads leave their loops within a few milliseconds; wait for them
+    // (at most half a second) so the errors their exits raise are gone below.
+    ThreadsEnded({&thrScrivi, &thrLeggi, &thrCat, &thrFFT}, 500);
     for (int code : {9, 10, 5, 20})
         DeleteErrore(w, code);
     writeSetup(w);

@@ -2,14 +2,28 @@
 // setup switches, remote start and stop, the splash countdown and the joins.
 #pragma once
 #include <atomic>
+#include <initializer_list>
+#include <mutex>
 #include <pthread.h>
 
 struct Works;
 
-// A thread handle that remembers whether it holds a live, unjoined thread.
+// A thread handle. `started`: it holds an unjoined thread. `alive`: that
+// thread is still in its body (the thread clears it on its way out). A start
+// while the previous body is still ending is remembered in `restart` and run
+// by the same thread once the body has returned, so a start never waits for
+// the old thread and never makes a second copy.
 struct ThreadHandle {
+    explicit ThreadHandle(const char *threadName) : name(threadName) {}
+    const char *name;
     pthread_t id{};
     std::atomic<bool> started{false};
+    std::atomic<bool> alive{false};
+    std::mutex lock;                                  // guards the fields below and `id`
+    void *(*body)(void *) = nullptr;                  // the body the thread runs
+    Works *works = nullptr;                           // its argument
+    bool restart = false;                             // run the body again when it returns
+    const std::atomic<char> *restartSwitch = nullptr; // ... only if this is still '1'
 };
 
 extern ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime, thrLeggi,
@@ -22,10 +36,16 @@ extern int waitTAV;                      // splash length in seconds
 extern std::atomic<bool> linksStarting;
 extern const char *const kSwVersion; // "0.053"
 
-// Starts `body(works)` into `handle` (joining a finished earlier thread first).
-int StartThread(ThreadHandle *handle, void *(*body)(void *), Works *works);
+// Starts `body(works)` into `handle` without waiting for an earlier thread:
+// a finished one is collected first; one still in its body is asked to run
+// the body again once it returns (when `sw`, if given, is still '1' and the run
+// goes on). Returns 0 when the body runs or will run, else the create error.
+int StartThread(ThreadHandle *handle, void *(*body)(void *), Works *works,
+                const std::atomic<char> *sw = nullptr);
 // Joins the thread in `handle` if one was started; returns true if it joined one.
 bool JoinThread(ThreadHandle *handle);
+// Waits until none of `handles` is in its body, at most `ms`; false on time-out.
+bool ThreadsEnded(std::initializer_list<const ThreadHandle *> handles, unsigned ms);
 
 void StartThreadLinear(Works *works);
 void StartThreadTAV(Works *works);

@@ -3,6 +3,8 @@
 #include "core/works.h"
 #include "display/fb.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -32,6 +34,73 @@ inline bool Drawable(const FbScreen *s) {
     return s->pixelSize == 2 || s->pixelSize == 4;
 }
 
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) {
+    return -FloorDiv(-a, b);
+}
+
+// Minor-axis steps taken before major step k of the walk below, and the
+// error term there. The walk's e starts at 2 minor - major, gains 2 minor per
+// step and loses 2 major per minor step, so it stays in [2 minor - 2 major,
+// 2 minor): m = floor((2 minor k + major) / (2 major)) and e = the remainder
+// + 2 minor - 2 major. The product needs 65 bits for far-out lines, so it is
+// divided in two 16-bit-shifted pieces that stay within 64.
+struct WalkState {
+    int64_t minorSteps, error;
+};
+WalkState StateAtStep(int64_t k, int64_t major, int64_t minor) {
+    const int64_t d = 2 * major;
+    int64_t x = 2 * minor; // at most d
+    int64_t q = 0;
+    if (x >= d) {
+        q = k;
+        x -= d;
+    }
+    const int64_t t = x * (k >> 16);
+    q += (t / d) << 16;
+    const int64_t rest = (t % d) * 65536 + x * (k & 0xFFFF) + major;
+    return {q + rest / d, rest % d + 2 * minor - 2 * major};
+}
+
+struct Steps {
+    int64_t first, last;
+};
+
+// The steps 0..major of a line whose pixel offsets may lie in [0, limit):
+// offset(k) = start + k majorStep + m(k) minorStep with m(k) within half a
+// step of k minor / major, so offset(k) is within |minorStep| / 2 of a
+// straight function of k. Solved for k with a margin of two steps; the
+// pixels themselves are still checked one by one.
+Steps StepsInBuffer(int64_t start, int64_t majorStep, int64_t minorStep, int64_t major,
+                    int64_t minor, int64_t limit, int64_t lineSize, int64_t pixelSize) {
+    const long double slope =
+        majorStep + static_cast<long double>(minorStep) * minor / static_cast<long double>(major);
+    const long double slack = std::abs(minorStep) / 2.0L + 1;
+    const long double lo = -slack - start, hi = limit + slack - start;
+    long double kLo = 0, kHi = static_cast<long double>(major);
+    if (slope > 0) {
+        kLo = std::max(kLo, lo / slope - 2);
+        kHi = std::min(kHi, hi / slope + 2);
+    } else if (slope < 0) {
+        kLo = std::max(kLo, hi / slope - 2);
+        kHi = std::min(kHi, lo / slope + 2);
+    } else if (start < lo || start > hi) {
+        return {1, 0};
+    }
+    if (kLo > kHi) return {1, 0};
+    Steps s{static_cast<int64_t>(std::floor(kLo)), static_cast<int64_t>(std::ceil(kHi))};
+    // A line running almost along the wrap (its offset barely moving while
+    // both ends lie thousands of screens away) would stay near the buffer for
+    // billions of steps. Every other line crosses it in fewer steps than it
+    // has pixels (plus a row); four times that bounds the walk.
+    const int64_t cap = 4 * ((limit + lineSize) / pixelSize) + 8;
+    if (s.last - s.first > cap) s.last = s.first + cap;
+    return s;
+}
+
 } // namespace
 
 void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, FbScreen *screen,
@@ -39,12 +108,16 @@ void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, 
     uint8_t *buf = Target(screen, toBack);
     if (buf == nullptr || !Drawable(screen) || x1 <= x0) return;
     // Callers keep rows on the screen; a bad coordinate must still not write
-    // outside the buffer.
-    int64_t limit = static_cast<int64_t>(screen->memSize) - screen->pixelSize + 1;
-    int64_t off =
-        static_cast<int64_t>(y) * screen->lineSize + static_cast<int64_t>(x0) * screen->pixelSize;
-    for (int x = x0; x < x1; x++, off += screen->pixelSize)
-        PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
+    // outside the buffer, nor walk billions of pixels that all lie outside it.
+    const int64_t ps = screen->pixelSize;
+    const int64_t limit = static_cast<int64_t>(screen->memSize) - ps + 1;
+    const int64_t rowOff = static_cast<int64_t>(y) * screen->lineSize;
+    // Pixel x is inside when 0 <= rowOff + x * ps < limit.
+    const int64_t first = std::max<int64_t>(x0, CeilDiv(-rowOff, ps));
+    const int64_t last =
+        std::min<int64_t>(static_cast<int64_t>(x1) - 1, FloorDiv(limit - 1 - rowOff, ps));
+    for (int64_t x = first; x <= last; x++)
+        PutPixel(buf, rowOff + x * ps, limit, screen->pixelSize, r, g, b);
 }
 
 void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, FbScreen *screen,
@@ -56,32 +129,33 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
     const int64_t ls = screen->lineSize;
     // The last pixel of the buffer is never drawn (offset < memSize - pixelSize).
     const int64_t limit = static_cast<int64_t>(screen->memSize) - ps;
-    int dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
-    int sx = x1 - x0 >= 1 ? 1 : -1;
-    int sy = y1 - y0 >= 1 ? 1 : -1;
-    int x = x0, y = y0;
-    if (dx < dy) {
-        int e = 2 * dx - dy;
-        for (int i = 0; i <= dy; i++) {
-            PutPixel(buf, y * ls + x * ps, limit, screen->pixelSize, r, g, b);
-            while (e >= 0) {
-                x += sx;
-                e -= 2 * dy;
-            }
-            y += sy;
-            e += 2 * dx;
+    // Bresenham with the major axis stepped every time and the minor one when
+    // the error term allows. In 64 bits: coordinates far outside the screen
+    // must not overflow.
+    const int64_t dx = std::llabs(static_cast<int64_t>(x1) - x0);
+    const int64_t dy = std::llabs(static_cast<int64_t>(y1) - y0);
+    const int64_t sx = static_cast<int64_t>(x1) - x0 >= 1 ? 1 : -1;
+    const int64_t sy = static_cast<int64_t>(y1) - y0 >= 1 ? 1 : -1;
+    const bool steep = dx < dy;
+    const int64_t major = steep ? dy : dx, minor = steep ? dx : dy;
+    // Offset steps along each axis.
+    const int64_t majorStep = steep ? sy * ls : sx * ps, minorStep = steep ? sx * ps : sy * ls;
+    const int64_t start = static_cast<int64_t>(y0) * ls + static_cast<int64_t>(x0) * ps;
+    // Only the steps whose pixel can land in the buffer are walked.
+    Steps range = StepsInBuffer(start, majorStep, minorStep, major, minor, limit, ls, ps);
+    if (range.first > range.last) return;
+    // The state at the first of them, as the walk from step 0 would leave it.
+    const WalkState at = StateAtStep(range.first, major, minor);
+    int64_t off = start + range.first * majorStep + at.minorSteps * minorStep;
+    int64_t e = at.error;
+    for (int64_t i = range.first; i <= range.last; i++) {
+        PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
+        while (e >= 0) {
+            off += minorStep;
+            e -= 2 * major;
         }
-    } else {
-        int e = 2 * dy - dx;
-        for (int i = 0; i <= dx; i++) {
-            PutPixel(buf, y * ls + x * ps, limit, screen->pixelSize, r, g, b);
-            while (e >= 0) {
-                y += sy;
-                e -= 2 * dx;
-            }
-            x += sx;
-            e += 2 * dy;
-        }
+        off += majorStep;
+        e += 2 * minor;
     }
 }
 

@@ -42,10 +42,20 @@ int OpenVirtual(FbDevice *dev, const std::string &path) {
 } // namespace
 
 int FbDevOpen(FbDevice *dev) {
+    // Only a simulated root may create its screen file; on the unit a missing
+    // device is a fault, and a file there could stand in the way of the node.
+    return FbDevOpenAt(dev, ResolvePath("/dev/fb0"), !RootPrefix().empty());
+}
+
+int FbDevOpenAt(FbDevice *dev, const std::string &path, bool mayCreateVirtual) {
     *dev = FbDevice{};
-    std::string path = ResolvePath("/dev/fb0");
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return OpenVirtual(dev, path);
+    if (stat(path.c_str(), &st) != 0) {
+        if (mayCreateVirtual) return OpenVirtual(dev, path);
+        LogErr("Unable to read framebuffer device: /dev/fb0\n");
+        return -1;
+    }
+    if (S_ISREG(st.st_mode)) return OpenVirtual(dev, path);
 
     // Hide the text console's cursor (only a real console has one).
     RunShell(ResolvePath("/bin/echo") + " -e -n '\x1b[?25l' > " + ResolvePath("/dev/tty0"));

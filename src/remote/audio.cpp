@@ -4,8 +4,10 @@
 #include "core/works.h"
 
 void *th_leggi(void *arg) {
-    return IdleUntilStopped(static_cast<Works *>(arg));
+    Works *w = static_cast<Works *>(arg);
+    return IdleUntilStopped(w, &w->setup->EnableRead);
 }
 void *th_scrivi(void *arg) {
-    return IdleUntilStopped(static_cast<Works *>(arg));
+    Works *w = static_cast<Works *>(arg);
+    return IdleUntilStopped(w, &w->setup->EnableWrite);
 }

@@ -57,18 +57,23 @@ void ExitCAT(Works *w) {
 void *Cat(void *arg) {
     Works *w = static_cast<Works *>(arg);
     status_cat = 0;
+    SetupSwitch &on = w->setup->EnableCAT;
     uint64_t start = NowMs();
-    while (!expired(start, NowMs(), 3000) && w->running != 0)
+    while (!expired(start, NowMs(), 3000) && w->running != 0 && on == '1')
         SleepMs(10);
-    // A run that ended during the wait does not start a probe that can take
-    // seconds per port.
-    if (w->running == 0) {
+    // A run or remote operation that ended during the wait does not start a
+    // probe that can take seconds per port; the probe itself stops as soon as
+    // either ends.
+    if (w->running == 0 || on != '1') {
         ExitCAT(w);
         return nullptr;
     }
-    if (VerifyCAT(w) != 0) {
-        LogErr("Unable to open device %s", w->setup->CatPort);
-        Trace("CAT: Unable to open device %s\n", w->setup->CatPort);
+    int found = VerifyCAT(w, &on);
+    if (found != 0) {
+        if (found != -2) {
+            LogErr("Unable to open device %s", w->setup->CatPort);
+            Trace("CAT: Unable to open device %s\n", w->setup->CatPort);
+        }
         ExitCAT(w);
         return nullptr;
     }

@@ -133,9 +133,25 @@ void *CatSerial(void *arg) {
 
 namespace {
 
+bool ProbeStopped(Works *w, const std::atomic<char> *watch) {
+    return w->running == 0 || (watch != nullptr && watch->load() != '1');
+}
+
+// Waits up to a read's 1 s for a byte, in short steps so that a dropped switch
+// ends the probe at once. 1: something waits; 0: nothing came; -1: stopped.
+int WaitProbeByte(int fd, Works *w, const std::atomic<char> *watch) {
+    uint64_t start = NowMs();
+    for (;;) {
+        if (ProbeStopped(w, watch)) return -1;
+        if (SerialBytesWaiting(fd) != 0) return 1; // bytes, or an error read() reports
+        if (expired(start, NowMs(), 1000)) return 0;
+        SleepMs(10);
+    }
+}
+
 // Opens one candidate and asks "DT;"; returns the descriptor when it answers
-// "DT001", else -1 (closed).
-int ProbePort(const std::string &real) {
+// "DT001", else -1 (closed), or -2 when the probe was stopped.
+int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch) {
     std::string name = UnresolvePath(real);
     int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
@@ -163,7 +179,12 @@ int ProbePort(const std::string &real) {
     // Each read waits at most 1 s; a port that goes quiet after part of an
     // answer is given up after a few seconds instead of read for ever.
     while (got < 5) {
-        ssize_t r = read(fd, answer + got, 1);
+        int ready = WaitProbeByte(fd, w, watch);
+        if (ready < 0) {
+            close(fd);
+            return -2;
+        }
+        ssize_t r = ready > 0 ? read(fd, answer + got, 1) : 0;
         if (r > 0) got += static_cast<int>(r);
         LogInfo("Received %d \"%s\" %s", static_cast<int>(r), answer, name.c_str());
         if (r < 0 && errno != EINTR && errno != EAGAIN) break;
@@ -183,7 +204,7 @@ int ProbePort(const std::string &real) {
 
 } // namespace
 
-int VerifyCAT(Works *w) {
+int VerifyCAT(Works *w, const std::atomic<char> *watch) {
     Trace("CAT serial search...\n");
     std::vector<std::string> ports = GlobUnitPaths("/dev/VORNCAT*");
     if (ports.empty()) {
@@ -192,7 +213,9 @@ int VerifyCAT(Works *w) {
         return -1;
     }
     for (size_t i = ports.size(); i-- > 0;) {
-        int fd = ProbePort(ports[i]);
+        if (ProbeStopped(w, watch)) return -2;
+        int fd = ProbePort(ports[i], w, watch);
+        if (fd == -2) return -2;
         if (fd >= 0) {
             w->catFD = fd;
             Trace("CAT serial found:  %s---------------------------------------------\n",

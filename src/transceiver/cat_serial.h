@@ -27,6 +27,8 @@ int writeSerialCatPort(int fd, const uint8_t *bytes, int length, Works *works);
 void DecodeCatSerialCmd(Works *works, const uint8_t *reply, int length);
 // True for a byte that is not two BCD digits.
 bool VerifyByteFreq(uint8_t byte);
-int VerifyCAT(Works *works);
+// Finds the TAV transceiver's CAT port by the "DT;" probe: 0 with catFD set,
+// -1 when none answers, -2 when the run or `watch` (if given) dropped meanwhile.
+int VerifyCAT(Works *works, const std::atomic<char> *watch = nullptr);
 int Find_Remote_Settings(Works *works);
 int VerifyAudioTAV(Works *works);

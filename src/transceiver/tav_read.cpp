@@ -4,5 +4,6 @@
 #include "core/works.h"
 
 void *TAVRead(void *arg) {
-    return IdleUntilStopped(static_cast<Works *>(arg));
+    Works *w = static_cast<Works *>(arg);
+    return IdleUntilStopped(w, &w->setup->EnableFFT);
 }
