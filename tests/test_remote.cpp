@@ -545,3 +545,48 @@ TEST(RemotePair, NextPeerAfterHostileAndClientBackOff) {
     EXPECT_TRUE(client.WaitDone(3000));
     close(ls);
 }
+
+// A standard client (Node's `ws`) completes the handshake with subprotocol
+// "chat", proves itself with the phrase and receives "ST" and "SP" frames.
+TEST(RemoteStandardClient, NodeWsReceivesStatusAndSpectrum) {
+    std::string dir = std::string(HELIX_SOURCE_DIR) + "/tests";
+    if (std::system("command -v node >/dev/null 2>&1") != 0 ||
+        ReadWholeFile(dir + "/node_modules/ws/package.json").empty())
+        GTEST_SKIP() << "node or the ws package missing (scripts/deps.sh installs them)";
+    ScopedSimRoot root;
+    wsServerStartWaitMs = 0;
+    int port = FreePort();
+    TestUnit srv;
+    srv.works.running = 1;
+    srv.works.tcpPort = int16_t(port);
+    srv.setup.WebSocket = '1';
+    RunningThread server(Wsocket, srv.w());
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] {
+        std::vector<uint8_t> spec(854, 200);
+        std::string status(44, 'S');
+        while (!stop) {
+            if (srv.works.wsConnected == 1) {
+                sendWebSockStatusFrame(srv.w(), status.data(), int(status.size()));
+                sendWebSockSerSpectrFrame(srv.w(), spec.data(), int(spec.size()));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    std::string cmd = "node " + dir + "/ws_client.js " + std::to_string(port) + " " +
+                      srv.works.accessPhrase + " 2>&1";
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p) != nullptr)
+        out += buf;
+    int status = pclose(p);
+    stop = true;
+    feeder.join();
+    srv.works.running = 0;
+    EXPECT_TRUE(server.WaitDone(3000));
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("open, protocol chat"), std::string::npos) << out;
+    EXPECT_NE(out.find("ST and SP received"), std::string::npos) << out;
+}

@@ -110,6 +110,9 @@ int WsHandshakeLine(WsHandshake *h, const char *line, int length) {
 
 int WsFrameRest(const uint8_t head[4]) {
     uint8_t b0 = head[0], b1 = head[1];
+    // A short text frame always carries its 4-byte key; standard clients also
+    // set the mask bit for it, which changes nothing in its layout.
+    if (b0 == 0x81 && b1 >= 0x80 && b1 < 0x80 + 126) b1 &= 0x7F;
     if (b1 > 126) return -1; // the 32-bit length form, or the mask bit
     if (b1 == 126) {
         int n = (head[2] << 8) | head[3];

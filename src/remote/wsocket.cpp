@@ -290,7 +290,7 @@ int WsReadFrame(WsConn *c, WsSession *s) {
 int WsDispatch(Works *w, WsSession *s, const uint8_t *f, int length) {
     ++s->frames;
     uint8_t b0 = f[0], b1 = f[1];
-    if (b0 == 0x81 && b1 < 126) {
+    if (b0 == 0x81 && (b1 & 0x7F) < 126) { // with or without the mask bit
         if (!s->server) {
             LogErr("wrong message type: %x", b0);
             return kWsGoOn;
