@@ -463,6 +463,7 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
             .count();
     EXPECT_LT(stopMs, 600) << "server took " << stopMs << " ms to stop";
+    std::printf("server stopped %lld ms after its switch dropped\n", (long long)stopMs);
     EXPECT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 0; }, 3000));
     // Back again: the client reconnects by itself.
     srv.setup.WebSocket = '1';
@@ -476,6 +477,7 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
             .count();
     EXPECT_LT(stopMs, 600) << "threads took " << stopMs << " ms to stop";
+    std::printf("server and client stopped %lld ms after running dropped\n", (long long)stopMs);
 }
 
 // The server serves the next peer after a hostile one; a client refused by a
