@@ -1,6 +1,7 @@
 // Remote link: handshake, access phrase, hostile frames, chunking, the remote
 // commands, and a server and a client talking over loopback.
 #include "remote/commands.h"
+#include "remote/compress.h"
 #include "remote/frames.h"
 #include "remote/ws_proto.h"
 #include "remote/wsocket.h"
@@ -591,4 +592,45 @@ TEST(RemoteStandardClient, NodeWsReceivesStatusAndSpectrum) {
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("open, protocol chat"), std::string::npos) << out;
     EXPECT_NE(out.find("ST and SP received"), std::string::npos) << out;
+}
+
+// "SO": always the extended form with the packet length after the tag; raw
+// PCM when the codec is off, an Opus packet within audioFrame x 4 bytes when on.
+TEST(RemoteFrames, AudioFrameLayout) {
+    TestUnit u;
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    WsLinkUp(u.w(), fds[0]);
+    u.works.audioFrame = 4;
+    u.works.audioBitrate = 0;
+    const int16_t pcm[8] = {1, -1, 2, -2, 300, -300, 0x1234, -0x1234};
+    ASSERT_EQ(sendWebSockAudioFrame(u.w(), pcm), 0);
+    std::string f = ReadSome(fds[1], 26, 2000);
+    ASSERT_EQ(f.size(), 26u);
+    EXPECT_EQ(f.substr(0, 10), std::string("\x82\x7E\x00\x16SO\x00\x00\x00\x10", 10));
+    EXPECT_EQ(std::memcmp(f.data() + 10, pcm, 16), 0);
+    // Opus: 20 ms at 48 kHz.
+    u.works.audioFrame = 960;
+    u.works.audioBitrate = 64000;
+    CreateAudioCodec(u.w());
+    ASSERT_NE(u.works.opusEnc, nullptr);
+    std::vector<int16_t> tone(960 * 2);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = int16_t((i * 523) % 20000 - 10000);
+    ASSERT_EQ(sendWebSockAudioFrame(u.w(), tone.data()), 0);
+    std::string h = ReadSome(fds[1], 10, 2000);
+    ASSERT_EQ(h.size(), 10u);
+    uint32_t n = WsGet32(reinterpret_cast<const uint8_t *>(h.data()) + 6);
+    EXPECT_GT(n, 0u);
+    EXPECT_LE(n, 960u * 4);
+    EXPECT_EQ((uint8_t(h[2]) << 8 | uint8_t(h[3])), int(n) + 6);
+    EXPECT_EQ(ReadSome(fds[1], n, 2000).size(), size_t(n));
+    // Too long to fit a receiver as raw audio: not sent.
+    u.works.audioBitrate = 0;
+    u.works.audioFrame = 99 * 240;
+    std::vector<int16_t> big(99 * 240 * 2);
+    EXPECT_EQ(sendWebSockAudioFrame(u.w(), big.data()), -1);
+    DestroyAudioCodec(u.w());
+    WsLinkClose(u.w(), fds[0]);
+    close(fds[1]);
 }
