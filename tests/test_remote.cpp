@@ -213,8 +213,12 @@ TEST(RemotePhrase, NothingBeforeThePhraseAndAWrongPhraseCloses) {
     {
         TestUnit u;
         u.setup.EnableSpectrum = '1';
+        int tav[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, tav), 0);
+        u.works.serFD = tav[0];
         ServedPeer p(u);
         p.Open(false);
+        Send(p.peer(), Short("SC", "TX;"));
         Send(p.peer(), Short("ST", "VORNRB"));
         Send(p.peer(), Short("ST", "VORNFT00"));
         Send(p.peer(), Short("ST", "VORNFD33"));
@@ -222,11 +226,17 @@ TEST(RemotePhrase, NothingBeforeThePhraseAndAWrongPhraseCloses) {
         EXPECT_EQ(u.works.wsConnected, 0);
         EXPECT_EQ(u.setup.EnableSpectrum, '1');
         EXPECT_NE(u.works.fftDivide, 33);
+        EXPECT_EQ(ReadSome(tav[1], 3, 100), "") << "transceiver keyed before the phrase";
         // The phrase, masked with a non-zero key, opens the way.
         Send(p.peer(), Phrase(u.works.accessPhrase, 0x37));
         Send(p.peer(), Short("ST", "VORNFT00"));
         EXPECT_TRUE(WaitUntil([&] { return u.setup.EnableSpectrum == '0'; }, 3000));
         EXPECT_EQ(u.works.wsConnected, 1);
+        Send(p.peer(), Short("SC", "RX;"));
+        EXPECT_EQ(ReadSome(tav[1], 3, 3000), "RX;");
+        close(tav[1]);
+        u.works.serFD = -1;
+        close(tav[0]);
         for (const auto &line : SimCommands(root.root))
             EXPECT_EQ(line.find("reboot"), std::string::npos) << line;
     }
@@ -453,6 +463,11 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
     EXPECT_EQ(sendWebSockSerSpectrFrame(srv.w(), spec.data(), 1706), 0);
     EXPECT_TRUE(WaitUntil([&] { return Level(cli, 853) == float(spec[938]) - 192.0f; }, 3000));
     EXPECT_EQ(Level(cli, 0), float(spec[85]) - 192.0f);
+    // Transceiver parameters reach the client's record.
+    std::vector<uint8_t> par(40, '0');
+    EXPECT_EQ(sendWebSockSerParFrame(srv.w(), par.data(), int(par.size())), 0);
+    EXPECT_TRUE(WaitUntil([&] { return cli.tavPar.received == 1; }, 3000));
+    EXPECT_EQ(sendWebSockSerParFrame(srv.w(), par.data(), 124), -1) << "longer than a short frame";
     // A command from the client reaches the server.
     EXPECT_EQ(sendWebSockRemoteCmd(cli.w(), "VORNFD9"), 0);
     EXPECT_TRUE(WaitUntil([&] { return srv.works.fftDivide == 9; }, 3000));
