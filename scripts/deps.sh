@@ -3,14 +3,24 @@
 set -e
 PKGS="cmake g++ make pkg-config libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
-fonts-dejavu-core fonts-paratype libhamlib-utils"
+fonts-dejavu-core fonts-paratype libhamlib-utils nodejs"
 missing=""
 for p in $PKGS; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
-[ -z "$missing" ] && exit 0
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "installing:$missing"
-$SUDO apt-get update
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    echo "installing:$missing"
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+fi
+# npm: bundled with some nodejs builds, a Debian package of its own otherwise.
+if ! command -v npm >/dev/null 2>&1; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends npm
+fi
+# The standard WebSocket client of the remote-link test (tests/package.json).
+cd "$(dirname "$0")/.."
+[ -f tests/node_modules/ws/package.json ] || npm install --prefix tests --no-audit --no-fund

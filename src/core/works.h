@@ -216,6 +216,7 @@ struct Works {
     Shared<int16_t> tcpPort;
     char serverAddr[16];
     char accessPhrase[13];
+    char remoteCmd[200]; // body of the last "ST" frame, for dispStat
 
     // --- display preferences mirrored from the setup file ---
     Shared<uint8_t> auxFwdEnable;

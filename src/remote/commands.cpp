@@ -1,0 +1,81 @@
+#include "remote/commands.h"
+
+#include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/shell.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+int remoteRebootWaitMs = 4000;
+
+namespace {
+void RunReboot() {
+    RunShell("reboot");
+}
+} // namespace
+void (*remoteRebootAction)() = RunReboot;
+
+namespace {
+
+bool Starts(const char *text, const char *prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+void SpectrumOn(Works *w, char width) {
+    w->setup->EnableSpectrum = '1';
+    w->setup->Enable1600 = width;
+    if (w->fftDivide <= 1) w->fftDivide = 2;
+}
+
+void Reboot(Works *w) {
+    // The panel is told first (code 197) through the mailbox helper, which
+    // gives up after its own time-out instead of spinning.
+    if (PostTinyCmd(w, 197) != 0) LogErr("reboot: panel notice not taken");
+    uint64_t start = NowMs();
+    while (!expired(start, NowMs(), uint64_t(remoteRebootWaitMs))) {
+        if (w->running == 0) return; // shutting down: no reboot
+        SleepMs(20);
+    }
+    remoteRebootAction();
+}
+
+} // namespace
+
+int dispStat(Works *w) {
+    char *cmd = w->remoteCmd;
+    cmd[sizeof w->remoteCmd - 1] = '\0';
+    Trace("BUFFER Wsocket : %s\n", cmd);
+    if (Starts(cmd, "VORNBANK") || Starts(cmd, "VORNPA1")) {
+        // The bank step belongs to the key actions, which are not wired yet.
+        Trace("ChangeBanco\n");
+        return kCmdBank;
+    }
+    if (Starts(cmd, "VORNTU2")) return kCmdTune2;
+    if (Starts(cmd, "VORNFT00")) {
+        w->setup->EnableSpectrum = '0';
+        return kCmdSpectrOff;
+    }
+    if (Starts(cmd, "VORNFT01")) {
+        SpectrumOn(w, '0');
+        return kCmdSpectr854;
+    }
+    if (Starts(cmd, "VORNFT02")) {
+        SpectrumOn(w, '1');
+        return kCmdSpectr1706;
+    }
+    if (Starts(cmd, "VORNFD")) {
+        long v = std::strtol(cmd + 6, nullptr, 10); // no digits give 0
+        if (v > INT_MAX) v = INT_MAX;
+        if (v < INT_MIN) v = INT_MIN;
+        w->fftDivide = int(v);
+        return kCmdDivide;
+    }
+    if (Starts(cmd, "VORNRB")) {
+        Reboot(w);
+        return kCmdReboot;
+    }
+    return kCmdNone;
+}

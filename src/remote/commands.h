@@ -1,0 +1,24 @@
+// Remote commands: the text of every "ST" frame either end receives.
+#pragma once
+struct Works;
+
+// What dispStat recognised in `remoteCmd`.
+enum RemoteCmd {
+    kCmdNone = 0,
+    kCmdBank,       // "VORNBANK", "VORNPA1": next antenna bank (wired with the key actions)
+    kCmdTune2,      // "VORNTU2": nothing
+    kCmdSpectrOff,  // "VORNFT00"
+    kCmdSpectr854,  // "VORNFT01"
+    kCmdSpectr1706, // "VORNFT02"
+    kCmdDivide,     // "VORNFD<n>"
+    kCmdReboot,     // "VORNRB"
+};
+
+// Carries out the command in `works->remoteCmd`; returns which one it was.
+int dispStat(Works *works);
+
+// Milliseconds "VORNRB" waits between the panel notice and the reboot.
+extern int remoteRebootWaitMs;
+// What "VORNRB" finally does (the shell command "reboot"); replaceable where a
+// real reboot must never happen (the fuzzer).
+extern void (*remoteRebootAction)();
