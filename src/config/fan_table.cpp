@@ -58,11 +58,6 @@ int ReadVentolaFile(Works *w) {
     return count;
 }
 
-float CalvTensVadcAmp(Works *w, uint8_t adc) {
-    double k = w->powerClass.load() == '1' ? 348.0 : 118.0;
-    return static_cast<float>(adc * 3.3 * k / 255.0 / 18.0);
-}
-
 std::string FormatTempRecord(Works *w, int mode) {
     char when[40];
     time_t now = static_cast<time_t>(EpochSeconds());
