@@ -124,6 +124,10 @@ void FrequencyChange(Works *w, int mode) {
     // The frequency goes to the board first; while the ring refuses it the
     // change stays pending and the next pass tries again.
     if (mode != 0 && IncPNTIn_CMDLinear(9, w) != 0) return;
+    // A bank load's request (-1) is taken here, once: the antenna selection
+    // below puts the row it finds (or 100, none) in its place.
+    int32_t request = -1;
+    w->bandRow.compare_exchange_strong(request, 100);
     SetFilterFromfreq(w);
     SearchCambioSoglie_TS(w);
     GestioneAntennaAutomatica(w);
