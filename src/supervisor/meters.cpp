@@ -11,9 +11,10 @@
 #include <cstring>
 #include <pthread.h>
 
-int SchermoWidth = 800, SchermoHeight = 280, divX = 16, divY = 10;
+int SchermoWidth = 800, SchermoHeight = 280, divY = 10;
+std::atomic<int> divX{16}, xRangeEnd{854};
 int borderLeft = 70, borderRight = 40, borderTop = 60, borderBottom = 50;
-int xRangeStart = 0, xRangeEnd = 854, LabelBorder = 4;
+int xRangeStart = 0, LabelBorder = 4;
 int RefLevel = -110, RefPos = 0, PointDiv = 10;
 int r_x = 43, r_y = 17, bound_left = 70, bound_right = 758, b_top = 60, b_bottom = 230;
 
@@ -67,12 +68,12 @@ void Text(Works *w, int font, int x, int y, const char *text, int r, int g, int 
 // that another thread left out of range fall back to the full-span plot.
 Grid PassGrid() {
     Grid g;
-    g.divX = divX;
+    g.divX = divX.load();
     g.divY = divY;
     if (g.divX != 8 && g.divX != 16) g.divX = 16;
     if (g.divY <= 0 || g.divY > 40) g.divY = 10;
     g.xStart = xRangeStart;
-    g.xEnd = xRangeEnd;
+    g.xEnd = xRangeEnd.load();
     if (g.xStart < 0 || g.xStart >= kPlotLevels) g.xStart = 0;
     if (g.xEnd <= g.xStart + 1 || g.xEnd > kPlotLevels) g.xEnd = kPlotLevels;
     g.rx = (SchermoWidth - borderLeft - borderRight) / g.divX;
@@ -134,7 +135,8 @@ void InitGrid() {
 PlotPoint CalculatePoint(float lowLevel, float highLevel, int index, float level) {
     Grid g{};
     g.xStart = xRangeStart;
-    g.xEnd = xRangeEnd != xRangeStart ? xRangeEnd : xRangeStart + 1;
+    const int end = xRangeEnd.load();
+    g.xEnd = end != xRangeStart ? end : xRangeStart + 1;
     g.left = bound_left;
     g.right = bound_right;
     g.bottom = b_bottom;
