@@ -112,18 +112,6 @@ TEST(SupervisorFrequency, ABankLoadRepeatsTheActionsOnceAtTheSameFrequency) {
     EXPECT_NE(w->bandRow.load(), -1);
     u.Pass();
     EXPECT_TRUE(Drain(w).empty());
-    // While the ring refuses the frequency the request stays for the next pass.
-    w->bandRow = -1;
-    for (int i = 0; i < 29; i++)
-        IncPNTIn_CMDLinear(1, w);
-    u.Pass();
-    EXPECT_EQ(w->bandRow.load(), -1);
-    Drain(w);
-    u.Pass();
-    codes = Drain(w);
-    ASSERT_FALSE(codes.empty());
-    EXPECT_EQ(codes[0], 9);
-    EXPECT_NE(w->bandRow.load(), -1);
 }
 
 TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
@@ -154,15 +142,6 @@ TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
     u.Pass();
     EXPECT_EQ(w->txReady.load(), 1);
     EXPECT_EQ(w->antInput.load(), 2) << "not while transmitting";
-    // A full ring refuses the code: the selector stays pending.
-    u.tavPar.txFlag = 0;
-    for (int i = 0; i < 29; i++)
-        IncPNTIn_CMDLinear(1, w);
-    u.Pass();
-    EXPECT_EQ(w->antInput.load(), 2);
-    Drain(w);
-    u.Pass();
-    EXPECT_EQ(w->antInput.load(), 1);
     // A mode not known yet takes no frequency from anywhere.
     SupervisedUnit none(-1);
     none.works.catFreq = none.works.freqMeasured = 7074000;
