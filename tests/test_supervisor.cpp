@@ -150,6 +150,21 @@ TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
     EXPECT_TRUE(Drain(&none.works).empty());
 }
 
+TEST(SupervisorScreen, FirstNormalPassShowsTheMeterFace) {
+    SupervisedUnit u(2);
+    Works *w = &u.works;
+    u.Background("statusB"); // what start-up leaves
+    w->viewType = 1;
+    u.Pass();
+    EXPECT_STREQ(w->imageName, "img1");
+    EXPECT_EQ(w->redrawBack.load(), 0);
+    ScreenUnit face;
+    face.Background("img1");
+    // Above the meters' drawing (the clock is off) the face itself shows.
+    EXPECT_EQ(DiffBytes(face.works.fb.backMem, w->fb.backMem, w->fb.memSize), 0u);
+    EXPECT_EQ(DiffBytes(face.works.fb.workMem, w->fb.screenMem, w->fb.lineSize * 30), 0u);
+}
+
 TEST(SupervisorScreen, SaverStartsAfterItsIdleMinutes) {
     const struct { int idx, minutes; } cases[] = {{0, 5}, {4, 60}, {9, 5}};
     for (const auto &c : cases) {

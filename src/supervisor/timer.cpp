@@ -241,6 +241,9 @@ void SupervisorStart(Works *w, SupervisorState *st, uint64_t now) {
     w->peakAngle2 = 0.0f;
     LogInfo("Timer thread started");
     InitGrid();
+    // Start-up leaves its plain page in the background: the first normal pass
+    // puts the meter face of the starting view there.
+    w->redrawBack = 1;
     *st = SupervisorState{};
     st->started = true;
     st->lastPass = now;
