@@ -10,12 +10,19 @@ cd "$(dirname "$0")/.."
 B="$(pwd)/${BUILD_DIR:-build}"
 ROOT="${HELIX_SIM_ROOT:-$(pwd)/.sim-root}"
 "$B/helix-sim-simroot" "$ROOT" >/dev/null
-# HELIX_SIM_MODE=tav|ft817|gen sets bank 1's working mode (its marker line).
+# HELIX_SIM_MODE=tav|ft817|gen sets bank 1's working mode (its marker line;
+# the band rows stay).
+BANK1="$ROOT/opt/set/antenna_b1.txt"
 case "${HELIX_SIM_MODE:-}" in
-tav) printf '!Tav\n' >"$ROOT/opt/set/antenna_b1.txt" ;;
-ft817) printf '!817\n' >"$ROOT/opt/set/antenna_b1.txt" ;;
-gen) printf '!Gen\n' >"$ROOT/opt/set/antenna_b1.txt" ;;
+tav) MARKER='!Tav' ;;
+ft817) MARKER='!817' ;;
+gen) MARKER='!Gen' ;;
+*) MARKER='' ;;
 esac
+if [ -n "$MARKER" ]; then
+    { printf '%s\n' "$MARKER"; grep -v '^!' "$BANK1" 2>/dev/null || true; } >"$BANK1.new"
+    mv "$BANK1.new" "$BANK1"
+fi
 export HELIX_ROOT="$ROOT"
 export PATH="$ROOT/bin:$B:$PATH"
 PIDS=""

@@ -84,14 +84,15 @@ void UpdateThermal(SimBoardState &st, float dissipated, uint64_t now, uint64_t *
 }
 
 std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
-    bool tx = st.driveW > 0.0f;
+    bool tx = st.driveW > 0.0f || st.fwdW > 0.0f;
     bool inLine = !st.bypass;
     float padDb = (st.pad3 ? 3.0f : 0.0f) + (st.pad2 ? 2.0f : 0.0f);
     float drive = st.driveW * std::pow(10.0f, -padDb / 10.0f);
     bool tripped = st.trips != 0 || st.swrTrip;
     float fwd = !tx ? 0.0f : inLine ? (tripped ? 0.0f : drive * st.gain) : st.driveW;
+    if (st.fwdW >= 0.0f) fwd = st.fwdW;
     float rho = (st.loadSwr - 1.0f) / (st.loadSwr + 1.0f);
-    float refl = fwd * rho * rho;
+    float refl = st.reflW >= 0.0f ? st.reflW : fwd * rho * rho;
     float dcIn = inLine && fwd > 0.0f ? fwd / st.efficiency : 0.0f;
     UpdateThermal(st, dcIn - (inLine ? fwd : 0.0f), now, last);
 
@@ -100,6 +101,7 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
     int rawFwd = SimRawForWatts(fwd, k0);
     int rawRefl = SimRawForWatts(refl - k3 * fwd, k1);
     int rawCur = std::clamp(static_cast<int>(dcIn / st.supplyV * 4096.0f / 14.05f), 0, 4095);
+    if (st.auxRaw >= 0) rawCur = std::min(st.auxRaw, 4095);
     if (inLine && tx) {
         if (rawCur > st.ts[3]) st.trips |= 0x01;
         if (rawRefl > st.ts[2]) st.trips |= 0x02;
@@ -319,6 +321,10 @@ void HandleFrame(SimBoard *b, const std::string &raw) {
         }
         f.known = SimBoardKnownCommand(f.text);
         SimBoardFaults &fl = b->faults;
+        if (fl.hotStart) {
+            fl.hotStart = false;
+            SimBoardHotStart(b->st);
+        }
         if (b->st.loader) {
             // In the firmware loader: the protocol is gone.
         } else if (fl.silent > 0) {
@@ -339,7 +345,8 @@ void HandleFrame(SimBoard *b, const std::string &raw) {
                 fl.badCrc--;
                 send[0] = send[0] == '0' ? '1' : '0';
             }
-            if (fl.cut > 0) {
+            if (fl.cut > 0 &&
+                (fl.cutOn.empty() || f.text.compare(0, fl.cutOn.size(), fl.cutOn) == 0)) {
                 fl.cut--;
                 send.resize(send.size() / 2);
             }
@@ -460,4 +467,122 @@ std::vector<SimFrame> SimBoardFrames(SimBoard *b) {
 void SimBoardClearFrames(SimBoard *b) {
     std::lock_guard<std::mutex> lock(b->lock);
     b->frames.clear();
+}
+
+void SimBoardHotStart(SimBoardState &st) {
+    SimBoardState fresh;
+    st.antenna = fresh.antenna;
+    st.antInput = fresh.antInput;
+    st.pad3 = fresh.pad3;
+    st.pad2 = fresh.pad2;
+    st.bypass = fresh.bypass;
+    st.protection = fresh.protection;
+    st.tunerWord = fresh.tunerWord;
+    st.filterMask = fresh.filterMask;
+    st.fanPercent = fresh.fanPercent;
+    std::copy(std::begin(fresh.ts), std::end(fresh.ts), std::begin(st.ts));
+    std::copy(std::begin(fresh.ps), std::end(fresh.ps), std::begin(st.ps));
+    std::copy(std::begin(fresh.gm), std::end(fresh.gm), std::begin(st.gm));
+    st.fsMode = fresh.fsMode;
+    st.fsValue = fresh.fsValue;
+    std::memcpy(st.gs, fresh.gs, sizeof st.gs);
+    st.trips = 0;
+    st.swrTrip = false;
+    st.microReset = true;
+    st.hotStarts++;
+}
+
+const char *SimBoardControlHelp() {
+    return "drive W        drive (input) power, watts; >0 transmits\n"
+           "gain G         forward = drive x G with the amplifier in line\n"
+           "swr S          SWR of the load (reflected power of the model)\n"
+           "fwd W|model    forward power shown (transmits when >0)\n"
+           "refl W|model   reflected power shown\n"
+           "temp1 C        heat-sink sensor 1, degrees C\n"
+           "temp2 C        heat-sink sensor 2\n"
+           "temp C         both sensors\n"
+           "tau S          thermal time constant, seconds (0 holds the temperatures)\n"
+           "aux RAW|model  raw supply-current reading (0..4095, 14.05 A full scale)\n"
+           "freq HZ        measured frequency (what \"FM;\" answers; \"FA\" sets it too)\n"
+           "s0|s1|s2 HEX   status bits forced on\n"
+           "silent N       leave the next N commands unanswered\n"
+           "refuse [C] [N] answer the next N commands with C ('?', '!' or '&')\n"
+           "badcrc N       next N replies with a wrong CRC\n"
+           "lowercrc N     next N replies with lower-case CRC digits\n"
+           "cut [XY]       cut the next reply (to a command starting XY) in half\n"
+           "garbage TEXT   send TEXT before the next reply\n"
+           "hotstart       micro reset: power-on settings, S2 bit 7 until \"MR0;\"\n"
+           "show           print the board's state\n";
+}
+
+std::string SimBoardControl(SimBoard *b, const std::string &line) {
+    char word[32] = "", arg1[128] = "", arg2[32] = "";
+    int n = std::sscanf(line.c_str(), "%31s %127s %31s", word, arg1, arg2);
+    if (n <= 0) return "ok";
+    std::string cmd = word, a = arg1;
+    bool model = a == "model";
+    char *end = nullptr;
+    double v = std::strtod(arg1, &end);
+    bool num = n >= 2 && end != arg1 && *end == '\0';
+    auto need = [&]() { return num || (n >= 2 && model); };
+    std::lock_guard<std::mutex> lock(b->lock);
+    SimBoardState &st = b->st;
+    SimBoardFaults &fl = b->faults;
+    float f = static_cast<float>(v);
+    if (cmd == "drive" && num)
+        st.driveW = std::max(f, 0.0f);
+    else if (cmd == "gain" && num)
+        st.gain = f;
+    else if (cmd == "swr" && num && v >= 1.0)
+        st.loadSwr = f;
+    else if (cmd == "fwd" && need())
+        st.fwdW = model ? -1.0f : std::max(f, 0.0f);
+    else if (cmd == "refl" && need())
+        st.reflW = model ? -1.0f : std::max(f, 0.0f);
+    else if (cmd == "temp1" && num)
+        st.temp1 = f;
+    else if (cmd == "temp2" && num)
+        st.temp2 = f;
+    else if (cmd == "temp" && num)
+        st.temp1 = st.temp2 = f;
+    else if (cmd == "tau" && num)
+        st.thermalTau = std::max(f, 0.0f);
+    else if (cmd == "aux" && need())
+        st.auxRaw = model ? -1 : std::clamp(static_cast<int>(v), 0, 4095);
+    else if (cmd == "freq" && num && v >= 0 && v < 4294967296.0)
+        st.freq = static_cast<uint32_t>(v);
+    else if ((cmd == "s0" || cmd == "s1" || cmd == "s2") && n >= 2) {
+        uint8_t bits = static_cast<uint8_t>(std::strtoul(arg1, nullptr, 16));
+        (cmd == "s0" ? st.s0Extra : cmd == "s1" ? st.s1Extra : st.s2Extra) = bits;
+    } else if (cmd == "silent" && num)
+        fl.silent = static_cast<int>(v);
+    else if (cmd == "refuse") {
+        fl.refuseChar = n >= 2 && !num ? arg1[0] : '?';
+        fl.refuse = n >= 3 ? std::atoi(arg2) : num ? static_cast<int>(v) : 1;
+    } else if (cmd == "badcrc" && num)
+        fl.badCrc = static_cast<int>(v);
+    else if (cmd == "lowercrc" && num)
+        fl.lowerCrc = static_cast<int>(v);
+    else if (cmd == "cut") {
+        fl.cut = 1;
+        fl.cutOn = n >= 2 ? a : "";
+    } else if (cmd == "garbage" && n >= 2)
+        fl.garbage = line.substr(line.find(arg1));
+    else if (cmd == "hotstart")
+        fl.hotStart = true;
+    else if (cmd == "show") {
+        char out[400];
+        std::snprintf(out, sizeof out,
+                      "ok drive %.1f W, fwd %s, refl %s, swr %.2f, temp %.1f/%.1f C, aux %d, "
+                      "freq %u, filter %02x, fan %d, ts %d %d %d %d, protection %d, bypass %d, "
+                      "pads %d%d, micro reset %d",
+                      st.driveW, st.fwdW < 0 ? "model" : std::to_string(st.fwdW).c_str(),
+                      st.reflW < 0 ? "model" : std::to_string(st.reflW).c_str(), st.loadSwr,
+                      st.temp1, st.temp2, st.auxRaw, st.freq, st.filterMask, st.fanPercent,
+                      st.ts[0], st.ts[1], st.ts[2], st.ts[3], st.protection, st.bypass, st.pad3,
+                      st.pad2, st.microReset);
+        return out;
+    } else
+        return "error: " + line;
+    return "ok " + line;
 }

@@ -48,6 +48,11 @@ struct SimBoardState {
     bool swrTrip = false;                          // latched S1 bit 1, cleared by "CPFFFF;"
     float swrTripAt = 3.0f;                        // load SWR that trips with protection on
     uint8_t s0Extra = 0, s1Extra = 0, s2Extra = 0; // bits forced into the status
+    // readings set by hand (a negative value leaves them to the model)
+    float fwdW = -1.0f;  // forward power shown, watts
+    float reflW = -1.0f; // reflected power shown, watts
+    int auxRaw = -1;     // the raw supply-current reading (fifth field), 0..4095
+    int hotStarts = 0;   // micro resets so far
     // detector calibration (from <root>/opt/set/config.txt when present)
     bool haveBands = false;
     std::vector<uint32_t> bandStart;
@@ -59,10 +64,12 @@ struct SimBoardFaults {
     int silent = 0; // frames left unanswered
     int refuse = 0; // replies with `refuseChar` as third character
     char refuseChar = '?';
-    int badCrc = 0;      // replies with a wrong CRC
-    int lowerCrc = 0;    // replies with lower-case CRC digits
-    int cut = 0;         // replies cut in the middle (the rest never comes)
-    std::string garbage; // bytes sent once before the next reply
+    int badCrc = 0;        // replies with a wrong CRC
+    int lowerCrc = 0;      // replies with lower-case CRC digits
+    int cut = 0;           // replies cut in the middle (the rest never comes)
+    std::string cutOn;     // cut only replies to commands with these letters ("" any)
+    bool hotStart = false; // micro reset before the next reply
+    std::string garbage;   // bytes sent once before the next reply
 };
 
 struct SimFrame {
@@ -97,6 +104,16 @@ void SimBoardSet(SimBoard *board, const std::function<void(SimBoardState &)> &fn
 void SimBoardFault(SimBoard *board, const std::function<void(SimBoardFaults &)> &fn);
 std::vector<SimFrame> SimBoardFrames(SimBoard *board);
 void SimBoardClearFrames(SimBoard *board);
+
+// A micro reset: the board comes back on its power-on settings (filter,
+// thresholds, fan, protection, bypass, pads, antenna, tuner word...) and shows
+// S2 bit 7 until "MR0;"; the physical model and the frequency stay.
+void SimBoardHotStart(SimBoardState &st);
+// One line of the control input ("drive 50", "cut ST", "hotstart", ...; see
+// SimBoardControlHelp). Returns the answer to print, starting "ok" or "error".
+std::string SimBoardControl(SimBoard *board, const std::string &line);
+// The control commands, one per line.
+const char *SimBoardControlHelp();
 
 // The protocol without transport: the reply text (no CRC) to one command text,
 // updating the state; `now` drives the thermal model.

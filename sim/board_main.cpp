@@ -1,15 +1,16 @@
-// helix-sim-board --root DIR [--drive W] [--gain G] [--swr S] [--power-class C]
-//                 [--temp-tau SECONDS] [--quiet]
-// A simulated power board on a pseudo-terminal linked as DIR/dev/ttyAMA0.
-// Prints each command and its reply; runs until killed. SIGUSR1 makes it stay
-// silent for the next four commands, SIGUSR2 refuses the next one with '?'.
+// helix-sim-board: a simulated power board on a pseudo-terminal linked as
+// DIR/dev/ttyAMA0, with a control input (FIFO and standard input). See --help.
 #include "board.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static volatile sig_atomic_t gStop = 0, gSilent = 0, gRefuse = 0;
@@ -23,9 +24,53 @@ static void OnRefuse(int) {
     gRefuse = 1;
 }
 
+static void Usage(const char *prog, FILE *to) {
+    std::fprintf(
+        to,
+        "usage: %s --root DIR [options]\n"
+        "A simulated power board on a pseudo-terminal linked as DIR/dev/ttyAMA0.\n"
+        "Prints each command and its reply; runs until killed.\n\n"
+        "  --drive W          drive (input) power, watts (0: receive)\n"
+        "  --gain G           forward = drive x G with the amplifier in line (10)\n"
+        "  --swr S            SWR of the load (1.2)\n"
+        "  --fwd W            forward power shown instead of the model's\n"
+        "  --refl W           reflected power shown instead of the model's\n"
+        "  --temp1 C          heat-sink sensor 1 at start (25)\n"
+        "  --temp2 C          heat-sink sensor 2 at start (25)\n"
+        "  --temp-tau S       thermal time constant, seconds (60; 0 holds them)\n"
+        "  --aux RAW          raw supply-current reading, 0..4095, instead of the model's\n"
+        "  --freq HZ          measured frequency until \"FA\" sets another (14070000)\n"
+        "  --power-class C    EEPROM power class character (0)\n"
+        "  --ctl PATH         control FIFO (DIR/sim-board.ctl)\n"
+        "  --quiet            do not print the exchanges\n"
+        "  --help             this text\n\n"
+        "Control input: one command per line, written to the control FIFO\n"
+        "(echo \"drive 50\" > DIR/sim-board.ctl) or typed on standard input:\n%s\n"
+        "Signals: SIGUSR1 silent for the next four commands, SIGUSR2 refuses the next\n"
+        "one with '?'.\n",
+        prog, SimBoardControlHelp());
+}
+
+// Splits `buf` into lines and runs each through the control input.
+static void Feed(SimBoard *board, std::string *acc, const char *data, ssize_t n) {
+    acc->append(data, static_cast<size_t>(n));
+    size_t pos;
+    while ((pos = acc->find('\n')) != std::string::npos) {
+        std::string line = acc->substr(0, pos);
+        acc->erase(0, pos + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::printf("control: %s\n", SimBoardControl(board, line).c_str());
+        std::fflush(stdout);
+    }
+    if (acc->size() > 4096) acc->clear();
+}
+
 int main(int argc, char **argv) {
-    std::string root;
-    float drive = 0.0f, gain = 10.0f, swr = 1.2f, tau = 60.0f;
+    std::string root, ctl;
+    float drive = 0.0f, gain = 10.0f, swr = 1.2f, tau = 60.0f, fwd = -1.0f, refl = -1.0f;
+    float temp1 = 25.0f, temp2 = 25.0f;
+    int aux = -1;
+    long long freq = 14070000;
     char powerClass = '0';
     bool quiet = false;
     for (int i = 1; i < argc; i++) {
@@ -39,24 +84,39 @@ int main(int argc, char **argv) {
             gain = std::strtof(next(), nullptr);
         else if (a == "--swr")
             swr = std::strtof(next(), nullptr);
+        else if (a == "--fwd")
+            fwd = std::strtof(next(), nullptr);
+        else if (a == "--refl")
+            refl = std::strtof(next(), nullptr);
+        else if (a == "--temp1")
+            temp1 = std::strtof(next(), nullptr);
+        else if (a == "--temp2")
+            temp2 = std::strtof(next(), nullptr);
+        else if (a == "--aux")
+            aux = std::atoi(next());
+        else if (a == "--freq")
+            freq = std::atoll(next());
         else if (a == "--power-class")
             powerClass = next()[0];
         else if (a == "--temp-tau")
             tau = std::strtof(next(), nullptr);
+        else if (a == "--ctl")
+            ctl = next();
         else if (a == "--quiet")
             quiet = true;
-        else {
-            std::fprintf(stderr,
-                         "usage: %s --root DIR [--drive W] [--gain G] [--swr S] "
-                         "[--power-class C] [--temp-tau S] [--quiet]\n",
-                         argv[0]);
+        else if (a == "--help" || a == "-h") {
+            Usage(argv[0], stdout);
+            return 0;
+        } else {
+            Usage(argv[0], stderr);
             return 2;
         }
     }
     if (root.empty()) {
-        std::fprintf(stderr, "%s: --root DIR is required\n", argv[0]);
+        std::fprintf(stderr, "%s: --root DIR is required (see --help)\n", argv[0]);
         return 2;
     }
+    if (ctl.empty()) ctl = root + "/sim-board.ctl";
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
@@ -65,6 +125,10 @@ int main(int argc, char **argv) {
     sigaction(SIGUSR1, &sa, nullptr);
     sa.sa_handler = OnRefuse;
     sigaction(SIGUSR2, &sa, nullptr);
+    // Started in the background of a terminal: reading standard input then
+    // fails (instead of stopping the process) and only the FIFO is used.
+    sa.sa_handler = SIG_IGN;
+    sigaction(SIGTTIN, &sa, nullptr);
 
     static SimBoard board;
     SimBoardSet(&board, [&](SimBoardState &st) {
@@ -72,6 +136,12 @@ int main(int argc, char **argv) {
         st.gain = gain;
         st.loadSwr = swr;
         st.thermalTau = tau;
+        st.fwdW = fwd;
+        st.reflW = refl;
+        st.temp1 = temp1;
+        st.temp2 = temp2;
+        st.auxRaw = aux > 4095 ? 4095 : aux;
+        st.freq = static_cast<uint32_t>(freq);
         st.ee[2][0] = 0x01;
         st.ee[2][1] = static_cast<uint8_t>(powerClass);
     });
@@ -85,10 +155,34 @@ int main(int argc, char **argv) {
         std::perror("helix-sim-board");
         return 1;
     }
-    std::printf("power board on %s (%s)\n", board.linkPath.c_str(), board.slavePath.c_str());
+    // The control FIFO, opened for reading and writing so it never reports
+    // end of file between two writers.
+    struct stat sb {};
+    if (lstat(ctl.c_str(), &sb) == 0 && !S_ISFIFO(sb.st_mode)) unlink(ctl.c_str());
+    if (mkfifo(ctl.c_str(), 0666) != 0 && errno != EEXIST)
+        std::fprintf(stderr, "helix-sim-board: no control FIFO %s: %s\n", ctl.c_str(),
+                     std::strerror(errno));
+    int ctlFd = open(ctl.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    std::printf("power board on %s (%s), control %s\n", board.linkPath.c_str(),
+                board.slavePath.c_str(), ctl.c_str());
     std::fflush(stdout);
+    bool stdinOpen = true;
+    std::string ctlAcc, inAcc;
     while (!gStop) {
-        usleep(20000);
+        pollfd p[2] = {{ctlFd, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
+        int r = poll(p, 2, 20);
+        char buf[512];
+        if (r > 0 && ctlFd >= 0 && (p[0].revents & POLLIN)) {
+            ssize_t n = read(ctlFd, buf, sizeof buf);
+            if (n > 0) Feed(&board, &ctlAcc, buf, n);
+        }
+        if (r > 0 && stdinOpen && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            ssize_t n = read(0, buf, sizeof buf);
+            if (n > 0)
+                Feed(&board, &inAcc, buf, n);
+            else if (n == 0 || errno != EINTR)
+                stdinOpen = false; // end of input (or none): the FIFO still works
+        }
         if (gSilent) {
             gSilent = 0;
             SimBoardFault(&board, [](SimBoardFaults &f) { f.silent = 4; });
@@ -102,5 +196,7 @@ int main(int argc, char **argv) {
         }
     }
     SimBoardStop(&board);
+    if (ctlFd >= 0) close(ctlFd);
+    unlink(ctl.c_str());
     return 0;
 }

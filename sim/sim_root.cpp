@@ -85,6 +85,35 @@ std::string MakeSimRoot(const std::string &dirIn) {
                           "dns-nameservers 192.168.1.1\n");
     WriteText(dir + "/opt/good", "");
 
+    // Bank 1 of the simulated unit: the amplifier and tuner in line on 20 m
+    // (antenna 1) and 40 m (antenna 2), with stored tuner solutions where the
+    // simulated radios start (14.074 MHz; 7.074 MHz on the other VFO) and the
+    // board measures (14.070 MHz), so the first run sends a stored tune.
+    // Written only when missing: changes made while it runs are kept.
+    auto writeIfMissing = [&](const char *unitPath, const std::string &text) {
+        std::string path = dir + unitPath;
+        if (access(path.c_str(), F_OK) != 0) WriteText(path, text);
+    };
+    writeIfMissing("/opt/set/antenna_b1.txt", "!Gen\n"
+                                              "160m 1800000 2000000 0 1 1 0 0.0\n"
+                                              "80m 3500000 4000000 0 1 1 0 0.0\n"
+                                              "60m 5330500 5450000 0 1 1 0 0.0\n"
+                                              "40m 7000000 7300000 1 2 0 0 0.0\n"
+                                              "30m 10100000 10150000 0 1 1 0 0.0\n"
+                                              "20m 14000000 14350000 1 1 0 0 0.0\n"
+                                              "17m 18068000 18168000 0 1 1 0 0.0\n"
+                                              "15m 21000000 21450000 0 1 1 0 0.0\n"
+                                              "12m 24890000 24990000 0 1 1 0 0.0\n"
+                                              "10m 28000000 29700000 0 1 1 0 0.0\n"
+                                              "6m 50000000 54000000 0 1 1 0 0.0\n");
+    writeIfMissing("/opt/set/atu_ant1_b1.txt", "; index frequency valid mode L C\n"
+                                               "3112 14020000 1 1 44 121\n"
+                                               "3117 14070000 1 1 42 118\n"
+                                               "3130 14200000 1 2 37 102\n");
+    writeIfMissing("/opt/set/atu_ant2_b1.txt", "; index frequency valid mode L C\n"
+                                               "2105 7025000 1 1 99 214\n"
+                                               "2115 7075000 1 1 96 210\n");
+
     // Fonts the program loads by their unit paths.
     Link("/usr/share/fonts/truetype/dejavu", dir + "/usr/share/fonts/truetype/dejavu");
     Link("/usr/share/fonts/truetype/paratype/PTS55F.ttf", dir + "/opt/fonts/PTS55F_W.ttf");

@@ -6,7 +6,7 @@
 
 #include "transceiver/cat.h"
 #include "transceiver/cat_serial.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <atomic>
 #include <chrono>

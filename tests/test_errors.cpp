@@ -3,8 +3,9 @@
 
 #include "amplifier/cmd_queue.h"
 #include "core/threads.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -122,13 +123,36 @@ TEST_F(ErrorList, ProtectionCycle) {
 
 TEST_F(ErrorList, MicroResetReinitialisesTheBoard) {
     w->boardStatus[2] = 0x80;
+    w->ModeWorkIdx = 1; // frequency from the transceiver: the board gets it again
+    w->freq = 7074000;
     ResetBiasCmd(w);
     Err();
     std::vector<int> q = Queue();
     ASSERT_GE(q.size(), 4u + 14u);
     EXPECT_EQ(q[0], 13);
     EXPECT_EQ(q[1], 0) << "start-up commands follow the protection reset";
-    EXPECT_EQ((std::vector<int>(q.end() - 3, q.end())), (std::vector<int>{17, 20, 14}));
+    // "MP0;" and "CPFFFF;" already wait with the start-up set: not queued twice.
+    EXPECT_EQ((std::vector<int>(q.end() - 4, q.end())), (std::vector<int>{32, 9, 20, 14}));
+    EXPECT_EQ(std::count(q.begin(), q.end(), 17), 1);
+    EXPECT_EQ(std::count(q.begin(), q.end(), 13), 1);
+    EXPECT_EQ(std::count(q.begin(), q.end(), 22), 1) << "the thresholds again";
+}
+
+TEST_F(ErrorList, AcknowledgingAMicroResetGivesTheBoardItsSettingsBack) {
+    w->boardStatus[2] = 0x80;
+    AddErrore(w, 16); // a temporary warning: no protection flag
+    EXPECT_EQ(GPIO_Errori(w), 1);
+    EXPECT_EQ(ExistError(w, 16), 0);
+    std::vector<int> q = Queue();
+    EXPECT_EQ(std::count(q.begin(), q.end(), 32), 1) << "start-up set with its MR0";
+    EXPECT_EQ(std::count(q.begin(), q.end(), 22), 1) << "thresholds";
+    EXPECT_EQ(w->cmdQueueDrain.load(), 1);
+    // Without a micro reset the warning is only removed.
+    w->boardStatus[2] = 0;
+    AddErrore(w, 16);
+    EXPECT_EQ(GPIO_Errori(w), 1);
+    EXPECT_TRUE(Queue().empty());
+    Err();
 }
 
 TEST_F(ErrorList, AcknowledgeRemovesErrorsWithoutFlags) {

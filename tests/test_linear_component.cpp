@@ -5,10 +5,13 @@
 #include "amplifier/linear.h"
 #include "board.h"
 #include "config/band_table.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
+#include "config/filter_table.h"
+#include "supervisor/thresholds.h"
 #include "helix_process.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <csignal>
@@ -182,7 +185,7 @@ TEST(LinearLink, TwentyNineQueuedCodesGoOutInOrder) {
     LinkRig r;
     r.w()->fanPercent = 100;
     const std::vector<int> codes = {7,  9,  12, 13, 14, 17, 18, 19, 20, 21, 22, 24, 28, 33, 34,
-                                    36, 37, 38, 10, 11, 15, 16, 8,  0,  32, 7,  9,  12, 13};
+                                    36, 37, 38, 10, 11, 15, 16, 8,  0,  32, 23, 35, 39, 40};
     ASSERT_EQ(codes.size(), 29u);
     for (int c : codes)
         ASSERT_EQ(IncPNTIn_CMDLinear(c, r.w()), 0);
@@ -254,6 +257,222 @@ TEST(LinearLink, FanChangeGoesOutOnce) {
     r.w()->fanTab = nullptr;
 }
 
+size_t CountText(const std::vector<SimFrame> &f, const std::string &text) {
+    size_t n = 0;
+    for (const auto &fr : f)
+        if (fr.text == text) n++;
+    return n;
+}
+
+size_t IndexOf(const std::vector<SimFrame> &f, const std::string &text) {
+    for (size_t i = 0; i < f.size(); i++)
+        if (f[i].text == text) return i;
+    return f.size();
+}
+
+// Fills the ring to its 29 places with tuner-word codes (each differs from the
+// one before it, so none is a repeat).
+void FillRing(Works *w) {
+    for (int i = 0; CmdQueuePending(w) < 29; i++)
+        ASSERT_EQ(IncPNTIn_CMDLinear(i % 2 == 0 ? 39 : 40, w), 0);
+}
+
+// A band table, filter table and fan table for the settings tests: 40 m has
+// its own thresholds, filter 3 covers it, the fan runs at 50 % at 45 degrees.
+struct BandSettings {
+    BandConfig bands[3]{};
+    FanRow fan[3] = {{30.0f, 0}, {40.0f, 50}, {50.0f, 100}};
+    explicit BandSettings(Works *w) {
+        bands[0] = {1800000, 0, 5e-6f, 3e-6f, 5e-6f, 0.0f, 20.0f, 10.0f, 50.0f, 500.0f, {}, {}, 0};
+        bands[1] = {7000000, 0, 5e-6f, 3e-6f, 5e-6f, 0.0f, 25.0f, 12.0f, 30.0f, 60.0f, {}, {}, 0};
+        bands[2].fStart = 7300000;
+        w->bandTab = bands;
+        w->bandTabCount = 3;
+        w->filterTab[0] = {1800000, 2000000, 1};
+        w->filterTab[2] = {6900000, 7300000, 1};
+        w->fanTab = fan;
+        w->fanTabCount = 3;
+        w->freq = 7050000;
+    }
+    static std::string Ts() {
+        // sqrt(25 / 5e-6), sqrt(60 / 5e-6), sqrt(30 / 3e-6), 12 * 4096 / 14.05
+        return "TS2236346431623498;";
+    }
+};
+
+TEST(LinearLink, PowerOnAt70DegreesWithAFullRing) {
+    LinkRig r;
+    Works *w = r.w();
+    w->errSuspend = 1; // power-on: no error recorded until the board's "CP"
+    w->fanPercent = 100;
+    SimBoardSet(&r.board, [](SimBoardState &st) {
+        st.temp1 = 70.0f;
+        st.temp2 = 40.0f;
+    });
+    InitMicroCmd(w);
+    FillRing(w);
+    r.Start();
+    ASSERT_TRUE(r.WaitFor(
+        [](const std::vector<SimFrame> &f) {
+            size_t mr = IndexOf(f, "MR0;");
+            return mr < f.size() && CountText(f, "AB0;") > 0 && f.size() > mr + 12;
+        },
+        10000));
+    r.Stop();
+    auto f = r.Frames();
+    // The alarm's codes reach the wire once each, protection first; the
+    // start-up "MP0;" that would have switched it off again is superseded.
+    EXPECT_EQ(CountText(f, "MP1;"), 1u);
+    EXPECT_EQ(CountText(f, "AT11;"), 1u);
+    EXPECT_EQ(CountText(f, "AB0;"), 1u);
+    EXPECT_EQ(CountText(f, "MP0;"), 0u);
+    EXPECT_LT(IndexOf(f, "MP1;"), IndexOf(f, "VSM;"));
+    EXPECT_LT(IndexOf(f, "CPFFFF;"), IndexOf(f, "AB0;")) << "stand-by code once errors count";
+    // Every code of the ring went out too: 29 - "MP0;" + the alarm's three.
+    size_t commands = 0;
+    for (const auto &fr : f)
+        if (fr.text != "ST;" && fr.text != "FM;") commands++;
+    EXPECT_EQ(commands, 29u - 1u + 3u);
+    EXPECT_EQ(ExistError(w, 2), 1);
+    SimBoardSet(&r.board, [](SimBoardState &st) {
+        EXPECT_TRUE(st.protection);
+        EXPECT_TRUE(st.pad3 && st.pad2);
+    });
+}
+
+TEST(LinearLink, FilterAndThresholdsChosenWhileTheRingIsFullReachTheBoard) {
+    LinkRig r;
+    Works *w = r.w();
+    BandSettings bs(w);
+    w->fanPercent = 50;
+    SimBoardSet(&r.board, [](SimBoardState &st) { st.temp1 = st.temp2 = 45.0f; });
+    FillRing(w);
+    SetFilterFromfreq(w);
+    SearchCambioSoglie_TS(w);
+    EXPECT_EQ(w->filterBits.load(), 0x04);
+    EXPECT_EQ(w->tuneBand.load(), 1);
+    // The same frequency again: nothing more to send.
+    SetFilterFromfreq(w);
+    SearchCambioSoglie_TS(w);
+    EXPECT_EQ(CmdQueuePending(w), 31);
+    r.Start();
+    ASSERT_TRUE(
+        r.WaitFor([](const std::vector<SimFrame> &f) { return f.size() > 2 * 31 + 4; }, 10000));
+    r.Stop();
+    auto f = r.Frames();
+    EXPECT_EQ(CountText(f, "SF3000004;"), 1u);
+    EXPECT_EQ(CountText(f, BandSettings::Ts()), 1u);
+    SimBoardSet(&r.board, [](SimBoardState &st) {
+        EXPECT_EQ(st.filterMask, 0x04);
+        EXPECT_EQ(st.ts[0], 2236);
+        EXPECT_EQ(st.ts[3], 3498);
+    });
+    w->bandTab = nullptr;
+    w->fanTab = nullptr;
+}
+
+TEST(LinearLink, CutReplyFollowedByAFullOneRaisesNoTrip) {
+    LinkRig r;
+    Works *w = r.w();
+    w->fanPercent = 100;
+    w->microReady = 1;
+    // Transmitting with a forward reading of 1990: merged behind a cut reply,
+    // its digits would land where S2 is read (0x99: trips and a micro reset).
+    SimBoardSet(&r.board, [](SimBoardState &st) {
+        st.microReset = false;
+        st.bypass = false;
+        st.fwdW = 5.156579e-6f * 1990.0f * 1990.0f;
+    });
+    r.Start();
+    ASSERT_TRUE(r.WaitCount(4, 3000));
+    SimBoardFault(&r.board, [](SimBoardFaults &fl) {
+        fl.cut = 1;
+        fl.cutOn = "ST";
+    });
+    ASSERT_TRUE(r.WaitFor(
+        [](const std::vector<SimFrame> &f) {
+            for (size_t i = 0; i + 6 < f.size(); i++)
+                if (f[i].text == "ST;" && f[i + 1].text == "ST;") return true;
+            return false;
+        },
+        6000));
+    size_t n = r.Frames().size();
+    ASSERT_TRUE(r.WaitCount(n + 6, 3000));
+    r.Stop();
+    EXPECT_EQ(r.w()->rawPwr[1].load(), 1990);
+    EXPECT_EQ(w->boardStatus[2].load(), 0);
+    EXPECT_EQ(w->errCount.load(), 0) << "no trip, no micro reset, no link error";
+    EXPECT_EQ(w->retryTotal.load(), 1);
+    EXPECT_EQ(w->retryStops.load(), 0);
+}
+
+TEST(LinearLink, ErrorResetAfterAMicroResetSendsTheBandSettingsAgain) {
+    LinkRig r;
+    Works *w = r.w();
+    InitErrTab(w);
+    BandSettings bs(w);
+    w->ModeWorkIdx = 1;
+    SimBoardSet(&r.board, [](SimBoardState &st) { st.temp1 = st.temp2 = 45.0f; });
+    InitMicroCmd(w);
+    SetFilterFromfreq(w);
+    auto settled = [&](const std::vector<SimFrame> &) {
+        bool ok = false;
+        SimBoardSet(&r.board, [&](SimBoardState &st) {
+            ok = st.filterMask == 0x04 && st.ts[0] == 2236 && st.fanPercent == 50 && !st.microReset;
+        });
+        return ok && CmdQueueEmpty(w);
+    };
+    r.Start();
+    ASSERT_TRUE(r.WaitFor(settled, 8000));
+    EXPECT_EQ(w->microReady.load(), 1);
+    SimBoardFault(&r.board, [](SimBoardFaults &fl) { fl.hotStart = true; });
+    ASSERT_TRUE(
+        r.WaitFor([&](const std::vector<SimFrame> &) { return ExistError(w, 16) == 1; }, 3000));
+    size_t from = r.Frames().size();
+    EXPECT_EQ(GPIO_Errori(w), 1); // key 1 acknowledges the micro reset
+    ASSERT_TRUE(r.WaitFor(settled, 8000));
+    // The warning goes for good once the board has its settings back (a status
+    // reply already on its way at the key press may have raised it once more).
+    if (ExistError(w, 16)) GPIO_Errori(w);
+    ASSERT_TRUE(r.WaitCount(r.Frames().size() + 6, 3000));
+    EXPECT_EQ(ExistError(w, 16), 0);
+    r.Stop();
+    std::vector<SimFrame> after = r.Frames();
+    after.erase(after.begin(), after.begin() + static_cast<long>(from));
+    EXPECT_EQ(CountText(after, BandSettings::Ts()), 1u);
+    EXPECT_EQ(CountText(after, "SF3000004;"), 1u);
+    EXPECT_EQ(CountText(after, "FN1050;"), 1u);
+    EXPECT_EQ(CountText(after, "FA00007050000;"), 1u);
+    EXPECT_EQ(CountText(after, "MR0;"), 1u);
+    w->bandTab = nullptr;
+    w->fanTab = nullptr;
+}
+
+TEST(LinearLink, AlarmRecordSurvivesTheNextTransmission) {
+    LinkRig r;
+    Works *w = r.w();
+    w->fanPercent = 100;
+    w->tempLogOn = 1;
+    SimBoardSet(&r.board, [](SimBoardState &st) {
+        st.microReset = false;
+        st.temp1 = 70.0f;
+    });
+    const std::string log = r.root.Path("/opt/set/LOGtemp.txt");
+    r.Start();
+    ASSERT_TRUE(
+        r.WaitFor([&](const std::vector<SimFrame> &) { return ExistError(w, 2) == 1; }, 3000));
+    SimBoardSet(&r.board, [](SimBoardState &st) { st.driveW = 10.0f; }); // transmit
+    ASSERT_TRUE(r.WaitFor(
+        [&](const std::vector<SimFrame> &) { return w->tempLogStarted.load() == 1; }, 3000));
+    r.Stop();
+    std::string prev = ReadWholeFile(log + ".1");
+    EXPECT_NE(prev.find(" , 0,70.0,"), std::string::npos) << prev;
+    EXPECT_NE(prev.find(" -> protezione attiva\n"), std::string::npos) << prev;
+    std::string now = ReadWholeFile(log);
+    EXPECT_EQ(now.rfind(";TX,Temp1,Temp2,FDD,SWR\n", 0), 0u) << now;
+    EXPECT_NE(now.find(" , 1,"), std::string::npos) << now;
+}
+
 TEST(LinearLink, KeepsRunningThroughGarbageAndBrokenReplies) {
     LinkRig r;
     r.w()->fanPercent = 100;
@@ -279,6 +498,12 @@ TEST(LinearLink, KeepsRunningThroughGarbageAndBrokenReplies) {
     EXPECT_LT(r.Stop(), 2000u);
     for (const auto &f : r.Frames())
         EXPECT_TRUE(f.crcOk) << f.text;
+    // Each broken reply cost a retry, none ran out, and none was read as a
+    // status: no phantom trip, nothing in the error list.
+    EXPECT_GE(r.w()->retryTotal.load(), 4);
+    EXPECT_EQ(r.w()->retryStops.load(), 0);
+    EXPECT_EQ(r.w()->errCount.load(), 0);
+    EXPECT_EQ(r.w()->boardStatus[2].load(), 0x80) << "the board's own S2 (micro reset bit)";
 }
 
 TEST(LinearLink, PortThatCannotOpenIsReportedAndLeftAlone) {
@@ -363,6 +588,61 @@ TEST(SimBoard, StatusReadingsDecodeToTheModelsWatts) {
     EXPECT_EQ(SimBoardFrame("ST;", true), "4dST;");
     EXPECT_EQ(SimBoardFrame("ST;", false), "4DST;");
     w->bandTab = nullptr;
+}
+
+// The board's control input: readings set by hand reach the status reply,
+// "FA" comes back as the measured frequency, a hot start forgets the settings.
+TEST(SimBoard, ControlInputReadingsAndHotStart) {
+    SimBoard b;
+    for (const char *line : {"fwd 50", "refl 2", "temp1 55.5", "temp2 41", "tau 0", "aux 2048",
+                             "drive 20", "cut ST", "refuse & 2", "s2 20", ""})
+        EXPECT_EQ(SimBoardControl(&b, line).rfind("ok", 0), 0u) << line;
+    for (const char *line : {"bogus 1", "drive x", "swr 0.5", "fwd"})
+        EXPECT_EQ(SimBoardControl(&b, line).rfind("error", 0), 0u) << line;
+    EXPECT_EQ(b.faults.cut, 1);
+    EXPECT_EQ(b.faults.cutOn, "ST");
+    EXPECT_EQ(b.faults.refuse, 2);
+    EXPECT_EQ(b.faults.refuseChar, '&');
+    SimBoardState &st = b.st;
+    uint64_t last = 0;
+    EXPECT_EQ(SimBoardAnswer(st, "FA00007074000;", 0, &last), "FA00007074000;");
+    EXPECT_EQ(SimBoardAnswer(st, "FM;", 0, &last), "FM000007074000;");
+    std::string reply = SimBoardAnswer(st, "ST;", 1000, &last);
+    TestUnit u;
+    Works *w = u.w();
+    w->fanPercent = 100;
+    w->errSuspend = 0;
+    testing::internal::CaptureStderr();
+    DecodeCatCmd(w, reply.c_str(), static_cast<int>(reply.size()));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NEAR(w->pwrFwd.load(), 50.0f, 0.1f) << reply;
+    // The reflected detector reads refl - K3 * fwd, which the decoder adds back.
+    EXPECT_NEAR(w->pwrRefl.load(), 2.0f, 0.02f) << reply;
+    EXPECT_NEAR(w->pwrIn.load(), 20.0f, 0.2f) << reply;
+    EXPECT_EQ(w->rawAux.load(), 2048.0f);
+    EXPECT_NEAR(w->temp1.load(), 55.5f, 0.1f);
+    EXPECT_NEAR(w->temp2.load(), 41.0f, 0.1f);
+    EXPECT_EQ(w->boardStatus[1].load() & 1, 1) << "transmitting";
+    EXPECT_EQ(w->boardStatus[2].load() & 0x20, 0x20) << "forced S2 bits";
+    EXPECT_EQ(SimBoardControl(&b, "fwd model").rfind("ok", 0), 0u);
+    EXPECT_LT(st.fwdW, 0.0f);
+    // A micro reset: settings back to power-on, S2 bit 7 until "MR0;".
+    SimBoardAnswer(st, "SF3000004;", 0, &last);
+    SimBoardAnswer(st, "TS1000200030004000;", 0, &last);
+    SimBoardAnswer(st, "FN1075;", 0, &last);
+    SimBoardAnswer(st, "MP1;", 0, &last);
+    SimBoardAnswer(st, "AB0;", 0, &last);
+    SimBoardAnswer(st, "MR0;", 0, &last);
+    SimBoardHotStart(st);
+    EXPECT_EQ(st.filterMask, 0);
+    EXPECT_EQ(st.ts[0], 4095);
+    EXPECT_EQ(st.fanPercent, 0);
+    EXPECT_FALSE(st.protection);
+    EXPECT_TRUE(st.bypass);
+    EXPECT_EQ(st.freq, 7074000u) << "the measured frequency stays";
+    EXPECT_EQ(st.hotStarts, 1);
+    reply = SimBoardAnswer(st, "ST;", 2000, &last);
+    EXPECT_EQ(reply[29], 'A') << reply << ": S2 = 0xA0, micro reset and the forced bit";
 }
 
 // The whole controller on the simulated root, with only the link thread on.

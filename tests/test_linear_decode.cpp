@@ -6,7 +6,7 @@
 #include "config/band_table.h"
 #include "config/fan_table.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <cstring>
@@ -402,10 +402,27 @@ TEST(Temperature, AlarmWarningAndEnd) {
     EXPECT_EQ(ExistError(w, 2), 0);
     EXPECT_EQ(ExistError(w, 0), 1);
     EXPECT_EQ(Queued(w), std::vector<int>{20});
-    // Errors suspended: no "AB0;".
+    // Errors suspended (power-on, before the board's first "CP"): the alarm's
+    // actions are taken once, not on every status reply; "AB0;" waits.
     w->errSuspend = 1;
     GestTemperatureFunction(w, 22, 21, 24, 81.0f, 80.0f);
     EXPECT_EQ(Queued(w), (std::vector<int>{18, 16}));
+    GestTemperatureFunction(w, 22, 21, 24, 81.0f, 80.0f);
+    GestTemperatureFunction(w, 22, 21, 24, 79.5f, 80.0f);
+    EXPECT_TRUE(Queued(w).empty());
+    EXPECT_EQ(ExistError(w, 24), 0) << "an alarm does not become a warning";
+    // Errors recorded again: the alarm is listed and "AB0;" goes out, once.
+    w->errSuspend = 0;
+    GestTemperatureFunction(w, 22, 21, 24, 81.0f, 80.0f);
+    EXPECT_EQ(ExistError(w, 22), 1);
+    EXPECT_EQ(Queued(w), std::vector<int>{19});
+    GestTemperatureFunction(w, 22, 21, 24, 81.0f, 80.0f);
+    EXPECT_TRUE(Queued(w).empty());
+    // The operator's reset empties the list while it is still hot: a new alarm.
+    VerifyWarningTemporaneiDopoResetBias(w);
+    GestTemperatureFunction(w, 22, 21, 24, 81.0f, 80.0f);
+    EXPECT_EQ(ExistError(w, 22), 1);
+    EXPECT_EQ(Queued(w), (std::vector<int>{18, 16, 19}));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("!!!!  TEMP ALLARM: 60.50 (2)\n"), std::string::npos);
     EXPECT_NE(err.find("!!!! END TEMPERATURE ERROR (2)\n"), std::string::npos);

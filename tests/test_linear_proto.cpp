@@ -3,7 +3,7 @@
 #include "amplifier/commands.h"
 #include "amplifier/linear.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <cstring>

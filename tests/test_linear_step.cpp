@@ -2,7 +2,7 @@
 #include "amplifier/cmd_queue.h"
 #include "amplifier/linear.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "unit.h"
 
 #include <cstring>
@@ -125,7 +125,7 @@ TEST(LinearStep, RefusedReplyIsRetried) {
     testing::internal::GetCapturedStderr();
 }
 
-TEST(LinearStep, CrcMismatchReportedAndDecoded) {
+TEST(LinearStep, CrcMismatchReportedAndRetriedNotDecoded) {
     Rig r;
     testing::internal::CaptureStderr();
     r.Run();
@@ -144,8 +144,50 @@ TEST(LinearStep, CrcMismatchReportedAndDecoded) {
     EXPECT_NE(err.find("**** CHK ERROR!! " + std::string(crc) + " " + crc + reply),
               std::string::npos)
         << err;
-    EXPECT_EQ(std::to_string(r.w()->freqMeasured.load()), reply.substr(6, 8));
-    EXPECT_EQ(r.w()->retryCount.load(), 0);
+    EXPECT_EQ(r.w()->freqMeasured.load(), 0) << "a reply failing its CRC is not decoded";
+    EXPECT_EQ(r.w()->retryCount.load(), 1);
+    EXPECT_EQ(r.Sent(), "4dST;") << "the command is sent again";
+}
+
+TEST(LinearStep, CutReplyIsClearedAtTheTimeOut) {
+    Rig r;
+    testing::internal::CaptureStderr();
+    r.Run();
+    EXPECT_EQ(r.Sent(), "4dST;");
+    // A status reply with trip digits where the merged buffer would read S2.
+    const std::string full =
+        "ST00" + std::string(4, '0') + "9090" + std::string(8, '0') + "20482048" + "0000" + "0000;";
+    char crc[3];
+    std::snprintf(crc, sizeof crc, "%02X", Sys_Crc8Calculation(full.c_str(), full.size()));
+    const std::string frame = crc + full;
+    r.RawReply(frame.substr(0, 19));
+    r.Run();
+    r.now += kLinReplyTimeoutMs + 1;
+    r.Run();
+    EXPECT_EQ(r.Sent(), "4dST;") << "re-sent after the time-out";
+    EXPECT_EQ(r.w()->retryTotal.load(), 1);
+    r.RawReply(frame);
+    r.Run();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("CHK ERROR"), std::string::npos) << err;
+    EXPECT_EQ(r.w()->boardStatus[2].load(), 0);
+    EXPECT_EQ(r.Sent().substr(2), "FM;");
+    // A late tail of a failed reply waiting when the next command goes out is
+    // dropped, not put in front of the next reply.
+    testing::internal::CaptureStderr();
+    r.RawReply(frame.substr(0, 10));
+    r.Run();
+    r.now += kLinReplyTimeoutMs + 1;
+    LinearStep(r.w(), &r.link, r.now); // time-out: the re-send is due
+    EXPECT_EQ(r.w()->linearProcessStatus.load(), 8);
+    r.RawReply(frame.substr(10, 10)); // the tail arrives before the re-send
+    r.Run();
+    EXPECT_EQ(r.Sent().substr(2), "FM;");
+    r.Reply("FM000014074000;");
+    r.Run();
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("CHK ERROR"), std::string::npos) << err;
+    EXPECT_EQ(r.w()->freqMeasured.load(), 14074000);
 }
 
 TEST(LinearStep, GarbageAndStrayBytes) {

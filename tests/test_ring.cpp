@@ -31,21 +31,46 @@ TEST(CommandRing, KeepsOrderAndWrapsAround) {
     }
 }
 
-TEST(CommandRing, RefusesTheThirtiethCode) {
+TEST(CommandRing, FullRingKeepsCodesPendingAndSendsThemFirst) {
     TestUnit u;
     Works *w = u.w();
     testing::internal::CaptureStderr();
-    for (int i = 0; i < 29; i++)
-        ASSERT_EQ(IncPNTIn_CMDLinear(i + 1, w), 0);
-    EXPECT_EQ(IncPNTIn_CMDLinear(40, w), -1);
+    // 29 codes fill the ring; 17 ("MP0;") and 14 (attenuator) are among them.
+    std::vector<int> fill = {0,  36, 37, 38, 17, 22, 21, 7,  12, 11, 24, 33, 34, 13, 32,
+                             14, 9,  10, 28, 35, 8,  23, 39, 40, 39, 40, 39, 40, 39};
+    for (int c : fill)
+        ASSERT_EQ(IncPNTIn_CMDLinear(c, w), 0) << c;
+    ASSERT_EQ(CmdQueuePending(w), 29);
+    // Protection on while the ring is full: nothing is refused, and the older
+    // "MP0;" and attenuator codes that would undo it are cancelled.
+    EXPECT_EQ(IncPNTIn_CMDLinear(18, w), 0);
+    EXPECT_EQ(IncPNTIn_CMDLinear(16, w), 0);
+    EXPECT_EQ(IncPNTIn_CMDLinear(18, w), 0) << "already waiting";
+    EXPECT_EQ(IncPNTIn_CMDLinear(19, w), 0);
+    EXPECT_EQ(IncPNTIn_CMDLinear(20, w), 0) << "stand-by supersedes the pending in-line code";
+    EXPECT_EQ(IncPNTIn_CMDLinear(31, w), -1) << "a code that names no command is refused";
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("cmd queue full: code 40 refused"), std::string::npos);
-    EXPECT_EQ(CmdQueuePending(w), 29);
+    EXPECT_NE(err.find("cmd queue full: code 18 waits"), std::string::npos);
+    EXPECT_NE(err.find("cmd queue full: code 31 refused"), std::string::npos);
     std::vector<int> got = Drain(w);
-    ASSERT_EQ(got.size(), 29u);
-    for (int i = 0; i < 29; i++)
-        EXPECT_EQ(got[i], i + 1) << "the ring was not overwritten";
-    EXPECT_EQ(IncPNTIn_CMDLinear(40, w), 0) << "space again once drained";
+    std::vector<int> want = {18, 16, 20};
+    for (int c : fill)
+        if (c != 17 && c != 14) want.push_back(c);
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(CmdQueueEmpty(w));
+}
+
+TEST(CommandRing, ACodeAlreadyWaitingIsNotQueuedTwice) {
+    TestUnit u;
+    Works *w = u.w();
+    for (int c : {28, 22, 28, 23, 9, 22, 9, 23})
+        ASSERT_EQ(IncPNTIn_CMDLinear(c, w), 0);
+    // The same setting written in turn by different codes keeps every step.
+    for (int c : {19, 20, 19, 19, 14, 16, 16, 14})
+        ASSERT_EQ(IncPNTIn_CMDLinear(c, w), 0);
+    EXPECT_EQ(Drain(w), (std::vector<int>{28, 22, 23, 9, 19, 20, 19, 14, 16, 14}));
+    ASSERT_EQ(IncPNTIn_CMDLinear(28, w), 0);
+    EXPECT_EQ(Drain(w), (std::vector<int>{28})) << "queued again once sent";
 }
 
 TEST(CommandRing, SeveralProducersLoseNothing) {

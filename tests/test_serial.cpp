@@ -5,7 +5,7 @@
 #include "unit.h"
 
 #include "transceiver/serial.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <atomic>

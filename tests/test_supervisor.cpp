@@ -6,7 +6,7 @@
 #include "screenshot.h"
 #include "supervisor/antenna.h"
 #include "supervisor/timer.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <cstring>

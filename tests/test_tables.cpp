@@ -1,6 +1,7 @@
 // Band, fan and filter tables, the temperature log and the threshold selection.
 #include "amplifier/cmd_queue.h"
 #include "config/band_table.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
 #include "config/filter_table.h"
 #include "supervisor/thresholds.h"
@@ -203,8 +204,10 @@ TEST(TempLog, RestartAppendAndAlarmRecord) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
     EXPECT_NE(log.find(" -> protezione attiva\n"), std::string::npos);
     EXPECT_EQ(log.find(";TX", 1), std::string::npos) << "one header";
+    // A restart keeps the log it ends (with its alarm record) as one generation.
     LogTempFunction(w, -1);
     EXPECT_FALSE(FileExistsForTest(path));
+    EXPECT_EQ(ReadWholeFile(path + ".1"), log);
     // Each change is bracketed by the write window.
     auto cmds = SimCommands(root.root);
     ASSERT_GE(cmds.size(), 6u);
@@ -214,7 +217,16 @@ TEST(TempLog, RestartAppendAndAlarmRecord) {
     SimCommandFails(root.root, "mount", true);
     testing::internal::CaptureStderr();
     LogTempFunction(w, 0);
+    LogTempFunction(w, -1);
     testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(FileExistsForTest(path));
+    EXPECT_EQ(ReadWholeFile(path + ".1"), log) << "nothing moves outside the window";
+    // One generation only: the next restart replaces it.
+    SimCommandFails(root.root, "mount", false);
+    LogTempFunction(w, 0);
+    LogTempFunction(w, -1);
+    std::string second = ReadWholeFile(path + ".1");
+    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 2) << second;
     EXPECT_FALSE(FileExistsForTest(path));
 }
 

@@ -3,7 +3,7 @@
 
 #include "core/threads.h"
 #include "platform/clock.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "supervisor/timer.h"
 #include "ui/gpio.h"
 

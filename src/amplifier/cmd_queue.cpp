@@ -1,22 +1,94 @@
 #include "amplifier/cmd_queue.h"
 
+#include "amplifier/commands.h"
+#include "config/filter_table.h"
 #include "core/works.h"
 #include "platform/log.h"
 #include "supervisor/thresholds.h"
 
 #include <mutex>
 
-static int Pending(int in, int out) {
+namespace {
+
+// A cancelled ring slot: superseded by a later code for the same setting.
+constexpr int32_t kCancelled = -1;
+
+int Pending(int in, int out) {
     return (in - out + kCmdQueueSlots) % kCmdQueueSlots;
+}
+
+// The last code waiting for `target`, in the order the link will send them
+// (pending set first, then the ring); -2 when none. Caller holds the lock.
+int LastWaitingFor(Works *w, int target) {
+    int last = -2;
+    int n = w->cmdPendingCount.load();
+    for (int i = 0; i < n; i++)
+        if (CmdTarget(w->cmdPending[i].load()) == target) last = w->cmdPending[i].load();
+    int out = w->cmdQueueOut.load(), in = w->cmdQueueIn.load();
+    for (int i = out; i != in; i = (i + 1) % kCmdQueueSlots) {
+        int c = w->cmdQueue[i].load();
+        if (c != kCancelled && CmdTarget(c) == target) last = c;
+    }
+    return last;
+}
+
+// Puts `code` into the pending set. Older codes for the same setting, in the
+// set or in the ring, are superseded: the pending set goes out first, so a
+// ring entry left in place would undo the newer wish. Caller holds the lock.
+void AddPending(Works *w, int code) {
+    int target = CmdTarget(code);
+    int n = w->cmdPendingCount.load(), k = 0;
+    for (int i = 0; i < n; i++) {
+        int c = w->cmdPending[i].load();
+        if (CmdTarget(c) != target) w->cmdPending[k++] = c;
+    }
+    int out = w->cmdQueueOut.load(), in = w->cmdQueueIn.load();
+    for (int i = out; i != in; i = (i + 1) % kCmdQueueSlots)
+        if (w->cmdQueue[i].load() != kCancelled && CmdTarget(w->cmdQueue[i].load()) == target)
+            w->cmdQueue[i] = kCancelled;
+    w->cmdPending[k++] = code; // one entry per setting: never more than kCmdPendingSlots
+    w->cmdPendingCount = k;
+}
+
+} // namespace
+
+int CmdTarget(int code) {
+    switch (code) {
+    case 14:
+    case 15:
+    case 16:
+        return 14; // attenuator
+    case 17:
+    case 18:
+        return 17; // protection
+    case 19:
+    case 20:
+        return 19; // amplifier in line / stand-by
+    case 11:
+    case 27:
+    case 39:
+    case 40:
+        return 11; // tuner word
+    default:
+        return code;
+    }
 }
 
 int IncPNTIn_CMDLinear(int code, Works *w) {
     std::lock_guard<std::mutex> lock(w->cmdQueueLock);
+    // The link formats a code from the current values when it sends it, so a
+    // second copy behind one already waiting would only repeat it.
+    if (LastWaitingFor(w, CmdTarget(code)) == code) return 0;
     int in = w->cmdQueueIn.load();
     if (Pending(in, w->cmdQueueOut.load()) >= kCmdQueueSlots - 1) {
-        Trace("cmd queue full: code %d refused\n", code);
-        LogErr("cmd queue full: code %d refused", code);
-        return -1;
+        if (code < 0 || code >= kCmdPendingSlots || !IsLinearCmd(code)) {
+            Trace("cmd queue full: code %d refused\n", code);
+            LogErr("cmd queue full: code %d refused", code);
+            return -1;
+        }
+        AddPending(w, code);
+        Trace("cmd queue full: code %d waits\n", code);
+        return 0;
     }
     w->cmdQueue[in] = code;
     // Publish the slot before the index moves, so the reader never sees a stale code.
@@ -25,20 +97,38 @@ int IncPNTIn_CMDLinear(int code, Works *w) {
 }
 
 bool CmdQueueEmpty(Works *w) {
-    return w->cmdQueueIn.load(std::memory_order_acquire) == w->cmdQueueOut.load();
+    return CmdQueuePending(w) == 0;
 }
 
 int CmdQueuePending(Works *w) {
-    return Pending(w->cmdQueueIn.load(std::memory_order_acquire), w->cmdQueueOut.load());
+    std::lock_guard<std::mutex> lock(w->cmdQueueLock);
+    int n = w->cmdPendingCount.load();
+    int out = w->cmdQueueOut.load(), in = w->cmdQueueIn.load();
+    for (int i = out; i != in; i = (i + 1) % kCmdQueueSlots)
+        if (w->cmdQueue[i].load() != kCancelled) n++;
+    return n;
 }
 
 bool CmdQueueTake(Works *w, int *code) {
-    int out = w->cmdQueueOut.load();
-    if (w->cmdQueueIn.load(std::memory_order_acquire) == out) return false;
-    *code = w->cmdQueue[out].load();
-    w->cmdQueue[out] = 0;
-    w->cmdQueueOut.store((out + 1) % kCmdQueueSlots);
-    return true;
+    std::lock_guard<std::mutex> lock(w->cmdQueueLock);
+    int n = w->cmdPendingCount.load();
+    if (n > 0) {
+        *code = w->cmdPending[0].load();
+        for (int i = 1; i < n; i++)
+            w->cmdPending[i - 1] = w->cmdPending[i].load();
+        w->cmdPendingCount = n - 1;
+        return true;
+    }
+    for (;;) {
+        int out = w->cmdQueueOut.load();
+        if (w->cmdQueueIn.load() == out) return false;
+        int c = w->cmdQueue[out].load();
+        w->cmdQueue[out] = 0;
+        w->cmdQueueOut.store((out + 1) % kCmdQueueSlots);
+        if (c == kCancelled) continue;
+        *code = c;
+        return true;
+    }
 }
 
 void InitMicroCmd(Works *w) {
@@ -48,4 +138,16 @@ void InitMicroCmd(Works *w) {
     SearchCambioSoglie_TS(w);
     for (int code : {21, 7, 12, 11, 24, 33, 34, 13, 32})
         IncPNTIn_CMDLinear(code, w);
+}
+
+void InitMicroCmdAfterReset(Works *w) {
+    // The board came back on its own defaults: forget what was last sent so
+    // the thresholds, the filter and the fan go out again.
+    w->tuneBand = -1;
+    w->filterBits = 0;  // no filter is ever mask 0
+    w->fanPercent = -1; // the next status reply sends the fan speed
+    InitMicroCmd(w);
+    SetFilterFromfreq(w);
+    // The frequency, when it comes from a transceiver (generic mode measures it).
+    if (w->ModeWorkIdx.load() != 0 && w->freq.load() != 0) IncPNTIn_CMDLinear(9, w);
 }

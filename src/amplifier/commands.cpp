@@ -3,6 +3,7 @@
 #include "amplifier/cmd_queue.h"
 #include "amplifier/linear.h"
 #include "amplifier/tune.h"
+#include "config/tuner_memory.h"
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"

@@ -5,10 +5,11 @@
 #include "amplifier/temperature.h"
 #include "amplifier/tune.h"
 #include "config/band_table.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
 #include "core/works.h"
 #include "platform/log.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <cmath>

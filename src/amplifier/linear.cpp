@@ -8,8 +8,9 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "platform/serial_linear.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -147,8 +148,7 @@ void GestRetrayCMD(Works *w) {
     w->retryCount = 0;
 }
 
-// A complete frame is in the buffer: report a CRC that does not match. The
-// reply is decoded all the same.
+// A complete frame is in the buffer: report a CRC that does not match.
 static bool CheckReplyCrc(LinearLink *l) {
     char mine[3];
     const char *body = l->rx + 2;
@@ -160,6 +160,16 @@ static bool CheckReplyCrc(LinearLink *l) {
     return ok;
 }
 
+static void DiscardStaleInput(int fd, LinearLink *l) {
+    char buf[64];
+    int waiting;
+    while ((waiting = SerialBytesWaiting(fd)) > 0) {
+        ssize_t n = read(fd, buf, std::min<size_t>(sizeof buf, static_cast<size_t>(waiting)));
+        if (n <= 0) break;
+    }
+    l->rxIdx = 0;
+}
+
 int LinearStep(Works *w, LinearLink *l, uint64_t now) {
     int st = w->linearProcessStatus.load();
     int fd = w->linFD.load();
@@ -168,7 +178,11 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
         int waiting = SerialBytesWaiting(fd);
         if (waiting == 0) {
             w->counterrortimeout.fetch_add(1);
-            if (expired(l->sentAt, now, kLinReplyTimeoutMs)) GestRetrayCMD(w);
+            if (expired(l->sentAt, now, kLinReplyTimeoutMs)) {
+                GestRetrayCMD(w);
+                // What came of the failed reply must not prefix the next one.
+                l->rxIdx = 0;
+            }
             return 1;
         }
         char c = 0;
@@ -186,8 +200,16 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
         if (c == ';') {
             l->rx[l->rxIdx] = '\0';
             bool ok = CheckReplyCrc(l);
+            if (!ok && l->rxIdx >= 5) {
+                // A reply that fails its CRC is a failed exchange: decoding it
+                // would read its fixed positions from whatever it is made of
+                // (a cut reply with the next one behind it gives phantom trips).
+                l->rxIdx = 0;
+                GestRetrayCMD(w);
+                return 20;
+            }
             w->linearProcessStatus = kLinDecode;
-            return ok ? 0 : 20;
+            return 0;
         }
         return 0;
     }
@@ -211,6 +233,9 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
             NextCmdPriority(w, kLinStatus);
             return 0;
         }
+        // One exchange at a time: bytes waiting before the command goes out
+        // belong to an exchange that already failed.
+        DiscardStaleInput(fd, l);
         LinearSendCommand(w, st);
         if (w->linearProcessStatus.load() == kLinWait) l->sentAt = now;
         return 0;

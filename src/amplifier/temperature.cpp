@@ -2,10 +2,11 @@
 
 #include "amplifier/cmd_queue.h"
 #include "amplifier/commands.h"
+#include "amplifier/temp_log.h"
 #include "config/fan_table.h"
 #include "core/works.h"
 #include "platform/log.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 // Thermistor: (degrees C, kOhm) pairs by falling resistance.
 static const float K_T_R[68] = {
@@ -70,17 +71,51 @@ void searchPercentVentola(Works *w) {
     if (target == current) return;
     float c = SearchTemperatureFromVentola(w, current);
     if (current < target || t < c - static_cast<float>(w->fanHyst.load())) {
-        IncPNTIn_CMDLinear(23, w);
+        // Recorded only once "FN" was accepted, so a refusal is tried again.
+        if (IncPNTIn_CMDLinear(23, w) != 0) return;
         w->fanPercent = target;
         Trace("--->1 VENTOLA: %d (%02.02f°C)\n", target, t);
     }
 }
 
+namespace {
+
+// tempAlarm bits, per sensor.
+constexpr uint8_t kAlarmActive = 1; // the alarm's actions were taken
+constexpr uint8_t kAlarmListed = 2; // and its code reached the error list
+constexpr uint8_t kAlarmAbSent = 4; // and its "AB" code was queued
+
+} // namespace
+
 void GestTemperatureFunction(Works *w, int alarmCode, int endCode, int warningCode,
                              float temperature, float maximum) {
+    // The alarm's state is kept here, not read back from the error list: while
+    // the list is suspended (until the board's first "CP") it holds nothing,
+    // and every status reply would raise the alarm and queue its codes again.
+    Shared<uint8_t> &state = w->tempAlarm[alarmCode == 22 ? 1 : 0];
+    bool suspended = w->errSuspend.load() & 1;
     float low = maximum - static_cast<float>(w->tempHyst.load());
     if (temperature > maximum) {
-        if (ExistError(w, alarmCode)) return;
+        uint8_t st = state.load();
+        bool listed = ExistError(w, alarmCode);
+        if (!(st & kAlarmActive) && listed) st = kAlarmActive | kAlarmListed | kAlarmAbSent;
+        if ((st & kAlarmActive) && (st & kAlarmListed) && !listed) {
+            // The operator's reset took the code (and the protection) away
+            // while it is still hot: a new alarm.
+            st = 0;
+        }
+        if (st & kAlarmActive) {
+            // Taken while the list was suspended: list it and send what waited
+            // for the list, once.
+            if (!(st & kAlarmListed)) {
+                AddErrore(w, alarmCode);
+                if (ExistError(w, alarmCode)) st |= kAlarmListed;
+            }
+            if (!suspended && !(st & kAlarmAbSent) && IncPNTIn_CMDLinear(19, w) == 0)
+                st |= kAlarmAbSent;
+            state = st;
+            return;
+        }
         DeleteErrore(w, warningCode);
         DeleteErrore(w, endCode);
         AddErrore(w, alarmCode);
@@ -89,21 +124,26 @@ void GestTemperatureFunction(Works *w, int alarmCode, int endCode, int warningCo
             LogTempFunction(w, 1);
             w->tempLogStarted = 0;
         }
-        if (!(w->errSuspend.load() & 1)) IncPNTIn_CMDLinear(19, w);
+        st = kAlarmActive;
+        if (ExistError(w, alarmCode)) st |= kAlarmListed;
+        if (!suspended && IncPNTIn_CMDLinear(19, w) == 0) st |= kAlarmAbSent;
+        state = st;
         Trace("!!!!  TEMP ALLARM: %02.02f (%i)\n", temperature, alarmCode);
     } else if (temperature < low) {
-        if (ExistError(w, alarmCode)) {
+        if ((state.load() & kAlarmActive) || ExistError(w, alarmCode)) {
             DeleteErrore(w, alarmCode);
             IncPNTIn_CMDLinear(20, w);
             AddErrore(w, endCode);
             Trace("!!!! END TEMPERATURE ERROR (%i)\n", alarmCode);
         }
+        state = 0;
         if (ExistError(w, warningCode)) {
             DeleteErrore(w, warningCode);
             Trace("!!!! WARNING: Warning Temperatura Rientrato!! (%i)\n", warningCode);
         }
     } else {
-        if (!ExistError(w, alarmCode) && !ExistError(w, warningCode)) {
+        if (!ExistError(w, alarmCode) && !ExistError(w, warningCode) &&
+            !(state.load() & kAlarmActive)) {
             AddErrore(w, warningCode);
             Trace("!!!! WARNING: Quasi in Temperatura!! (%i)\n", warningCode);
         }

@@ -13,8 +13,3 @@ void StartAutotune(Works *) {}
 void EscAutoTune(Works *w, int) {
     w->tuneState = 0;
 }
-
-// No tuner memory yet: the tuner word stays as it is.
-int LoadTuneFromMEM(Works *, int) {
-    return -1;
-}

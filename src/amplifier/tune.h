@@ -10,5 +10,3 @@ void TuneTask(Works *works);
 void StartAutotune(Works *works);
 // Ends a running tune; `success` 1 keeps the result.
 void EscAutoTune(Works *works, int success);
-// Loads the stored tuner word for the current frequency and antenna `ant`.
-int LoadTuneFromMEM(Works *works, int ant);

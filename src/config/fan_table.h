@@ -1,4 +1,4 @@
-// Fan table (/opt/set/ventola.txt) and the temperature log (/opt/set/LOGtemp.txt).
+// Fan table (/opt/set/ventola.txt): fan speed by heat-sink temperature.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -14,10 +14,3 @@ struct FanRow {
 int ReadVentolaFile(Works *works);
 // Parses the file text into `rows` (new[], nullptr when empty); returns the count.
 int ParseFanTable(const std::string &text, FanRow **rows, bool trace);
-
-// Temperature log: -1 deletes it, 0 appends a record, 1 appends an alarm record.
-void LogTempFunction(Works *works, int mode);
-// One log record (with its line feed) for the current values.
-std::string FormatTempRecord(Works *works, int mode);
-// Amplifier supply volts from the panel micro's ADC byte.
-float CalvTensVadcAmp(Works *works, uint8_t adc);

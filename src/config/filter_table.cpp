@@ -70,9 +70,15 @@ void SetFilterFromfreq(Works *w) {
         const FilterRow &row = w->filterTab[i];
         if ((row.enabled & 0xFF) != 1 || freq < row.fStart || freq > row.fStop) continue;
         uint8_t mask = static_cast<uint8_t>(1u << i);
-        if (mask == w->filterBits.load()) return;
+        uint8_t old = w->filterBits.load();
+        if (mask == old) return;
+        // The link formats "SF" from filterBits when it sends it: set first,
+        // and keep it only if the command was accepted.
         w->filterBits = mask;
-        IncPNTIn_CMDLinear(28, w);
+        if (IncPNTIn_CMDLinear(28, w) != 0) {
+            w->filterBits = old;
+            return;
+        }
         Trace(">>>>>>>>>>>>>>> SET FILTER: %i!!\n", i + 1);
         return;
     }

@@ -19,7 +19,7 @@
 #include "transceiver/cat_serial.h"
 #include "transceiver/serial.h"
 #include "transceiver/tav_read.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "ui/gpio.h"
 #include "ui/menu.h"
 
@@ -173,16 +173,17 @@ void *LoadThread(void *arg) {
 }
 
 int AggFWRemoveMarker() {
-    if (RunShell("mount -o remount defaults,rw " + ResolvePath("/opt/set")) != 0) {
-        LogErrTrace("can't mount rw /opt/set/ error %d", errno);
+    // The shared write window: another writer's save may be open at the same time.
+    if (RemountRw() != 0) {
+        Trace("can't mount rw /opt/set/ error %d\n", errno);
         return -1;
     }
     if (RunShell("rm -f " + ResolvePath("/opt/good") + " >/dev/null 2>&1") != 0) {
         LogErrTrace("can't :rm -f /opt/good >/dev/null 2>&1  ->error %d", errno);
+        RemountRo(); // the partition goes read-only again even so
         return -1;
     }
-    if (RunShell("mount -v -n -o remount -r " + ResolvePath("/opt/set")) != 0)
-        LogErr("can't mount ro /opt/set/ error %d", errno);
+    RemountRo();
     Trace("--------- END THREAD AGG FW!!!\n");
     return 0;
 }

@@ -17,6 +17,9 @@
 template <typename T> using Shared = std::atomic<T>;
 
 constexpr int kCmdQueueSlots = 30;
+// Codes refused by a full ring wait here, at most one per board setting, so
+// 41 places (one per command code) can never run out.
+constexpr int kCmdPendingSlots = 41;
 constexpr int kErrCodes = 25;
 constexpr int kSpectrumWords = 1024;
 
@@ -103,7 +106,11 @@ struct Works {
     Shared<int32_t> cmdQueueIn;
     Shared<int32_t> cmdQueueOut;
     Shared<uint8_t> cmdQueueDrain;
-    std::mutex cmdQueueLock; // serialises producers of the ring
+    std::mutex cmdQueueLock; // guards the ring's slots and the pending set
+    // Codes that found the ring full, oldest first; the link sends them before
+    // the ring (guarded by cmdQueueLock).
+    Shared<int32_t> cmdPending[kCmdPendingSlots];
+    Shared<int32_t> cmdPendingCount;
     char lastCmd[2];
     Shared<int32_t> lastCmdCode;
     Shared<int32_t> retryCount, retryTotal, retryStops;
@@ -164,6 +171,10 @@ struct Works {
     Shared<float> tempMax1, tempMax2;
     Shared<int32_t> tempHyst, fanHyst;
     Shared<uint8_t> tempLogOn, tempLogStarted;
+    // Per sensor (0: temp1, 1: temp2) what the alarm has done, so its actions
+    // run once per alarm even while the error list is suspended: see
+    // amplifier/temperature.cpp.
+    Shared<uint8_t> tempAlarm[2];
     Shared<int32_t> maxTempAllowed;
     Shared<uint8_t> tempUnits;
 
@@ -220,6 +231,16 @@ struct Works {
     Shared<int32_t> screenFlags;
     Shared<int32_t> spanHz;
     Shared<int32_t> memCol;
+
+    // --- status readers: the slow ones run at most once a second ---
+    std::mutex statusReadLock; // guards the reader state below
+    uint64_t cpuTempReadMs;    // when "my_temp" last ran
+    uint8_t cpuTempRead;       // 1 once it has run
+    uint8_t cpuTempFailLogged; // 1 while a failure has been logged
+    uint64_t audioProbeMs;     // when the audio-device probe last ran
+    int32_t audioProbeCount;   // its last count
+    uint8_t audioProbeRead;    // 1 once it has run
+    int64_t dateTimeSec;       // wall-clock second of the dateTime text
 
     // --- transceiver links and antenna banks ---
     AntennaRow antTab[kAntRows]; // antenna table of the current bank

@@ -84,6 +84,11 @@ int AppendFileFlushed(const char *path, const std::string &text) {
     return r;
 }
 
+int RenameFile(const char *from, const char *to) {
+    std::string a = ResolvePath(from), b = ResolvePath(to);
+    return std::rename(a.c_str(), b.c_str()) == 0 ? 0 : -1;
+}
+
 bool ReadFileText(const char *path, std::string *out) {
     std::string real = ResolvePath(path);
     FILE *f = std::fopen(real.c_str(), "rb");

@@ -12,6 +12,10 @@ int WriteFileSafe(const char *path, const std::string &content, bool window = tr
 // Appends `text` to the unit path `path` and flushes it (no remount window).
 int AppendFileFlushed(const char *path, const std::string &text);
 
+// Renames the unit path `from` to the unit path `to` (both resolved), replacing
+// `to`. 0 on success, -1 on failure (errno kept; ENOENT when `from` is absent).
+int RenameFile(const char *from, const char *to);
+
 // Reads a whole file at the unit path `path`; returns false if it can't be opened.
 bool ReadFileText(const char *path, std::string *out);
 

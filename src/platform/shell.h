@@ -9,8 +9,13 @@ int RunShell(const std::string &cmd);
 // command could not be started, else its exit status.
 int RunShellRead(const std::string &cmd, std::string *out, size_t max = 65536);
 
-// The write window around every change under /opt/set.
-// "mount -o remount defaults,rw /opt/set": 0 on success; logs on failure.
+// The write window around every change under /opt/set, shared by all
+// writers and counted: nested or overlapping windows remount read-write once
+// and read-only when the last one closes. Every RemountRw that returned 0 must
+// be closed by exactly one RemountRo; a failed RemountRw opens nothing.
+// "mount -o remount defaults,rw /opt/set" (first writer): 0 on success; logs on failure.
 int RemountRw();
-// "mount -v -n -o remount -r /opt/set": logs on failure.
+// "mount -v -n -o remount -r /opt/set" (last writer): logs on failure.
 int RemountRo();
+// Writers inside the window now (0: the partition is read-only).
+int RemountWindowUsers();

@@ -2,7 +2,7 @@
 
 #include "amplifier/cmd_queue.h"
 #include "amplifier/tune.h"
-#include "config/fan_table.h"
+#include "amplifier/temp_log.h"
 #include "config/filter_table.h"
 #include "display/fb.h"
 #include "display/graph.h"
@@ -15,7 +15,7 @@
 #include "supervisor/meters.h"
 #include "supervisor/thresholds.h"
 #include "transceiver/serial.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 #include "ui/menu.h"
 #include "ui/status.h"
 #include "ui/view.h"

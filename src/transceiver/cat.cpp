@@ -6,7 +6,7 @@
 #include "platform/serial.h"
 #include "remote/frames.h"
 #include "transceiver/cat_serial.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <cstring>
 #include <unistd.h>

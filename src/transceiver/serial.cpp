@@ -6,7 +6,7 @@
 #include "platform/serial.h"
 #include "platform/serial_tav.h"
 #include "remote/frames.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include <cerrno>
 #include <cmath>

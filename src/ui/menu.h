@@ -38,6 +38,11 @@ extern const char MODEwork[3][8]; // "Generic", "ZMXTAV", " FT-817"
 // The label cell of `key` (1..6), `line` (1 or 2) of `menu`.
 char *KeyLabel(int menu, int key, int line);
 
+// The attenuator name of a setting 0-4, or "-" when it names none.
+const char *AttenuatorName(int idx);
+// The interface name of a working mode 0-2, or "---" before one is set.
+const char *InterfaceName(int idx);
+
 void InitMenuNova(Works *works);
 void LoadButtons(Works *works, TavParams tav);
 

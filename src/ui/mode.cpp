@@ -3,7 +3,7 @@
 #include "amplifier/cmd_queue.h"
 #include "core/threads.h"
 #include "core/works.h"
-#include "ui/errors.h"
+#include "core/errors.h"
 
 void ApplyModeWork(Works *w, bool startThreads) {
     SetupRecord *s = w->setup;

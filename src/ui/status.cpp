@@ -1,19 +1,309 @@
 #include "ui/status.h"
 
+#include "amplifier/tuner_word.h"
+#include "core/errors.h"
+#include "core/threads.h"
 #include "core/works.h"
+#include "display/graph.h"
+#include "display/ttf.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/shell.h"
+#include "supervisor/network.h"
+#include "ui/menu.h"
 
-void ViewStatusInfo(Works *, TavParams) {}
-void ViewStatusTX(Works *) {}
-void DrawInfoBar(Works *) {}
-void ReadCPUTemp(Works *) {}
-void ReadDataOra(Works *) {}
-int Get_AudioTAV(Works *) {
-    return 0;
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr uint64_t kReaderIntervalMs = 1000;
+
+void Text(Works *w, int slotNo, int x, int y, const char *text, int r, int g, int b) {
+    putString(slotNo, x, y, text, r, g, b, &w->fb, 0, 0, 0, 0);
 }
+
+// The next line of `text` from `pos` as fgets with a 32-byte buffer reads it:
+// at most 31 characters, the line feed included when it fits.
+bool NextLine(const std::string &text, size_t *pos, std::string *line) {
+    if (*pos >= text.size()) return false;
+    size_t end = *pos;
+    while (end < text.size() && end - *pos < 31) {
+        if (text[end++] == '\n') break;
+    }
+    *line = text.substr(*pos, end - *pos);
+    *pos = end;
+    return true;
+}
+
+} // namespace
+
+float SupplyCurrent(Works *w) {
+    return w->rawAux.load() / 4096.0f * 14.05f;
+}
+
 float CalvTensVadcAmp(Works *w, uint8_t adc) {
-    double k = w->powerClass == '1' ? 348.0 : 118.0;
+    double k = w->powerClass.load() == '1' ? 348.0 : 118.0;
     return static_cast<float>(adc * 3.3 * k / 255.0 / 18.0);
 }
+
 float ConversionCelsius_to_Fahrenheit(float c) {
     return c * 9.0f / 5.0f + 32.0f;
+}
+
+int ParseCpuTemp(Works *w, const std::string &out) {
+    size_t pos = 0;
+    std::string line;
+    int lines = 0;
+    while (lines < 2 && NextLine(out, &pos, &line)) {
+        if (lines == 0) {
+            w->cpuTemp = static_cast<float>(std::atof(line.c_str()));
+        } else {
+            std::string part = line.size() > 5 ? line.substr(5, 4) : std::string();
+            w->gpuTemp = static_cast<float>(std::atof(part.c_str()));
+        }
+        lines++;
+    }
+    return lines;
+}
+
+void ReadCPUTemp(Works *w, uint64_t now) {
+    std::lock_guard<std::mutex> lock(w->statusReadLock);
+    if (w->cpuTempRead && !expired(w->cpuTempReadMs, now, kReaderIntervalMs)) return;
+    w->cpuTempRead = 1;
+    w->cpuTempReadMs = now;
+    std::string out;
+    int st = RunShellRead("my_temp", &out, 1024);
+    if (st < 0 || out.empty()) {
+        // Keep the last figures; say so once per failure, not once a second.
+        if (!w->cpuTempFailLogged) LogErrTrace("my_temp: no reading, keeping the last values\n");
+        w->cpuTempFailLogged = 1;
+        return;
+    }
+    w->cpuTempFailLogged = 0;
+    ParseCpuTemp(w, out);
+}
+
+void ReadCPUTemp(Works *w) {
+    ReadCPUTemp(w, NowMs());
+}
+
+void ReadDataOra(Works *w, int64_t epochSec) {
+    std::lock_guard<std::mutex> lock(w->statusReadLock);
+    if (epochSec == w->dateTimeSec && w->dateTime[0] != '\0') return;
+    w->dateTimeSec = epochSec;
+    time_t t = static_cast<time_t>(epochSec);
+    struct tm local;
+    if (localtime_r(&t, &local) == nullptr) return;
+    std::strftime(w->dateTime, sizeof w->dateTime, "%Y-%m-%d %H:%M:%S", &local);
+}
+
+void ReadDataOra(Works *w) {
+    ReadDataOra(w, EpochSeconds());
+}
+
+int Get_AudioTAV(Works *w, uint64_t now) {
+    std::lock_guard<std::mutex> lock(w->statusReadLock);
+    if (w->audioProbeRead && !expired(w->audioProbeMs, now, kReaderIntervalMs))
+        return w->audioProbeCount;
+    w->audioProbeRead = 1;
+    w->audioProbeMs = now;
+    std::string out;
+    int count = 0;
+    if (RunShellRead("lsusb | grep 0d8c", &out) < 0) {
+        Trace("Error opening pipe.\n");
+    } else {
+        size_t pos = 0, nl;
+        while (pos < out.size()) {
+            nl = out.find('\n', pos);
+            std::string line = out.substr(pos, nl == std::string::npos ? nl : nl - pos + 1);
+            Trace("----------------- %s\n", line.c_str());
+            count++;
+            pos = nl == std::string::npos ? out.size() : nl + 1;
+        }
+    }
+    w->audioProbeCount = count;
+    return count;
+}
+
+int Get_AudioTAV(Works *w) {
+    return Get_AudioTAV(w, NowMs());
+}
+
+void InfoBandText(Works *w, char *out, size_t cap) {
+    int32_t f = w->freq.load();
+    if (f >= 26000000 && f <= 28000000) {
+        std::snprintf(out, cap, "NOPA");
+        return;
+    }
+    int rows = w->memRows.load();
+    if (rows > kAntRows) rows = kAntRows;
+    int found = -1;
+    for (int i = 0; i < rows; i++)
+        if (w->antTab[i].fStart <= f && f <= w->antTab[i].fStop) found = i;
+    if (found < 0)
+        std::snprintf(out, cap, "Band:---");
+    else
+        std::snprintf(out, cap, "Band:%.*s", static_cast<int>(sizeof w->antTab[found].name),
+                      w->antTab[found].name);
+}
+
+void InfoSupplyText(Works *w, char *out, size_t cap) {
+    double volts = CalvTensVadcAmp(w, w->tinyData[3].load());
+    double amps = SupplyCurrent(w);
+    // The lower class has no reading above 20 V: such a figure is not a supply.
+    if (w->powerClass.load() != '1' && volts > 20)
+        std::snprintf(out, cap, "PA Voltage: -----       Current: %04.01fA", amps);
+    else
+        std::snprintf(out, cap, "PA Voltage: %04.01fV       Current: %04.01fA", volts, amps);
+}
+
+void DrawInfoBar(Works *w) {
+    char buf[128];
+    // 1: the message line.
+    if (w->tuneDebug.load() != 0) {
+        std::snprintf(buf, sizeof buf, "PW %04d FWD %04d REFL %04d SWR %03.02f (%X)",
+                      w->rawPwr[0].load(), w->rawPwr[1].load(), w->rawPwr[2].load(),
+                      static_cast<double>(w->swr.load()), w->tinyData[3].load());
+        Text(w, 8, 5, 350, buf, 250, 250, 0);
+        std::snprintf(buf, sizeof buf, "freq %lu L%i,C%i,%.3s",
+                      static_cast<unsigned long>(static_cast<uint32_t>(w->freqMeasured.load())),
+                      w->tuneL.load(), w->tuneC.load(), ModeTuneDebug);
+        Text(w, 8, 500, 350, buf, 250, 250, 0);
+    } else if (w->keyFlags.load() & 1) {
+        Text(w, 8, 5, 350, "Entering second function...", 250, 250, 250);
+    } else if (w->keyFlags.load() & 2) {
+        Text(w, 8, 5, 350, "ATU ByPass not saved!", 250, 250, 250);
+    }
+
+    // 2: the seven boxes.
+    static const int kBox[7][3] = {{1, 110, 10},    {115, 260, 125}, {265, 400, 275},
+                                   {405, 520, 415}, {525, 600, 535}, {605, 710, 615},
+                                   {715, 799, 725}};
+    for (const auto &b : kBox)
+        DrawRect(w, b[0], 278, b[1], 303, 200, 200, 200);
+    const int y = 298;
+    Text(w, 8, kBox[0][2], y, InterfaceName(w->ModeWorkIdx.load()), 0, 200, 255);
+    Text(w, 8, kBox[1][2], y, (w->boardStatus[0].load() & 1) ? "Coax:RX+TX" : "  Coax:RTX", 0, 200,
+         255);
+    InfoBandText(w, buf, sizeof buf);
+    Text(w, 8, kBox[2][2], y, buf, 0, 200, 255);
+    if (w->bypass.load() == 1)
+        std::snprintf(buf, sizeof buf, "Att %s", attNames[4]);
+    else
+        std::snprintf(buf, sizeof buf, "Att %sdB", AttenuatorName(w->attenuator.load()));
+    Text(w, 8, kBox[3][2], y, buf, 0, 200, 255);
+    std::snprintf(buf, sizeof buf, "Ant %d", w->antenna.load() + 1);
+    Text(w, 8, kBox[4][2], y, buf, 0, 200, 255);
+    Text(w, 8, kBox[5][2], y, w->tunerThrough.load() != 0 ? "Atu: Bpy" : "Atu: On", 0, 200, 255);
+    if (w->remoteOn.load() == 1) {
+        if (w->remoteFault.load() == 1)
+            Text(w, 8, kBox[6][2], y, "Remote", 250, 0, 0);
+        else
+            Text(w, 8, kBox[6][2], y, "Remote", 0, 200, 255);
+    } else {
+        Text(w, 8, kBox[6][2], y, "Local", 0, 200, 255);
+    }
+
+    // 3, 4: temperatures, supply voltage and current.
+    DrawRect(w, 1, 307, 400, 332, 100, 100, 100);
+    double t1 = w->temp1.load(), t2 = w->temp2.load();
+    if (w->tempUnits.load() == 1)
+        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f°F      Temp2: %04.01f°F",
+                      static_cast<double>(ConversionCelsius_to_Fahrenheit(static_cast<float>(t1))),
+                      static_cast<double>(ConversionCelsius_to_Fahrenheit(static_cast<float>(t2))));
+    else
+        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f°C      Temp2: %04.01f°C", t1, t2);
+    Text(w, 8, 10, 327, buf, 0, 200, 0);
+    DrawRect(w, 405, 307, 799, 332, 100, 100, 100);
+    InfoSupplyText(w, buf, sizeof buf);
+    Text(w, 8, 415, 327, buf, 0, 200, 0);
+}
+
+void ViewStatusTX(Works *w) {
+    if (w->screenFlags.load() == 1) return;
+    if (!(w->boardStatus[1].load() & 1)) return;
+    for (int y = 175; y <= 209; y++)
+        DrawHorizontalLine(375, y, 430, 250, 0, 0, &w->fb, 0);
+    Text(w, 8, 390, 200, "TX", 255, 255, 255);
+}
+
+void ViewStatusInfo(Works *w, TavParams tav) {
+    if (w->screenFlags.load() != 1) return;
+    SetupRecord *s = w->setup;
+    // The TAV link is only asked for in TAV mode: in the other modes its port
+    // may be missing or belong to the FT-817.
+    if (w->ModeWorkIdx.load() == 1 && s->EnableSerial.load() == '0') {
+        s->EnableSerial = '1';
+        StartThreadTAV(w);
+    }
+    bool fahrenheit = w->tempUnits.load() == 1;
+    auto F = [](float c) { return static_cast<double>(ConversionCelsius_to_Fahrenheit(c)); };
+    char buf[160];
+    auto Row = [&](int y, const char *label, const char *text) {
+        if (label != nullptr) Text(w, 8, 5, y, label, 255, 255, 255);
+        Text(w, 8, 180, y, text, 255, 255, 255);
+    };
+
+    std::snprintf(buf, sizeof buf, "SW ver. %.20s, FW ver. %.8s", w->swVersion, w->boardVersion);
+    Row(110, "VERSION", buf);
+    std::snprintf(buf, sizeof buf, "%.32s (%.32s), TYPE: %s, MAXPOWER: %s", w->eePage0, w->eePage1,
+                  w->boardOpt.load() == '0'   ? "EU"
+                  : w->boardOpt.load() == '1' ? "USA"
+                                              : "",
+                  w->powerClass.load() == '0'   ? "60W"
+                  : w->powerClass.load() == '1' ? "120W"
+                                                : "");
+    Row(132, "SN", buf);
+    std::snprintf(buf, sizeof buf, "FWD:%02.01f, RFL:%02.01f , PW:%02.01f, SWR:%02.01f",
+                  static_cast<double>(w->pwrFwd.load()), static_cast<double>(w->pwrRefl.load()),
+                  static_cast<double>(w->pwrIn.load()), static_cast<double>(w->swr.load()));
+    Row(154, "POWER", buf);
+    long shown = s->EnableSerial.load() == '1' ? w->freq.load() : w->freqMeasured.load();
+    std::snprintf(buf, sizeof buf, "%ldHz(%ld)", shown, static_cast<long>(tav.freqCur));
+    Row(176, "FREQUENCY", buf);
+    double amps = SupplyCurrent(w), raw = w->rawAux.load();
+    if (fahrenheit)
+        std::snprintf(buf, sizeof buf, "Current:%05.01fA (%05.01f), Tbrd:%04.02f°F, Thsk:%04.02f°F",
+                      amps, raw, F(w->temp1.load()), F(w->temp2.load()));
+    else
+        std::snprintf(buf, sizeof buf, "Current:%05.01fA (%05.01f), Tbrd:%04.02f°C, Thsk:%04.02f°C",
+                      amps, raw, static_cast<double>(w->temp1.load()),
+                      static_cast<double>(w->temp2.load()));
+    Row(198, "TEMPERATURE", buf);
+    if (fahrenheit)
+        std::snprintf(buf, sizeof buf, "CPU:%4.01f°F, GPU:%4.01f°F", F(w->cpuTemp.load()),
+                      F(w->gpuTemp.load()));
+    else
+        std::snprintf(buf, sizeof buf, "CPU:%2.01f°C, GPU:%2.01f°C",
+                      static_cast<double>(w->cpuTemp.load()),
+                      static_cast<double>(w->gpuTemp.load()));
+    Row(220, nullptr, buf);
+    if (fahrenheit)
+        std::snprintf(buf, sizeof buf, "Set Point Alarm %4.01f°F", F(w->tempMax1.load()));
+    else
+        std::snprintf(buf, sizeof buf, "Set Point Alarm %04.02f°C",
+                      static_cast<double>(w->tempMax1.load()));
+    Row(242, nullptr, buf);
+    std::snprintf(buf, sizeof buf, "IP:%.31s, NetMask:%.31s ", IP, NetMask);
+    Row(264, "LAN", buf);
+    std::snprintf(buf, sizeof buf, "Gateway:%.31s, DNS:%.31s ", Gateway, DNS);
+    Row(286, nullptr, buf);
+    std::snprintf(buf, sizeof buf, "State 0x%02x 0x%02x,ES:%d,ER:%d", w->boardStatus[0].load(),
+                  w->boardStatus[1].load(), w->retryTotal.load(), w->retryStops.load());
+    Row(308, "STATUS", buf);
+    Row(330, nullptr, ExistError(w, 8) ? "No EXT IO data" : "EXT IO connected");
+    std::snprintf(buf, sizeof buf, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV",
+                  w->tinyData[0].load(), static_cast<double>(CalvTensVadcAmp(w, w->tinyData[1])),
+                  static_cast<double>(CalvTensVadcAmp(w, w->tinyData[2])),
+                  static_cast<double>(CalvTensVadcAmp(w, w->tinyData[3])));
+    Row(352, "AMPL", buf);
+    if (w->menuIdx.load() == 0) {
+        w->dateTime[sizeof w->dateTime - 1] = '\0';
+        Text(w, 8, 300, 400, w->dateTime, 255, 255, 255);
+    }
 }

@@ -1,17 +1,42 @@
 // Status and information screens: the full-screen status page, the TX marker,
-// and the small readers behind their texts.
+// the information bar, and the small readers behind their texts.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct Works;
 struct TavParams;
 
+// The status page (only while screenFlags is exactly 1).
 void ViewStatusInfo(Works *works, TavParams tav);
+// The red "TX" marker while the amplifier transmits (not over the status page).
 void ViewStatusTX(Works *works);
 // The information bar under the meters of the normal view.
 void DrawInfoBar(Works *works);
+// The band box text: "NOPA" in 26-28 MHz, else the last antenna-table row
+// holding `freq` ("Band:40m"), else "Band:---".
+void InfoBandText(Works *works, char *out, size_t cap);
+// The supply box text: "PA Voltage: 48.2V       Current: 10.3A", or "-----"
+// for a voltage above 20 V on the lower power class.
+void InfoSupplyText(Works *works, char *out, size_t cap);
+// Supply current in amperes from the board's auxiliary reading.
+float SupplyCurrent(Works *works);
+
+// Processor and graphics temperatures from "my_temp", run at most once a
+// second (`now` in monotonic ms); in between, and when the command gives
+// nothing, the last values stay.
+void ReadCPUTemp(Works *works, uint64_t now);
 void ReadCPUTemp(Works *works);
+// Sets cpuTemp from the first line and gpuTemp from the second ("temp=47.2'C");
+// returns the lines used.
+int ParseCpuTemp(Works *works, const std::string &out);
+// The clock text "%Y-%m-%d %H:%M:%S" (local time), renewed when the second changes.
+void ReadDataOra(Works *works, int64_t epochSec);
 void ReadDataOra(Works *works);
+// USB devices of vendor 0d8c (the transceiver's sound device); the probe runs
+// at most once a second and returns its last count in between.
+int Get_AudioTAV(Works *works, uint64_t now);
 int Get_AudioTAV(Works *works);
 float CalvTensVadcAmp(Works *works, uint8_t adc);
 float ConversionCelsius_to_Fahrenheit(float celsius);

@@ -1,6 +1,37 @@
 #include "ui/view.h"
 
-void SetWorkImg(Works *) {}
-int EscFromStatus(Works *) {
-    return 0;
+#include "core/works.h"
+#include "display/fb.h"
+#include "display/png.h"
+#include "supervisor/meters.h"
+
+#include <cstdio>
+
+void SetWorkImg(Works *w) {
+    int view = w->viewType.load();
+    bool big = w->powerClass.load() == '1';
+    const char *image;
+    if (view == 4 || view == 5) {
+        image = "m5a";
+        // The plot's division count, span and x range follow the view.
+        divX = view == 4 ? 16 : 8;
+        w->spanHz = view == 4 ? 160000 : 80000;
+        xRangeEnd = view == 4 ? 854 : 427;
+    } else if (view == 2) {
+        image = big ? "img3b" : "img3";
+    } else {
+        // Views 1 and 3, and the meter face for a view number out of range.
+        image = big ? "img1b" : "img1";
+    }
+    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
+    getPng(w, 1);
+    fbSetBack(&w->fb);
+    if (w->ModeWorkIdx.load() != 1) w->setup->EnableSerial = '0';
+}
+
+int EscFromStatus(Works *w) {
+    if (!(w->screenFlags.load() & 1)) return 0;
+    w->screenFlags.fetch_and(~1);
+    SetWorkImg(w);
+    return 1;
 }

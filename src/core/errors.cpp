@@ -1,4 +1,4 @@
-#include "ui/errors.h"
+#include "core/errors.h"
 
 #include "amplifier/cmd_queue.h"
 #include "core/threads.h"
@@ -140,6 +140,14 @@ int ExistAnError(Works *w) {
     return w->errCount.load() > 0 ? w->errList[0].load() : -1;
 }
 
+int ErrListSnapshot(Works *w, int codes[]) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    int n = w->errCount.load();
+    for (int i = 0; i < n; i++)
+        codes[i] = w->errList[i].load();
+    return n;
+}
+
 int VerifyError(Works *w) {
     std::lock_guard<std::mutex> lock(w->errLock);
     int n = w->errCount.load();
@@ -162,7 +170,7 @@ void ResetBiasCmd(Works *w) {
         IncPNTIn_CMDLinear(13, w);
         Trace(">>> ERRORI: RESET Protezione AMPL!\n");
     }
-    if (w->boardStatus[2].load() & 0x80) InitMicroCmd(w);
+    if (w->boardStatus[2].load() & 0x80) InitMicroCmdAfterReset(w);
     IncPNTIn_CMDLinear(17, w);
     IncPNTIn_CMDLinear(w->bypass.load() == 1 ? 20 : 19, w);
     IncPNTIn_CMDLinear(14, w);
@@ -193,6 +201,13 @@ void GestErrore(Works *w) {
         w->cmdQueueDrain = 1;
         w->errResend = 1;
     } else if (flags & 4) {
+        // Acknowledging a micro reset of the board (error 16, a temporary
+        // warning) also gives the board its settings back, back to back, so
+        // "MR0;" is out before a status poll could raise the warning again.
+        if (w->boardStatus[2].load() & 0x80) {
+            ResetBiasCmd(w);
+            w->cmdQueueDrain = 1;
+        }
         VerifyWarningTemporanei(w);
         w->errFlags.fetch_and(static_cast<uint8_t>(~4));
     } else if (ExistAnError(w) >= 0) {
