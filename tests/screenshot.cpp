@@ -13,7 +13,12 @@
 
 ScreenUnit::ScreenUnit() {
     static std::once_flag fonts;
-    std::call_once(fonts, [] { LoadFontSet(); });
+    // The unit's own faces under /opt/fonts come from a simulated root, as on
+    // the simulated unit (the host has them under other names).
+    std::call_once(fonts, [] {
+        ScopedSimRoot root;
+        LoadFontSet();
+    });
     works.fb = screen.fb;
 }
 

@@ -1,15 +1,24 @@
 // Needle meters (views 1-3) and the spectrum plot (views 4 and 5) of the main
 // screen, redrawn by the supervisor on every pass.
 #pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 
 struct Works;
 
-// Plot layout (set by InitGrid; divX, spanHz-dependent values by the view).
-extern int SchermoWidth, SchermoHeight, divX, divY;
+// Plot layout (set by InitGrid). The view change on the key thread sets divX
+// and xRangeEnd (with spanHz in works); the plot reads them once per pass.
+extern int SchermoWidth, SchermoHeight, divY;
+extern std::atomic<int> divX, xRangeEnd;
 extern int borderLeft, borderRight, borderTop, borderBottom;
-extern int xRangeStart, xRangeEnd, LabelBorder;
+extern int xRangeStart, LabelBorder;
 extern int RefLevel, RefPos, PointDiv;
 extern int r_x, r_y, bound_left, bound_right, b_top, b_bottom;
+
+// Points of the spectrum line (levels in dBm, one float each, in the second
+// spectrum buffer).
+constexpr int kPlotLevels = 854;
 
 struct PlotPoint {
     float x, y;
@@ -18,11 +27,17 @@ struct PlotPoint {
 void InitGrid();
 void DrawGrid(Works *works);
 void DrawFreq(Works *works);
+// The plot's frequency caption ("14.074MHz"); returns 0 (and an empty text)
+// when there is no frequency to show.
+int FreqCaption(int32_t hz, char *out, size_t cap);
 PlotPoint CalculatePoint(float lowLevel, float highLevel, int index, float level);
 float ConvertW_to_dBm(float watts);
 float CalcolaSWR(float swr);
 void CalcolaPwrPeak(Works *works, float value);
 void CalcolaPwrPeak2(Works *works, float value);
+// A power reading as the meters write it: "%02.01fW", or "%02.01fdBm" when
+// `powerUnits` is 1 ("---dBm" below 1 mW).
+void MeterPowerText(Works *works, float watts, char *out, size_t cap);
 // The meter pass of views 1-3 (needles, peaks, labels, values, frequency).
 void DrawMeters(Works *works);
 // End-of-pass peak hold and decay with the pass time `d` in ms.

@@ -1,7 +1,220 @@
 #include "supervisor/timer.h"
 
-#include "core/works.h"
+#include "amplifier/cmd_queue.h"
+#include "amplifier/tune.h"
+#include "amplifier/temp_log.h"
+#include "config/filter_table.h"
+#include "display/fb.h"
+#include "display/graph.h"
+#include "display/png.h"
+#include "display/ttf.h"
 #include "platform/clock.h"
+#include "platform/log.h"
+#include "remote/frames.h"
+#include "supervisor/antenna.h"
+#include "supervisor/meters.h"
+#include "supervisor/thresholds.h"
+#include "transceiver/serial.h"
+#include "core/errors.h"
+#include "ui/menu.h"
+#include "ui/status.h"
+#include "ui/view.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kSaveScreen[5] = {5, 10, 20, 30, 60}; // minutes by saveScreenIdx
+constexpr double kTempLogEveryMs = 5000.0;
+
+// Bits of tuneOpt.
+constexpr uint8_t kTavTuneOn = 1 << 0;   // "Enable TAV Tune"
+constexpr uint8_t kTuneStarted = 1 << 1; // the supervisor started a tune
+constexpr uint8_t kTuneBit3 = 1 << 3;
+constexpr uint8_t kTuneBit4 = 1 << 4;
+constexpr uint8_t kTuneBit5 = 1 << 5;
+constexpr uint8_t kTuneBit6 = 1 << 6;
+
+void LoadBackground(Works *w, const char *name) {
+    std::snprintf(w->imageName, sizeof w->imageName, "%s", name);
+    getPng(w, 1);
+    fbSetBack(&w->fb);
+}
+
+// Queues `code` after setting antInput to `value`; a refused code puts the
+// old value back so that the next pass tries again.
+void SetAntInput(Works *w, int32_t value) {
+    int32_t old = w->antInput.exchange(value);
+    if (IncPNTIn_CMDLinear(21, w) != 0) w->antInput = old;
+}
+
+// The screen of a serial link that failed to open. Its picture is loaded
+// into the background once; later passes restore it from there.
+void PortErrorPass(Works *w, SupervisorState *st) {
+    if (!st->errorImage) {
+        LoadBackground(w, w->powerClass.load() == '1' ? "start120" : "start");
+        st->errorImage = true;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "Error! %.*s", static_cast<int>(sizeof w->portErrorText),
+                  w->portErrorText);
+    // The message goes on a band of its own across the picture's caption,
+    // moved left (and in the smaller face if need be) so that a long device
+    // path stays on the screen.
+    for (int y = 268; y < 312; y++)
+        DrawHorizontalLine(0, y, w->fb.sizeX, 80, 12, 12, &w->fb, 0);
+    int font = 9;
+    int width = getStringSpace(font, text);
+    if (width > 780) {
+        font = 8;
+        width = getStringSpace(font, text);
+    }
+    for (size_t n = std::strlen(text); width > 780 && n > 0; n--) {
+        text[n - 1] = '\0'; // past the right edge it would wrap to the left
+        width = getStringSpace(font, text);
+    }
+    int x = 130;
+    if (x + width > 790) x = width < 780 ? 790 - width : 10;
+    putString(font, x, 300, text, 255, 255, 255, &w->fb, 0, 0, 0, 0);
+    if (w->menuIdx.load() != 5) w->menuIdx = 5;
+    LoadButtons(w, st->tav);
+}
+
+void ScreenSaver(Works *w, SupervisorState *st, uint64_t now) {
+    // Idle time runs on the monotonic clock from the moment a new key time
+    // was seen, so a wall-clock step cannot start or stall the saver.
+    int32_t key = w->lastKeyTime.load();
+    if (key != st->keySeen) {
+        st->keySeen = key;
+        st->keySeenMs = now;
+    }
+    uint64_t idleMin = (now - st->keySeenMs) / 60000;
+    if (idleMin >= static_cast<uint64_t>(SaveScreenMinutes(w->saveScreenIdx.load())) &&
+        w->saveScreenOn.load() == 0) {
+        w->saveScreenOn = 1;
+        LoadBackground(w, "start");
+    }
+}
+
+// Takes the frequency from the source of the working mode; false when the
+// mode is not known yet (no source, no frequency actions).
+bool FrequencySource(Works *w, SupervisorState *st, int mode) {
+    switch (mode) {
+    case 1:
+        getParameters(&st->tav, w);
+        w->freq = static_cast<int32_t>(st->tav.freqCur);
+        return true;
+    case 2:
+        if (w->antInput.load() > 0) SetAntInput(w, 0);
+        w->freq = w->catFreq.load();
+        return true;
+    case 0:
+        w->freq = w->freqMeasured.load();
+        if (w->antInput.load() > 0) SetAntInput(w, 0);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void FrequencyChange(Works *w, int mode) {
+    int32_t f = w->freq.load();
+    if (f == w->freqPrev.load() && w->bandRow.load() != -1) return;
+    // The frequency goes to the board first; while the ring refuses it the
+    // change stays pending and the next pass tries again.
+    if (mode != 0 && IncPNTIn_CMDLinear(9, w) != 0) return;
+    // A bank load's request (-1) is taken here, once: the antenna selection
+    // below puts the row it finds (or 100, none) in its place.
+    int32_t request = -1;
+    w->bandRow.compare_exchange_strong(request, 100);
+    SetFilterFromfreq(w);
+    SearchCambioSoglie_TS(w);
+    GestioneAntennaAutomatica(w);
+    w->freqPrev = f;
+}
+
+// Hand-shake of the automatic tune started by the TAV transceiver's carrier.
+void TavTuneRules(Works *w, SupervisorState *st, int tx) {
+    uint8_t opt = w->tuneOpt.load();
+    auto clear = [w](uint8_t bits) { w->tuneOpt.fetch_and(static_cast<uint8_t>(~bits)); };
+    auto wait = [st]() {
+        if (st->tuneWaitMark + 10 < st->tuneWaitCnt) return true;
+        if (st->tuneWaitMark == 0) st->tuneWaitMark = st->tuneWaitCnt;
+        st->tuneWaitCnt++;
+        return false;
+    };
+    if (tx == 1 && !(opt & kTuneStarted) && !(opt & kTuneBit4)) {
+        if (w->txTest.load() == 0 && w->rxSettle.load() == 0) {
+            StartAutotune(w);
+            w->tuneOpt.fetch_or(kTuneStarted);
+            st->tuneWaitCnt = st->tuneWaitMark = 0;
+        } else if (w->rxSettle.load() > 0) {
+            w->rxSettle.fetch_sub(1);
+        }
+    } else if (tx == 1 && (opt & kTuneBit3)) {
+        if (wait()) clear(kTuneStarted | kTuneBit4 | kTuneBit3);
+    } else if (tx == 0 && (opt & kTuneBit3)) {
+        if (wait()) {
+            clear(kTuneStarted | kTuneBit4 | kTuneBit3);
+            st->tuneWaitCnt = st->tuneWaitMark = 0;
+        }
+    } else if (opt & kTuneBit4) {
+        if (tx == 0 && !(opt & kTuneBit6)) {
+            if (w->cmdQueueIn.load() == w->cmdQueueOut.load()) {
+                w->tuneOpt.fetch_or(kTuneBit5);
+                st->tuneWaitCnt = st->tuneWaitMark = 0;
+            }
+        } else if (tx == 0) {
+            if (st->tuneWaitCnt > 30) {
+                EscAutoTune(w, 0);
+                AddErrore(w, 14); // the transceiver ended the tune
+                clear(kTuneBit4 | kTuneBit6);
+            } else {
+                st->tuneWaitCnt++;
+            }
+        } else if (!(opt & kTuneBit6)) {
+            st->tuneWaitCnt = st->tuneWaitMark = 0;
+        }
+    }
+}
+
+void TavMode(Works *w, SupervisorState *st) {
+    const int tx = st->tav.txFlag;
+    w->txReady = tx == 1 ? 1 : 0;
+    const int32_t sel = st->tav.inputSel;
+    if (w->antInput.load() != sel && w->tuneState.load() != 1 && w->txReady.load() == 0 &&
+        (w->txTest.load() & (kTuneBit4 | kTuneBit5)) == 0)
+        SetAntInput(w, sel);
+    if (w->tuneOpt.load() & kTavTuneOn) TavTuneRules(w, st, tx);
+}
+
+void DrawScreen(Works *w, SupervisorState *st) {
+    ReadCPUTemp(w);
+    ReadDataOra(w);
+    if (w->redrawBack.exchange(0) == 1)
+        LoadBackground(w, w->powerClass.load() == '1' ? "img1b" : "img1");
+    const int flags = w->screenFlags.load();
+    if (w->viewTimeStr.load() != 0 && flags == 0) {
+        char clock[sizeof w->dateTime];
+        std::memcpy(clock, w->dateTime, sizeof clock);
+        clock[sizeof clock - 1] = '\0';
+        putString(6, 780 - getStringSpace(6, clock), 17, clock, 255, 255, 255, &w->fb, 0, 0, 0, 0);
+    }
+    LoadButtons(w, st->tav);
+    if (flags != 0) return;
+    const int view = w->viewType.load();
+    if (view >= 1 && view <= 3)
+        DrawMeters(w);
+    else if (view == 4 || view == 5)
+        DrawGrid(w);
+}
+
+} // namespace
+
+int SaveScreenMinutes(int idx) {
+    return idx >= 0 && idx < 5 ? kSaveScreen[idx] : kSaveScreen[0];
+}
 
 void CountDownTimers(Works *w, uint64_t elapsedMs) {
     int32_t h = w->errHoldOff.load();
@@ -11,18 +224,77 @@ void CountDownTimers(Works *w, uint64_t elapsedMs) {
     }
 }
 
-// The pass (frequency source, screen, remote status) comes with the supervisor
-// work; until then the thread keeps time, so that link faults held off for
-// 2000 ms are reported again after that time.
+void SupervisorTimers(Works *w, uint64_t d) {
+    CountDownTimers(w, d);
+    PeakHoldStep(w, d > 1000000 ? 1000000 : static_cast<int>(d));
+    if (w->tempLogOn.load() == 1 && w->tempLogStarted.load() == 1) {
+        w->tempLogTimer += static_cast<double>(d);
+        if (w->tempLogTimer >= kTempLogEveryMs) {
+            LogTempFunction(w, 0);
+            w->tempLogTimer = 0;
+        }
+    }
+}
+
+void SupervisorStart(Works *w, SupervisorState *st, uint64_t now) {
+    w->peakAngle1 = 0.0f;
+    w->peakAngle2 = 0.0f;
+    LogInfo("Timer thread started");
+    InitGrid();
+    // Start-up leaves its plain page in the background: the first normal pass
+    // puts the meter face of the starting view there.
+    w->redrawBack = 1;
+    *st = SupervisorState{};
+    st->started = true;
+    st->lastPass = now;
+    st->keySeen = w->lastKeyTime.load();
+    st->keySeenMs = now;
+}
+
+void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
+    if (st->started && now >= st->lastPass) SupervisorTimers(w, now - st->lastPass);
+    st->started = true;
+    st->lastPass = now;
+
+    fbSetBack(&w->fb);
+    const int32_t portError = w->portError.load();
+    if (portError > 0) {
+        PortErrorPass(w, st);
+    } else {
+        st->errorImage = false;
+        if (portError == -1) {
+            // The operator dismissed the failure: back to the normal screen.
+            w->menuIdx = 0;
+            SetWorkImg(w);
+            int32_t dismissed = -1;
+            w->portError.compare_exchange_strong(dismissed, 0);
+        } else {
+            ScreenSaver(w, st, now);
+            const int mode = w->ModeWorkIdx.load();
+            if (FrequencySource(w, st, mode)) {
+                FrequencyChange(w, mode);
+                if (mode == 1) TavMode(w, st);
+            }
+            if (w->saveScreenOn.load() == 0) DrawScreen(w, st);
+        }
+    }
+    if (w->wsConnected.load() != 0) {
+        char text[kStatusTextLen + 1];
+        CreaBufferDiStato(w, text);
+        sendWebSockStatusFrame(w, text, kStatusTextLen);
+    }
+    fbRealize(&w->fb);
+}
+
 void *timer(void *arg) {
     Works *w = static_cast<Works *>(arg);
-    uint64_t last = NowMs();
-    while (w->running != 0) {
+    SupervisorState st;
+    SupervisorStart(w, &st, NowMs());
+    while (w->running.load() != 0) {
+        SupervisorStep(w, &st, NowMs());
         int32_t us = w->timerUsec.load();
         SleepUs(us > 0 ? static_cast<uint32_t>(us) : 10000u);
-        uint64_t now = NowMs();
-        CountDownTimers(w, now - last);
-        last = now;
     }
+    LogInfo("Timer operations end\n");
     return nullptr;
 }

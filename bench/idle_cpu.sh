@@ -1,0 +1,60 @@
+#!/bin/sh
+# Idle load of the whole controller on the simulated unit: FT-817 mode, the
+# power board polled, supervisor passes every 10 ms, nobody at the keys.
+# Prints the processor time the helix process used over a wall-clock window
+# as a share of one core.
+#
+# usage: bench/idle_cpu.sh [SECONDS]   (default 60; BUILD_DIR as for build.sh)
+set -e
+cd "$(dirname "$0")/.."
+B="$(pwd)/${BUILD_DIR:-build}"
+SECS="${1:-60}"
+for exe in helix helix-sim-simroot helix-sim-board helix-sim-radio; do
+    [ -x "$B/$exe" ] || { echo "missing $B/$exe (build first)" >&2; exit 1; }
+done
+
+ROOT="$(mktemp -d "${TMPDIR:-/tmp}/helix-root-XXXXXX")"
+"$B/helix-sim-simroot" "$ROOT" >/dev/null
+printf '!817\n' >"$ROOT/opt/set/antenna_b1.txt"
+printf 'EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\nWebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n' \
+    >"$ROOT/opt/set/setup.txt"
+export HELIX_ROOT="$ROOT"
+export PATH="$ROOT/bin:$B:$PATH"
+
+BOARD="" RADIO="" HELIX=""
+cleanup() {
+    for p in $HELIX $RADIO $BOARD; do kill "$p" 2>/dev/null || true; done
+    for p in $HELIX $RADIO $BOARD; do wait "$p" 2>/dev/null || true; done
+    rm -rf "$ROOT"
+}
+trap cleanup EXIT INT TERM
+
+"$B/helix-sim-board" --root "$ROOT" --quiet >/dev/null 2>&1 &
+BOARD=$!
+"$B/helix-sim-radio" --root "$ROOT" --ft817 >/dev/null 2>&1 &
+RADIO=$!
+sleep 1
+(cd "$B" && exec ./helix 2>"$ROOT/helix.err") &
+HELIX=$!
+
+# The splash takes about twelve seconds; then the supervisor runs.
+n=0
+until grep -q "Timer thread started" "$ROOT/var/log/helix.log" 2>/dev/null; do
+    n=$((n + 1))
+    [ $n -gt 60 ] && { echo "the supervisor did not start" >&2; exit 1; }
+    kill -0 "$HELIX" 2>/dev/null || { echo "helix ended" >&2; cat "$ROOT/helix.err" >&2; exit 1; }
+    sleep 1
+done
+sleep 3
+
+ticks() { awk '{ print $14 + $15 }' "/proc/$HELIX/stat"; }
+HZ="$(getconf CLK_TCK)"
+c0="$(ticks)"
+t0="$(date +%s.%N)"
+sleep "$SECS"
+c1="$(ticks)"
+t1="$(date +%s.%N)"
+awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$HZ" 'BEGIN {
+    cpu = (c1 - c0) / hz; wall = t1 - t0;
+    printf "helix idle: %.2f%% of one core (%.2f s processor time over %.1f s)\n",
+           100 * cpu / wall, cpu, wall }'

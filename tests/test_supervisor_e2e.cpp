@@ -1,0 +1,144 @@
+// The whole controller with the simulated board and an FT-817: the radio
+// moves to another band and the board receives what the new band needs, in
+// the order it was queued; the information bar names the new band.
+#include "amplifier/tuner_word.h"
+#include "board.h"
+#include "config/antenna_banks.h"
+#include "helix_process.h"
+#include "platform/clock.h"
+#include "radio.h"
+#include "screenshot.h"
+#include "supervisor/antenna.h"
+#include "ui/status.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *kSetup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\n"
+                     "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n";
+const char *kBands = "1800000 2000000 100 1000 10 500 5 250 0 20 10 100 600\n"
+                     "7000000 7300000 100 1000 10 500 5 250 0 20 10 100 600\n"
+                     "14000000 14350000 100 1000 10 500 5 250 0 20 12 100 600\n"
+                     "30000000 54000000 100 1000 10 500 5 250 0 20 10 100 600\n";
+const char *kFilters = "7000000 7300000 1\n14000000 14350000 1\n";
+// 40 m on antenna 2 with the tuner in line, 20 m on antenna 1.
+const char *kAntennas = "!817\n40m 7000000 7300000 1 2 0 0 100.0\n"
+                        "20m 14000000 14350000 1 1 0 0 100.0\n";
+// A stored solution at 7.075 MHz (entry 2115) for antenna 2: CL, L 120, C 200.
+const char *kTune = "2115 7075000 1 1 120 200\n";
+
+// Index of the first frame at or after `from` whose text starts with `prefix`.
+long FirstFrame(const std::vector<SimFrame> &f, size_t from, const std::string &prefix) {
+    for (size_t i = from; i < f.size(); i++)
+        if (f[i].text.rfind(prefix, 0) == 0) return static_cast<long>(i);
+    return -1;
+}
+
+// The band box of the information bar.
+constexpr int kBoxX0 = 265, kBoxX1 = 401, kBoxY0 = 278, kBoxY1 = 304;
+
+std::vector<uint8_t> BandBox(const uint8_t *bgrx, int stride) {
+    std::vector<uint8_t> box;
+    for (int y = kBoxY0; y < kBoxY1; y++)
+        for (int x = kBoxX0; x < kBoxX1; x++)
+            for (int c = 0; c < 3; c++)
+                box.push_back(bgrx[y * stride + 4 * x + c]);
+    return box;
+}
+
+// The band box as this build draws it for `freq` over `image`.
+std::vector<uint8_t> ExpectedBandBox(const char *image, int32_t freq) {
+    ScreenUnit u;
+    Works *w = &u.works;
+    LoadTabConfig(w, 1);
+    w->ModeWorkIdx = 2;
+    w->freq = freq;
+    u.Background(image);
+    DrawInfoBar(w);
+    return BandBox(w->fb.workMem, static_cast<int>(w->fb.lineSize));
+}
+
+TEST(SupervisorEndToEnd, RadioChangesBandAndTheBoardFollows) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
+    WriteWholeFile(root.Path("/opt/set/config.txt"), kBands);
+    WriteWholeFile(root.Path("/opt/set/filter.txt"), kFilters);
+    WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), kAntennas);
+    WriteWholeFile(root.Path(BankAtuFile(1, 2)), kTune);
+
+    SimBoard board;
+    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
+    SimRadioConfig cfg;
+    cfg.kind = SimRadioKind::Ft817;
+    cfg.root = root.root;
+    cfg.freq = 14074000;
+    SimRadio *radio = SimRadioStart(cfg);
+    ASSERT_NE(radio, nullptr);
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+
+    // The first selection after the splash, then a quiet moment.
+    auto seen = [&](const std::string &text, size_t from) {
+        return FirstFrame(SimBoardFrames(&board), from, text) >= 0;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return seen("FA00014074000;", 0); }, 30000)) << p.Err();
+    SleepMs(1500);
+    size_t from = SimBoardFrames(&board).size();
+
+    SimRadioSetFreq(radio, 7074000);
+    ASSERT_TRUE(WaitUntil([&] { return seen("FA00007074000;", from); }, 5000)) << p.Err();
+    SleepMs(1500); // the rest of the set goes out one command per status poll
+    std::vector<SimFrame> f = SimBoardFrames(&board);
+    long fa = FirstFrame(f, from, "FA00007074000;");
+    long sf = FirstFrame(f, from, "SF3000001;");
+    long ts = FirstFrame(f, from, "TS");
+    EXPECT_LT(fa, sf);
+    EXPECT_LT(sf, ts);
+    EXPECT_GE(fa, 0);
+
+    bool antennaBuilt = true;
+    {
+        TestUnit probe;
+        GestioneAntennaAutomatica(&probe.works);
+        antennaBuilt = probe.works.bandRow.load() != -1;
+    }
+    if (antennaBuilt) {
+        long sa = FirstFrame(f, from, "SA2;");
+        long mt = FirstFrame(f, from, "MT1");
+        EXPECT_LT(ts, sa);
+        ASSERT_LT(sa, mt);
+        ASSERT_GE(sa, 0);
+        uint32_t word = static_cast<uint32_t>(std::stoul(f[mt].text.substr(3, 8), nullptr, 16));
+        EXPECT_EQ(DecodeCapacitaFromTuneval(word), 200) << f[mt].text;
+        EXPECT_EQ(DecodeInduttanzaFromTuneval(word), 120) << f[mt].text;
+    }
+
+    // The information bar: the band box as drawn for 40 m, not as for 20 m.
+    std::vector<uint8_t> want = ExpectedBandBox("img1", 7074000);
+    std::vector<uint8_t> want120 = ExpectedBandBox("img1b", 7074000);
+    bool barBuilt = want != ExpectedBandBox("img1", 14074000);
+    if (barBuilt) {
+        bool shown = WaitUntil(
+            [&] {
+                Picture pic;
+                if (!GrabScreen(root.root, &pic)) return false;
+                std::vector<uint8_t> px = pic.Bgrx();
+                std::vector<uint8_t> box = BandBox(px.data(), pic.width * 4);
+                return box == want || box == want120;
+            },
+            3000);
+        EXPECT_TRUE(shown) << "the information bar does not name 40m";
+    }
+    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    SimRadioStop(radio);
+    SimBoardStop(&board);
+    if (!antennaBuilt || !barBuilt)
+        GTEST_SKIP() << "ran up to the thresholds: the antenna selection or the information "
+                        "bar is not in this build";
+}
+
+} // namespace
