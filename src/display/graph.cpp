@@ -26,6 +26,12 @@ inline void PutPixel(uint8_t *buf, int64_t off, int64_t limit, uint32_t pixelSiz
     }
 }
 
+// A 32-bit pixel as one word: bytes B, G, R, 0 in memory (little-endian).
+inline uint32_t PixelWord(uint8_t r, uint8_t g, uint8_t b) {
+    return static_cast<uint32_t>(b) | static_cast<uint32_t>(g) << 8 |
+           static_cast<uint32_t>(r) << 16;
+}
+
 inline uint8_t *Target(FbScreen *s, int toBack) {
     return toBack != 0 ? s->backMem : s->workMem;
 }
@@ -116,8 +122,16 @@ void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, 
     const int64_t first = std::max<int64_t>(x0, CeilDiv(-rowOff, ps));
     const int64_t last =
         std::min<int64_t>(static_cast<int64_t>(x1) - 1, FloorDiv(limit - 1 - rowOff, ps));
-    for (int64_t x = first; x <= last; x++)
-        PutPixel(buf, rowOff + x * ps, limit, screen->pixelSize, r, g, b);
+    if (first > last) return;
+    // Every pixel of [first, last] lies wholly inside the buffer: fill words.
+    uint8_t *p = buf + rowOff + first * ps;
+    const int64_t n = last - first + 1;
+    if (ps == 4) {
+        std::fill_n(reinterpret_cast<uint32_t *>(p), n, PixelWord(r, g, b));
+    } else {
+        for (int64_t x = first; x <= last; x++)
+            PutPixel(buf, rowOff + x * ps, limit, screen->pixelSize, r, g, b);
+    }
 }
 
 void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, FbScreen *screen,
@@ -141,13 +155,34 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
     // Offset steps along each axis.
     const int64_t majorStep = steep ? sy * ls : sx * ps, minorStep = steep ? sx * ps : sy * ls;
     const int64_t start = static_cast<int64_t>(y0) * ls + static_cast<int64_t>(x0) * ps;
-    // Only the steps whose pixel can land in the buffer are walked.
-    Steps range = StepsInBuffer(start, majorStep, minorStep, major, minor, limit, ls, ps);
-    if (range.first > range.last) return;
-    // The state at the first of them, as the walk from step 0 would leave it.
-    const WalkState at = StateAtStep(range.first, major, minor);
-    int64_t off = start + range.first * majorStep + at.minorSteps * minorStep;
-    int64_t e = at.error;
+    Steps range{0, major};
+    int64_t off = start;
+    int64_t e = 2 * minor - major;
+    const bool inside = x0 >= 0 && x0 < screen->sizeX && x1 >= 0 && x1 < screen->sizeX && y0 >= 0 &&
+                        y0 < screen->sizeY && y1 >= 0 && y1 < screen->sizeY;
+    if (inside && ps == 4) {
+        // Both ends on the screen (the usual case): every step is, too.
+        const uint32_t word = PixelWord(r, g, b);
+        for (int64_t i = 0; i <= major; i++) {
+            if (off < limit) *reinterpret_cast<uint32_t *>(buf + off) = word;
+            while (e >= 0) {
+                off += minorStep;
+                e -= 2 * major;
+            }
+            off += majorStep;
+            e += 2 * minor;
+        }
+        return;
+    }
+    if (!inside) {
+        // Only the steps whose pixel can land in the buffer are walked, from
+        // the state the walk from step 0 would have there.
+        range = StepsInBuffer(start, majorStep, minorStep, major, minor, limit, ls, ps);
+        if (range.first > range.last) return;
+        const WalkState at = StateAtStep(range.first, major, minor);
+        off = start + range.first * majorStep + at.minorSteps * minorStep;
+        e = at.error;
+    }
     for (int64_t i = range.first; i <= range.last; i++) {
         PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
         while (e >= 0) {
