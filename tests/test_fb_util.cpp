@@ -21,6 +21,7 @@ void MemScreen::Fill(uint8_t value) {
     std::memset(screen.data(), value, screen.size());
     if (fb.workMem) std::memset(fb.workMem, value, fb.memSize);
     if (fb.backMem) std::memset(fb.backMem, value, fb.memSize);
+    fbInvalidate(&fb);
 }
 
 std::vector<uint8_t> Picture::Bgrx() const {

@@ -3,8 +3,44 @@
 #include "platform/fbdev.h"
 #include "platform/log.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+
+namespace {
+// A whole restore and show this often (passes), whatever was marked.
+constexpr uint32_t kWholeCopyEvery = 100;
+// Guards the row ranges of every screen record (several threads draw and show).
+std::mutex rowsLock;
+
+// Copies, row by row, the damaged columns [lo, hi] of each row from src to
+// dst and clears that damage; with `all`, every row whole.
+void CopyDamage(uint8_t *dst, const uint8_t *src, const FbScreen *fb, int16_t *lo, int16_t *hi,
+                bool all) {
+    const size_t line = fb->lineSize, ps = fb->pixelSize;
+    if (all) {
+        std::memcpy(dst, src, static_cast<size_t>(fb->sizeY) * line);
+    } else {
+        for (int32_t y = 0; y < fb->sizeY; y++) {
+            if (lo[y] > hi[y]) continue;
+            const size_t off = y * line + static_cast<size_t>(lo[y]) * ps;
+            std::memcpy(dst + off, src + off, static_cast<size_t>(hi[y] - lo[y] + 1) * ps);
+        }
+    }
+    for (int32_t y = 0; y < fb->sizeY; y++) {
+        lo[y] = INT16_MAX;
+        hi[y] = -1;
+    }
+}
+
+// Adds columns [left, right] of row y to a damage list.
+inline void Widen(int16_t *lo, int16_t *hi, int32_t y, int32_t left, int32_t right) {
+    lo[y] = static_cast<int16_t>(std::min<int32_t>(lo[y], left));
+    hi[y] = static_cast<int16_t>(std::max<int32_t>(hi[y], right));
+}
+} // namespace
 
 static uint32_t PixelSizeOf(uint32_t bpp) {
     switch (bpp) {
@@ -35,9 +71,11 @@ int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *s
     uint32_t memSize = (xres * yres * bpp) >> 3;
     auto *work = static_cast<uint8_t *>(std::malloc(memSize));
     auto *back = static_cast<uint8_t *>(std::malloc(memSize));
-    if (work == nullptr || back == nullptr) {
+    auto *damage = static_cast<int16_t *>(std::malloc(4 * sizeof(int16_t) * yres));
+    if (work == nullptr || back == nullptr || damage == nullptr || xres > INT16_MAX) {
         std::free(work);
         std::free(back);
+        std::free(damage);
         LogErr("Unable to allocate framebuffer structure");
         return -1;
     }
@@ -49,6 +87,15 @@ int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *s
     fb->screenMem = screenMem;
     fb->workMem = work;
     fb->backMem = back;
+    fb->drawnLo = damage;
+    fb->drawnHi = damage + yres;
+    fb->shownLo = damage + 2 * yres;
+    fb->shownHi = damage + 3 * yres;
+    for (uint32_t y = 0; y < yres; y++) {
+        fb->drawnLo[y] = fb->shownLo[y] = INT16_MAX;
+        fb->drawnHi[y] = fb->shownHi[y] = -1;
+    }
+    fbInvalidate(fb);
     LogInfo("Screen Size x: %d, y: %d, Pixel Size %d Line size: %d, Mem size: %d\n", fb->sizeX,
             fb->sizeY, static_cast<int>(fb->pixelSize), static_cast<int>(fb->lineSize),
             static_cast<int>(fb->memSize));
@@ -58,7 +105,9 @@ int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *s
 void fbRelease(FbScreen *fb) {
     std::free(fb->workMem);
     std::free(fb->backMem);
+    std::free(fb->drawnLo);
     fb->workMem = fb->backMem = nullptr;
+    fb->drawnLo = fb->drawnHi = fb->shownLo = fb->shownHi = nullptr;
 }
 
 int fbInit(FbScreen *fb) {
@@ -81,11 +130,75 @@ int fbInit(FbScreen *fb) {
 }
 
 void fbRealize(FbScreen *fb) {
-    if (fb->screenMem != nullptr && fb->workMem != nullptr)
+    if (fb->screenMem == nullptr || fb->workMem == nullptr) return;
+    std::lock_guard<std::mutex> lock(rowsLock);
+    if (fb->drawnLo == nullptr) {
         std::memcpy(fb->screenMem, fb->workMem, fb->memSize);
+        return;
+    }
+    CopyDamage(fb->screenMem, fb->workMem, fb, fb->shownLo, fb->shownHi, false);
 }
 
 void fbSetBack(FbScreen *fb) {
-    if (fb->workMem != nullptr && fb->backMem != nullptr)
+    if (fb->workMem == nullptr || fb->backMem == nullptr) return;
+    std::lock_guard<std::mutex> lock(rowsLock);
+    if (fb->drawnLo == nullptr) {
         std::memcpy(fb->workMem, fb->backMem, fb->memSize);
+        return;
+    }
+    const bool all = fb->backChanged != 0 || ++fb->passCount >= kWholeCopyEvery;
+    if (all) {
+        fb->backChanged = 0;
+        fb->passCount = 0;
+    }
+    // What is restored changes on the screen at the next show.
+    for (int32_t y = 0; y < fb->sizeY; y++) {
+        if (all)
+            Widen(fb->shownLo, fb->shownHi, y, 0, fb->sizeX - 1);
+        else if (fb->drawnLo[y] <= fb->drawnHi[y])
+            Widen(fb->shownLo, fb->shownHi, y, fb->drawnLo[y], fb->drawnHi[y]);
+    }
+    CopyDamage(fb->workMem, fb->backMem, fb, fb->drawnLo, fb->drawnHi, all);
+}
+
+void fbMarkRect(FbScreen *fb, int64_t left, int64_t top, int64_t right, int64_t bottom,
+                int toBack) {
+    std::lock_guard<std::mutex> lock(rowsLock);
+    if (toBack != 0) {
+        fb->backChanged = 1;
+        return;
+    }
+    if (fb->drawnLo == nullptr) return;
+    top = std::max<int64_t>(top, 0);
+    bottom = std::min<int64_t>(bottom, fb->sizeY - 1);
+    left = std::max<int64_t>(left, 0);
+    right = std::min<int64_t>(right, fb->sizeX - 1);
+    if (left > right) return;
+    for (int64_t y = top; y <= bottom; y++) {
+        Widen(fb->drawnLo, fb->drawnHi, static_cast<int32_t>(y), static_cast<int32_t>(left),
+              static_cast<int32_t>(right));
+        Widen(fb->shownLo, fb->shownHi, static_cast<int32_t>(y), static_cast<int32_t>(left),
+              static_cast<int32_t>(right));
+    }
+}
+
+void fbMarkRows(FbScreen *fb, int64_t top, int64_t bottom, int toBack) {
+    fbMarkRect(fb, 0, top, fb->sizeX - 1, bottom, toBack);
+}
+
+void fbMarkSpan(FbScreen *fb, int64_t lo, int64_t hi, int toBack) {
+    if (fb->lineSize == 0 || fb->pixelSize == 0 || lo > hi) return;
+    const int64_t ls = fb->lineSize;
+    auto row = [ls](int64_t off) { return off >= 0 ? off / ls : -((-off + ls - 1) / ls); };
+    const int64_t top = row(lo), bottom = row(hi);
+    if (top == bottom)
+        fbMarkRect(fb, (lo - top * ls) / fb->pixelSize, top, (hi - top * ls) / fb->pixelSize,
+                   bottom, toBack);
+    else
+        fbMarkRows(fb, top, bottom, toBack);
+}
+
+void fbInvalidate(FbScreen *fb) {
+    fbMarkRows(fb, 0, fb->sizeY - 1, 0);
+    fbMarkRows(fb, 0, fb->sizeY - 1, 1);
 }

@@ -4,6 +4,7 @@
 #include "display/fb.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 
@@ -123,6 +124,7 @@ void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, 
     const int64_t last =
         std::min<int64_t>(static_cast<int64_t>(x1) - 1, FloorDiv(limit - 1 - rowOff, ps));
     if (first > last) return;
+    fbMarkSpan(screen, rowOff + first * ps, rowOff + last * ps, toBack);
     // Every pixel of [first, last] lies wholly inside the buffer: fill words.
     uint8_t *p = buf + rowOff + first * ps;
     const int64_t n = last - first + 1;
@@ -160,6 +162,9 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
     int64_t e = 2 * minor - major;
     const bool inside = x0 >= 0 && x0 < screen->sizeX && x1 >= 0 && x1 < screen->sizeX && y0 >= 0 &&
                         y0 < screen->sizeY && y1 >= 0 && y1 < screen->sizeY;
+    if (inside)
+        fbMarkRect(screen, std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1),
+                   toBack);
     if (inside && ps == 4) {
         // Both ends on the screen (the usual case): every step is, too.
         const uint32_t word = PixelWord(r, g, b);
@@ -183,7 +188,12 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
         off = start + range.first * majorStep + at.minorSteps * minorStep;
         e = at.error;
     }
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
     for (int64_t i = range.first; i <= range.last; i++) {
+        if (off >= 0 && off < limit) {
+            lo = std::min(lo, off);
+            hi = std::max(hi, off);
+        }
         PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
         while (e >= 0) {
             off += minorStep;
@@ -192,6 +202,7 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
         off += majorStep;
         e += 2 * minor;
     }
+    if (!inside) fbMarkSpan(screen, lo, hi, toBack);
 }
 
 void DrawRect(Works *works, int left, int top, int right, int bottom, uint8_t r, uint8_t g,

@@ -130,6 +130,8 @@ void ReadPicture(Works *w, int toBack, const char *path, PngLoad *ld) {
     uint8_t *target = toBack != 0 ? fb->backMem : fb->workMem;
     if (target == nullptr) return;
     if (UpdateInfo(ld, path) != 0 || ReadRows(ld, path, h.height) != 0) return;
+    fbMarkRect(fb, imageX, imageY, static_cast<int64_t>(imageX) + h.width - 1,
+               static_cast<int64_t>(imageY) + h.height - 1, toBack);
 
     // R, G, B, A rows to the screen's B, G, R, 0; alpha is ignored.
     for (png_uint_32 r = 0; r < h.height; r++) {

@@ -266,7 +266,13 @@ int putString(int n, int x, int y, const char *text, int r, int g, int b, FbScre
         if (!gl->ok) continue;
         const int64_t h = gl->height, by = gl->bearingY;
         if (mirrorX != 1 && mirrorY != -1 && rotate == 0) {
-            BlendUpright(*gl, pen.x / 64, (pen.y + h - by) / 64, buf, lineSize, memSize, colour);
+            const int64_t col = pen.x / 64, bottom = (pen.y + h - by) / 64;
+            if (col >= 0 && col + gl->pitch <= screen->sizeX)
+                fbMarkRect(screen, col, bottom - gl->rows + 1, col + gl->pitch - 1, bottom, toBack);
+            else // wraps into the rows around it
+                fbMarkSpan(screen, (bottom - gl->rows + 1) * lineSize + col * 4,
+                           bottom * lineSize + (col + gl->pitch) * 4, toBack);
+            BlendUpright(*gl, col, bottom, buf, lineSize, memSize, colour);
             pen.x += gl->advance.x;
             pen.y += gl->advance.y;
             continue;
@@ -289,6 +295,7 @@ int putString(int n, int x, int y, const char *text, int r, int g, int b, FbScre
             colBase = (h + pen.x - by) / 64, colStep = -1;
             rowBase = pen.y / 64, rowStep = mirrorX == 1 ? 1 : -1, flip = false;
         }
+        fbMarkRows(screen, 0, screen->sizeY, toBack); // rare placements: all rows
         for (int i = 0; i < gl->rows; i++) {
             const int src = flip ? gl->rows - 1 - i : i;
             const int64_t rowOff = (rowBase + rowStep * i) * lineSize;

@@ -142,6 +142,7 @@ void ShowScreen(Works *w, WsSession *s, int total) {
     if (uint32_t(total) == fb->memSize) {
         std::memcpy(fb->backMem, s->fbBuf.data(), fb->memSize);
         std::memcpy(fb->workMem, fb->backMem, fb->memSize);
+        fbInvalidate(fb);
         fbRealize(fb);
         return;
     }
