@@ -91,37 +91,8 @@ struct BitReader {
     int n = 0;
     int pad = 0;
 
-    void RefillSlow() {
-        while (n <= 56) {
-            uint32_t b = 0;
-            if (pad == 0 && p < end && (*p != 0xFF || (p + 1 < end && p[1] == 0))) {
-                b = *p;
-                p += b == 0xFF ? 2 : 1;
-            } else {
-                pad++;
-            }
-            acc |= static_cast<uint64_t>(b) << (56 - n);
-            n += 8;
-        }
-    }
     // Leaves at least 57 bits in `acc`.
-    inline void Refill() {
-        if (end - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            w = __builtin_bswap64(w);
-            uint64_t x = ~w;
-            if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
-                // No 0xFF among the next 8 bytes: take whole bytes; the bits
-                // of a partly taken byte are the same ones it brings later.
-                acc |= w >> n;
-                p += (63 - n) >> 3;
-                n |= 56;
-                return;
-            }
-        }
-        RefillSlow();
-    }
+    inline void Refill();
     inline uint32_t Peek(int k) const { return static_cast<uint32_t>(acc >> (64 - k)); }
     inline void Skip(int k) {
         acc <<= k;
@@ -146,16 +117,51 @@ struct BitReader {
     }
 };
 
-int DecodeSlow(BitReader &br, const Huff &h) {
-    for (int len = kLookBits + 1; len <= 16; len++) {
-        uint32_t code = br.Peek(len);
-        if (static_cast<int32_t>(code) <= h.maxcode[len]) {
-            br.Skip(len);
-            return h.vals[static_cast<uint32_t>(h.offset[len] + static_cast<int32_t>(code)) & 255];
+// Byte-by-byte refill, for the bytes next to a marker or the end. Out of line
+// and on a copy, so that the hot loops keep their reader in registers.
+__attribute__((noinline)) BitReader RefillSlowCopy(BitReader r) {
+    while (r.n <= 56) {
+        uint32_t b = 0;
+        if (r.pad == 0 && r.p < r.end && (*r.p != 0xFF || (r.p + 1 < r.end && r.p[1] == 0))) {
+            b = *r.p;
+            r.p += b == 0xFF ? 2 : 1;
+        } else {
+            r.pad++;
+        }
+        r.acc |= static_cast<uint64_t>(b) << (56 - r.n);
+        r.n += 8;
+    }
+    return r;
+}
+
+inline void BitReader::Refill() {
+    if (end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        w = __builtin_bswap64(w);
+        uint64_t x = ~w;
+        if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
+            // No 0xFF among the next 8 bytes: take whole bytes; the bits
+            // of a partly taken byte are the same ones it brings later.
+            acc |= w >> n;
+            p += (63 - n) >> 3;
+            n |= 56;
+            return;
         }
     }
-    br.Skip(16);
-    return -1;
+    *this = RefillSlowCopy(*this);
+}
+
+// Codes longer than the look-up table: (length << 8) | symbol, or 0 when the
+// bits are no code of the table.
+__attribute__((noinline)) uint32_t DecodeSlow(uint64_t acc, const Huff &h) {
+    for (int len = kLookBits + 1; len <= 16; len++) {
+        uint32_t code = static_cast<uint32_t>(acc >> (64 - len));
+        if (static_cast<int32_t>(code) <= h.maxcode[len])
+            return static_cast<uint32_t>(len << 8) |
+                   h.vals[static_cast<uint32_t>(h.offset[len] + static_cast<int32_t>(code)) & 255];
+    }
+    return 0;
 }
 
 // One Huffman symbol; the reader must hold at least 16 bits. -1 for a code
@@ -166,7 +172,13 @@ inline int Decode(BitReader &br, const Huff &h) {
         br.Skip(static_cast<int>(e >> 8));
         return static_cast<int>(e & 255);
     }
-    return DecodeSlow(br, h);
+    e = DecodeSlow(br.acc, h);
+    if (e == 0) {
+        br.Skip(16);
+        return -1;
+    }
+    br.Skip(static_cast<int>(e >> 8));
+    return static_cast<int>(e & 255);
 }
 
 struct Comp {
@@ -522,10 +534,8 @@ struct Decoder {
                             int last = DecodeBlock(c, blk);
                             IdctBlock(blk, last, c.plane + v * 8 * c.stride + (mx * c.h + h) * 8,
                                       c.stride);
-                            if (last == 0)
-                                blk[0] = 0;
-                            else
-                                std::memset(blk, 0, sizeof blk);
+                            for (int k = 0; k <= last; k++)
+                                blk[kNatural[k]] = 0;
                         }
                 }
             }
@@ -536,83 +546,96 @@ struct Decoder {
     }
 
     // --- Coefficient-buffer scans --------------------------------------------
+    // Each scan runs with its reader and end-of-band run in locals; `bad`
+    // records a code that is not in its table or a run past the band.
 
-    void DcFirst(Comp &c, int16_t *blk) {
-        if (br.n < 32) br.Refill();
-        int s = Decode(br, dc[c.dcT]);
+#define JPGD_INLINE inline __attribute__((always_inline))
+
+    static JPGD_INLINE void DcFirst(BitReader &r, bool &bad, Comp &c, const Huff &h, int al,
+                                    int16_t *blk) {
+        if (r.n < 32) r.Refill();
+        int s = Decode(r, h);
         if (s < 0 || s > 15) {
-            err = true;
+            bad = true;
             s = 0;
         }
-        if (s) c.pred += static_cast<uint32_t>(Extend(br.Get(s), s));
+        if (s) c.pred += static_cast<uint32_t>(Extend(r.Get(s), s));
         blk[0] = static_cast<int16_t>(c.pred << al);
     }
 
-    void DcRefine(int16_t *blk) {
-        if (br.Bit()) blk[0] = static_cast<int16_t>(blk[0] | (1 << al));
-    }
-
-    void AcFirst(Comp &c, int16_t *blk, int from, int to) {
-        if (eobrun) {
-            eobrun--;
+    static JPGD_INLINE void AcFirst(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int from,
+                                    int to, int al, int16_t *blk) {
+        if (eob) {
+            eob--;
             return;
         }
-        const Huff &h = ac[c.acT];
         for (int k = from; k <= to; k++) {
-            if (br.n < 32) br.Refill();
-            int rs = Decode(br, h);
+            if (r.n < 32) r.Refill();
+            int32_t f = h.fastAc[r.Peek(kLookBits)];
+            if (f != 0) {
+                k += (f >> 8) & 15;
+                r.Skip(f & 255);
+                if (k > to) {
+                    bad = true;
+                    return;
+                }
+                blk[kNatural[k]] = static_cast<int16_t>(static_cast<uint32_t>(f >> 16) << al);
+                continue;
+            }
+            int rs = Decode(r, h);
             if (rs < 0) {
-                err = true;
+                bad = true;
                 return;
             }
             int run = rs >> 4, s = rs & 15;
             if (s) {
                 k += run;
                 if (k > to) {
-                    err = true;
+                    bad = true;
                     return;
                 }
                 blk[kNatural[k]] =
-                    static_cast<int16_t>(static_cast<uint32_t>(Extend(br.Get(s), s)) << al);
+                    static_cast<int16_t>(static_cast<uint32_t>(Extend(r.Get(s), s)) << al);
             } else if (run == 15) {
                 k += 15;
             } else {
-                eobrun = 1u << run;
-                if (run) eobrun += br.Get(run);
-                eobrun--;
+                eob = 1u << run;
+                if (run) eob += r.Get(run);
+                eob--;
                 return;
             }
         }
     }
 
-    inline void Correct(int16_t *coef, int p1) {
-        if (br.Bit() && (*coef & p1) == 0)
+    // A correction bit for a coefficient that is already non-zero.
+    static JPGD_INLINE void Correct(BitReader &r, int16_t *coef, int p1) {
+        if (r.Bit() && (*coef & p1) == 0)
             *coef = static_cast<int16_t>(*coef >= 0 ? *coef + p1 : *coef - p1);
     }
 
-    void AcRefine(Comp &c, int16_t *blk) {
-        const Huff &h = ac[c.acT];
+    static JPGD_INLINE void AcRefine(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int ss,
+                                     int se, int al, int16_t *blk) {
         int p1 = 1 << al;
         int k = ss;
-        if (eobrun == 0) {
+        if (eob == 0) {
             for (; k <= se; k++) {
-                if (br.n < 32) br.Refill();
-                int rs = Decode(br, h);
+                if (r.n < 32) r.Refill();
+                int rs = Decode(r, h);
                 if (rs < 0) {
-                    err = true;
+                    bad = true;
                     return;
                 }
                 int run = rs >> 4, s = rs & 15;
                 int value = 0;
                 if (s) {
                     if (s != 1) {
-                        err = true;
+                        bad = true;
                         return;
                     }
-                    value = br.Get(1) ? p1 : -p1;
+                    value = r.Get(1) ? p1 : -p1;
                 } else if (run != 15) {
-                    eobrun = 1u << run;
-                    if (run) eobrun += br.Get(run);
+                    eob = 1u << run;
+                    if (run) eob += r.Get(run);
                     break;
                 }
                 // Skip `run` zero-history positions, correcting the non-zero
@@ -620,7 +643,7 @@ struct Decoder {
                 for (; k <= se; k++) {
                     int16_t *coef = blk + kNatural[k];
                     if (*coef != 0) {
-                        Correct(coef, p1);
+                        Correct(r, coef, p1);
                     } else {
                         if (run == 0) break;
                         run--;
@@ -628,41 +651,36 @@ struct Decoder {
                 }
                 if (s) {
                     if (k > se) {
-                        err = true;
+                        bad = true;
                         return;
                     }
                     blk[kNatural[k]] = static_cast<int16_t>(value);
                 }
             }
         }
-        if (eobrun) {
+        if (eob) {
             for (; k <= se; k++) {
                 int16_t *coef = blk + kNatural[k];
-                if (*coef != 0) Correct(coef, p1);
+                if (*coef != 0) Correct(r, coef, p1);
             }
-            eobrun--;
+            eob--;
         }
     }
 
-    void DecodeOne(Comp &c, int16_t *blk) {
-        switch (kind) {
-        case kSequential:
-            eobrun = 0;
-            DcFirst(c, blk);
-            AcFirst(c, blk, 1, 63);
-            break;
-        case kDcFirst:
-            DcFirst(c, blk);
-            break;
-        case kDcRefine:
-            DcRefine(blk);
-            break;
-        case kAcFirst:
-            AcFirst(c, blk, ss, se);
-            break;
-        case kAcRefine:
-            AcRefine(c, blk);
-            break;
+    template <ScanKind K>
+    JPGD_INLINE void DecodeOne(BitReader &r, uint32_t &eob, bool &bad, Comp &c, int16_t *blk) {
+        if constexpr (K == kSequential) {
+            eob = 0;
+            DcFirst(r, bad, c, dc[c.dcT], 0, blk);
+            AcFirst(r, eob, bad, ac[c.acT], 1, 63, 0, blk);
+        } else if constexpr (K == kDcFirst) {
+            DcFirst(r, bad, c, dc[c.dcT], al, blk);
+        } else if constexpr (K == kDcRefine) {
+            if (r.Bit()) blk[0] = static_cast<int16_t>(blk[0] | (1 << al));
+        } else if constexpr (K == kAcFirst) {
+            AcFirst(r, eob, bad, ac[c.acT], ss, se, al, blk);
+        } else {
+            AcRefine(r, eob, bad, ac[c.acT], ss, se, al, blk);
         }
     }
 
@@ -676,12 +694,18 @@ struct Decoder {
         return true;
     }
 
-    bool DecodeBuffered() {
+    template <ScanKind K> bool ScanLoop() {
+        BitReader r = br;
+        uint32_t eob = 0;
+        bool bad = false;
         int todo = restartInterval;
         auto step = [&]() {
             if (restartInterval) {
                 if (todo == 0) {
+                    br = r;
                     if (!Restart()) return false;
+                    r = br;
+                    eob = 0;
                     todo = restartInterval;
                 }
                 todo--;
@@ -694,9 +718,9 @@ struct Decoder {
                 int16_t *row = c.coef + static_cast<size_t>(by) * c.bw * 64;
                 for (int bx = 0; bx < c.nbw; bx++) {
                     if (!step()) return false;
-                    DecodeOne(c, row + bx * 64);
+                    DecodeOne<K>(r, eob, bad, c, row + bx * 64);
                 }
-                if (err || br.Overrun()) return false;
+                if (bad || r.Overrun()) return false;
             }
         } else {
             for (int my = 0; my < mcusY; my++) {
@@ -707,14 +731,31 @@ struct Decoder {
                         for (int v = 0; v < c.v; v++) {
                             int16_t *row = c.coef + (static_cast<size_t>(my) * c.v + v) * c.bw * 64;
                             for (int h = 0; h < c.h; h++)
-                                DecodeOne(c, row + (mx * c.h + h) * 64);
+                                DecodeOne<K>(r, eob, bad, c, row + (mx * c.h + h) * 64);
                         }
                     }
                 }
-                if (err || br.Overrun()) return false;
+                if (bad || r.Overrun()) return false;
             }
         }
+        br = r;
         return true;
+    }
+
+    bool DecodeBuffered() {
+        switch (kind) {
+        case kSequential:
+            return ScanLoop<kSequential>();
+        case kDcFirst:
+            return ScanLoop<kDcFirst>();
+        case kDcRefine:
+            return ScanLoop<kDcRefine>();
+        case kAcFirst:
+            return ScanLoop<kAcFirst>();
+        case kAcRefine:
+            return ScanLoop<kAcRefine>();
+        }
+        return false;
     }
 
     bool FinishBuffered() {
@@ -740,40 +781,50 @@ struct Decoder {
 
     // --- Output ---------------------------------------------------------------
 
-    template <int R> static inline void Put(uint8_t *d, int r, int g, int b) {
+    template <int R>
+    static inline void Put(uint8_t *__restrict d, uint8_t r, uint8_t g, uint8_t b) {
         if constexpr (R == 1) {
             d[0] = static_cast<uint8_t>((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
         } else {
-            d[0] = static_cast<uint8_t>(r);
-            d[1] = static_cast<uint8_t>(g);
-            d[2] = static_cast<uint8_t>(b);
+            d[0] = r;
+            d[1] = g;
+            d[2] = b;
             if constexpr (R == 4) d[3] = 255;
         }
     }
 
-    // One row of colour pixels; `hs` chroma samples are shared by 1 or 2 pixels.
+    // One row of colour pixels; HS pixels share each chroma sample. Every
+    // value is loaded before the stores so that they need no reloads.
     template <int R, int HS>
-    static void ColourRow(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *d,
-                          int w) {
+    static void ColourRow(const uint8_t *__restrict y, const uint8_t *__restrict cb,
+                          const uint8_t *__restrict cr, uint8_t *__restrict d, int w) {
         const ColourTables &t = Colour();
-        const uint8_t *cl = t.clamp + 384;
-        int x = 0;
-        for (int c = 0; x + HS <= w; c++) {
-            int rOff = t.crR[cr[c]];
-            int gOff = (t.cbG[cb[c]] + t.crG[cr[c]]) >> 16;
-            int bOff = t.cbB[cb[c]];
-            for (int i = 0; i < HS; i++, x++, d += R) {
-                int yy = y[x];
-                Put<R>(d, cl[yy + rOff], cl[yy + gOff], cl[yy + bOff]);
+        const int32_t *__restrict crR = t.crR;
+        const int32_t *__restrict cbB = t.cbB;
+        const int32_t *__restrict crG = t.crG;
+        const int32_t *__restrict cbG = t.cbG;
+        const uint8_t *__restrict cl = t.clamp + 384;
+        int pairs = w / HS;
+        for (int c = 0; c < pairs; c++, y += HS, d += R * HS) {
+            int u = cb[c], v = cr[c];
+            int rOff = crR[v];
+            int gOff = (cbG[u] + crG[v]) >> 16;
+            int bOff = cbB[u];
+            int y0 = y[0];
+            uint8_t r0 = cl[y0 + rOff], g0 = cl[y0 + gOff], b0 = cl[y0 + bOff];
+            if constexpr (HS == 2) {
+                int y1 = y[1];
+                uint8_t r1 = cl[y1 + rOff], g1 = cl[y1 + gOff], b1 = cl[y1 + bOff];
+                Put<R>(d, r0, g0, b0);
+                Put<R>(d + R, r1, g1, b1);
+            } else {
+                Put<R>(d, r0, g0, b0);
             }
         }
-        if (x < w) { // the odd last pixel of a two-wide layout
-            int c = x / HS;
-            int yy = y[x];
-            int rOff = t.crR[cr[c]];
-            int gOff = (t.cbG[cb[c]] + t.crG[cr[c]]) >> 16;
-            int bOff = t.cbB[cb[c]];
-            Put<R>(d, cl[yy + rOff], cl[yy + gOff], cl[yy + bOff]);
+        if (pairs * HS < w) { // the odd last pixel of a two-wide layout
+            int u = cb[pairs], v = cr[pairs];
+            int y0 = y[0];
+            Put<R>(d, cl[y0 + crR[v]], cl[y0 + ((cbG[u] + crG[v]) >> 16)], cl[y0 + cbB[u]]);
         }
     }
 
