@@ -607,10 +607,17 @@ struct Decoder {
         }
     }
 
-    // A correction bit for a coefficient that is already non-zero.
-    static JPGD_INLINE void Correct(BitReader &r, int16_t *coef, int p1) {
-        if (r.Bit() && (*coef & p1) == 0)
-            *coef = static_cast<int16_t>(*coef >= 0 ? *coef + p1 : *coef - p1);
+    // Reads a correction bit when the coefficient is already non-zero and
+    // applies it; without branches on the coefficient, whose zero pattern the
+    // processor cannot predict. The reader must hold at least one bit.
+    static JPGD_INLINE int16_t Correct(BitReader &r, int16_t v, int p1) {
+        uint32_t nz = v != 0;
+        uint32_t bit = static_cast<uint32_t>(r.acc >> 63) & nz;
+        r.acc <<= nz;
+        r.n -= static_cast<int>(nz);
+        int delta = v >= 0 ? p1 : -p1;
+        int apply = static_cast<int>(bit & static_cast<uint32_t>((v & p1) == 0));
+        return static_cast<int16_t>(v + (apply ? delta : 0));
     }
 
     static JPGD_INLINE void AcRefine(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int ss,
@@ -643,7 +650,8 @@ struct Decoder {
                 for (; k <= se; k++) {
                     int16_t *coef = blk + kNatural[k];
                     if (*coef != 0) {
-                        Correct(r, coef, p1);
+                        if (r.n < 1) r.Refill();
+                        *coef = Correct(r, *coef, p1);
                     } else {
                         if (run == 0) break;
                         run--;
@@ -660,8 +668,9 @@ struct Decoder {
         }
         if (eob) {
             for (; k <= se; k++) {
+                if (r.n < 1) r.Refill();
                 int16_t *coef = blk + kNatural[k];
-                if (*coef != 0) Correct(r, coef, p1);
+                *coef = Correct(r, *coef, p1);
             }
             eob--;
         }
