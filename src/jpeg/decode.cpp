@@ -181,6 +181,20 @@ inline int Decode(BitReader &br, const Huff &h) {
     return static_cast<int>(e & 255);
 }
 
+// Zeroes what DecodeBlock wrote: the few positions of a sparse block, or the
+// whole block with wide stores.
+inline void ClearBlock(int32_t *blk, int last) {
+    if (last < 10) {
+        for (int k = 0; k <= last; k++)
+            blk[kNatural[k]] = 0;
+        return;
+    }
+    typedef int32_t Wide __attribute__((vector_size(16)));
+    Wide *w = reinterpret_cast<Wide *>(blk);
+    for (int i = 0; i < 16; i++)
+        w[i] = Wide{0, 0, 0, 0};
+}
+
 struct Comp {
     int id = 0, h = 1, v = 1, tq = 0;
     int bw = 0, bh = 0;   // blocks per row / column in the (MCU-padded) buffers
@@ -534,8 +548,7 @@ struct Decoder {
                             int last = DecodeBlock(c, blk);
                             IdctBlock(blk, last, c.plane + v * 8 * c.stride + (mx * c.h + h) * 8,
                                       c.stride);
-                            for (int k = 0; k <= last; k++)
-                                blk[kNatural[k]] = 0;
+                            ClearBlock(blk, last);
                         }
                 }
             }
