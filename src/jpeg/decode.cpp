@@ -206,6 +206,7 @@ struct Comp {
     uint32_t pred = 0;
     int dcT = 0, acT = 0;
     int16_t *coef = nullptr;
+    uint64_t *nz = nullptr; // per block: zig-zag positions of AC values (progressive)
     uint8_t *plane = nullptr;
     int stride = 0;
 };
@@ -247,6 +248,7 @@ struct Decoder {
     std::unique_ptr<uint8_t, FreeDeleter> out;
     std::vector<uint8_t> planes;
     std::unique_ptr<int16_t, FreeDeleter> coefs[3];
+    std::unique_ptr<uint64_t, FreeDeleter> masks[3];
 
     int Byte() { return pos < size ? data[pos++] : -1; }
     int Word() {
@@ -577,7 +579,7 @@ struct Decoder {
     }
 
     static JPGD_INLINE void AcFirst(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int from,
-                                    int to, int al, int16_t *blk) {
+                                    int to, int al, int16_t *blk, uint64_t &nz) {
         if (eob) {
             eob--;
             return;
@@ -593,6 +595,7 @@ struct Decoder {
                     return;
                 }
                 blk[kNatural[k]] = static_cast<int16_t>(static_cast<uint32_t>(f >> 16) << al);
+                nz |= uint64_t{1} << k;
                 continue;
             }
             int rs = Decode(r, h);
@@ -609,6 +612,7 @@ struct Decoder {
                 }
                 blk[kNatural[k]] =
                     static_cast<int16_t>(static_cast<uint32_t>(Extend(r.Get(s), s)) << al);
+                nz |= uint64_t{1} << k;
             } else if (run == 15) {
                 k += 15;
             } else {
@@ -634,7 +638,7 @@ struct Decoder {
     }
 
     static JPGD_INLINE void AcRefine(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int ss,
-                                     int se, int al, int16_t *blk) {
+                                     int se, int al, int16_t *blk, uint64_t &nz) {
         int p1 = 1 << al;
         int k = ss;
         if (eob == 0) {
@@ -676,13 +680,16 @@ struct Decoder {
                         return;
                     }
                     blk[kNatural[k]] = static_cast<int16_t>(value);
+                    nz |= uint64_t{1} << k;
                 }
             }
         }
         if (eob) {
-            for (; k <= se; k++) {
+            // Only the positions that hold a value can take a correction bit.
+            uint64_t band = k > se ? 0 : (~uint64_t{0} >> (63 - se)) & (~uint64_t{0} << k);
+            for (uint64_t m = nz & band; m != 0; m &= m - 1) {
                 if (r.n < 1) r.Refill();
-                int16_t *coef = blk + kNatural[k];
+                int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
                 *coef = Correct(r, *coef, p1);
             }
             eob--;
@@ -690,19 +697,20 @@ struct Decoder {
     }
 
     template <ScanKind K>
-    JPGD_INLINE void DecodeOne(BitReader &r, uint32_t &eob, bool &bad, Comp &c, int16_t *blk) {
+    JPGD_INLINE void DecodeOne(BitReader &r, uint32_t &eob, bool &bad, Comp &c, int16_t *blk,
+                               uint64_t &nz) {
         if constexpr (K == kSequential) {
             eob = 0;
             DcFirst(r, bad, c, dc[c.dcT], 0, blk);
-            AcFirst(r, eob, bad, ac[c.acT], 1, 63, 0, blk);
+            AcFirst(r, eob, bad, ac[c.acT], 1, 63, 0, blk, nz);
         } else if constexpr (K == kDcFirst) {
             DcFirst(r, bad, c, dc[c.dcT], al, blk);
         } else if constexpr (K == kDcRefine) {
             if (r.Bit()) blk[0] = static_cast<int16_t>(blk[0] | (1 << al));
         } else if constexpr (K == kAcFirst) {
-            AcFirst(r, eob, bad, ac[c.acT], ss, se, al, blk);
+            AcFirst(r, eob, bad, ac[c.acT], ss, se, al, blk, nz);
         } else {
-            AcRefine(r, eob, bad, ac[c.acT], ss, se, al, blk);
+            AcRefine(r, eob, bad, ac[c.acT], ss, se, al, blk, nz);
         }
     }
 
@@ -710,8 +718,10 @@ struct Decoder {
         for (int i = 0; i < ncomp; i++) {
             size_t n = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh) * 64;
             coefs[i].reset(static_cast<int16_t *>(std::calloc(n, sizeof(int16_t))));
-            if (!coefs[i]) return false;
+            masks[i].reset(static_cast<uint64_t *>(std::calloc(n / 64, sizeof(uint64_t))));
+            if (!coefs[i] || !masks[i]) return false;
             comp[i].coef = coefs[i].get();
+            comp[i].nz = masks[i].get();
         }
         return true;
     }
@@ -740,7 +750,8 @@ struct Decoder {
                 int16_t *row = c.coef + static_cast<size_t>(by) * c.bw * 64;
                 for (int bx = 0; bx < c.nbw; bx++) {
                     if (!step()) return false;
-                    DecodeOne<K>(r, eob, bad, c, row + bx * 64);
+                    DecodeOne<K>(r, eob, bad, c, row + bx * 64,
+                                 c.nz[static_cast<size_t>(by) * c.bw + bx]);
                 }
                 if (bad || r.Overrun()) return false;
             }
@@ -753,7 +764,9 @@ struct Decoder {
                         for (int v = 0; v < c.v; v++) {
                             int16_t *row = c.coef + (static_cast<size_t>(my) * c.v + v) * c.bw * 64;
                             for (int h = 0; h < c.h; h++)
-                                DecodeOne<K>(r, eob, bad, c, row + (mx * c.h + h) * 64);
+                                DecodeOne<K>(r, eob, bad, c, row + (mx * c.h + h) * 64,
+                                             c.nz[(static_cast<size_t>(my) * c.v + v) * c.bw +
+                                                  mx * c.h + h]);
                         }
                     }
                 }
@@ -790,9 +803,18 @@ struct Decoder {
                     const int16_t *row = c.coef + (static_cast<size_t>(my) * c.v + v) * c.bw * 64;
                     for (int bx = 0; bx < c.bw; bx++) {
                         const int16_t *src = row + bx * 64;
-                        for (int k = 0; k < 64; k++)
+                        uint8_t *dst = c.plane + v * 8 * c.stride + bx * 8;
+                        int ac = 0;
+                        for (int k = 1; k < 64; k++)
+                            ac |= src[k];
+                        blk[0] = src[0] * c.q[0];
+                        if (ac == 0) {
+                            IdctBlock(blk, 0, dst, c.stride);
+                            continue;
+                        }
+                        for (int k = 1; k < 64; k++)
                             blk[k] = src[k] * c.q[k];
-                        IdctBlockAny(blk, c.plane + v * 8 * c.stride + bx * 8, c.stride);
+                        IdctBlockAny(blk, dst, c.stride);
                     }
                 }
             }
