@@ -140,9 +140,15 @@ void Turbo(benchmark::State &state, const Bytes *jpg) {
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
+        // With repetitions the median counts; otherwise the single run.
+        for (const Run &r : runs) {
+            if (r.error_occurred) continue;
+            const std::string &name = r.run_name.function_name;
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+                medians_[name] = r.GetAdjustedCPUTime();
+            else if (r.run_type == Run::RT_Iteration)
+                times_[name] = r.GetAdjustedCPUTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
@@ -150,6 +156,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
         const char *simd = std::getenv("JSIMD_FORCENONE");
         std::printf("\nours / libjpeg-turbo (%s):\n",
                     simd && std::strcmp(simd, "1") == 0 ? "SIMD off" : "SIMD on");
+        for (auto &[name, t] : medians_)
+            times_[name] = t;
         for (const Case &c : Cases()) {
             auto a = times_.find(std::string("ours/") + c.name);
             auto b = times_.find(std::string("turbo/") + c.name);
@@ -160,7 +168,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
 
   private:
-    std::map<std::string, double> times_;
+    std::map<std::string, double> times_, medians_;
 };
 
 } // namespace
