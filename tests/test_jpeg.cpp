@@ -337,6 +337,12 @@ TEST_F(Jpeg, UnsupportedFormsAndBadArgumentsGiveNull) {
     EXPECT_FALSE(Ours(patched(1, 0xC9), 3, &im)) << "arithmetic frame";
     Bytes wide = patched(7, 0x40); // width 0x400d = 16397
     EXPECT_FALSE(Ours(wide, 3, &im)) << "wider than 16384";
+    // A largest frame whose few data bytes cannot cover it fails at once.
+    Bytes huge = patched(5, 0x40);
+    huge[sof + 6] = 0;
+    huge[sof + 7] = 0x40;
+    huge[sof + 8] = 0;
+    EXPECT_FALSE(Ours(huge, 4, &im)) << "16384 x 16384 from a few bytes";
     Bytes noHeight = patched(5, 0);
     noHeight[sof + 6] = 0;
     EXPECT_FALSE(Ours(noHeight, 3, &im)) << "height 0";

@@ -446,6 +446,24 @@ struct Decoder {
         return true;
     }
 
+    // Sequential and first DC scans spend at least one bit on every block
+    // (no Huffman code is shorter), so a scan with more blocks than the bits
+    // left cannot be complete: fail before allocating for it. This keeps a
+    // few hostile bytes from claiming a gigabyte for a 16384 x 16384 frame.
+    bool EnoughData() const {
+        if (kind != kSequential && kind != kDcFirst) return true;
+        uint64_t blocks = 0;
+        if (scanN == 1) {
+            const Comp &c = comp[scanComp[0]];
+            blocks = static_cast<uint64_t>(c.nbw) * static_cast<uint64_t>(c.nbh);
+        } else {
+            for (int i = 0; i < scanN; i++)
+                blocks += static_cast<uint64_t>(comp[scanComp[i]].h * comp[scanComp[i]].v);
+            blocks *= static_cast<uint64_t>(mcusX) * static_cast<uint64_t>(mcusY);
+        }
+        return static_cast<uint64_t>(size - pos) * 8 >= blocks;
+    }
+
     bool AllocPlanes() {
         size_t total = 0;
         for (int i = 0; i < ncomp; i++)
@@ -942,6 +960,7 @@ struct Decoder {
                 break;
             case 0xDA: {
                 if (!ReadSos()) return false;
+                if (!EnoughData()) return false;
                 bool first = scansDone == 0;
                 if (first) {
                     buffered = progressive || scanN != ncomp;
