@@ -206,7 +206,7 @@ struct Comp {
     uint32_t pred = 0;
     int dcT = 0, acT = 0;
     int16_t *coef = nullptr;
-    uint64_t *nz = nullptr; // per block: zig-zag positions of AC values (progressive)
+    uint64_t *nz = nullptr; // per block: zig-zag positions that hold an AC value
     uint8_t *plane = nullptr;
     int stride = 0;
 };
@@ -642,6 +642,11 @@ struct Decoder {
         }
     }
 
+    // Zig-zag positions from..to as bits (none when from > to).
+    static JPGD_INLINE uint64_t Band(int from, int to) {
+        return from > to ? 0 : (~uint64_t{0} >> (63 - to)) & (~uint64_t{0} << from);
+    }
+
     // Reads a correction bit when the coefficient is already non-zero and
     // applies it; without branches on the coefficient, whose zero pattern the
     // processor cannot predict. The reader must hold at least one bit.
@@ -682,16 +687,18 @@ struct Decoder {
                 }
                 // Skip `run` zero-history positions, correcting the non-zero
                 // ones met on the way; the new value goes to the next zero.
-                for (; k <= se; k++) {
-                    int16_t *coef = blk + kNatural[k];
-                    if (*coef != 0) {
-                        if (r.n < 1) r.Refill();
-                        *coef = Correct(r, *coef, p1);
-                    } else {
-                        if (run == 0) break;
-                        run--;
-                    }
+                uint64_t band = Band(k, se);
+                uint64_t zeros = ~nz & band;
+                for (int i = 0; i < run && zeros != 0; i++)
+                    zeros &= zeros - 1;
+                int stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
+                uint64_t below = stop >= 64 ? ~uint64_t{0} : (uint64_t{1} << stop) - 1;
+                for (uint64_t m = nz & band & below; m != 0; m &= m - 1) {
+                    if (r.n < 1) r.Refill();
+                    int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
+                    *coef = Correct(r, *coef, p1);
                 }
+                k = stop;
                 if (s) {
                     if (k > se) {
                         bad = true;
@@ -704,8 +711,7 @@ struct Decoder {
         }
         if (eob) {
             // Only the positions that hold a value can take a correction bit.
-            uint64_t band = k > se ? 0 : (~uint64_t{0} >> (63 - se)) & (~uint64_t{0} << k);
-            for (uint64_t m = nz & band; m != 0; m &= m - 1) {
+            for (uint64_t m = nz & Band(k, se); m != 0; m &= m - 1) {
                 if (r.n < 1) r.Refill();
                 int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
                 *coef = Correct(r, *coef, p1);
@@ -813,26 +819,34 @@ struct Decoder {
 
     bool FinishBuffered() {
         if (!AllocPlanes()) return false;
-        alignas(16) int32_t blk[64];
+        alignas(16) int32_t blk[64] = {};
         for (int my = 0; my < mcusY; my++) {
             for (int i = 0; i < ncomp; i++) {
                 Comp &c = comp[i];
                 for (int v = 0; v < c.v; v++) {
-                    const int16_t *row = c.coef + (static_cast<size_t>(my) * c.v + v) * c.bw * 64;
+                    size_t first = (static_cast<size_t>(my) * c.v + v) * c.bw;
+                    const int16_t *row = c.coef + first * 64;
+                    const uint64_t *masks = c.nz + first;
                     for (int bx = 0; bx < c.bw; bx++) {
                         const int16_t *src = row + bx * 64;
                         uint8_t *dst = c.plane + v * 8 * c.stride + bx * 8;
-                        int ac = 0;
-                        for (int k = 1; k < 64; k++)
-                            ac |= src[k];
+                        // The mask says where AC values can be: the last one
+                        // picks the transform's path, and a sparse block is
+                        // dequantised only where it has values.
+                        uint64_t m = masks[bx];
+                        int last = m ? 63 - __builtin_clzll(m) : 0;
                         blk[0] = src[0] * c.q[0];
-                        if (ac == 0) {
-                            IdctBlock(blk, 0, dst, c.stride);
-                            continue;
+                        if (last < 10) {
+                            for (; m != 0; m &= m - 1) {
+                                int n = kNatural[__builtin_ctzll(m)];
+                                blk[n] = src[n] * c.q[n];
+                            }
+                        } else {
+                            for (int k = 1; k < 64; k++)
+                                blk[k] = src[k] * c.q[k];
                         }
-                        for (int k = 1; k < 64; k++)
-                            blk[k] = src[k] * c.q[k];
-                        IdctBlockAny(blk, dst, c.stride);
+                        IdctBlock(blk, last, dst, c.stride);
+                        ClearBlock(blk, last);
                     }
                 }
             }

@@ -174,23 +174,6 @@ void IdctBlock(const int32_t *coef, int last, uint8_t *out, int stride) {
         IdctFull(coef, out, stride);
 }
 
-void IdctBlockAny(const int32_t *coef, uint8_t *out, int stride) {
-    uint32_t outside = 0, ac = 0;
-    for (int r = 0; r < 8; r++) {
-        const int32_t *row = coef + r * 8;
-        uint32_t low = static_cast<uint32_t>(row[0] | row[1] | row[2] | row[3]);
-        uint32_t high = static_cast<uint32_t>(row[4] | row[5] | row[6] | row[7]);
-        outside |= high | (r >= 4 ? low : 0u);
-        ac |= high | (r == 0 ? static_cast<uint32_t>(row[1] | row[2] | row[3]) : low);
-    }
-    if (ac == 0)
-        IdctDc(coef, out, stride);
-    else if (outside == 0)
-        IdctSparse(coef, out, stride);
-    else
-        IdctFull(coef, out, stride);
-}
-
 const ColourTables &Colour() {
     static const ColourTables tables = [] {
         ColourTables t{};

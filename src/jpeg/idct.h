@@ -10,9 +10,6 @@ namespace jpgd {
 // the top-left 4 x 4) the sparse path.
 void IdctBlock(const int32_t *coef, int last, uint8_t *out, int stride);
 
-// The same for a block whose non-zero shape is not known: finds it first.
-void IdctBlockAny(const int32_t *coef, uint8_t *out, int stride);
-
 struct ColourTables {
     int32_t crR[256];    // red offset from Cr
     int32_t cbB[256];    // blue offset from Cb
