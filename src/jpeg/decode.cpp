@@ -19,6 +19,10 @@
 #include <memory>
 #include <vector>
 
+// The per-block steps of the scan loops must inline into them, so that the
+// bit reader stays in registers.
+#define JPGD_INLINE inline __attribute__((always_inline))
+
 namespace jpgd {
 namespace {
 
@@ -581,8 +585,6 @@ struct Decoder {
     // --- Coefficient-buffer scans --------------------------------------------
     // Each scan runs with its reader and end-of-band run in locals; `bad`
     // records a code that is not in its table or a run past the band.
-
-#define JPGD_INLINE inline __attribute__((always_inline))
 
     static JPGD_INLINE void DcFirst(BitReader &r, bool &bad, Comp &c, const Huff &h, int al,
                                     int16_t *blk) {
