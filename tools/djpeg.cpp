@@ -22,7 +22,7 @@ int main(int argc, char **argv) {
     }
     if (in == nullptr || out == nullptr) {
         std::fprintf(stderr, "usage: helix-djpeg IN.jpg OUT.ppm [--grey]\n");
-        return 2;
+        return 1;
     }
     int w = 0, h = 0, comps = 0, req = grey ? 1 : 3;
     unsigned char *pixels = jpgd::decompress_jpeg_image_from_file(in, &w, &h, &comps, req);
