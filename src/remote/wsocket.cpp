@@ -2,6 +2,7 @@
 
 #include "core/works.h"
 #include "display/fb.h"
+#include "remote/screen_image.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/random.h"
@@ -146,9 +147,9 @@ void ShowScreen(Works *w, WsSession *s, int total) {
         fbRealize(fb);
         return;
     }
-    // A JPEG image: its decoder is not in this build, so it is dropped here.
-    // This is the one place that hands it to the decoder once it exists.
-    LogInfo("JPEG screen of %d bytes dropped", total);
+    // Any other size is a JPEG image; one that does not decode to the screen's
+    // size leaves the screen as it was.
+    if (Uncompress(w, s->fbBuf.data(), total) == 0) fbRealize(fb);
 }
 
 void ScreenChunk(Works *w, WsSession *s, const uint8_t *body, int length) {

@@ -1,0 +1,47 @@
+// helix-djpeg IN.jpg OUT.ppm [--grey]: decodes a JPEG file with the
+// controller's decoder and writes it as binary PPM (or PGM with --grey), so
+// that the decoder can be checked against other tools on any image.
+#include "jpeg/jpgd.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char **argv) {
+    bool grey = false;
+    const char *in = nullptr, *out = nullptr;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--grey") == 0)
+            grey = true;
+        else if (in == nullptr)
+            in = argv[i];
+        else if (out == nullptr)
+            out = argv[i];
+        else
+            in = out = nullptr, i = argc;
+    }
+    if (in == nullptr || out == nullptr) {
+        std::fprintf(stderr, "usage: helix-djpeg IN.jpg OUT.ppm [--grey]\n");
+        return 1;
+    }
+    int w = 0, h = 0, comps = 0, req = grey ? 1 : 3;
+    unsigned char *pixels = jpgd::decompress_jpeg_image_from_file(in, &w, &h, &comps, req);
+    if (pixels == nullptr) {
+        std::fprintf(stderr, "cannot decode %s\n", in);
+        return 1;
+    }
+    FILE *f = std::fopen(out, "wb");
+    bool ok = f != nullptr;
+    if (ok) {
+        ok = std::fprintf(f, "P%c\n%d %d\n255\n", grey ? '5' : '6', w, h) > 0;
+        size_t n = static_cast<size_t>(w) * static_cast<size_t>(h) * static_cast<size_t>(req);
+        ok = ok && std::fwrite(pixels, 1, n, f) == n;
+        ok = (std::fclose(f) == 0) && ok;
+    }
+    std::free(pixels);
+    if (!ok) {
+        std::fprintf(stderr, "cannot write %s\n", out);
+        return 1;
+    }
+    return 0;
+}
