@@ -285,9 +285,9 @@ TEST(RemoteFrames, BadChunksAreDroppedAndTheNextObjectParses) {
     TestUnit u;
     auto s = std::make_unique<WsSession>();
     s->server = false;
-    std::string spec(1706, '\0');
-    for (size_t i = 0; i < spec.size(); ++i)
-        spec[i] = char(192 + i % 50);
+    std::string bins(1706, '\0');
+    for (size_t i = 0; i < bins.size(); ++i)
+        bins[i] = char(192 + i % 50);
     auto feed = [&](const std::string &f) {
         return WsDispatch(u.w(), s.get(), reinterpret_cast<const uint8_t *>(f.data()),
                           int(f.size()));
@@ -300,14 +300,14 @@ TEST(RemoteFrames, BadChunksAreDroppedAndTheNextObjectParses) {
     EXPECT_EQ(Level(u, 0), 0.0f);
     // Two objects interleaved: the second start wins, the stray chunk is dropped.
     feed(Chunk("SP", 1706, 0, std::string(512, char(200))));
-    feed(Chunk("SP", 854, 0, spec.substr(0, 512)));
+    feed(Chunk("SP", 854, 0, bins.substr(0, 512)));
     feed(Chunk("SP", 1706, 512, std::string(512, char(201))));
     EXPECT_EQ(Level(u, 0), 0.0f);
     // A whole valid object afterwards still parses.
     for (uint32_t o = 0; o < 854; o += 512)
-        feed(Chunk("SP", 854, o, spec.substr(o, 512)));
-    EXPECT_EQ(Level(u, 0), float(uint8_t(spec[85])) - 192.0f);
-    EXPECT_EQ(Level(u, 768), float(uint8_t(spec[853])) - 192.0f);
+        feed(Chunk("SP", 854, o, bins.substr(o, 512)));
+    EXPECT_EQ(Level(u, 0), float(uint8_t(bins[85])) - 192.0f);
+    EXPECT_EQ(Level(u, 768), float(uint8_t(bins[853])) - 192.0f);
 }
 
 TEST(RemoteFrames, ChunkBoundariesAndRawScreen) {
@@ -368,11 +368,11 @@ TEST(RemoteFrames, AStalledPeerTimesOutAndMarksTheLinkDown) {
     int small = 4096;
     setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     WsLinkUp(u.w(), fds[0]);
-    std::vector<uint8_t> spec(1706, 1);
+    std::vector<uint8_t> bins(1706, 1);
     auto start = std::chrono::steady_clock::now();
     int r = 0;
     for (int i = 0; i < 1000 && r == 0; ++i)
-        r = sendWebSockSerSpectrFrame(u.w(), spec.data(), 1706);
+        r = sendWebSockSerSpectrFrame(u.w(), bins.data(), 1706);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - start)
                   .count();
@@ -457,12 +457,12 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
             return cli.setup.Enable1600 == '1' && cli.works.fftDivide == 2;
         },
         3000));
-    std::vector<uint8_t> spec(1706);
-    for (size_t i = 0; i < spec.size(); ++i)
-        spec[i] = uint8_t(200 + i % 40);
-    EXPECT_EQ(sendWebSockSerSpectrFrame(srv.w(), spec.data(), 1706), 0);
-    EXPECT_TRUE(WaitUntil([&] { return Level(cli, 853) == float(spec[938]) - 192.0f; }, 3000));
-    EXPECT_EQ(Level(cli, 0), float(spec[85]) - 192.0f);
+    std::vector<uint8_t> bins(1706);
+    for (size_t i = 0; i < bins.size(); ++i)
+        bins[i] = uint8_t(200 + i % 40);
+    EXPECT_EQ(sendWebSockSerSpectrFrame(srv.w(), bins.data(), 1706), 0);
+    EXPECT_TRUE(WaitUntil([&] { return Level(cli, 853) == float(bins[938]) - 192.0f; }, 3000));
+    EXPECT_EQ(Level(cli, 0), float(bins[85]) - 192.0f);
     // Transceiver parameters reach the client's record.
     std::vector<uint8_t> par(40, '0');
     EXPECT_EQ(sendWebSockSerParFrame(srv.w(), par.data(), int(par.size())), 0);
@@ -581,12 +581,12 @@ TEST(RemoteStandardClient, NodeWsReceivesStatusAndSpectrum) {
     RunningThread server(Wsocket, srv.w());
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
-        std::vector<uint8_t> spec(854, 200);
+        std::vector<uint8_t> bins(854, 200);
         std::string status(44, 'S');
         while (!stop) {
             if (srv.works.wsConnected == 1) {
                 sendWebSockStatusFrame(srv.w(), status.data(), int(status.size()));
-                sendWebSockSerSpectrFrame(srv.w(), spec.data(), int(spec.size()));
+                sendWebSockSerSpectrFrame(srv.w(), bins.data(), int(bins.size()));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
