@@ -9,6 +9,7 @@
 #include "display/fonts.h"
 #include "display/png.h"
 #include "sim_root.h"
+#include "unit_record.h"
 #include "supervisor/meters.h"
 #include "supervisor/timer.h"
 
@@ -33,25 +34,13 @@ double CpuNs() {
 
 constexpr size_t kScreenBytes = 800 * 480 * 4; // 1,536,000
 
-struct BenchUnit {
-    Works works{};
-    SetupRecord setup{};
-    pthread_mutex_t connMut = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_t sendMut = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_t serMut = PTHREAD_MUTEX_INITIALIZER;
-    TavParams tavPar{};
-    SpectrumRec fftRec{};
-    uint32_t spectrum0[kSpectrumWords]{};
-    uint32_t spectrum1[kSpectrumWords]{};
+struct BenchUnit : UnitRecord {
     std::vector<uint8_t> screen = std::vector<uint8_t>(kScreenBytes);
     SupervisorState st;
     uint64_t now = 1000;
 
     explicit BenchUnit(int view) {
         Works *w = &works;
-        LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
-        InitGlobalVar(w);
-        initSetup(w);
         fbSetup(&w->fb, 800, 480, 32, screen.data());
         w->ModeWorkIdx = 2;
         w->bandRow = 100;

@@ -7,6 +7,7 @@
 #include "display/fb.h"
 #include "remote/commands.h"
 #include "remote/wsocket.h"
+#include "unit_record.h"
 
 #include <cstdint>
 #include <cstring>
@@ -18,16 +19,7 @@
 
 namespace {
 
-struct FuzzUnit {
-    Works works{};
-    SetupRecord setup{};
-    pthread_mutex_t connMut = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_t sendMut = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_t serMut = PTHREAD_MUTEX_INITIALIZER;
-    TavParams tavPar{};
-    SpectrumRec fftRec{};
-    uint32_t spectrum0[kSpectrumWords]{};
-    uint32_t spectrum1[kSpectrumWords]{};
+struct FuzzUnit : UnitRecord {
     uint8_t screen[16 * 16 * 4]{};
 };
 
@@ -40,10 +32,6 @@ FuzzUnit *Unit() {
     static FuzzUnit *u = [] {
         auto *f = new FuzzUnit;
         Works *w = &f->works;
-        LinkWorks(w, &f->setup, &f->connMut, &f->sendMut, &f->serMut, &f->tavPar, &f->fftRec,
-                  f->spectrum0, f->spectrum1);
-        InitGlobalVar(w);
-        initSetup(w);
         // A 16x16 screen: a raw "FB" object is 1024 bytes, two chunks.
         fbSetup(&w->fb, 16, 16, 32, f->screen);
         f->setup.EnableGPIO = '0'; // the reboot's panel notice returns at once

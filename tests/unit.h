@@ -5,6 +5,7 @@
 #include "config/setup.h"
 #include "core/works.h"
 #include "sim_root.h"
+#include "unit_record.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,25 +13,7 @@
 #include <thread>
 #include <string>
 
-struct TestUnit {
-    Works works{};
-    SetupRecord setup{};
-    pthread_mutex_t connMut = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_t sendMut = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_t serMut = PTHREAD_MUTEX_INITIALIZER;
-    TavParams tavPar{};
-    SpectrumRec fftRec{};
-    uint32_t spectrum0[kSpectrumWords]{};
-    uint32_t spectrum1[kSpectrumWords]{};
-
-    TestUnit() {
-        Works *w = &works;
-        LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
-        InitGlobalVar(w);
-        initSetup(w);
-    }
-    Works *w() { return &works; }
-};
+using TestUnit = UnitRecord;
 
 // Makes a fresh simulated root, points HELIX_ROOT and PATH at it, removes it after.
 struct ScopedSimRoot {

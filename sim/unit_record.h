@@ -1,0 +1,31 @@
+// A whole unit record in memory, as main builds it: works with its setup
+// record, locks, TAV record and spectrum buffers, defaults and the factory
+// setup. Tests, benchmarks and fuzz targets build their units from it.
+#pragma once
+
+#include "config/setup.h"
+#include "core/works.h"
+
+#include <pthread.h>
+
+struct UnitRecord {
+    Works works{};
+    SetupRecord setup{};
+    pthread_mutex_t connMut = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_t sendMut = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_t serMut = PTHREAD_MUTEX_INITIALIZER;
+    TavParams tavPar{};
+    SpectrumRec fftRec{};
+    uint32_t spectrum0[kSpectrumWords]{};
+    uint32_t spectrum1[kSpectrumWords]{};
+
+    UnitRecord() {
+        Works *w = &works;
+        LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
+        InitGlobalVar(w);
+        initSetup(w);
+    }
+    UnitRecord(const UnitRecord &) = delete;
+    UnitRecord &operator=(const UnitRecord &) = delete;
+    Works *w() { return &works; }
+};
