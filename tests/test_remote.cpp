@@ -260,7 +260,7 @@ TEST(RemoteFrames, HostileFramesCloseWithoutHarm) {
         std::string("\x82\x7F\x00\x00\x00\x00\xFF\xFF", 8),           // 32-bit length form
         std::string("\x82\x00\x00\x00", 4),                           // no room for a tag
         std::string("\x82\x01\x41\x00", 4),
-        std::string("\x82\x85\x01\x02\x03\x04STabc", 13), // mask bit
+        std::string("\x82\x85\x01\x02\x03\x04STabc", 11), // mask bit
         std::string("\x82\x7E\x00\x01X", 5),
     };
     for (size_t i = 0; i < std::size(hostile); ++i) {
