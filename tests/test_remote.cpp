@@ -5,6 +5,7 @@
 #include "remote/frames.h"
 #include "remote/ws_proto.h"
 #include "remote/wsocket.h"
+#include "transceiver/serial.h"
 #include "unit.h"
 
 #include <gtest/gtest.h>
@@ -157,7 +158,9 @@ int ConnectTo(int port) {
 
 float Level(TestUnit &u, int k) {
     float f;
+    pthread_mutex_lock(&u.serMut); // the spectrum is written under it
     std::memcpy(&f, &u.spectrum1[k], sizeof f);
+    pthread_mutex_unlock(&u.serMut);
     return f;
 }
 
@@ -466,7 +469,13 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
     // Transceiver parameters reach the client's record.
     std::vector<uint8_t> par(40, '0');
     EXPECT_EQ(sendWebSockSerParFrame(srv.w(), par.data(), int(par.size())), 0);
-    EXPECT_TRUE(WaitUntil([&] { return cli.tavPar.received == 1; }, 3000));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            TavParams copy{};
+            getParameters(&copy, cli.w()); // under serMut, as every reader
+            return copy.received == 1;
+        },
+        3000));
     EXPECT_EQ(sendWebSockSerParFrame(srv.w(), par.data(), 124), -1) << "longer than a short frame";
     // A command from the client reaches the server.
     EXPECT_EQ(sendWebSockRemoteCmd(cli.w(), "VORNFD9"), 0);
