@@ -1,11 +1,13 @@
 #include "remote/commands.h"
 
 #include "core/works.h"
+#include "ui/bank.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/shell.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -49,8 +51,8 @@ int dispStat(Works *w) {
     cmd[sizeof w->remoteCmd - 1] = '\0';
     Trace("BUFFER Wsocket : %s\n", cmd);
     if (Starts(cmd, "VORNBANK") || Starts(cmd, "VORNPA1")) {
-        // The bank step belongs to the key actions, which are not wired yet.
-        Trace("ChangeBanco\n");
+        std::fputs("ChangeBanco\n", stderr);
+        ChangeBanco(w);
         return kCmdBank;
     }
     if (Starts(cmd, "VORNTU2")) return kCmdTune2;
