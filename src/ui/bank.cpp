@@ -5,6 +5,8 @@
 #include "config/antenna_banks.h"
 #include "config/setup.h"
 #include "core/works.h"
+#include "platform/log.h"
+#include "remote/frames.h"
 #include "ui/mode.h"
 
 namespace {
@@ -30,4 +32,13 @@ void ChangeInterfaceBanco(Works *w) {
     w->ModeWorkIdx = next;
     SetModeWorkIDX(w);
     SaveToBank(w, w->numBanco, w->antenna);
+}
+
+void BankKey(Works *w) {
+    if (w->setup->WebSocket == '2' && w->wsConnected == 1) {
+        if (sendWebSockRemoteCmd(w, "VORNBANK") == 0) return;
+        LogErr("bank change not sent to the server");
+        return;
+    }
+    ChangeBanco(w);
 }

@@ -7,3 +7,6 @@ struct Works;
 void ChangeBanco(Works *works);
 // Next working interface (generic, TAV, FT-817), applied and stored in the bank.
 void ChangeInterfaceBanco(Works *works);
+// The bank key: on a remote station connected to its server the server's
+// amplifier changes bank ("VORNBANK"); otherwise this unit's bank steps.
+void BankKey(Works *works);
