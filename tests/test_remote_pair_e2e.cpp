@@ -6,6 +6,7 @@
 #include "helix_process.h"
 #include "platform/clock.h"
 #include "radio.h"
+#include "screenshot.h"
 #include "unit.h"
 
 #include <arpa/inet.h>
@@ -105,6 +106,8 @@ TEST(RemotePairEndToEnd, ClientFollowsTheServerAndReconnects) {
     // The radio moves at the server; the client hears of it.
     SimRadioSetFreq(radio, 7074000);
     EXPECT_TRUE(WaitUntil([&] { return CountStatus(cli, "40m 1") > 0; }, 10000));
+    // The radio's parameters reach the client's own screen (it shows their band).
+    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(client.root, 7074000, 1); }, 5000));
 
     mark("client has the new band");
     // The server stops; the client keeps running and comes back with it.
