@@ -29,10 +29,11 @@ constexpr int kErrNoAudioTav = 9;
 constexpr int kErrNoCat = 20;
 
 // What the defaults step of the setup would otherwise reset although it is no
-// setting: the state of the running unit (links, board identity, the open
+// setting: the state of the running unit (the run flag, links, board identity, the open
 // remote socket, the error-list hold of start-up, the audio frame the audio
 // threads size their buffers by).
 struct RunState {
+    int32_t running;
     uint8_t bypass;
     int32_t wsSocket;
     int32_t viewType;
@@ -53,6 +54,7 @@ struct RunState {
 
 RunState SaveRunState(Works *w) {
     RunState s;
+    s.running = w->running;
     s.bypass = w->bypass;
     s.wsSocket = w->wsSocket;
     s.viewType = w->viewType;
@@ -79,6 +81,7 @@ RunState SaveRunState(Works *w) {
 }
 
 void RestoreRunState(Works *w, const RunState &s) {
+    w->running = s.running;
     w->bypass = s.bypass;
     w->wsSocket = s.wsSocket;
     w->viewType = s.viewType;
