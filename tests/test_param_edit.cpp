@@ -14,8 +14,6 @@
 #include "ui/parameters.h"
 
 #include <algorithm>
-#include <cmath>
-#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,56 +21,29 @@ namespace {
 
 enum { kConfirm = 0, kDown = 1, kUp = 2, kPrev = 3, kNext = 4 };
 
-// The numeric value a page edits, read and written as a double.
-struct PageValue {
-    std::function<double(Works *)> get;
-    std::function<void(Works *, double)> set;
-};
+// Sets the value a numeric page edits.
+void SetValue(Works *w, int page, double v) {
+    if (page == 0) w->maxBank = int(v);
+    if (page == 2) w->fsValue = int(v);
+    if (page == 4) w->attenuatorTune = uint8_t(v);
+    if (page == 5) w->swrTarget = float(v);
+    if (page == 6) w->swrTimeoutIdx = uint8_t(v);
+    if (page == 13) RefLevel = int(v);
+    if (page == 14) RefPos = int(v);
+    if (page == 15) PointDiv = int(v);
+    if (page == 16) w->offsetPlot = v;
+    if (page == 21) TimerPeakSec = int(v);
+    if (page == 22) w->tempMax1 = float(v);
+    if (page == 23) w->tempMax2 = float(v);
+    if (page == 25) w->saveScreenIdx = uint8_t(v);
+    if (page == 27) TIME_LONG_PRESS = v;
+}
 
-PageValue ValueOf(int page) {
-    switch (page) {
-    case 0:
-        return {[](Works *w) { return double(w->maxBank); },
-                [](Works *w, double v) { w->maxBank = int(v); }};
-    case 2:
-        return {[](Works *w) { return double(w->fsValue); },
-                [](Works *w, double v) { w->fsValue = int(v); }};
-    case 4:
-        return {[](Works *w) { return double(w->attenuatorTune); },
-                [](Works *w, double v) { w->attenuatorTune = uint8_t(v); }};
-    case 5:
-        return {[](Works *w) { return double(w->swrTarget); },
-                [](Works *w, double v) { w->swrTarget = float(v); }};
-    case 6:
-        return {[](Works *w) { return double(w->swrTimeoutIdx); },
-                [](Works *w, double v) { w->swrTimeoutIdx = uint8_t(v); }};
-    case 13:
-        return {[](Works *) { return double(RefLevel); },
-                [](Works *, double v) { RefLevel = int(v); }};
-    case 14:
-        return {[](Works *) { return double(RefPos); }, [](Works *, double v) { RefPos = int(v); }};
-    case 15:
-        return {[](Works *) { return double(PointDiv); },
-                [](Works *, double v) { PointDiv = int(v); }};
-    case 16:
-        return {[](Works *w) { return w->offsetPlot; },
-                [](Works *w, double v) { w->offsetPlot = v; }};
-    case 21:
-        return {[](Works *) { return double(TimerPeakSec); },
-                [](Works *, double v) { TimerPeakSec = int(v); }};
-    case 22:
-        return {[](Works *w) { return double(w->tempMax1); },
-                [](Works *w, double v) { w->tempMax1 = float(v); }};
-    case 23:
-        return {[](Works *w) { return double(w->tempMax2); },
-                [](Works *w, double v) { w->tempMax2 = float(v); }};
-    case 25:
-        return {[](Works *w) { return double(w->saveScreenIdx); },
-                [](Works *w, double v) { w->saveScreenIdx = uint8_t(v); }};
-    default: // 27
-        return {[](Works *) { return TIME_LONG_PRESS; },
-                [](Works *, double v) { TIME_LONG_PRESS = v; }};
-    }
+// The value text of a page, as the list shows it.
+std::string Shown(Works *w, int page) {
+    char text[32];
+    LoadParameterMenu(w, text, page, w->parItem);
+    return text;
 }
 
 int Edit(Works *w, int page, int action) {
@@ -116,66 +87,50 @@ TEST_F(ParamEdit, BoundsAndSteps) {
         int page;
         double from;
         int action;
-        double to;
+        const char *to; // as shown
         int repeat;
     } const cases[] = {
-        {0, 2, kDown, 20, 0},     {0, 20, kUp, 2, 0},         {0, 7, kUp, 8, 0},
-        {2, 10, kDown, 10, 1},    {2, 10000, kUp, 10000, 1},  {2, 500, kDown, 490, 1},
-        {2, 500, kNext, 500, 0},  {4, 3, kUp, 0, 0},          {4, 1, kPrev, 2, 0},
-        {5, 0, kUp, 1, 1},        {5, 1, kDown, 0, 1},        {5, 9.99, kUp, 10, 1},
-        {5, 10, kUp, 10, 1},      {5, 1.5, kDown, 1.49, 1},   {5, 1.5, kNext, 1.5, 1},
-        {6, 0, kDown, 0, 0},      {6, 4, kUp, 0, 0},          {6, 3, kDown, 2, 0},
-        {6, 3, kPrev, 3, 0},      {13, 0, kDown, -10, 0},     {13, 990, kUp, 1000, 0},
-        {14, 0, kDown, 0, 0},     {14, 10, kUp, 10, 0},       {14, 4, kUp, 5, 0},
-        {15, 2, kUp, 5, 0},       {15, 5, kUp, 10, 0},        {15, 10, kUp, 20, 0},
-        {15, 20, kUp, 20, 0},     {15, 5, kDown, 2, 0},       {15, 1, kDown, 1, 0},
-        {16, 0, kDown, -0.1, 1},  {16, 2.5, kUp, 2.6, 1},     {21, 0, kDown, 0, 1},
-        {21, 5000, kUp, 5000, 1}, {21, 3000, kDown, 2990, 1}, {22, 60, kUp, 60, 1},
-        {22, 20, kDown, 20, 1},   {22, 45, kUp, 45.1, 1},     {22, 45, kPrev, 45, 1},
-        {23, 80, kDown, 60, 1},   {25, 4, kUp, 0, 0},         {25, 0, kDown, 0, 0},
-        {27, 0.3, kDown, 0.3, 0}, {27, 5.0, kUp, 5.0, 0},     {27, 0.5, kUp, 0.6, 0},
+        {0, 2, kDown, "20", 0},         {0, 20, kUp, "2", 0},         {0, 7, kUp, "8", 0},
+        {2, 10, kDown, "10", 1},        {2, 10000, kUp, "10000", 1},  {2, 500, kDown, "490", 1},
+        {2, 500, kNext, "500", 0},      {4, 3, kUp, "0dB", 0},        {4, 1, kPrev, "3dB", 0},
+        {5, 0, kUp, "1.00", 1},         {5, 1, kDown, "0.00", 1},     {5, 9.99, kUp, "10.00", 1},
+        {5, 10, kUp, "10.00", 1},       {5, 1.5, kDown, "1.49", 1},   {5, 1.5, kNext, "1.50", 1},
+        {6, 0, kDown, "25sec", 0},      {6, 4, kUp, "25sec", 0},      {6, 3, kDown, "15sec", 0},
+        {6, 3, kPrev, "10sec", 0},      {13, 0, kDown, "-10", 0},     {13, 990, kUp, "1000", 0},
+        {14, 0, kDown, "0", 0},         {14, 10, kUp, "10", 0},       {14, 4, kUp, "5", 0},
+        {15, 2, kUp, "5", 0},           {15, 5, kUp, "10", 0},        {15, 10, kUp, "20", 0},
+        {15, 20, kUp, "20", 0},         {15, 5, kDown, "2", 0},       {15, 1, kDown, "1", 0},
+        {16, 0, kDown, "-0.10", 1},     {16, 2.5, kUp, "2.60", 1},    {21, 0, kDown, "0", 1},
+        {21, 5000, kUp, "5000", 1},     {21, 3000, kDown, "2990", 1}, {22, 60, kUp, "60.00", 1},
+        {22, 20, kDown, "20.00", 1},    {22, 45, kUp, "45.10", 1},    {22, 45, kPrev, "45.00", 1},
+        {23, 80, kDown, "60.00", 1},    {25, 4, kUp, "5min", 0},      {25, 0, kDown, "5min", 0},
+        {27, 0.3, kDown, "0.3 sec", 0}, {27, 5.0, kUp, "5.0 sec", 0}, {27, 0.5, kUp, "0.6 sec", 0},
     };
     for (const Case &c : cases) {
-        PageValue v = ValueOf(c.page);
-        v.set(w, c.from);
+        SetValue(w, c.page, c.from);
         EXPECT_EQ(Edit(w, c.page, c.action), c.repeat) << "page " << c.page << " from " << c.from;
-        EXPECT_NEAR(v.get(w), c.to, 1e-5)
+        EXPECT_EQ(Shown(w, c.page), c.to)
             << "page " << c.page << " from " << c.from << " action " << c.action;
     }
     // A hundred steps up and back leave the value where it started.
     w->swrTarget = 1.5f;
     for (int i = 0; i < 100; i++)
         Edit(w, 5, kUp);
-    EXPECT_NEAR(w->swrTarget.load(), 2.5, 1e-6);
+    EXPECT_EQ(Shown(w, 5), "2.50");
     for (int i = 0; i < 100; i++)
         Edit(w, 5, kDown);
     EXPECT_NEAR(w->swrTarget.load(), 1.5, 1e-6);
 }
 
 TEST_F(ParamEdit, TogglesOnEveryStepKey) {
-    struct Case {
-        int page;
-        std::function<int(Works *)> get; // the shown state: 1 on
-    } const cases[] = {
-        {1, [](Works *w) { return int(w->fsMode == 1); }},
-        {3, [](Works *w) { return int(w->tuneOpt & 1); }},
-        {7, [](Works *w) { return int((w->tuneEnabled & 0x80) == 0); }},
-        {17, [](Works *w) { return int(w->filterView != 0); }},
-        {18, [](Works *w) { return int(w->viewTimeStr != 0); }},
-        {19, [](Works *w) { return int(w->tempUnits == 1); }},
-        {20, [](Works *w) { return int(w->auxFwdEnable != 0); }},
-        {24, [](Works *w) { return int(w->powerUnits == 1); }},
-        {26, [](Works *w) { return int(w->factoryDefault == 1); }},
-        {29, [](Works *w) { return int(w->linkFlags & 1); }},
-        {30, [](Works *w) { return int((w->linkFlags & 8) != 0); }},
-        {31, [](Works *w) { return int((w->linkFlags & 2) != 0); }},
-    };
-    for (const Case &c : cases) {
+    for (int page : {1, 3, 7, 17, 18, 19, 20, 24, 26, 29, 30, 31}) {
+        std::string first = Shown(w, page);
         for (int action : {kDown, kUp, kPrev, kNext}) {
-            int before = c.get(w);
-            EXPECT_EQ(Edit(w, c.page, action), 0);
-            EXPECT_EQ(c.get(w), 1 - before) << "page " << c.page << " action " << action;
+            std::string before = Shown(w, page);
+            EXPECT_EQ(Edit(w, page, action), 0);
+            EXPECT_NE(Shown(w, page), before) << "page " << page << " action " << action;
         }
+        EXPECT_EQ(Shown(w, page), first) << "page " << page;
     }
     // Enable TAV Tune sets the whole byte.
     w->tuneOpt = 0x50;
@@ -285,31 +240,29 @@ TEST_F(ParamEdit, MemoryTableCells) {
     InitTabAntenna(w, 0);
     w->memRow = 2;
     AntennaRow &r = w->antTab[2];
+    // Cell values in column order: pwr, att, ampEnable, ant, atuOff.
+    auto cell = [&](int col) -> double {
+        const double v[5] = {r.pwr, double(r.att), double(r.ampEnable), double(r.ant),
+                             double(r.atuOff)};
+        return v[col];
+    };
+    auto set = [&](int col, double v) {
+        if (col == 0) r.pwr = float(v);
+        uint8_t *bytes[5] = {nullptr, &r.att, &r.ampEnable, &r.ant, &r.atuOff};
+        if (col > 0) *bytes[col] = uint8_t(v);
+    };
     struct Case {
         int col, down;
-        std::function<void(AntennaRow &)> set;
-        std::function<double(const AntennaRow &)> get;
-        double to;
+        double from, to;
     } const cases[] = {
-        {3, 0, [](AntennaRow &r) { r.ant = 3; }, [](const AntennaRow &r) { return r.ant; }, 1},
-        {3, 1, [](AntennaRow &r) { r.ant = 1; }, [](const AntennaRow &r) { return r.ant; }, 3},
-        {3, 0, [](AntennaRow &r) { r.ant = 0; }, [](const AntennaRow &r) { return r.ant; }, 1},
-        {1, 0, [](AntennaRow &r) { r.att = 3; }, [](const AntennaRow &r) { return r.att; }, 0},
-        {1, 1, [](AntennaRow &r) { r.att = 0; }, [](const AntennaRow &r) { return r.att; }, 0},
-        {1, 1, [](AntennaRow &r) { r.att = 2; }, [](const AntennaRow &r) { return r.att; }, 1},
-        {2, 1, [](AntennaRow &r) { r.ampEnable = 0; },
-         [](const AntennaRow &r) { return r.ampEnable; }, 1},
-        {4, 0, [](AntennaRow &r) { r.atuOff = 1; }, [](const AntennaRow &r) { return r.atuOff; },
-         0},
-        {0, 0, [](AntennaRow &r) { r.pwr = 10.0f; }, [](const AntennaRow &r) { return r.pwr; },
-         10.1},
-        {0, 1, [](AntennaRow &r) { r.pwr = 0.0f; }, [](const AntennaRow &r) { return r.pwr; }, 0},
+        {3, 0, 3, 1}, {3, 1, 1, 3}, {3, 0, 0, 1}, {1, 0, 3, 0},     {1, 1, 0, 0},
+        {1, 1, 2, 1}, {2, 1, 0, 1}, {4, 0, 1, 0}, {0, 0, 10, 10.1}, {0, 1, 0, 0},
     };
     for (const Case &c : cases) {
-        c.set(r);
+        set(c.col, c.from);
         w->memCol = c.col;
         ModifytabAntenna(w, c.down);
-        EXPECT_NEAR(c.get(r), c.to, 1e-5) << "column " << c.col;
+        EXPECT_NEAR(cell(c.col), c.to, 1e-5) << "column " << c.col << " from " << c.from;
     }
     // Outside the table nothing changes.
     r.ant = 2;
