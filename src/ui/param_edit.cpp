@@ -201,10 +201,10 @@ int ModifyParameter(Works *w, int action) {
     case 10:
     case 11:
     case 12: // network address
-        if (confirm)
-            SaveLanParam();
-        else
+        if (!confirm)
             EditLan(page, action);
+        else if (int r = SaveLanParam(); r != 0)
+            LogErr("network settings not applied (%d)", r);
         return 0;
     case 13: // Ref Lev
         if (action == kDown) RefLevel -= 10;
