@@ -215,9 +215,9 @@ int ModifyParameter(Works *w, int action) {
         if (action == kUp && RefPos < 10) RefPos++;
         return 0;
     case 15: // Point Div 1, 2, 5, 10, 20
-        if (action == kDown && PointDiv > 1) PointDiv /= 2;
+        if (action == kDown && PointDiv > 1) PointDiv = PointDiv / 2;
         if (action == kUp && PointDiv < 20) {
-            PointDiv *= 2;
+            PointDiv = PointDiv * 2;
             if (PointDiv == 4) PointDiv = 5;
         }
         return 0;
