@@ -123,10 +123,11 @@ TuneRunResult TuneRigRun(TuneRig *r, bool exhaustive, int maxExchanges) {
         res.outcome = TuneOutcome::Stopped;
     } else if (!hadTimeoutError && (ExistError(w, 12) || ExistError(w, 13))) {
         res.outcome = TuneOutcome::TimeOut;
-    } else if (w->tuneStep.load() == 12 && !(tuneParam.swr < w->swrTarget.load())) {
-        res.outcome = TuneOutcome::State12;
-    } else {
+    } else if (TuneSampleValid(tuneParam) && tuneParam.swr < w->swrTarget.load() &&
+               tuneParam.swr > 0.01f) {
         res.outcome = TuneOutcome::Success;
+    } else {
+        res.outcome = TuneOutcome::State12;
     }
     // The tuner word the last step chose goes out after it.
     for (int i = 0; i < 4 && w->linearProcessStatus.load() != kLinStatus; i++)
