@@ -246,6 +246,27 @@ TEST_F(Tune, StopEndsOnlyARunningTune) {
     EXPECT_EQ(w->tuneState.load(), 0);
 }
 
+TEST_F(Tune, StoringIntoAnotherBankLeavesTheCurrentTablesAlone) {
+    // Bank 4's file has an entry; the RAM tables hold the current bank.
+    WriteWholeFile(root.Path(BankAtuFile(4, 1)), "2115 7075000 1 2 10 20\n");
+    LoadTabAtu(w, w->numBanco.load(), 0);
+    w->freq = 3600000;
+    SetC(w, 118);
+    SetI(w, 42);
+    SetMode(w, 1);
+    InsertTuneToMem(w, 4, 0);
+    EXPECT_EQ(ReadWholeFile(root.Path(BankAtuFile(4, 1))),
+              "1400 3600000 1 1 42 118\n2115 7075000 1 2 10 20\n");
+    TuneEntry e;
+    LoadTuneValFromTabRam(&e, 1400, 0, w);
+    EXPECT_EQ(e.valid, 0) << "the current bank's table took another bank's entry";
+    // The current bank: RAM and its file.
+    InsertTuneToMem(w, w->numBanco.load(), 0);
+    LoadTuneValFromTabRam(&e, 1400, 0, w);
+    EXPECT_EQ(e.valid, 1);
+    EXPECT_NE(File().find("1400 3600000 1 1 42 118\n"), std::string::npos);
+}
+
 // The model against L-networks worked by hand: Q = sqrt(Rhigh / Rlow - 1),
 // X_L and X_C from Q; the nearest relay steps must match, the other
 // arrangement must not.
