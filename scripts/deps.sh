@@ -3,7 +3,7 @@
 set -e
 PKGS="cmake g++ make pkg-config libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
-fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs"
+fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev"
 missing=""
 for p in $PKGS; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
