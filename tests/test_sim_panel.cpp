@@ -2,6 +2,7 @@
 // through dev/mem, control lines into the simulators' FIFOs, the panel micro's
 // settings and the error list read back from the trace; and the radio's
 // control input with its link faults.
+#include "helix_process.h"
 #include "panel_web.h"
 #include "radio.h"
 #include "sim_root.h"
@@ -281,4 +282,102 @@ TEST(SimRadioControl, LinesChangeTheRadioAndInjectLinkFaults) {
     EXPECT_FALSE(readFor(300).empty());
     close(fd);
     SimRadioStop(r);
+}
+
+namespace {
+
+// A simulator program of the build directory, its output to `out`.
+pid_t SpawnSim(const std::string &name, const std::string &root, const std::string &out) {
+    std::string exe = std::string(HELIX_BUILD_DIR) + "/" + name;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execl(exe.c_str(), exe.c_str(), "--root", root.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+void EndSim(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int st;
+    waitpid(pid, &st, 0);
+}
+
+// The band box of the information bar in a screen PNG.
+std::vector<uint8_t> BandBoxOf(const std::string &png) {
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    std::vector<uint8_t> box;
+    if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return box;
+    img.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> px(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, px.data(), 0, nullptr)) return box;
+    for (int y = 278; y < 304; y++)
+        box.insert(box.end(), px.begin() + (y * 800 + 265) * 3, px.begin() + (y * 800 + 401) * 3);
+    return box;
+}
+
+} // namespace
+
+// The whole simulated unit as run-sim.sh starts it (generic mode: the
+// frequency is the one the board measures), worked through the page's
+// interface: the dial moves the unit to 40 m, the board hears the new
+// antenna and the screen names the band; a silent board raises error 4.
+TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), "WebSocket: 0\nEnableKeyb: 0\n");
+    std::string log = root.Path("/var/log");
+    pid_t board = SpawnSim("helix-sim-board", root.root, log + "/sim-board.out");
+    pid_t radio = SpawnSim("helix-sim-radio", root.root, log + "/sim-radio.out");
+    struct Sims {
+        pid_t a, b;
+        ~Sims() { EndSim(a), EndSim(b); }
+    } sims{board, radio};
+    ASSERT_TRUE(
+        WaitUntil([&] { return access(root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; }, 5000));
+    HelixProcess helix;
+    ASSERT_TRUE(helix.Start(log + "/helix.trace"));
+    PanelProcess panel;
+    ASSERT_TRUE(panel.Start(root.root));
+    httplib::Client c("127.0.0.1", panel.port);
+    auto state = [&] {
+        auto r = c.Get("/api/state");
+        return r ? r->body : std::string();
+    };
+    ASSERT_TRUE(WaitUntil(
+        [&] { return state().find("\"board\":true,\"radio\":true") != std::string::npos; }, 5000));
+    // Started on 20 m (the board measures 14.070 MHz): after the splash the
+    // stored tune goes out.
+    ASSERT_TRUE(helix.WaitFor("MEMTUNE: load a Tune for 14070000", 40000)) << helix.Err();
+    ASSERT_TRUE(WaitUntil([&] { return state().find("MT1") != std::string::npos; }, 5000));
+    auto before = c.Get("/screen.png");
+    ASSERT_TRUE(before);
+    std::vector<uint8_t> box20 = BandBoxOf(before->body);
+    ASSERT_FALSE(box20.empty());
+
+    auto r1 = c.Post("/api/radio", "freq 7074000", "text/plain");
+    auto r2 = c.Post("/api/board", "freq 7074000", "text/plain");
+    ASSERT_TRUE(r1 && r2);
+    EXPECT_EQ(r1->status, 200);
+    EXPECT_EQ(r2->status, 200);
+    EXPECT_TRUE(WaitUntil([&] { return state().find("SA2; -> SA2;") != std::string::npos; }, 10000))
+        << state();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            auto now = c.Get("/screen.png");
+            return now && now->status == 200 && !BandBoxOf(now->body).empty() &&
+                   BandBoxOf(now->body) != box20;
+        },
+        5000));
+
+    ASSERT_TRUE(c.Post("/api/board", "silent 1000000", "text/plain"));
+    EXPECT_TRUE(WaitUntil([&] { return state().find("{\"code\":4,") != std::string::npos; }, 20000))
+        << state();
+    EXPECT_GE(helix.Stop(SIGTERM, 10000), 0);
 }
