@@ -323,39 +323,55 @@ std::vector<uint8_t> BandBoxOf(const std::string &png) {
     return box;
 }
 
-} // namespace
-
 // The whole simulated unit as run-sim.sh starts it (generic mode: the
-// frequency is the one the board measures), worked through the page's
-// interface: the dial moves the unit to 40 m, the board hears the new
-// antenna and the screen names the band; a silent board raises error 4.
-TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
+// frequency is the one the board measures): simulators, controller and page.
+struct WholeUnit {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), "WebSocket: 0\nEnableKeyb: 0\n");
-    std::string log = root.Path("/var/log");
-    pid_t board = SpawnSim("helix-sim-board", root.root, log + "/sim-board.out");
-    pid_t radio = SpawnSim("helix-sim-radio", root.root, log + "/sim-radio.out");
-    struct Sims {
-        pid_t a, b;
-        ~Sims() { EndSim(a), EndSim(b); }
-    } sims{board, radio};
-    ASSERT_TRUE(
-        WaitUntil([&] { return access(root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; }, 5000));
+    pid_t board = -1, radio = -1;
     HelixProcess helix;
-    ASSERT_TRUE(helix.Start(log + "/helix.trace"));
     PanelProcess panel;
-    ASSERT_TRUE(panel.Start(root.root));
-    httplib::Client c("127.0.0.1", panel.port);
-    auto state = [&] {
+    std::string State() {
+        httplib::Client c("127.0.0.1", panel.port);
         auto r = c.Get("/api/state");
         return r ? r->body : std::string();
-    };
+    }
+    ~WholeUnit() {
+        helix.Stop(SIGTERM, 10000);
+        panel.Stop();
+        EndSim(board);
+        EndSim(radio);
+    }
+};
+
+// Starts it and waits until the splash is over and the stored tune of the
+// start frequency (20 m, 14.070 MHz) went out.
+void StartWholeUnit(WholeUnit *u) {
+    WriteWholeFile(u->root.Path("/opt/set/setup.txt"), "WebSocket: 0\nEnableKeyb: 0\n");
+    std::string log = u->root.Path("/var/log");
+    u->board = SpawnSim("helix-sim-board", u->root.root, log + "/sim-board.out");
+    u->radio = SpawnSim("helix-sim-radio", u->root.root, log + "/sim-radio.out");
+    ASSERT_TRUE(
+        WaitUntil([&] { return access(u->root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; }, 5000));
+    ASSERT_TRUE(u->helix.Start(log + "/helix.trace"));
+    ASSERT_TRUE(u->panel.Start(u->root.root));
     ASSERT_TRUE(WaitUntil(
-        [&] { return state().find("\"board\":true,\"radio\":true") != std::string::npos; }, 5000));
-    // Started on 20 m (the board measures 14.070 MHz): after the splash the
-    // stored tune goes out.
-    ASSERT_TRUE(helix.WaitFor("MEMTUNE: load a Tune for 14070000", 40000)) << helix.Err();
-    ASSERT_TRUE(WaitUntil([&] { return state().find("MT1") != std::string::npos; }, 5000));
+        [&] { return u->State().find("\"board\":true,\"radio\":true") != std::string::npos; },
+        5000));
+    ASSERT_TRUE(u->helix.WaitFor("MEMTUNE: load a Tune for 14070000", 40000)) << u->helix.Err();
+    ASSERT_TRUE(WaitUntil([&] { return u->State().find("MT1") != std::string::npos; }, 5000));
+}
+
+} // namespace
+
+// Worked through the page's interface: the dial moves the unit to 40 m, the
+// board hears the new antenna and the screen names the band; a silent board
+// raises error 4.
+TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
+    WholeUnit u;
+    StartWholeUnit(&u);
+    if (HasFatalFailure()) return;
+    httplib::Client c("127.0.0.1", u.panel.port);
+    auto state = [&] { return u.State(); };
     auto before = c.Get("/screen.png");
     ASSERT_TRUE(before);
     std::vector<uint8_t> box20 = BandBoxOf(before->body);
@@ -379,5 +395,25 @@ TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
     ASSERT_TRUE(c.Post("/api/board", "silent 1000000", "text/plain"));
     EXPECT_TRUE(WaitUntil([&] { return state().find("{\"code\":4,") != std::string::npos; }, 20000))
         << state();
-    EXPECT_GE(helix.Stop(SIGTERM, 10000), 0);
+    EXPECT_GE(u.helix.Stop(SIGTERM, 10000), 0);
+}
+
+// The page itself in a headless browser (tests/sim_panel_browser.js, with
+// playwright-core and Debian's chromium).
+TEST(SimPanel, PageInAHeadlessBrowser) {
+    std::string dir = std::string(HELIX_SOURCE_DIR) + "/tests";
+    if (std::system("command -v node >/dev/null 2>&1") != 0 ||
+        ReadWholeFile(dir + "/node_modules/playwright-core/package.json").empty() ||
+        access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "node, playwright-core or chromium missing (scripts/deps.sh installs them)";
+    WholeUnit u;
+    StartWholeUnit(&u);
+    if (HasFatalFailure()) return;
+    std::string out = u.root.Path("/browser.out");
+    std::string cmd = "node " + dir +
+                      "/sim_panel_browser.js http://127.0.0.1:" + std::to_string(u.panel.port) +
+                      "/ " + u.root.root + " >" + out + " 2>&1";
+    int rc = std::system(cmd.c_str());
+    EXPECT_EQ(rc, 0) << ReadWholeFile(out);
+    std::printf("%s", ReadWholeFile(out).c_str());
 }
