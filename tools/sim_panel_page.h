@@ -157,8 +157,11 @@ $("zoom").onchange = () => {
 const keyX = [[0,130],[133,263],[266,396],[399,529],[532,662],[665,799]];
 const keyEl = [];
 const held = {};
-function keyDown(k) { if (held[k]) return; held[k] = true; keyEl[k].classList.add("down"); post("/api/key?n=" + k + "&a=down"); }
-function keyUp(k) { if (!held[k]) return; held[k] = false; keyEl[k].classList.remove("down"); post("/api/key?n=" + k + "&a=up"); }
+// Key requests go one after the other, so an "up" never overtakes its "down".
+let keyChain = Promise.resolve();
+const keyReq = (k, a) => { keyChain = keyChain.then(() => post("/api/key?n=" + k + "&a=" + a)); };
+function keyDown(k) { if (held[k]) return; held[k] = true; keyEl[k].classList.add("down"); keyReq(k, "down"); }
+function keyUp(k) { if (!held[k]) return; held[k] = false; keyEl[k].classList.remove("down"); keyReq(k, "up"); }
 keyX.forEach(([x0, x1], i) => {
   const k = i + 1, b = document.createElement("button");
   b.className = "key"; b.textContent = k; b.id = "key" + k;
