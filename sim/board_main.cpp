@@ -1,6 +1,8 @@
 // helix-sim-board: a simulated power board on a pseudo-terminal linked as
 // DIR/dev/ttyAMA0, with a control input (FIFO and standard input). See --help.
 #include "board.h"
+#include "panel_web.h"
+#include "platform/clock.h"
 
 #include <cerrno>
 #include <csignal>
@@ -199,7 +201,14 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
     bool stdinOpen = true;
     std::string ctlAcc, inAcc;
+    // DIR/sim-board.state: the "show" line, twice a second, for the page.
+    std::string stateFile = root + "/sim-board.state";
+    uint64_t stateAt = 0;
     while (!gStop) {
+        if (NowMs() - stateAt >= 500) {
+            stateAt = NowMs();
+            SimWriteStateLine(stateFile, SimBoardControl(&board, "show"));
+        }
         pollfd p[2] = {{ctlFd, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
         int r = poll(p, 2, 20);
         char buf[512];
@@ -229,5 +238,6 @@ int main(int argc, char **argv) {
     SimBoardStop(&board);
     if (ctlFd >= 0) close(ctlFd);
     unlink(ctl.c_str());
+    unlink(stateFile.c_str());
     return 0;
 }

@@ -201,6 +201,17 @@ void PanelErrorsUpdate(PanelErrorList *list, const std::string &tracePath) {
     std::fclose(f);
 }
 
+int SimWriteStateLine(const std::string &path, const std::string &showAnswer) {
+    std::string text = showAnswer.rfind("ok ", 0) == 0 ? showAnswer.substr(3) : showAnswer;
+    std::string tmp = path + ".new";
+    FILE *f = std::fopen(tmp.c_str(), "we");
+    if (f == nullptr) return -1;
+    bool ok = std::fprintf(f, "%s\n", text.c_str()) > 0;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) return -1;
+    return 0;
+}
+
 std::string PanelJsonString(const std::string &s) {
     std::string out = "\"";
     for (unsigned char c : s) {

@@ -37,5 +37,9 @@ struct PanelErrorList {
 void PanelErrorsFeed(PanelErrorList *list, const std::string &text);
 void PanelErrorsUpdate(PanelErrorList *list, const std::string &tracePath);
 
+// The simulators' state line for the page (their "show" answer without
+// "ok "), replaced whole (written beside and renamed). 0 on success.
+int SimWriteStateLine(const std::string &path, const std::string &showAnswer);
+
 // A JSON string literal for `s` (quotes included).
 std::string PanelJsonString(const std::string &s);

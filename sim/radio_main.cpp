@@ -7,6 +7,7 @@
 // change it while it runs: "freq HZ", "vfo a|b", "mode N", "tx 0|1",
 // "input N", and the link faults "silent 0|1", "garbage TEXT"; "show".
 #include "radio.h"
+#include "panel_web.h"
 
 #include <cerrno>
 #include <csignal>
@@ -121,7 +122,10 @@ int main(int argc, char **argv) {
         }
         if (acc->size() > 4096) acc->clear();
     };
+    // DIR/sim-radio.state: the "show" line, five times a second, for the page.
+    std::string stateFile = cfg.root + "/sim-radio.state";
     while (!gStop) {
+        SimWriteStateLine(stateFile, SimRadioControl(radio, "show"));
         pollfd p[2] = {{ctlFd, POLLIN, 0}, {input ? 0 : -1, POLLIN, 0}};
         if (poll(p, 2, 200) <= 0) continue;
         char buf[256];
@@ -139,6 +143,7 @@ int main(int argc, char **argv) {
     }
     if (ctlFd >= 0) close(ctlFd);
     unlink(ctl.c_str());
+    unlink(stateFile.c_str());
     SimRadioStop(radio);
     return 0;
 }

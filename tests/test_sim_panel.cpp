@@ -201,12 +201,15 @@ TEST(SimPanel, ScreenKeysWorldControlsAndReadouts) {
     WriteWholeFile(root.Path("/var/log/helix.trace"),
                    "Add: N: 1 err:4\nAdd: N: 2 err:21\nDel ERROR: N: 1 err:4\n");
     WriteWholeFile(root.Path("/sim-board.wire"), "12:00:00.000 FA14074000; -> FA14074000;\n");
+    WriteWholeFile(root.Path("/sim-board.state"), "drive 4.0 W, temp 44.2/25.1 C\n");
     state = c.Get("/api/state");
     ASSERT_TRUE(state);
     EXPECT_NE(state->body.find("\"errors\":[{\"code\":21,\"title\":\"2-High\""), std::string::npos)
         << state->body;
     EXPECT_NE(state->body.find("FA14074000; -> FA14074000;"), std::string::npos);
     EXPECT_NE(state->body.find("\"board\":true"), std::string::npos);
+    EXPECT_NE(state->body.find("\"boardState\":\"drive 4.0 W, temp 44.2/25.1 C\""),
+              std::string::npos);
 
     // A key held when the panel stops is let go.
     ASSERT_TRUE(c.Post("/api/key?n=1&a=down", "", "text/plain"));
@@ -382,6 +385,13 @@ TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
     ASSERT_TRUE(r1 && r2);
     EXPECT_EQ(r1->status, 200);
     EXPECT_EQ(r2->status, 200);
+    // The simulators took the lines: their state lines tell.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return state().find("\"radioState\":\"freq 7074000,") != std::string::npos; }, 3000))
+        << state();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return state().find(", freq 7074000, filter") != std::string::npos; }, 3000))
+        << state();
     EXPECT_TRUE(WaitUntil([&] { return state().find("SA2; -> SA2;") != std::string::npos; }, 10000))
         << state();
     EXPECT_TRUE(WaitUntil(

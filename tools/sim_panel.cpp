@@ -110,6 +110,12 @@ bool Listening(const std::string &fifo) {
     return true;
 }
 
+// The simulator's state line, "" when it does not run (no FIFO reader).
+std::string FirstLine(const std::string &path) {
+    std::vector<std::string> l = PanelTail(path, 1);
+    return l.empty() ? "" : l[0];
+}
+
 std::string JsonLines(const std::vector<std::string> &lines) {
     std::string out = "[";
     for (size_t i = 0; i < lines.size(); i++)
@@ -150,26 +156,30 @@ std::string State(Panel *p) {
            ",\"board\":" + (Listening(p->boardCtl) ? "true" : "false") +
            ",\"radio\":" + (Listening(p->radioCtl) ? "true" : "false") +
            ",\"keys\":" + PanelJsonString(keys) + ",\"errors\":" + errs +
+           ",\"boardState\":" + PanelJsonString(FirstLine(p->root + "/sim-board.state")) +
+           ",\"radioState\":" + PanelJsonString(FirstLine(p->root + "/sim-radio.state")) +
            ",\"wire\":" + JsonLines(PanelTail(p->wire, 40)) +
            ",\"log\":" + JsonLines(PanelTail(p->log, 40)) +
            ",\"trace\":" + JsonLines(PanelTail(p->trace, 40)) + "}";
 }
 
 void Usage(FILE *to) {
-    std::fprintf(to,
-                 "usage: helix-sim-panel --root DIR [--port N] [--title TEXT]\n"
-                 "Serves the simulated unit at DIR on http://127.0.0.1:N/ (8817): the screen\n"
-                 "(DIR/dev/fb0), the keys (DIR/dev/mem), the world (DIR/sim-board.ctl,\n"
-                 "DIR/sim-radio.ctl, DIR/panel-micro.txt) and the readouts (DIR/sim-board.wire,\n"
-                 "DIR/var/log/helix.log, the controller's trace DIR/var/log/helix.trace).\n\n"
-                 "HTTP interface:\n"
-                 "  GET  /                     the page\n"
-                 "  GET  /screen.png[?have=T]  the screen (ETag T; 204 when it is still T)\n"
-                 "  POST /api/key?n=K&a=A      key K 1-6: A down, up, or press (&ms=M, 120 ms)\n"
-                 "  POST /api/board  (body)    one control line to the power board\n"
-                 "  POST /api/radio  (body)    one control line to the radio\n"
-                 "  POST /api/micro?key=K&value=V  panel micro setting (v12, v15, vamp, version)\n"
-                 "  GET  /api/state            JSON: errors, wire, log, trace, simulators up\n");
+    std::fprintf(
+        to,
+        "usage: helix-sim-panel --root DIR [--port N] [--title TEXT]\n"
+        "Serves the simulated unit at DIR on http://127.0.0.1:N/ (8817): the screen\n"
+        "(DIR/dev/fb0), the keys (DIR/dev/mem), the world (DIR/sim-board.ctl,\n"
+        "DIR/sim-radio.ctl, DIR/panel-micro.txt) and the readouts (DIR/sim-board.wire,\n"
+        "DIR/var/log/helix.log, the controller's trace DIR/var/log/helix.trace).\n\n"
+        "HTTP interface:\n"
+        "  GET  /                     the page\n"
+        "  GET  /screen.png[?have=T]  the screen (ETag T; 204 when it is still T)\n"
+        "  POST /api/key?n=K&a=A      key K 1-6: A down, up, or press (&ms=M, 120 ms)\n"
+        "  POST /api/board  (body)    one control line to the power board\n"
+        "  POST /api/radio  (body)    one control line to the radio\n"
+        "  POST /api/micro?key=K&value=V  panel micro setting (v12, v15, vamp, version)\n"
+        "  GET  /api/state            JSON: errors, wire, log, trace, simulators up and\n"
+        "                             their state lines (DIR/sim-board.state, sim-radio.state)\n");
 }
 
 } // namespace

@@ -32,6 +32,7 @@ input[type=number]{width:80px}input[type=range]{width:180px}
 pre{margin:0;font-size:11px;max-height:200px;overflow:auto;white-space:pre-wrap;background:#15181c;padding:6px;border-radius:4px}
 .err{padding:2px 6px;margin:2px 0;border-radius:3px;background:#d68910;color:#000;font-size:13px}
 .err.alarm{background:#c0392b;color:#fff}
+.st{font:11px monospace;color:#9ab;margin-top:4px;word-break:break-word}
 .ok{color:#7fdb6a}.bad{color:#e74c3c}
 #result{font-size:12px;color:#aaa;min-height:1.2em}
 label{font-size:13px}
@@ -69,6 +70,7 @@ label{font-size:13px}
    <option value="2">CW (2)</option><option value="3">CWR (3)</option><option value="4">AM (4)</option>
    <option value="8">FM (8)</option><option value="10">DIG (10)</option><option value="12">PKT (12)</option></select>
    VFO <button data-radio="vfo a">A</button><button data-radio="vfo b">B</button></div>
+  <div class="st" id="radiost"></div>
  </div>
  <div class="box"><h2>Transmit</h2>
   <div class="row"><button id="tx">TX off</button> drive <input type="range" id="drive" min="0" max="100" value="5">
@@ -86,6 +88,7 @@ label{font-size:13px}
   <div class="row"><label><input type="checkbox" id="hold"> hold temperatures (no thermal model)</label></div>
   <div class="row">supply current <input type="range" id="amps" min="0" max="14" step="0.1" value="0">
    <span id="ampsv">model</span> <button data-board="aux model">model</button></div>
+  <div class="st" id="boardst"></div>
  </div>
  <div class="box"><h2>Supply rails (panel micro)</h2>
   <div class="row">PA rail <input type="range" id="vamp" min="0" max="255" value="160"><span id="vampv"></span></div>
@@ -286,6 +289,24 @@ $("rsend").onclick = () => radio($("rline").value);
 $("bline").onkeydown = e => { if (e.key === "Enter") $("bsend").onclick(); };
 $("rline").onkeydown = e => { if (e.key === "Enter") $("rsend").onclick(); };
 
+// ---- the controls start from what the simulators hold ----
+let synced = false;
+function sync(b, r) {
+  synced = true;
+  const num = (t, re) => { const m = re.exec(t); return m ? +m[1] : null; };
+  const f = num(r, /freq (\d+)/), mode = num(r, /mode (\d+)/), rtx = num(r, /tx (\d)/);
+  const d = num(b, /drive ([\d.]+) W/), t1 = num(b, /temp ([-\d.]+)\//), t2 = num(b, /temp [-\d.]+\/([-\d.]+)/);
+  if (f) { freq = sentFreq = f; $("freq").textContent = fmt(f); $("fin").value = f; }
+  if (mode !== null) $("mode").value = String(mode);
+  if (d !== null) {
+    tx = d > 0 || rtx === 1;
+    $("tx").textContent = tx ? "TX ON" : "TX off"; $("tx").classList.toggle("on", tx);
+    if (d > 0) { $("drive").value = Math.round(d); $("drive").oninput(); }
+  }
+  if (t1 !== null) { $("t1").value = Math.round(t1); $("t1").oninput(); }
+  if (t2 !== null) { $("t2").value = Math.round(t2); $("t2").oninput(); }
+}
+
 // ---- readouts ----
 const up = (el, on) => { el.textContent = on ? "● running" : "● not running"; el.className = on ? "ok" : "bad"; };
 async function stateLoop() {
@@ -293,6 +314,8 @@ async function stateLoop() {
     const s = await (await fetch("/api/state", {cache: "no-store"})).json();
     $("title").textContent = s.title;
     up($("boardup"), s.board); up($("radioup"), s.radio);
+    $("boardst").textContent = s.board ? s.boardState : ""; $("radiost").textContent = s.radio ? s.radioState : "";
+    if (!synced && s.board && s.radio && s.boardState && s.radioState) sync(s.boardState, s.radioState);
     const e = $("errors"); e.textContent = "";
     if (!s.errors.length) e.textContent = "none";
     for (const x of s.errors) {
