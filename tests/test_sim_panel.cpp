@@ -427,3 +427,46 @@ TEST(SimPanel, PageInAHeadlessBrowser) {
     EXPECT_EQ(rc, 0) << ReadWholeFile(out);
     std::printf("%s", ReadWholeFile(out).c_str());
 }
+
+// Heat sinks driven hot and cooled again through the page's interface: the
+// alarm (code 2, a red box) protects the amplifier; once cool the alarm goes,
+// the warning that it was hot stays (orange) and the amplifier is in line.
+TEST(SimPanel, WholeUnitTemperatureAlarmAndRecovery) {
+    WholeUnit u;
+    StartWholeUnit(&u);
+    if (HasFatalFailure()) return;
+    httplib::Client c("127.0.0.1", u.panel.port);
+    auto box = [&] { // the first error box, 0xRRGGBB
+        auto s = c.Get("/screen.png");
+        int w, h;
+        return s && s->status == 200 ? PngPixel(s->body, 126, 376, &w, &h) : -1L;
+    };
+    auto red = [](long p) { return p >= 0 && (p >> 16) > 180 && ((p >> 8) & 0xFF) < 80; };
+    auto orange = [](long p) {
+        return p >= 0 && (p >> 16) > 200 && ((p >> 8) & 0xFF) > 100 && ((p >> 8) & 0xFF) < 190;
+    };
+    ASSERT_TRUE(c.Post("/api/board", "tau 0", "text/plain"));
+    ASSERT_TRUE(c.Post("/api/board", "temp 95", "text/plain"));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::string s = u.State();
+            return s.find("{\"code\":2,\"title\":\"1-High\",\"text\":\"temperature\",\"alarm\":"
+                          "true}") != std::string::npos &&
+                   s.find("MP1; -> MP1;") != std::string::npos;
+        },
+        15000))
+        << u.State();
+    EXPECT_TRUE(WaitUntil([&] { return red(box()); }, 5000)) << std::hex << box();
+
+    ASSERT_TRUE(c.Post("/api/board", "temp 30", "text/plain"));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::string s = u.State();
+            return s.find("{\"code\":2,") == std::string::npos &&
+                   s.find("{\"code\":0,") != std::string::npos &&
+                   s.find("AB1; -> AB1;") != std::string::npos;
+        },
+        15000))
+        << u.State();
+    EXPECT_TRUE(WaitUntil([&] { return orange(box()); }, 5000)) << std::hex << box();
+}
