@@ -124,12 +124,13 @@ std::string JsonLines(const std::vector<std::string> &lines) {
 }
 
 std::string State(Panel *p) {
-    static Works works; // only for the error titles and texts
-    static bool init = false;
-    if (!init) {
-        InitErrTab(&works);
-        init = true;
-    }
+    // A record only for the error titles and texts, filled once.
+    static Works *const errTab = [] {
+        auto *w = new Works;
+        InitErrTab(w);
+        return w;
+    }();
+    Works &works = *errTab;
     std::vector<int> codes;
     {
         std::lock_guard<std::mutex> g(p->errLock);
