@@ -1,41 +1,101 @@
 #!/bin/sh
 # Installs what is missing, builds, builds a simulated root with the simulated
-# hardware, and runs the controller on it. The virtual screen is
-# <root>/dev/fb0 (800x480, BGRX); `fbgrab` in the root writes it as a PNG.
-# Ctrl-C stops the controller (normal shutdown) and the simulators.
+# hardware (power board, radio, panel micro), runs the controller on it and
+# serves the unit's page (helix-sim-panel); prints the address to open.
+# Ctrl-C stops the controller (normal shutdown), the simulators and the page.
+#
+#   ./scripts/run-sim.sh           one unit, page on http://127.0.0.1:8817/
+#   ./scripts/run-sim.sh --pair    two units as a remote pair (server and
+#                                  client), pages on ports 8817 and 8818
+#
+# HELIX_SIM_ROOT (.sim-root) the root (the pair's second unit: <root>-2),
+# HELIX_PANEL_PORT (8817) the page's port, HELIX_SIM_MODE=tav|ft817|gen bank
+# 1's working mode, HELIX_PAIR_PORT (6666) the pair's WebSocket port.
 set -e
 cd "$(dirname "$0")/.."
+PAIR=0
+case "${1:-}" in
+--pair) PAIR=1 ;;
+"") ;;
+*) echo "usage: $0 [--pair]" >&2; exit 2 ;;
+esac
 ./scripts/deps.sh
 ./scripts/build.sh
 B="$(pwd)/${BUILD_DIR:-build}"
 ROOT="${HELIX_SIM_ROOT:-$(pwd)/.sim-root}"
-"$B/helix-sim-simroot" "$ROOT" >/dev/null
+PORT="${HELIX_PANEL_PORT:-8817}"
+
 # HELIX_SIM_MODE=tav|ft817|gen sets bank 1's working mode (its marker line;
 # the band rows stay).
-BANK1="$ROOT/opt/set/antenna_b1.txt"
-case "${HELIX_SIM_MODE:-}" in
-tav) MARKER='!Tav' ;;
-ft817) MARKER='!817' ;;
-gen) MARKER='!Gen' ;;
-*) MARKER='' ;;
-esac
-if [ -n "$MARKER" ]; then
-    { printf '%s\n' "$MARKER"; grep -v '^!' "$BANK1" 2>/dev/null || true; } >"$BANK1.new"
-    mv "$BANK1.new" "$BANK1"
-fi
-export HELIX_ROOT="$ROOT"
-export PATH="$ROOT/bin:$B:$PATH"
-PIDS=""
-cleanup() { [ -n "$PIDS" ] && kill $PIDS 2>/dev/null; wait 2>/dev/null; }
-trap cleanup EXIT INT TERM
-# Simulated devices: each program links its pseudo-terminal into the root.
-for sim in "$B"/helix-sim-board "$B"/helix-sim-radio; do
-    if [ -x "$sim" ]; then
-        "$sim" --root "$ROOT" &
-        PIDS="$PIDS $!"
+set_mode() {
+    BANK1="$1/opt/set/antenna_b1.txt"
+    case "${HELIX_SIM_MODE:-}" in
+    tav) MARKER='!Tav' ;;
+    ft817) MARKER='!817' ;;
+    gen) MARKER='!Gen' ;;
+    *) MARKER='' ;;
+    esac
+    if [ -n "$MARKER" ]; then
+        { printf '%s\n' "$MARKER"; grep -v '^!' "$BANK1" 2>/dev/null || true; } >"$BANK1.new"
+        mv "$BANK1.new" "$BANK1"
     fi
-done
-sleep 1
-echo "simulated root: $ROOT"
-cd "$B"
-./helix
+}
+
+# set_key ROOT KEY VALUE: one line "KEY: VALUE" of the root's setup file.
+set_key() {
+    F="$1/opt/set/setup.txt"
+    touch "$F"
+    { grep -v "^$2:" "$F" || true; printf '%s: %s\n' "$2" "$3"; } >"$F.new"
+    mv "$F.new" "$F"
+}
+
+PIDS=""
+cleanup() {
+    trap - INT TERM EXIT
+    [ -n "$PIDS" ] && kill $PIDS 2>/dev/null
+    wait 2>/dev/null
+    echo "stopped"
+}
+trap 'cleanup; exit 0' INT TERM
+trap cleanup EXIT
+
+# start_unit ROOT PORT TITLE: simulators, controller and page of one unit.
+# The simulators' exchanges and the controller's trace go to ROOT/var/log.
+start_unit() {
+    mkdir -p "$1/var/log"
+    for sim in board radio; do
+        "$B/helix-sim-$sim" --root "$1" >"$1/var/log/sim-$sim.out" 2>&1 </dev/null &
+        PIDS="$PIDS $!"
+    done
+    sleep 1
+    (cd "$B" && HELIX_ROOT="$1" PATH="$1/bin:$B:$PATH" exec ./helix 2>"$1/var/log/helix.trace") &
+    PIDS="$PIDS $!"
+    "$B/helix-sim-panel" --root "$1" --port "$2" --title "$3" &
+    PIDS="$PIDS $!"
+}
+
+"$B/helix-sim-simroot" "$ROOT" >/dev/null
+set_mode "$ROOT"
+if [ "$PAIR" = 1 ]; then
+    ROOT2="$ROOT-2"
+    "$B/helix-sim-simroot" "$ROOT2" >/dev/null
+    set_mode "$ROOT2"
+    set_key "$ROOT" WebSocket 1
+    set_key "$ROOT" TcpPort "${HELIX_PAIR_PORT:-6666}"
+    set_key "$ROOT2" WebSocket 2
+    set_key "$ROOT2" Server 127.0.0.1
+    set_key "$ROOT2" TcpPort "${HELIX_PAIR_PORT:-6666}"
+    start_unit "$ROOT" "$PORT" "server ($ROOT)"
+    start_unit "$ROOT2" "$((PORT + 1))" "client ($ROOT2)"
+    sleep 1
+    echo "simulated roots: $ROOT (server) and $ROOT2 (client)"
+    echo "open http://127.0.0.1:$PORT/ (server) and http://127.0.0.1:$((PORT + 1))/ (client)"
+else
+    start_unit "$ROOT" "$PORT" "$ROOT"
+    sleep 1
+    echo "simulated root: $ROOT (logs in $ROOT/var/log)"
+    echo "open http://127.0.0.1:$PORT/"
+fi
+echo "Ctrl-C stops everything."
+# Until Ctrl-C, or until a controller ends by itself.
+wait

@@ -1,12 +1,15 @@
 // helix-sim-board: a simulated power board on a pseudo-terminal linked as
 // DIR/dev/ttyAMA0, with a control input (FIFO and standard input). See --help.
 #include "board.h"
+#include "panel_web.h"
+#include "platform/clock.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -44,6 +47,7 @@ static void Usage(const char *prog, FILE *to) {
         "  --freq HZ          measured frequency until \"FA\" sets another (14070000)\n"
         "  --power-class C    EEPROM power class character (0)\n"
         "  --ctl PATH         control FIFO (DIR/sim-board.ctl)\n"
+        "  --wire PATH        log of the commands but the status polls (DIR/sim-board.wire)\n"
         "  --quiet            do not print the exchanges\n"
         "  --help             this text\n\n"
         "Control input: one command per line, written to the control FIFO\n"
@@ -51,6 +55,29 @@ static void Usage(const char *prog, FILE *to) {
         "Signals: SIGUSR1 silent for the next four commands, SIGUSR2 refuses the next\n"
         "one with '?'.\n",
         prog, SimBoardControlHelp());
+}
+
+// The wire log: every command but the plain status polls ("ST;", "FM;"
+// answered with a good CRC), one line each, "HH:MM:SS.mmm TEXT -> REPLY";
+// the file starts again (the old one kept as PATH.1) past 256 KiB.
+static FILE *gWire = nullptr;
+static std::string gWirePath;
+static void WireLog(const SimFrame &f) {
+    bool poll = f.crcOk && (f.text == "ST;" || f.text == "FM;") && !f.reply.empty();
+    if (gWire == nullptr || poll) return;
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm t{};
+    localtime_r(&ts.tv_sec, &t);
+    std::fprintf(gWire, "%02d:%02d:%02d.%03ld %s%s -> %s\n", t.tm_hour, t.tm_min, t.tm_sec,
+                 ts.tv_nsec / 1000000, f.crcOk ? "" : "(bad CRC) ", f.text.c_str(),
+                 f.reply.empty() ? "(no reply)" : f.reply.c_str());
+    std::fflush(gWire);
+    if (std::ftell(gWire) > 256 * 1024) {
+        std::fclose(gWire);
+        std::rename(gWirePath.c_str(), (gWirePath + ".1").c_str());
+        gWire = std::fopen(gWirePath.c_str(), "we");
+    }
 }
 
 // Splits `buf` into lines and runs each through the control input.
@@ -68,7 +95,7 @@ static void Feed(SimBoard *board, std::string *acc, const char *data, ssize_t n)
 }
 
 int main(int argc, char **argv) {
-    std::string root, ctl, load;
+    std::string root, ctl, load, wire;
     float drive = 0.0f, gain = 10.0f, swr = 1.2f, tau = 60.0f, fwd = -1.0f, refl = -1.0f;
     float temp1 = 25.0f, temp2 = 25.0f;
     int aux = -1;
@@ -106,6 +133,8 @@ int main(int argc, char **argv) {
             tau = std::strtof(next(), nullptr);
         else if (a == "--ctl")
             ctl = next();
+        else if (a == "--wire")
+            wire = next();
         else if (a == "--quiet")
             quiet = true;
         else if (a == "--help" || a == "-h") {
@@ -121,6 +150,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     if (ctl.empty()) ctl = root + "/sim-board.ctl";
+    if (wire.empty()) wire = root + "/sim-board.wire";
+    gWirePath = wire;
+    gWire = std::fopen(wire.c_str(), "we");
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
@@ -162,12 +194,13 @@ int main(int argc, char **argv) {
         st.ee[2][0] = 0x01;
         st.ee[2][1] = static_cast<uint8_t>(powerClass);
     });
-    if (!quiet)
-        board.onFrame = [](const SimFrame &f) {
+    board.onFrame = [quiet](const SimFrame &f) {
+        WireLog(f);
+        if (!quiet)
             std::printf("%s%s -> %s\n", f.crcOk ? "" : "(bad CRC) ", f.text.c_str(),
                         f.reply.empty() ? "(no reply)" : f.reply.c_str());
-            std::fflush(stdout);
-        };
+        std::fflush(stdout);
+    };
     if (SimBoardStart(&board, root) != 0) {
         std::perror("helix-sim-board");
         return 1;
@@ -185,7 +218,14 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
     bool stdinOpen = true;
     std::string ctlAcc, inAcc;
+    // DIR/sim-board.state: the "show" line, twice a second, for the page.
+    std::string stateFile = root + "/sim-board.state";
+    uint64_t stateAt = 0;
     while (!gStop) {
+        if (NowMs() - stateAt >= 500) {
+            stateAt = NowMs();
+            SimWriteStateLine(stateFile, SimBoardControl(&board, "show"));
+        }
         pollfd p[2] = {{ctlFd, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
         int r = poll(p, 2, 20);
         char buf[512];
@@ -215,5 +255,6 @@ int main(int argc, char **argv) {
     SimBoardStop(&board);
     if (ctlFd >= 0) close(ctlFd);
     unlink(ctl.c_str());
+    unlink(stateFile.c_str());
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -98,6 +99,7 @@ struct SimRadio {
     SimRadioConfig cfg;
     Pty port, cat;
     std::atomic<bool> run{true};
+    std::atomic<bool> silent{false}; // link fault: no answers, no stream
     std::thread thread;
     std::mutex lock; // guards the state and the command log
     uint32_t freq = 0, freqOther = 0;
@@ -323,6 +325,10 @@ void Loop(SimRadio *r) {
         poll(fds, static_cast<nfds_t>(nfds), 5);
         uint8_t buf[512];
         ssize_t n = read(r->port.master, buf, sizeof buf);
+        if (r->silent) { // a dead link: what arrives is lost, nothing goes out
+            if (r->cat.master >= 0) n = read(r->cat.master, buf, sizeof buf);
+            continue;
+        }
         if (n > 0) {
             if (r->cfg.kind == SimRadioKind::Ft817)
                 Ft817Input(r, buf, n);
@@ -429,4 +435,43 @@ std::string SimRadioPty(SimRadio *r) {
 
 void SimRadioSendRaw(SimRadio *r, const std::vector<uint8_t> &bytes) {
     WriteAll(r->port.master, bytes.data(), bytes.size());
+}
+
+void SimRadioSetSilent(SimRadio *r, bool silent) {
+    r->silent = silent;
+}
+
+std::string SimRadioControl(SimRadio *r, const std::string &line) {
+    char word[16] = {}, arg[128] = {};
+    int n = std::sscanf(line.c_str(), "%15s %127s", word, arg);
+    if (n <= 0) return "ok";
+    std::string w = word;
+    char *end = nullptr;
+    unsigned long v = std::strtoul(arg, &end, 10);
+    bool num = n >= 2 && end != arg && *end == '\0';
+    if (w == "freq" && num && v > 0 && v < 4294967296UL)
+        SimRadioSetFreq(r, static_cast<uint32_t>(v));
+    else if (w == "vfo" && n >= 2 && std::strchr("aAbB", arg[0]) != nullptr)
+        SimRadioSetVfo(r, arg[0] == 'b' || arg[0] == 'B');
+    else if (w == "mode" && num)
+        SimRadioSetMode(r, static_cast<int>(v));
+    else if (w == "tx" && num)
+        SimRadioSetTx(r, v != 0);
+    else if (w == "input" && num)
+        SimRadioSetInput(r, static_cast<int>(v));
+    else if (w == "silent" && num)
+        SimRadioSetSilent(r, v != 0);
+    else if (w == "garbage" && n >= 2) {
+        std::string text = line.substr(line.find(arg));
+        SimRadioSendRaw(r, std::vector<uint8_t>(text.begin(), text.end()));
+    } else if (w == "show") {
+        std::lock_guard<std::mutex> g(r->lock);
+        char out[160];
+        std::snprintf(out, sizeof out, "ok freq %u, vfo %c, mode %d, tx %d, input %d, silent %d",
+                      r->freq, r->vfoB ? 'b' : 'a', r->opMode, r->tx, r->inputSel,
+                      r->silent.load() ? 1 : 0);
+        return out;
+    } else
+        return "error: " + line;
+    return "ok " + line;
 }

@@ -45,6 +45,13 @@ std::vector<std::string> SimRadioCommands(SimRadio *radio);
 void SimRadioSendRaw(SimRadio *radio, const std::vector<uint8_t> &bytes);
 // Path of the radio's pseudo-terminal (the link target).
 std::string SimRadioPty(SimRadio *radio);
+// Link faults: while silent the radio neither answers nor streams (what
+// arrives is read and dropped); `garbage` bytes go out once on the port.
+void SimRadioSetSilent(SimRadio *radio, bool silent);
+// One line of the control input: "freq HZ", "vfo a|b", "mode N", "tx 0|1",
+// "input N", "silent 0|1", "garbage TEXT", "show". Returns the answer,
+// starting "ok" or "error".
+std::string SimRadioControl(SimRadio *radio, const std::string &line);
 
 // Encoders shared with the tests.
 struct SimTavState {

@@ -1,19 +1,24 @@
 // helix-sim-radio --root DIR [--ft817 | --tav] [--freq HZ] [--vfo a|b] [--mode N]
-//                 [--tx 0|1] [--input N] [--port PATH] [--no-cat]
+//                 [--tx 0|1] [--input N] [--port PATH] [--no-cat] [--ctl PATH]
 // Runs a simulated radio on a pseudo-terminal linked into the simulated root
 // until it is killed. Without --ft817/--tav the interface marker of bank 1
 // (<root>/opt/set/antenna_b1.txt) chooses: "!817" the FT-817, else the TAV.
-// Lines on standard input change it while it runs: "freq HZ", "vfo a|b",
-// "mode N", "tx 0|1", "input N".
+// Lines on standard input or written to the control FIFO (DIR/sim-radio.ctl)
+// change it while it runs: "freq HZ", "vfo a|b", "mode N", "tx 0|1",
+// "input N", and the link faults "silent 0|1", "garbage TEXT"; "show".
 #include "radio.h"
+#include "panel_web.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static volatile sig_atomic_t gStop = 0;
@@ -24,7 +29,9 @@ static void OnSignal(int) {
 static int Usage(const char *prog) {
     std::fprintf(stderr,
                  "usage: %s --root DIR [--ft817|--tav] [--freq HZ] [--vfo a|b] [--mode N]\n"
-                 "          [--tx 0|1] [--input N] [--port PATH] [--no-cat]\n",
+                 "          [--tx 0|1] [--input N] [--port PATH] [--no-cat] [--ctl PATH]\n"
+                 "Control lines (standard input or the FIFO DIR/sim-radio.ctl): freq HZ,\n"
+                 "vfo a|b, mode N, tx 0|1, input N, silent 0|1, garbage TEXT, show\n",
                  prog);
     return 2;
 }
@@ -44,6 +51,7 @@ static SimRadioKind KindFromBank(const std::string &root) {
 int main(int argc, char **argv) {
     SimRadioConfig cfg;
     bool kindGiven = false;
+    std::string ctl;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -68,6 +76,8 @@ int main(int argc, char **argv) {
             cfg.port = v;
         else if (a == "--no-cat")
             cfg.catPort.clear();
+        else if (a == "--ctl" && (v = next()))
+            ctl = v;
         else
             return Usage(argv[0]);
     }
@@ -75,50 +85,65 @@ int main(int argc, char **argv) {
     while (cfg.root.size() > 1 && cfg.root.back() == '/')
         cfg.root.pop_back();
     if (!kindGiven) cfg.kind = KindFromBank(cfg.root);
+    if (ctl.empty()) ctl = cfg.root + "/sim-radio.ctl";
 
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
+    // Started in the background of a terminal: reading standard input then
+    // fails (instead of stopping the process) and only the FIFO is used.
+    std::signal(SIGTTIN, SIG_IGN);
     SimRadio *radio = SimRadioStart(cfg);
     if (radio == nullptr) return 1;
     std::printf("%s on %s%s (%s)\n", cfg.kind == SimRadioKind::Ft817 ? "FT-817" : "TAV",
                 cfg.root.c_str(), cfg.port.c_str(), SimRadioPty(radio).c_str());
     std::fflush(stdout);
 
+    // The control FIFO, opened for reading and writing so it never reports
+    // end of file between two writers; standard input takes the same lines.
+    struct stat sb {};
+    if (lstat(ctl.c_str(), &sb) == 0 && !S_ISFIFO(sb.st_mode)) unlink(ctl.c_str());
+    if (mkfifo(ctl.c_str(), 0666) != 0 && errno != EEXIST)
+        std::fprintf(stderr, "helix-sim-radio: no control FIFO %s: %s\n", ctl.c_str(),
+                     std::strerror(errno));
+    int ctlFd = open(ctl.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    std::printf("control %s\n", ctl.c_str());
+    std::fflush(stdout);
     bool input = true;
-    std::string line;
-    while (!gStop) {
-        pollfd p{0, POLLIN, 0};
-        if (!input || poll(&p, 1, 200) <= 0) {
-            if (!input) usleep(200000);
-            continue;
-        }
-        char buf[256];
-        ssize_t n = read(0, buf, sizeof buf);
-        if (n <= 0) { // no more commands: keep running until killed
-            input = false;
-            continue;
-        }
-        line.append(buf, static_cast<size_t>(n));
+    std::string inAcc, ctlAcc;
+    auto feed = [&](std::string *acc, const char *data, ssize_t n) {
+        acc->append(data, static_cast<size_t>(n));
         size_t pos;
-        while ((pos = line.find('\n')) != std::string::npos) {
-            std::string cmd = line.substr(0, pos);
-            line.erase(0, pos + 1);
-            char word[16] = {};
-            char arg[32] = {};
-            if (std::sscanf(cmd.c_str(), "%15s %31s", word, arg) < 2) continue;
-            std::string w = word;
-            if (w == "freq")
-                SimRadioSetFreq(radio, static_cast<uint32_t>(std::strtoul(arg, nullptr, 10)));
-            else if (w == "vfo")
-                SimRadioSetVfo(radio, arg[0] == 'b' || arg[0] == 'B');
-            else if (w == "mode")
-                SimRadioSetMode(radio, std::atoi(arg));
-            else if (w == "tx")
-                SimRadioSetTx(radio, std::atoi(arg));
-            else if (w == "input")
-                SimRadioSetInput(radio, std::atoi(arg));
+        while ((pos = acc->find('\n')) != std::string::npos) {
+            std::string cmd = acc->substr(0, pos);
+            acc->erase(0, pos + 1);
+            if (!cmd.empty() && cmd.back() == '\r') cmd.pop_back();
+            std::printf("control: %s\n", SimRadioControl(radio, cmd).c_str());
+            std::fflush(stdout);
+        }
+        if (acc->size() > 4096) acc->clear();
+    };
+    // DIR/sim-radio.state: the "show" line, five times a second, for the page.
+    std::string stateFile = cfg.root + "/sim-radio.state";
+    while (!gStop) {
+        SimWriteStateLine(stateFile, SimRadioControl(radio, "show"));
+        pollfd p[2] = {{ctlFd, POLLIN, 0}, {input ? 0 : -1, POLLIN, 0}};
+        if (poll(p, 2, 200) <= 0) continue;
+        char buf[256];
+        if (ctlFd >= 0 && (p[0].revents & POLLIN)) {
+            ssize_t n = read(ctlFd, buf, sizeof buf);
+            if (n > 0) feed(&ctlAcc, buf, n);
+        }
+        if (input && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            ssize_t n = read(0, buf, sizeof buf);
+            if (n > 0)
+                feed(&inAcc, buf, n);
+            else if (n == 0 || errno != EINTR)
+                input = false; // no more commands there: the FIFO still works
         }
     }
+    if (ctlFd >= 0) close(ctlFd);
+    unlink(ctl.c_str());
+    unlink(stateFile.c_str());
     SimRadioStop(radio);
     return 0;
 }

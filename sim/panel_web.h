@@ -1,0 +1,45 @@
+// The pieces of helix-sim-panel that do not speak HTTP: the screen as PNG,
+// control lines to the simulators, the panel micro's settings, log tails and
+// the error list read back from the controller's trace.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int kPanelScreenW = 800, kPanelScreenH = 480;
+
+// Reads the virtual screen file (800x480, B, G, R, X per pixel). False when
+// it is missing or shorter than a whole screen.
+bool PanelReadScreen(const std::string &fbPath, std::vector<uint8_t> *bgrx);
+// Encodes B, G, R, X pixels as an 8-bit RGB PNG (fast compression). 0 on success.
+int PanelEncodePng(const uint8_t *bgrx, int width, int height, std::string *out);
+
+// Writes one control line to a simulator's FIFO without waiting. 0 when it
+// went out; -1 with the reason in `why` (no such FIFO, nobody reading it,
+// a line with a line break or over 200 characters).
+int PanelSendLine(const std::string &fifo, const std::string &line, std::string *why);
+
+// Sets "KEY VALUE" in <root>/panel-micro.txt (keys version, v12, v15, vamp),
+// keeping the other lines. 0 on success.
+int PanelSetMicro(const std::string &root, const std::string &key, int value);
+
+// The last `maxLines` lines of a text file (reads at most its last 64 KiB).
+std::vector<std::string> PanelTail(const std::string &path, size_t maxLines);
+
+// The error list as the controller's trace tells it: "Add: N: n err:C" adds
+// C, "Del ERROR: N: n err:C" and "Del temp err: C (...)" remove it. A trace
+// that starts again (shorter than what was read) starts the list again.
+struct PanelErrorList {
+    std::vector<int> codes; // oldest first
+    long offset = 0;        // bytes of the trace read so far
+    std::string partial;    // an unfinished last line
+};
+void PanelErrorsFeed(PanelErrorList *list, const std::string &text);
+void PanelErrorsUpdate(PanelErrorList *list, const std::string &tracePath);
+
+// The simulators' state line for the page (their "show" answer without
+// "ok "), replaced whole (written beside and renamed). 0 on success.
+int SimWriteStateLine(const std::string &path, const std::string &showAnswer);
+
+// A JSON string literal for `s` (quotes included).
+std::string PanelJsonString(const std::string &s);
