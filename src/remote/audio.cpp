@@ -289,11 +289,11 @@ int OpenPlayback(Works *w) {
     return 0;
 }
 
-// Watches the device while `cond` holds; false when it has gone.
-template <typename F> bool Watch(Works *w, F cond) {
+// Watches the device every `ms` while `cond` holds; false when it has gone.
+template <typename F> bool Watch(Works *w, unsigned ms, F cond) {
     while (cond()) {
         if (w->audioOutGone != 0 || !AudioPresent(w)) return false;
-        SleepMs(10);
+        SleepMs(ms);
     }
     return true;
 }
@@ -318,7 +318,7 @@ void *th_scrivi(void *arg) {
             return nullptr;
         }
         auto on = [w] { return w->setup->EnableWrite.load() == '1' && w->running != 0; };
-        if (!Watch(w, [&] { return w->wsConnected != 1 && on(); })) {
+        if (!Watch(w, 50, [&] { return w->wsConnected != 1 && on(); })) {
             ExitAUDIOwrite(w);
             return nullptr;
         }
@@ -334,7 +334,7 @@ void *th_scrivi(void *arg) {
         }
         LogInfo("output audio interface prepared");
         Trace("output audio interface prepared\n");
-        if (!Watch(w, [&] { return w->wsConnected == 1 && on(); })) {
+        if (!Watch(w, 10, [&] { return w->wsConnected == 1 && on(); })) {
             ExitAUDIOwrite(w);
             return nullptr;
         }
