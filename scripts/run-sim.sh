@@ -23,6 +23,15 @@ if [ -n "$MARKER" ]; then
     { printf '%s\n' "$MARKER"; grep -v '^!' "$BANK1" 2>/dev/null || true; } >"$BANK1.new"
     mv "$BANK1.new" "$BANK1"
 fi
+# The simulated USB bus (the sound device and the transceiver's sample
+# stream, kept when the root already lists its own), the spectrum generator's
+# settings, and the service keyboard plugged in.
+[ -f "$ROOT/lsusb.txt" ] || printf '%s\n' "Bus 001 Device 004: ID 0d8c:01af C-Media" \
+    "Bus 001 Device 005: ID 1721:061a TAV" >"$ROOT/lsusb.txt"
+mkdir -p "$ROOT/sim"
+[ -f "$ROOT/sim/tav-usb.conf" ] || printf 'rate 192000\ntone 12000 -30\ntone -40000 -50\nnoise -100\n' \
+    >"$ROOT/sim/tav-usb.conf"
+[ -x "$B/helix-sim-keyboard" ] && "$B/helix-sim-keyboard" --root "$ROOT" plug
 export HELIX_ROOT="$ROOT"
 export PATH="$ROOT/bin:$B:$PATH"
 PIDS=""

@@ -5,7 +5,12 @@
 #include "transceiver/tav_read.h"
 #include "unit.h"
 
+#include "remote/ws_proto.h"
+
+#include <algorithm>
 #include <cmath>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -165,6 +170,46 @@ TEST(Spectrum, ShortTransfersAreNotTransformed) {
     EXPECT_EQ(r->transfers, 4);
     EXPECT_EQ(r->fft.runs, 0);
     ExitTavread(r.get());
+}
+
+TEST(Spectrum, ThreadSendsSpectraToAPeerUntilSwitchedOff) {
+    SimReader s("061a", "rate 192000\ntone 12000 -20\nnoise -90\n");
+    Works *w = s.u.w();
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    timeval tv{5, 0};
+    setsockopt(sv[1], SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    w->wsSocket = sv[0];
+    w->wsConnected = 1;
+    w->fftDivide = 2;
+    RunningThread t(TAVRead, w);
+    // One whole "SP" object: 526-byte chunks of tag, total, offset, 512 bytes.
+    std::vector<uint8_t> spec;
+    uint32_t total = 0;
+    while (total == 0 || spec.size() < total) {
+        uint8_t c[526];
+        size_t got = 0;
+        while (got < sizeof c) {
+            ssize_t r = recv(sv[1], c + got, sizeof c - got, 0);
+            ASSERT_GT(r, 0);
+            got += size_t(r);
+        }
+        ASSERT_EQ(c[4], 'S');
+        uint32_t t = WsGet32(c + 6), off = WsGet32(c + 10);
+        if (off == 0) spec.clear();
+        total = t;
+        for (uint32_t i = 0; i < 512 && off + i < t; i++)
+            spec.push_back(c[14 + i]);
+    }
+    ASSERT_EQ(total, 1706u);
+    size_t peak = size_t(std::max_element(spec.begin(), spec.end()) - spec.begin());
+    EXPECT_NEAR(double(peak), (2048 + 256 - 341) / 2.0, 1.0);
+    s.u.setup.EnableFFT = '0';
+    EXPECT_TRUE(t.WaitDone(3000));
+    w->wsConnected = 0;
+    close(sv[0]);
+    close(sv[1]);
+    EXPECT_EQ(s.Count("TAVRead Operations end"), 1);
 }
 
 TEST(Spectrum, RefusedProductAndFailingStreamEndWithError5) {
