@@ -164,6 +164,7 @@ void *th_leggi(void *arg) {
     if (std::sscanf(w->setup->InChannels, "%d", &channels) != 1 || channels < 1 || channels > 2)
         channels = 1;
     w->captureChannels = channels;
+    CheckAudioFrame(w); // the packet buffer below holds the largest size it allows
     if (OpenCapture(w, name) != 0) {
         ExitAUDIOread(w);
         return nullptr;
