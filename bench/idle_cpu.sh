@@ -5,6 +5,8 @@
 # as a share of one core.
 #
 # usage: bench/idle_cpu.sh [SECONDS]   (default 60; BUILD_DIR as for build.sh)
+# HELIX_IDLE_AUDIO=1: remote audio on (capture and playback threads on the
+# root's null sound device, the USB sound device listed), no peer.
 set -e
 cd "$(dirname "$0")/.."
 B="$(pwd)/${BUILD_DIR:-build}"
@@ -18,6 +20,11 @@ ROOT="$(mktemp -d "${TMPDIR:-/tmp}/helix-root-XXXXXX")"
 printf '!817\n' >"$ROOT/opt/set/antenna_b1.txt"
 printf 'EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\nWebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n' \
     >"$ROOT/opt/set/setup.txt"
+if [ "${HELIX_IDLE_AUDIO:-0}" = 1 ]; then
+    sed -i 's/EnableRead: 0/EnableRead: 1/; s/EnableWrite: 0/EnableWrite: 1/; s/WebSocket: 0/WebSocket: 1/' \
+        "$ROOT/opt/set/setup.txt"
+    echo "Bus 001 Device 004: ID 0d8c:01af C-Media" >"$ROOT/lsusb.txt"
+fi
 export HELIX_ROOT="$ROOT"
 export PATH="$ROOT/bin:$B:$PATH"
 

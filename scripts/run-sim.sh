@@ -27,7 +27,7 @@ PORT="${HELIX_PANEL_PORT:-8817}"
 
 # HELIX_SIM_MODE=tav|ft817|gen sets bank 1's working mode (its marker line;
 # the band rows stay).
-set_mode() {
+prepare_root() {
     BANK1="$1/opt/set/antenna_b1.txt"
     case "${HELIX_SIM_MODE:-}" in
     tav) MARKER='!Tav' ;;
@@ -39,6 +39,15 @@ set_mode() {
         { printf '%s\n' "$MARKER"; grep -v '^!' "$BANK1" 2>/dev/null || true; } >"$BANK1.new"
         mv "$BANK1.new" "$BANK1"
     fi
+    # The simulated USB bus (the sound device and the transceiver's sample
+    # stream, kept when the root already lists its own), the spectrum
+    # generator's settings, and the service keyboard plugged in.
+    [ -f "$1/lsusb.txt" ] || printf '%s\n' "Bus 001 Device 004: ID 0d8c:01af C-Media" \
+        "Bus 001 Device 005: ID 1721:061a TAV" >"$1/lsusb.txt"
+    mkdir -p "$1/sim"
+    [ -f "$1/sim/tav-usb.conf" ] ||
+        printf 'rate 192000\ntone 12000 -30\ntone -40000 -50\nnoise -100\n' >"$1/sim/tav-usb.conf"
+    if [ -x "$B/helix-sim-keyboard" ]; then "$B/helix-sim-keyboard" --root "$1" plug; fi
 }
 
 # set_key ROOT KEY VALUE: one line "KEY: VALUE" of the root's setup file.
@@ -75,11 +84,11 @@ start_unit() {
 }
 
 "$B/helix-sim-simroot" "$ROOT" >/dev/null
-set_mode "$ROOT"
+prepare_root "$ROOT"
 if [ "$PAIR" = 1 ]; then
     ROOT2="$ROOT-2"
     "$B/helix-sim-simroot" "$ROOT2" >/dev/null
-    set_mode "$ROOT2"
+    prepare_root "$ROOT2"
     set_key "$ROOT" WebSocket 1
     set_key "$ROOT" TcpPort "${HELIX_PAIR_PORT:-6666}"
     set_key "$ROOT2" WebSocket 2

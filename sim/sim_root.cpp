@@ -1,6 +1,10 @@
 #include "sim_root.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/time.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -94,6 +98,20 @@ std::string MakeSimRoot(const std::string &dirIn) {
                           "gateway 192.168.1.1\n"
                           "dns-nameservers 192.168.1.1\n");
     WriteText(dir + "/opt/good", "");
+    // The sound device names of the setup ("hw:N", "plughw:N", "default")
+    // resolve, in this root, to ALSA's null plugin: capture gives silence,
+    // playback is taken and dropped. Written only when missing, so a root can
+    // map them elsewhere (a "file" plugin to keep what is played).
+    std::string asound = dir + "/etc/asound.conf";
+    if (access(asound.c_str(), F_OK) != 0) {
+        const char *args = "@args [ CARD DEV SUBDEV ]\n"
+                           "  @args.CARD { type string default \"0\" }\n"
+                           "  @args.DEV { type integer default 0 }\n"
+                           "  @args.SUBDEV { type integer default -1 }\n";
+        WriteText(asound, std::string("pcm.hw {\n  ") + args + "  type null\n}\n" +
+                              "pcm.plughw {\n  " + args + "  type null\n}\n" +
+                              "pcm.default {\n  type null\n}\n");
+    }
     MakeSimGpioBlock(dir);
 
     // Bank 1 of the simulated unit: the amplifier and tuner in line on 20 m
@@ -149,6 +167,10 @@ std::string MakeSimRoot(const std::string &dirIn) {
                               "\"$tool\" \"$root/dev/fb0\" \"$root/tmp/screen.png\" || exit 1\n"),
         0755);
     WriteText(dir + "/opt/sshshell", StandIn("sshshell"), 0755);
+    // Commands named by their full unit paths find the same stand-ins.
+    MkdirP(dir + "/usr/bin");
+    for (const char *name : {"fbgrab", "tput"})
+        Link("../../bin/" + std::string(name), dir + "/usr/bin/" + name);
     WriteText(dir + "/opt/Helix/getpack.sh", StandIn("getpack.sh"), 0755);
     return dir;
 }
@@ -193,4 +215,30 @@ void RemoveSimRoot(const std::string &root) {
     if (root.find("/helix-root-") == std::string::npos) return; // only roots we made
     std::string cmd = "rm -rf '" + root + "'";
     if (std::system(cmd.c_str()) != 0) std::perror("rm");
+}
+
+std::string SimKeyboardPath(const std::string &root) {
+    return root + "/dev/input/by-id/sim-event-kbd";
+}
+
+int SimKeyboardPlug(const std::string &root, bool plugged) {
+    std::string path = SimKeyboardPath(root);
+    if (!plugged) return unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : -1;
+    MkdirP(root + "/dev/input/by-id");
+    if (mkfifo(path.c_str(), 0600) == 0 || errno == EEXIST) return 0;
+    return -1;
+}
+
+int SimKeyboardKey(const std::string &root, int code, int value) {
+    // Without a reader the open fails at once (ENXIO) instead of waiting.
+    int fd = open(SimKeyboardPath(root).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    input_event ev{};
+    gettimeofday(&ev.time, nullptr);
+    ev.type = 1;
+    ev.code = static_cast<uint16_t>(code);
+    ev.value = value;
+    ssize_t n = write(fd, &ev, sizeof ev);
+    close(fd);
+    return n == static_cast<ssize_t>(sizeof ev) ? 0 : -1;
 }

@@ -26,3 +26,12 @@ std::vector<std::string> SimCommands(const std::string &root);
 void SimCommandFails(const std::string &root, const std::string &name, bool fail);
 // Removes a root made by MakeTempSimRoot.
 void RemoveSimRoot(const std::string &root);
+
+// The simulated service keyboard: a FIFO at
+// <root>/dev/input/by-id/sim-event-kbd taking the platform's input events.
+std::string SimKeyboardPath(const std::string &root);
+// Plugs (makes the FIFO) or unplugs (removes it) the keyboard; 0 on success.
+int SimKeyboardPlug(const std::string &root, bool plugged);
+// Writes one key event (type 1, `code`, `value`: 1 press, 0 release, 2
+// repeat) to a plugged keyboard that the program has open; 0 on success.
+int SimKeyboardKey(const std::string &root, int code, int value);

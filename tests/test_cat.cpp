@@ -390,10 +390,12 @@ TEST(CatPassThrough, ExitClosesAndReports) {
 TEST(RemoteCheck, AudioDeviceCountAndNoTransceiver) {
     ScopedSimRoot root;
     Unit u;
-    EXPECT_EQ(VerifyAudioTAV(u.w()), 0);
+    uint64_t t = 1000000;
+    EXPECT_EQ(VerifyAudioTAV(u.w(), t), 0);
     WriteWholeFile(root.Path("/lsusb.txt"), "Bus 001 Device 004: ID 0d8c:01af C-Media\n"
                                             "Bus 001 Device 001: ID 1d6b:0002 Linux hub\n");
-    EXPECT_EQ(VerifyAudioTAV(u.w()), 1);
+    EXPECT_EQ(VerifyAudioTAV(u.w(), t + 500), 0); // looked at once a second
+    EXPECT_EQ(VerifyAudioTAV(u.w(), t + 1000), 1);
     // No TAV transceiver on this machine's bus (or no bus at all).
     EXPECT_EQ(Find_Remote_Settings(u.w()), 1);
 }

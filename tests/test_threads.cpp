@@ -23,6 +23,12 @@ class ThreadSet : public ::testing::Test {
     ScopedSimRoot root;
     TestUnit unit;
     Works *w = unit.w();
+    void SetUp() override {
+        // The remote threads find their devices: the USB sound device and
+        // the transceiver's sample stream on the simulated bus.
+        WriteWholeFile(root.Path("/lsusb.txt"), "Bus 001 Device 004: ID 0d8c:01af C-Media\n"
+                                                "Bus 001 Device 005: ID 1721:061a TAV\n");
+    }
     void TearDown() override {
         w->running = 0;
         for (ThreadHandle *h : {&thrGPIO, &thrLin, &thrKey, &thrWsock, &thrSer, &thrCat, &thrCatSer,

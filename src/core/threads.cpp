@@ -295,6 +295,7 @@ void StartUp(Works *w) {
 
     w->freq = static_cast<int32_t>(par.freqCur);
 
+    CheckAudioFrame(w);
     if (w->audioBitrate > 0) CreateAudioCodec(w);
 
     linksStarting = true;

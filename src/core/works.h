@@ -60,6 +60,7 @@ struct ErrDesc {
 
 struct BandConfig;
 struct FanRow;
+struct PcmDev;
 
 // One stored tuner solution of the tuner memory (one per grid point).
 struct TuneEntry {
@@ -217,6 +218,17 @@ struct Works {
     char serverAddr[16];
     char accessPhrase[13];
     char remoteCmd[200]; // body of the last "ST" frame, for dispStat
+    // Audio devices: the capture handle is the capture thread's own; the
+    // playback handle, its buffer and readiness are shared between the
+    // playback thread and the frame loops under audioOutLock.
+    PcmDev *audioCapture;
+    PcmDev *audioPlayback;
+    uint8_t *playBuf;
+    Shared<int32_t> playBufLen;
+    Shared<int32_t> audioOutReady;
+    Shared<int32_t> audioOutGone; // the frame loop saw the playback device go
+    Shared<int32_t> captureChannels;
+    std::mutex audioOutLock;
 
     // --- display preferences mirrored from the setup file ---
     Shared<uint8_t> auxFwdEnable;

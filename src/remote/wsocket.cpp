@@ -7,6 +7,7 @@
 #include "platform/log.h"
 #include "platform/random.h"
 #include "platform/serial.h"
+#include "remote/audio.h"
 #include "remote/commands.h"
 #include "remote/frames.h"
 #include "transceiver/cat.h"
@@ -159,11 +160,14 @@ void ScreenChunk(Works *w, WsSession *s, const uint8_t *body, int length) {
     if (t > 0) ShowScreen(w, s, t);
 }
 
-void Audio(Works *w, const uint8_t *body, int length) {
-    if (w->setup->EnableWrite.load() != '1' || length < 4) return;
+// A received audio packet: its 32-bit length n, checked against the frame,
+// then played. Only a client's failed write ends the connection.
+int Audio(Works *w, WsSession *s, const uint8_t *body, int length) {
+    if (w->setup->EnableWrite.load() != '1' || length < 4) return kWsGoOn;
     uint32_t n = WsGet32(body);
-    if (n > uint32_t(length - 4)) return;
-    // Playback belongs to the audio threads, not yet built: the packet ends here.
+    if (n > uint32_t(length - 4)) return kWsGoOn;
+    if (PlayAudioPacket(w, !s->server, body + 4, int(n)) < 0) return kWsClosed;
+    return kWsGoOn;
 }
 
 int Binary(Works *w, WsSession *s, const uint8_t *f, int length) {
@@ -227,8 +231,7 @@ int Binary(Works *w, WsSession *s, const uint8_t *f, int length) {
             return kWsGoOn;
         }
         if (std::strcmp(tag, "SO") == 0) {
-            Audio(w, body, bl);
-            return kWsGoOn;
+            return Audio(w, s, body, bl);
         }
     }
     LogErr("wrong message type: %x", f[0]);

@@ -1,6 +1,7 @@
 #include "transceiver/cat_serial.h"
 
 #include "core/works.h"
+#include "platform/usb.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -229,13 +230,13 @@ int VerifyCAT(Works *w, const std::atomic<char> *watch) {
     return -1;
 }
 
-int VerifyAudioTAV(Works *) {
-    std::string out;
-    if (RunShellRead("lsusb|grep 0d8c:01af |wc -l", &out, 200) < 0) {
-        Trace("Error opening pipe.\n");
-        return 0;
-    }
-    return std::atoi(out.c_str());
+int VerifyAudioTAV(Works *w) {
+    return VerifyAudioTAV(w, NowMs());
+}
+
+int VerifyAudioTAV(Works *, uint64_t now) {
+    // The bus's device list, looked at no more than once a second.
+    return UsbCountDevices(0x0d8c, 0x01af, now);
 }
 
 int Find_Remote_Settings(Works *w) {
