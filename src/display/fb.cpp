@@ -234,6 +234,9 @@ void fbSetBack(FbScreen *fb) {
             b.kept = 0;
             b.clean = 1;
         }
+        // A restore from another thread while the owner draws takes part of
+        // that drawing away: it is not kept.
+        if (b.active != 0) b.foreign = 1;
     }
     if (all) {
         for (int32_t y = 0; y < fb->sizeY; y++)
