@@ -103,6 +103,37 @@ TEST(ScreenBands, ShowTheSameAsDrawingEverythingEveryPass) {
     EXPECT_GT(shows, 350);
 }
 
+// Another thread's restore in the middle of the owner's drawing takes part of
+// it away: that drawing must not be kept.
+TEST(ScreenBands, ARestoreWhileTheOwnerDrawsIsNotKept) {
+    ScreenUnit u;
+    FbScreen *fb = &u.works.fb;
+    u.Background("img1");
+    const int key = 2;
+    for (int pass = 0; pass < 2; pass++) { // the second pass keeps it
+        fbSetBack(fb);
+        if (fbBandBegin(fb, kBandMeters, 200, 259, &key, sizeof key) != 0) {
+            OwnerPicture(fb, key);
+            fbBandEnd(fb, kBandMeters);
+        }
+        fbRealize(fb);
+    }
+    fbSetBack(fb);
+    ASSERT_EQ(fbBandBegin(fb, kBandMeters, 200, 259, &key, sizeof key), 0) << "kept";
+    fbRealize(fb);
+    fbSetBack(fb);
+    const int other = 3;
+    ASSERT_EQ(fbBandBegin(fb, kBandMeters, 200, 259, &other, sizeof other), 1);
+    DrawHorizontalLine(0, 210, 800, 1, 2, 3, fb, 0);
+    fbSetBack(fb); // as if from another thread
+    DrawHorizontalLine(0, 220, 800, 1, 2, 3, fb, 0);
+    fbBandEnd(fb, kBandMeters);
+    fbRealize(fb);
+    fbSetBack(fb);
+    EXPECT_EQ(fbBandBegin(fb, kBandMeters, 200, 259, &other, sizeof other), 1);
+    fbBandEnd(fb, kBandMeters);
+}
+
 // The supervisor's passes on the main screen, warm, then one input changed:
 // the next pass must show what a pass from scratch shows.
 struct WarmUnit : ScreenUnit {
