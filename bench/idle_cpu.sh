@@ -2,7 +2,7 @@
 # Idle load of the whole controller on the simulated unit: FT-817 mode, the
 # power board polled, supervisor passes every 10 ms, nobody at the keys.
 # Prints the processor time the helix process used over a wall-clock window
-# as a share of one core.
+# as a share of one core, in all and per thread.
 #
 # usage: bench/idle_cpu.sh [SECONDS]   (default 60; BUILD_DIR as for build.sh)
 # HELIX_IDLE_AUDIO=1: remote audio on (capture and playback threads on the
@@ -55,13 +55,27 @@ done
 sleep 3
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$HELIX/stat"; }
+# One line per thread: id, name, user + system ticks (the name may hold blanks).
+threads() {
+    for t in /proc/"$HELIX"/task/*; do
+        printf '%s %s ' "${t##*/}" "$(tr ' ' '_' <"$t/comm")"
+        sed 's/.*) //' "$t/stat" | awk '{ print $12 + $13 }'
+    done 2>/dev/null
+}
 HZ="$(getconf CLK_TCK)"
+threads >"$ROOT/threads0"
 c0="$(ticks)"
 t0="$(date +%s.%N)"
 sleep "$SECS"
 c1="$(ticks)"
 t1="$(date +%s.%N)"
+threads >"$ROOT/threads1"
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$HZ" 'BEGIN {
     cpu = (c1 - c0) / hz; wall = t1 - t0;
     printf "helix idle: %.2f%% of one core (%.2f s processor time over %.1f s)\n",
            100 * cpu / wall, cpu, wall }'
+# Per thread, busiest first.
+awk -v t0="$t0" -v t1="$t1" -v hz="$HZ" '
+    NR == FNR { start[$1] = $3; next }
+    { used = ($3 - start[$1]) / hz; if (used > 0) printf "  %-16s %6.2f%%\n", $2, 100 * used / (t1 - t0) }
+' "$ROOT/threads0" "$ROOT/threads1" | sort -k2 -rn

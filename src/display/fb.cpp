@@ -40,6 +40,66 @@ inline void Widen(int16_t *lo, int16_t *hi, int32_t y, int32_t left, int32_t rig
     lo[y] = static_cast<int16_t>(std::min<int32_t>(lo[y], left));
     hi[y] = static_cast<int16_t>(std::max<int32_t>(hi[y], right));
 }
+
+// Its address names the thread that draws.
+thread_local char threadTag;
+
+bool InUse(const FbBand &b) {
+    return b.key != nullptr && b.top <= b.bottom;
+}
+
+// Restores the drawn columns of rows top..bottom from the background; they
+// change on the screen at the next show.
+void RestoreRows(FbScreen *fb, int32_t top, int32_t bottom) {
+    const size_t line = fb->lineSize, ps = fb->pixelSize;
+    for (int32_t y = std::max(top, 0); y <= bottom && y < fb->sizeY; y++) {
+        if (fb->drawnLo[y] > fb->drawnHi[y]) continue;
+        Widen(fb->shownLo, fb->shownHi, y, fb->drawnLo[y], fb->drawnHi[y]);
+        const size_t off = y * line + static_cast<size_t>(fb->drawnLo[y]) * ps;
+        std::memcpy(fb->workMem + off, fb->backMem + off,
+                    static_cast<size_t>(fb->drawnHi[y] - fb->drawnLo[y] + 1) * ps);
+        fb->drawnLo[y] = INT16_MAX;
+        fb->drawnHi[y] = -1;
+    }
+}
+
+// The band's rows go back to the background now.
+void ReleaseBand(FbScreen *fb, FbBand *b) {
+    RestoreRows(fb, b->top, b->bottom);
+    b->retained = 0;
+    b->kept = 0;
+    b->clean = 1;
+}
+
+// Rows top..bottom of the work buffer are about to be written. A band's own
+// drawing within its rows only makes them unclean; anyone else's drawing ends
+// what the band keeps, and a band the last restore skipped gets its background back
+// first, so that what is drawn now lies over the background as it would have
+// without the band.
+void NoteDrawing(FbScreen *fb, int64_t top, int64_t bottom) {
+    for (FbBand &b : fb->bands) {
+        if (!InUse(b)) continue;
+        const bool inside = bottom >= b.top && top <= b.bottom;
+        if (b.active != 0 && b.owner == &threadTag) {
+            // Drawing past its rows would be restored and not drawn again:
+            // such a band is not kept.
+            if (top < b.top || bottom > b.bottom) b.foreign = 1;
+            if (inside) b.clean = 0;
+            continue;
+        }
+        if (!inside) continue;
+        if (b.retained != 0) ReleaseBand(fb, &b);
+        b.kept = 0;
+        b.clean = 0;
+        if (b.active != 0) b.foreign = 1;
+    }
+}
+
+bool Retained(const FbScreen *fb, int32_t y) {
+    for (const FbBand &b : fb->bands)
+        if (b.retained != 0 && y >= b.top && y <= b.bottom) return true;
+    return false;
+}
 } // namespace
 
 static uint32_t PixelSizeOf(uint32_t bpp) {
@@ -72,10 +132,13 @@ int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *s
     auto *work = static_cast<uint8_t *>(std::malloc(memSize));
     auto *back = static_cast<uint8_t *>(std::malloc(memSize));
     auto *damage = static_cast<int16_t *>(std::malloc(4 * sizeof(int16_t) * yres));
-    if (work == nullptr || back == nullptr || damage == nullptr || xres > INT16_MAX) {
+    auto *keys = static_cast<uint8_t *>(std::malloc(kFbBands * kFbBandKeyBytes));
+    if (work == nullptr || back == nullptr || damage == nullptr || keys == nullptr ||
+        xres > INT16_MAX) {
         std::free(work);
         std::free(back);
         std::free(damage);
+        std::free(keys);
         LogErr("Unable to allocate framebuffer structure");
         return -1;
     }
@@ -95,6 +158,11 @@ int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *s
         fb->drawnLo[y] = fb->shownLo[y] = INT16_MAX;
         fb->drawnHi[y] = fb->shownHi[y] = -1;
     }
+    for (int i = 0; i < kFbBands; i++) {
+        fb->bands[i].top = 1;
+        fb->bands[i].bottom = 0;
+        fb->bands[i].key = keys + i * kFbBandKeyBytes;
+    }
     fbInvalidate(fb);
     LogInfo("Screen Size x: %d, y: %d, Pixel Size %d Line size: %d, Mem size: %d\n", fb->sizeX,
             fb->sizeY, static_cast<int>(fb->pixelSize), static_cast<int>(fb->lineSize),
@@ -106,6 +174,9 @@ void fbRelease(FbScreen *fb) {
     std::free(fb->workMem);
     std::free(fb->backMem);
     std::free(fb->drawnLo);
+    std::free(fb->bands[0].key);
+    for (FbBand &b : fb->bands)
+        b.key = nullptr;
     fb->workMem = fb->backMem = nullptr;
     fb->drawnLo = fb->drawnHi = fb->shownLo = fb->shownHi = nullptr;
 }
@@ -136,6 +207,10 @@ void fbRealize(FbScreen *fb) {
         std::memcpy(fb->screenMem, fb->workMem, fb->memSize);
         return;
     }
+    // A band whose owner did not draw since the last restore (its screen
+    // went away) shows the background, as it would have without the band.
+    for (FbBand &b : fb->bands)
+        if (b.retained != 0) ReleaseBand(fb, &b);
     CopyDamage(fb->screenMem, fb->workMem, fb, fb->shownLo, fb->shownHi, false);
 }
 
@@ -151,14 +226,27 @@ void fbSetBack(FbScreen *fb) {
         fb->backChanged = 0;
         fb->passCount = 0;
     }
-    // What is restored changes on the screen at the next show.
-    for (int32_t y = 0; y < fb->sizeY; y++) {
-        if (all)
-            Widen(fb->shownLo, fb->shownHi, y, 0, fb->sizeX - 1);
-        else if (fb->drawnLo[y] <= fb->drawnHi[y])
-            Widen(fb->shownLo, fb->shownHi, y, fb->drawnLo[y], fb->drawnHi[y]);
+    // A band that keeps its drawing is skipped (and noted as retained); the
+    // others come back to the background.
+    for (FbBand &b : fb->bands) {
+        b.retained = !all && b.kept != 0 ? 1 : 0;
+        if (b.retained == 0) {
+            b.kept = 0;
+            b.clean = 1;
+        }
+        // A restore from another thread while the owner draws takes part of
+        // that drawing away: it is not kept.
+        if (b.active != 0) b.foreign = 1;
     }
-    CopyDamage(fb->workMem, fb->backMem, fb, fb->drawnLo, fb->drawnHi, all);
+    if (all) {
+        for (int32_t y = 0; y < fb->sizeY; y++)
+            Widen(fb->shownLo, fb->shownHi, y, 0, fb->sizeX - 1);
+        CopyDamage(fb->workMem, fb->backMem, fb, fb->drawnLo, fb->drawnHi, true);
+        return;
+    }
+    // What is restored changes on the screen at the next show.
+    for (int32_t y = 0; y < fb->sizeY; y++)
+        if (!Retained(fb, y)) RestoreRows(fb, y, y);
 }
 
 void fbMarkRect(FbScreen *fb, int64_t left, int64_t top, int64_t right, int64_t bottom,
@@ -173,7 +261,8 @@ void fbMarkRect(FbScreen *fb, int64_t left, int64_t top, int64_t right, int64_t 
     bottom = std::min<int64_t>(bottom, fb->sizeY - 1);
     left = std::max<int64_t>(left, 0);
     right = std::min<int64_t>(right, fb->sizeX - 1);
-    if (left > right) return;
+    if (left > right || top > bottom) return;
+    NoteDrawing(fb, top, bottom);
     for (int64_t y = top; y <= bottom; y++) {
         Widen(fb->drawnLo, fb->drawnHi, static_cast<int32_t>(y), static_cast<int32_t>(left),
               static_cast<int32_t>(right));
@@ -201,4 +290,50 @@ void fbMarkSpan(FbScreen *fb, int64_t lo, int64_t hi, int toBack) {
 void fbInvalidate(FbScreen *fb) {
     fbMarkRows(fb, 0, fb->sizeY - 1, 0);
     fbMarkRows(fb, 0, fb->sizeY - 1, 1);
+}
+
+int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len) {
+    if (band < 0 || band >= kFbBands) return 1;
+    std::lock_guard<std::mutex> lock(rowsLock);
+    FbBand &b = fb->bands[band];
+    if (fb->drawnLo == nullptr || fb->workMem == nullptr || fb->backMem == nullptr ||
+        b.key == nullptr)
+        return 1;
+    top = std::max(top, 0);
+    bottom = std::min(bottom, fb->sizeY - 1);
+    if (b.top != top || b.bottom != bottom) {
+        // New rows: nothing is known about them until the next restore.
+        if (b.retained != 0) ReleaseBand(fb, &b);
+        b.top = top;
+        b.bottom = bottom;
+        b.kept = b.clean = 0;
+        b.keyLen = 0;
+    }
+    const bool fits = len <= kFbBandKeyBytes;
+    if (b.retained != 0) {
+        if (b.kept != 0 && fits && b.keyLen == len && std::memcmp(b.key, key, len) == 0) {
+            b.retained = 0;
+            b.clean = 0;
+            return 0;
+        }
+        ReleaseBand(fb, &b);
+    }
+    b.active = 1;
+    b.owner = &threadTag;
+    b.beganClean = b.clean;
+    b.foreign = 0;
+    b.kept = 0;
+    b.keyLen = fits ? static_cast<uint32_t>(len) : 0;
+    if (fits) std::memcpy(b.key, key, len);
+    if (!fits) b.beganClean = 0; // a key that cannot be kept: never skip
+    return 1;
+}
+
+void fbBandEnd(FbScreen *fb, int band) {
+    if (band < 0 || band >= kFbBands) return;
+    std::lock_guard<std::mutex> lock(rowsLock);
+    FbBand &b = fb->bands[band];
+    if (b.active == 0) return;
+    b.active = 0;
+    b.kept = b.beganClean != 0 && b.foreign == 0 ? 1 : 0;
 }

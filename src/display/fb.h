@@ -1,7 +1,30 @@
 // The screen record: the framebuffer (or a virtual screen in a plain file) and
 // the work and background buffers every drawing goes through.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
+// Bands: runs of whole rows that one drawing routine owns (the soft keys, the
+// information bar, the meters). While the routine's inputs stay the same and
+// nothing else draws in its rows, its pixels stay in the work buffer from pass
+// to pass: the restore skips them and the routine does not draw them again.
+constexpr int kFbBands = 4;
+constexpr size_t kFbBandKeyBytes = 4096;
+enum FbBandId { kBandMeters = 0, kBandInfo = 1, kBandKeys = 2, kBandClock = 3 };
+
+struct FbBand {
+    int32_t top, bottom; // rows (top > bottom: not in use yet)
+    uint8_t kept;        // the rows hold the background and one drawing of `key`
+    uint8_t retained;    // the last restore skipped the rows; the owner has not run since
+    uint8_t clean;       // the rows hold the background only
+    uint8_t beganClean;  // clean when the owner began drawing
+    uint8_t foreign;     // drawing the key does not account for came in while the owner
+                         // drew (someone else's, or the owner's own past its rows)
+    uint8_t active;      // the owner is drawing (on the thread `owner`)
+    const void *owner;
+    uint32_t keyLen;
+    uint8_t *key; // kFbBandKeyBytes, allocated with the damage lists
+};
 
 struct FbScreen {
     int32_t sizeX;
@@ -20,6 +43,7 @@ struct FbScreen {
     int16_t *drawnLo, *drawnHi, *shownLo, *shownHi;
     uint8_t backChanged;
     uint32_t passCount; // restores since the last whole copy
+    FbBand bands[kFbBands];
 };
 
 struct Works;
@@ -34,13 +58,17 @@ int fbSetup(FbScreen *fb, uint32_t xres, uint32_t yres, uint32_t bpp, uint8_t *s
 // Frees the buffers fbSetup allocated (the screen memory is the caller's).
 void fbRelease(FbScreen *fb);
 // Copies the work buffer to the screen (the rows changed since the last show).
+// A band the last restore skipped and whose owner has not drawn since gets
+// its background back first.
 void fbRealize(FbScreen *fb);
 // Copies the background buffer into the work buffer (the rows drawn over since
-// the last restore; everything after the background changed, and about once a
-// second whatever was marked, so a write that was not marked heals).
+// the last restore, but not the rows of a band that keeps its drawing;
+// everything after the background changed, and about once a second whatever
+// was marked, so a write that was not marked heals).
 void fbSetBack(FbScreen *fb);
 // Notes that rows top..bottom (inclusive, clipped to the screen) of the work
-// buffer (toBack 0) or the background (toBack 1) were written.
+// buffer (toBack 0) or the background (toBack 1) are written. Called before
+// the pixels change: a kept band under them gives its rows back first.
 void fbMarkRows(FbScreen *fb, int64_t top, int64_t bottom, int toBack);
 // The same for columns left..right of those rows.
 void fbMarkRect(FbScreen *fb, int64_t left, int64_t top, int64_t right, int64_t bottom, int toBack);
@@ -48,3 +76,11 @@ void fbMarkRect(FbScreen *fb, int64_t left, int64_t top, int64_t right, int64_t 
 void fbMarkSpan(FbScreen *fb, int64_t lo, int64_t hi, int toBack);
 // Every row counts as written: the next restore and show copy everything.
 void fbInvalidate(FbScreen *fb);
+
+// Starts the drawing of band `band` (rows top..bottom) whose pixels follow
+// only from the `len` bytes at `key`. Returns 0 when the band still shows
+// what the same key drew and nothing has touched it since: the caller draws
+// nothing. Otherwise returns 1 with the rows holding the background (as a
+// restore left them), and the caller draws and then calls fbBandEnd.
+int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len);
+void fbBandEnd(FbScreen *fb, int band);

@@ -188,21 +188,32 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
         off = start + range.first * majorStep + at.minorSteps * minorStep;
         e = at.error;
     }
+    // Walks the steps; the first walk (write false) only finds the offsets,
+    // so that the damage is noted before any pixel changes.
+    const int64_t off0 = off, e0 = e;
     int64_t lo = INT64_MAX, hi = INT64_MIN;
-    for (int64_t i = range.first; i <= range.last; i++) {
-        if (off >= 0 && off < limit) {
-            lo = std::min(lo, off);
-            hi = std::max(hi, off);
+    auto walk = [&](bool write) {
+        off = off0;
+        e = e0;
+        for (int64_t i = range.first; i <= range.last; i++) {
+            if (off >= 0 && off < limit) {
+                lo = std::min(lo, off);
+                hi = std::max(hi, off);
+            }
+            if (write) PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
+            while (e >= 0) {
+                off += minorStep;
+                e -= 2 * major;
+            }
+            off += majorStep;
+            e += 2 * minor;
         }
-        PutPixel(buf, off, limit, screen->pixelSize, r, g, b);
-        while (e >= 0) {
-            off += minorStep;
-            e -= 2 * major;
-        }
-        off += majorStep;
-        e += 2 * minor;
+    };
+    if (!inside) {
+        walk(false);
+        fbMarkSpan(screen, lo, hi, toBack);
     }
-    if (!inside) fbMarkSpan(screen, lo, hi, toBack);
+    walk(true);
 }
 
 void DrawRect(Works *works, int left, int top, int right, int bottom, uint8_t r, uint8_t g,

@@ -25,8 +25,9 @@ int Uncompress(Works *works, const uint8_t *data, int length) {
         std::free(pixels);
         return -1;
     }
-    std::memcpy(fb.workMem, pixels, fb.memSize);
+    // Noted before the copy: a kept band gives its rows back first.
     fbMarkRows(&fb, 0, fb.sizeY - 1, 0);
+    std::memcpy(fb.workMem, pixels, fb.memSize);
     std::free(pixels);
     return 0;
 }

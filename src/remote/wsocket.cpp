@@ -142,9 +142,9 @@ int ToPort(int fd, const uint8_t *body, int length) {
 void ShowScreen(Works *w, WsSession *s, int total) {
     FbScreen *fb = &w->fb;
     if (uint32_t(total) == fb->memSize) {
+        fbInvalidate(fb); // before the copy: a kept band gives its rows back first
         std::memcpy(fb->backMem, s->fbBuf.data(), fb->memSize);
         std::memcpy(fb->workMem, fb->backMem, fb->memSize);
-        fbInvalidate(fb);
         fbRealize(fb);
         return;
     }

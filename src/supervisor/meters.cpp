@@ -1,6 +1,7 @@
 #include "supervisor/meters.h"
 
 #include "core/works.h"
+#include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "platform/log.h"
@@ -212,10 +213,51 @@ void MeterPowerText(Works *w, float watts, char *out, size_t cap) {
     }
 }
 
-void DrawMeters(Works *w) {
-    FbScreen *fb = &w->fb;
-    const bool peaks = w->auxFwdEnable.load() == 1;
+namespace {
+
+// The frequency caption as drawn: place, colour and text (empty: none).
+struct FreqText {
+    int32_t x, y;
+    uint8_t r, g, b, shown;
     char text[32];
+};
+
+void ComposeFreq(Works *w, FreqText *f) {
+    std::memset(f, 0, sizeof *f);
+    if (FreqCaption(w->freq.load(), f->text, sizeof f->text) == 0) return;
+    const int view = w->viewType.load();
+    const bool plot = view == 4 || view == 5;
+    f->shown = 1;
+    f->x = (bound_right - bound_left) / 2 + bound_left - 75;
+    f->y = b_top - r_y / 2;
+    f->r = plot ? 250 : 0;
+    f->g = plot ? 150 : 0;
+}
+
+void PaintFreq(Works *w, const FreqText &f) {
+    if (f.shown != 0) Text(w, 4, f.x, f.y, f.text, f.r, f.g, f.b);
+}
+
+// What a meter pass draws: needle angles, texts and the frequency. Its bytes
+// are the whole input of the drawing.
+struct MeterFace {
+    uint8_t tag; // 'M'
+    uint8_t peaks;
+    uint8_t right;
+    uint8_t pad;
+    float needle1, peak1, needle2, peak2;
+    int32_t labelX, valueX;
+    char label[16];
+    char value[32];
+    char forward[32];
+    FreqText freq;
+};
+
+void ComposeMeters(Works *w, MeterFace *m) {
+    std::memset(m, 0, sizeof *m);
+    m->tag = 'M';
+    const bool peaks = w->auxFwdEnable.load() == 1;
+    m->peaks = peaks ? 1 : 0;
 
     // Left meter: forward power. The needles stop at the end of the scale;
     // the text shows the reading as it is.
@@ -229,66 +271,96 @@ void DrawMeters(Works *w) {
         else
             CalcolaPwrPeak(w, aux);
     }
-    DrawNeedle(fb, kLeftX, kPivotY, w->needleAngle1, 255, 0, 0);
+    m->needle1 = w->needleAngle1;
     if (peaks) {
         w->peakAngle1 = Angle(Limit(w->peakVal1.load(), 0.0f, fwdTop), number_ofStep_meter_FWD);
-        DrawNeedle(fb, kLeftX, kPivotY, w->peakAngle1, 0, 0, 0);
+        m->peak1 = w->peakAngle1;
     }
 
     // Right meter by view.
     const int view = w->viewType.load();
     float value = 0.0f, top = 60.0f;
     int steps = 60;
-    bool drawRight = true;
+    m->right = 1;
     switch (view) {
     case 1: {
         float refl = w->pwrRefl.load();
         value = Limit(refl, 0.0f, 60.0f);
         steps = number_ofStep_meter_REFL;
-        Text(w, 8, 535, 160, "REFLECTED", 0, 0, 0);
-        MeterPowerText(w, refl, text, sizeof text);
-        Text(w, 8, 565, 180, text, 0, 0, 0);
+        std::snprintf(m->label, sizeof m->label, "REFLECTED");
+        m->labelX = 535;
+        MeterPowerText(w, refl, m->value, sizeof m->value);
+        m->valueX = 565;
         break;
     }
     case 2: {
         float swr = Limit(w->swr.load(), 0.0f, 100.0f);
         value = CalcolaSWR(swr);
         steps = number_ofStep_meter_SWR;
-        Text(w, 8, 570, 160, "SWR", 0, 0, 0);
-        std::snprintf(text, sizeof text, "%02.01f", static_cast<double>(swr));
-        Text(w, 8, 580, 180, text, 0, 0, 0);
+        std::snprintf(m->label, sizeof m->label, "SWR");
+        m->labelX = 570;
+        std::snprintf(m->value, sizeof m->value, "%02.01f", static_cast<double>(swr));
+        m->valueX = 580;
         break;
     }
     case 3: {
         float in = w->pwrIn.load();
         value = Limit(in, 0.0f, 60.0f);
         steps = number_ofStep_meter_PW;
-        Text(w, 8, 560, 160, "PRWIN", 0, 0, 0);
-        MeterPowerText(w, in, text, sizeof text);
-        Text(w, 8, 570, 180, text, 0, 0, 0);
+        std::snprintf(m->label, sizeof m->label, "PRWIN");
+        m->labelX = 560;
+        MeterPowerText(w, in, m->value, sizeof m->value);
+        m->valueX = 570;
         break;
     }
     default:
-        drawRight = false; // not a meter view
+        m->right = 0; // not a meter view
         break;
     }
-    if (drawRight) {
+    if (m->right != 0) {
         if (peaks) {
             if (w->peakAngle2.load() == 0.0f)
                 w->peakVal2 = value;
             else
                 CalcolaPwrPeak2(w, value);
             w->peakAngle2 = Angle(Limit(w->peakVal2.load(), 0.0f, top), steps);
+            m->peak2 = w->peakAngle2;
         }
         w->needleAngle2 = Angle(value, steps);
-        DrawNeedle(fb, kRightX, kPivotY, w->needleAngle2, 255, 0, 0);
-        if (peaks) DrawNeedle(fb, kRightX, kPivotY, w->peakAngle2, 0, 0, 0);
+        m->needle2 = w->needleAngle2;
     }
 
-    DrawFreq(w);
+    ComposeFreq(w, &m->freq);
+    MeterPowerText(w, fwd, m->forward, sizeof m->forward);
+}
+
+void PaintMeters(Works *w, const MeterFace &m) {
+    FbScreen *fb = &w->fb;
+    DrawNeedle(fb, kLeftX, kPivotY, m.needle1, 255, 0, 0);
+    if (m.peaks != 0) DrawNeedle(fb, kLeftX, kPivotY, m.peak1, 0, 0, 0);
+    if (m.right != 0) {
+        Text(w, 8, m.labelX, 160, m.label, 0, 0, 0);
+        Text(w, 8, m.valueX, 180, m.value, 0, 0, 0);
+        DrawNeedle(fb, kRightX, kPivotY, m.needle2, 255, 0, 0);
+        if (m.peaks != 0) DrawNeedle(fb, kRightX, kPivotY, m.peak2, 0, 0, 0);
+    }
+    PaintFreq(w, m.freq);
     Text(w, 8, 155, 160, "FORWARD", 0, 0, 0);
-    MeterPowerText(w, fwd, text, sizeof text);
-    Text(w, 8, 180, 180, text, 0, 0, 0);
+    Text(w, 8, 180, 180, m.forward, 0, 0, 0);
+}
+
+// Rows of the meters and of the plot, with the frequency caption above them.
+constexpr int kFaceTop = 24, kFaceBottom = 262;
+
+} // namespace
+
+void DrawMeters(Works *w) {
+    MeterFace m;
+    ComposeMeters(w, &m);
+    if (fbBandBegin(&w->fb, kBandMeters, kFaceTop, kFaceBottom, &m, sizeof m) != 0) {
+        PaintMeters(w, m);
+        fbBandEnd(&w->fb, kBandMeters);
+    }
 }
 
 int FreqCaption(int32_t hz, char *out, size_t cap) {
@@ -307,41 +379,41 @@ int FreqCaption(int32_t hz, char *out, size_t cap) {
 }
 
 void DrawFreq(Works *w) {
-    char text[32];
-    if (FreqCaption(w->freq.load(), text, sizeof text) == 0) return;
-    int view = w->viewType.load();
-    bool plot = view == 4 || view == 5;
-    int x = (bound_right - bound_left) / 2 + bound_left - 75;
-    int y = b_top - r_y / 2;
-    Text(w, 4, x, y, text, plot ? 250 : 0, plot ? 150 : 0, 0);
+    FreqText f;
+    ComposeFreq(w, &f);
+    PaintFreq(w, f);
 }
 
-void DrawGrid(Works *w) {
-    if (w->screenFlags.load() != 0) return;
-    // One reading of the range fields for the whole pass: the key thread may
-    // change the view while the trace is being drawn.
-    const Grid g = PassGrid();
-    r_x = g.rx;
-    r_y = g.ry;
-    bound_left = g.left;
-    bound_right = g.right;
-    b_top = g.top;
-    b_bottom = g.bottom;
+namespace {
 
+// What a plot pass draws: the layout of this pass, the scale texts' inputs,
+// the spectrum line and the frequency. Its bytes are the whole input of the
+// drawing.
+struct PlotFace {
+    uint8_t tag; // 'G'
+    uint8_t pad[3];
+    Grid g;
+    int32_t span, offset, pointDiv, borderTop, borderLeft;
+    float shift;
+    float levels[kPlotLevels];
+    FreqText freq;
+};
+
+void PaintGrid(Works *w, const PlotFace &p) {
+    const Grid &g = p.g;
     FbScreen *fb = &w->fb;
     char text[16];
     Text(w, 8, g.left - 35, g.top - g.ry, "dBm", 180, 180, 180);
     for (int i = 0; i <= g.divY; i++) {
         int y = g.ry * i + g.top;
         DrawHorizontalLine(g.left, y, g.right, 120, 120, 120, fb, 0);
-        std::snprintf(text, sizeof text, "%d", static_cast<int>(g.high) - PointDiv * i);
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(g.high) - p.pointDiv * i);
         Text(w, 6, g.left - 35, y, text, 180, 180, 180);
     }
-    const int span = w->spanHz.load();
     for (int i = 0; i <= g.divX; i++) {
         int x = g.rx * i + g.left;
         DrawLine(x, g.top, x, g.bottom, 120, 120, 120, fb, 0);
-        int m = 10 * i - span / 2000;
+        int m = 10 * i - p.span / 2000;
         if (m == 0) {
             Text(w, 6, x, g.bottom + 13, "0", 180, 180, 180);
         } else {
@@ -349,17 +421,43 @@ void DrawGrid(Works *w) {
             Text(w, 6, x - 10, g.bottom + 13, text, 180, 180, 180);
         }
     }
-
     // The narrow span shows the middle of the full line.
-    float levels[kPlotLevels];
-    CopyLevels(w, levels);
-    const int offset = g.divX == 16 ? 0 : 213;
-    const float shift = static_cast<float>(w->offsetPlot);
-    for (int i = 0; i <= g.xEnd - 2 && i + 1 + offset < kPlotLevels; i++) {
-        PlotPoint a = Point(g, g.low, g.high, i, levels[i + offset] + shift);
-        PlotPoint b = Point(g, g.low, g.high, i + 1, levels[i + 1 + offset] + shift);
+    for (int i = 0; i <= g.xEnd - 2 && i + 1 + p.offset < kPlotLevels; i++) {
+        PlotPoint a = Point(g, g.low, g.high, i, p.levels[i + p.offset] + p.shift);
+        PlotPoint b = Point(g, g.low, g.high, i + 1, p.levels[i + 1 + p.offset] + p.shift);
         DrawLine(static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x),
                  static_cast<int>(b.y), 250, 0, 150, fb, 0);
     }
-    DrawFreq(w);
+    PaintFreq(w, p.freq);
+}
+
+} // namespace
+
+void DrawGrid(Works *w) {
+    if (w->screenFlags.load() != 0) return;
+    // One reading of the range fields for the whole pass: the key thread may
+    // change the view while the trace is being drawn.
+    PlotFace p;
+    std::memset(&p, 0, sizeof p);
+    p.tag = 'G';
+    p.g = PassGrid();
+    const Grid &g = p.g;
+    r_x = g.rx;
+    r_y = g.ry;
+    bound_left = g.left;
+    bound_right = g.right;
+    b_top = g.top;
+    b_bottom = g.bottom;
+    p.span = w->spanHz.load();
+    p.pointDiv = PointDiv;
+    p.borderTop = borderTop;
+    p.borderLeft = borderLeft;
+    CopyLevels(w, p.levels);
+    p.offset = g.divX == 16 ? 0 : 213;
+    p.shift = static_cast<float>(w->offsetPlot);
+    ComposeFreq(w, &p.freq);
+    if (fbBandBegin(&w->fb, kBandMeters, kFaceTop, kFaceBottom, &p, sizeof p) != 0) {
+        PaintGrid(w, p);
+        fbBandEnd(&w->fb, kBandMeters);
+    }
 }

@@ -209,10 +209,14 @@ void DrawScreen(Works *w, SupervisorState *st) {
         LoadBackground(w, w->powerClass.load() == '1' ? "img1b" : "img1");
     const int flags = w->screenFlags.load();
     if (w->viewTimeStr.load() != 0 && flags == 0) {
-        char clock[sizeof w->dateTime];
-        std::memcpy(clock, w->dateTime, sizeof clock);
-        clock[sizeof clock - 1] = '\0';
-        putString(6, 780 - getStringSpace(6, clock), 17, clock, 255, 255, 255, &w->fb, 0, 0, 0, 0);
+        // Drawn again when the text changes (once a second).
+        char clock[sizeof w->dateTime] = {};
+        std::memcpy(clock, w->dateTime, strnlen(w->dateTime, sizeof clock - 1));
+        if (fbBandBegin(&w->fb, kBandClock, 0, 22, clock, sizeof clock) != 0) {
+            putString(6, 780 - getStringSpace(6, clock), 17, clock, 255, 255, 255, &w->fb, 0, 0, 0,
+                      0);
+            fbBandEnd(&w->fb, kBandClock);
+        }
     }
     LoadButtons(w, st->tav);
     if (flags != 0) return;

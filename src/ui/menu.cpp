@@ -3,6 +3,7 @@
 #include "amplifier/tuner_word.h"
 #include "core/errors.h"
 #include "core/works.h"
+#include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "ui/error_draw.h"
@@ -239,16 +240,59 @@ void LblRESET(Works *w) {
         SetLabelf(11, 2, 2, "    %i", w->resetBank.load());
 }
 
-void LoadButtons(Works *w, TavParams tav) {
-    FbScreen *fb = &w->fb;
-    int menu = w->menuIdx.load();
-    bool known = menu >= 0 && menu < kMenus;
+namespace {
 
+// What the bar shows: everything its pixels follow from. Only bytes, so that
+// two equal bars compare equal byte for byte.
+struct KeyBar {
+    uint8_t known;
+    uint8_t flags;
+    uint8_t kind[kMenuKeys]; // 0: labels, 1: blanked, 2: error reset (key 1)
+    char text[kMenuKeys][2][kLabelLen];
+};
+
+void SetBarKey(KeyBar *bar, int key, uint8_t kind, const char *line1, const char *line2) {
+    bar->kind[key - 1] = kind;
+    // A cell another thread writes may be caught half-written: copy at most
+    // its length and end it.
+    std::memcpy(bar->text[key - 1][0], line1, strnlen(line1, kLabelLen - 1));
+    std::memcpy(bar->text[key - 1][1], line2, strnlen(line2, kLabelLen - 1));
+}
+
+void ComposeKeyBar(Works *w, int menu, KeyBar *bar) {
+    std::memset(bar, 0, sizeof *bar);
+    bar->known = menu >= 0 && menu < kMenus ? 1 : 0;
+    bar->flags = bar->known ? Novamenu[menu].flags : 0;
+    if (!bar->known) return;
+    // 7: key 1 turns into the error reset while a reset-worthy error stands.
+    if (VerifyError(w))
+        SetBarKey(bar, 1, 2, "RESET", " Error ");
+    else
+        SetBarKey(bar, 1, 0, KeyLabel(menu, 1, 1), KeyLabel(menu, 1, 2));
+    // 8: "<" and ">" only where the value is edited group by group.
+    const ParItem *item = CurrentItem(w);
+    for (int key = 2; key <= 3; key++) {
+        if (menu == 2 && item != nullptr && item->digitEdit == 0)
+            SetBarKey(bar, key, 1, "", "");
+        else
+            SetBarKey(bar, key, 0, KeyLabel(menu, key, 1), KeyLabel(menu, key, 2));
+    }
+    // 9, 10
+    for (int key = 4; key <= 5; key++)
+        SetBarKey(bar, key, 0, KeyLabel(menu, key, 1), KeyLabel(menu, key, 2));
+    if (menu == 1 && item != nullptr && item->noEdit == 1)
+        SetBarKey(bar, 6, 1, "", "");
+    else
+        SetBarKey(bar, 6, 0, KeyLabel(menu, 6, 1), KeyLabel(menu, 6, 2));
+}
+
+void DrawKeyBar(Works *w, const KeyBar &bar) {
+    FbScreen *fb = &w->fb;
     // 1-3: the keys, the long-press underlines and the separators.
     for (int y = kBarTop; y <= kBarBottom; y++)
         for (const KeyGeometry &k : kKeys)
             DrawHorizontalLine(k.x0, y, k.x1, 40, 40, 40, fb, 0);
-    uint8_t flags = known ? Novamenu[menu].flags : 0;
+    const uint8_t flags = bar.flags;
     for (int y = 478; y <= 479; y++) {
         if (flags & 0x01) DrawHorizontalLine(2, y, 128, kOrange[0], kOrange[1], kOrange[2], fb, 0);
         if (flags & 0x20)
@@ -260,6 +304,20 @@ void LoadButtons(Works *w, TavParams tav) {
         DrawHorizontalLine(seg[0], kBarTop, seg[1], 120, 120, 120, fb, 0);
     for (int x : {130, 263, 396, 529, 662, 799})
         DrawLine(x, kBarTop, x, kBarBottom, 120, 120, 120, fb, 0);
+
+    if (!bar.known) return;
+    for (int key = 1; key <= kMenuKeys; key++) {
+        if (bar.kind[key - 1] == 1)
+            DrawKeyBlank(w, key);
+        else
+            DrawKeyLabels(w, key, bar.text[key - 1][0], bar.text[key - 1][1]);
+    }
+}
+
+} // namespace
+
+void LoadButtons(Works *w, TavParams tav) {
+    int menu = w->menuIdx.load();
 
     // 4-6: the labels that follow the state.
     if (menu == 3) {
@@ -281,27 +339,12 @@ void LoadButtons(Works *w, TavParams tav) {
     LabelByPassATU(w);
     LblMenuAntenna(w);
 
-    if (known) {
-        // 7: key 1 turns into the error reset while a reset-worthy error stands.
-        if (VerifyError(w))
-            DrawKeyLabels(w, 1, "RESET", " Error ");
-        else
-            DrawKeyLabels(w, 1, KeyLabel(menu, 1, 1), KeyLabel(menu, 1, 2));
-        // 8: "<" and ">" only where the value is edited group by group.
-        const ParItem *item = CurrentItem(w);
-        for (int key = 2; key <= 3; key++) {
-            if (menu == 2 && item != nullptr && item->digitEdit == 0)
-                DrawKeyBlank(w, key);
-            else
-                DrawKeyLabels(w, key, KeyLabel(menu, key, 1), KeyLabel(menu, key, 2));
-        }
-        // 9, 10
-        for (int key = 4; key <= 5; key++)
-            DrawKeyLabels(w, key, KeyLabel(menu, key, 1), KeyLabel(menu, key, 2));
-        if (menu == 1 && item != nullptr && item->noEdit == 1)
-            DrawKeyBlank(w, 6);
-        else
-            DrawKeyLabels(w, 6, KeyLabel(menu, 6, 1), KeyLabel(menu, 6, 2));
+    // 1-3 and 7-10: the bar, drawn again only when what it shows changed.
+    KeyBar bar;
+    ComposeKeyBar(w, menu, &bar);
+    if (fbBandBegin(&w->fb, kBandKeys, kBarTop, kBarBottom, &bar, sizeof bar) != 0) {
+        DrawKeyBar(w, bar);
+        fbBandEnd(&w->fb, kBandKeys);
     }
 
     // 11: what lies over the bar.

@@ -4,6 +4,7 @@
 #include "core/errors.h"
 #include "core/threads.h"
 #include "core/works.h"
+#include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "platform/clock.h"
@@ -162,66 +163,105 @@ void InfoSupplyText(Works *w, char *out, size_t cap) {
         std::snprintf(out, cap, "PA Voltage: %04.01fV       Current: %04.01fA", volts, amps);
 }
 
-void DrawInfoBar(Works *w) {
-    char buf[128];
+namespace {
+
+// What the information bar shows: the texts and the colours that depend on
+// the state. Only bytes, so that two equal bars compare equal byte for byte.
+struct InfoBar {
+    uint8_t message; // 0: none, 1: the debug line, 2: second function, 3: bypass not saved
+    uint8_t remote;  // 0: "Local", 1: "Remote", 2: "Remote" in red (a fault)
+    char debug[2][128];
+    char box[6][128];
+    char temps[128];
+    char supply[128];
+};
+
+void ComposeInfoBar(Works *w, InfoBar *bar) {
+    std::memset(bar, 0, sizeof *bar);
     // 1: the message line.
     if (w->tuneDebug.load() != 0) {
-        std::snprintf(buf, sizeof buf, "PW %04d FWD %04d REFL %04d SWR %03.02f (%X)",
-                      w->rawPwr[0].load(), w->rawPwr[1].load(), w->rawPwr[2].load(),
-                      static_cast<double>(w->swr.load()), w->tinyData[3].load());
-        Text(w, 8, 5, 350, buf, 250, 250, 0);
-        std::snprintf(buf, sizeof buf, "freq %lu L%i,C%i,%.3s",
+        bar->message = 1;
+        std::snprintf(bar->debug[0], sizeof bar->debug[0],
+                      "PW %04d FWD %04d REFL %04d SWR %03.02f (%X)", w->rawPwr[0].load(),
+                      w->rawPwr[1].load(), w->rawPwr[2].load(), static_cast<double>(w->swr.load()),
+                      w->tinyData[3].load());
+        std::snprintf(bar->debug[1], sizeof bar->debug[1], "freq %lu L%i,C%i,%.3s",
                       static_cast<unsigned long>(static_cast<uint32_t>(w->freqMeasured.load())),
                       w->tuneL.load(), w->tuneC.load(), ModeTuneDebug);
-        Text(w, 8, 500, 350, buf, 250, 250, 0);
     } else if (w->keyFlags.load() & 1) {
-        Text(w, 8, 5, 350, "Entering second function...", 250, 250, 250);
+        bar->message = 2;
     } else if (w->keyFlags.load() & 2) {
+        bar->message = 3;
+    }
+
+    // 2: the boxes.
+    std::snprintf(bar->box[0], sizeof bar->box[0], "%s", InterfaceName(w->ModeWorkIdx.load()));
+    std::snprintf(bar->box[1], sizeof bar->box[1], "%s",
+                  (w->boardStatus[0].load() & 1) ? "Coax:RX+TX" : "  Coax:RTX");
+    InfoBandText(w, bar->box[2], sizeof bar->box[2]);
+    if (w->bypass.load() == 1)
+        std::snprintf(bar->box[3], sizeof bar->box[3], "Att %s", attNames[4]);
+    else
+        std::snprintf(bar->box[3], sizeof bar->box[3], "Att %sdB",
+                      AttenuatorName(w->attenuator.load()));
+    std::snprintf(bar->box[4], sizeof bar->box[4], "Ant %d", w->antenna.load() + 1);
+    std::snprintf(bar->box[5], sizeof bar->box[5], "%s",
+                  w->tunerThrough.load() != 0 ? "Atu: Bpy" : "Atu: On");
+    if (w->remoteOn.load() == 1) bar->remote = w->remoteFault.load() == 1 ? 2 : 1;
+
+    // 3, 4: temperatures, supply voltage and current.
+    double t1 = w->temp1.load(), t2 = w->temp2.load();
+    if (w->tempUnits.load() == 1)
+        std::snprintf(bar->temps, sizeof bar->temps, "PA Temp1: %04.01f°F      Temp2: %04.01f°F",
+                      static_cast<double>(ConversionCelsius_to_Fahrenheit(static_cast<float>(t1))),
+                      static_cast<double>(ConversionCelsius_to_Fahrenheit(static_cast<float>(t2))));
+    else
+        std::snprintf(bar->temps, sizeof bar->temps, "PA Temp1: %04.01f°C      Temp2: %04.01f°C",
+                      t1, t2);
+    InfoSupplyText(w, bar->supply, sizeof bar->supply);
+}
+
+void PaintInfoBar(Works *w, const InfoBar &bar) {
+    if (bar.message == 1) {
+        Text(w, 8, 5, 350, bar.debug[0], 250, 250, 0);
+        Text(w, 8, 500, 350, bar.debug[1], 250, 250, 0);
+    } else if (bar.message == 2) {
+        Text(w, 8, 5, 350, "Entering second function...", 250, 250, 250);
+    } else if (bar.message == 3) {
         Text(w, 8, 5, 350, "ATU ByPass not saved!", 250, 250, 250);
     }
 
-    // 2: the seven boxes.
     static const int kBox[7][3] = {{1, 110, 10},    {115, 260, 125}, {265, 400, 275},
                                    {405, 520, 415}, {525, 600, 535}, {605, 710, 615},
                                    {715, 799, 725}};
     for (const auto &b : kBox)
         DrawRect(w, b[0], 278, b[1], 303, 200, 200, 200);
     const int y = 298;
-    Text(w, 8, kBox[0][2], y, InterfaceName(w->ModeWorkIdx.load()), 0, 200, 255);
-    Text(w, 8, kBox[1][2], y, (w->boardStatus[0].load() & 1) ? "Coax:RX+TX" : "  Coax:RTX", 0, 200,
-         255);
-    InfoBandText(w, buf, sizeof buf);
-    Text(w, 8, kBox[2][2], y, buf, 0, 200, 255);
-    if (w->bypass.load() == 1)
-        std::snprintf(buf, sizeof buf, "Att %s", attNames[4]);
+    for (int i = 0; i < 6; i++)
+        Text(w, 8, kBox[i][2], y, bar.box[i], 0, 200, 255);
+    if (bar.remote == 2)
+        Text(w, 8, kBox[6][2], y, "Remote", 250, 0, 0);
     else
-        std::snprintf(buf, sizeof buf, "Att %sdB", AttenuatorName(w->attenuator.load()));
-    Text(w, 8, kBox[3][2], y, buf, 0, 200, 255);
-    std::snprintf(buf, sizeof buf, "Ant %d", w->antenna.load() + 1);
-    Text(w, 8, kBox[4][2], y, buf, 0, 200, 255);
-    Text(w, 8, kBox[5][2], y, w->tunerThrough.load() != 0 ? "Atu: Bpy" : "Atu: On", 0, 200, 255);
-    if (w->remoteOn.load() == 1) {
-        if (w->remoteFault.load() == 1)
-            Text(w, 8, kBox[6][2], y, "Remote", 250, 0, 0);
-        else
-            Text(w, 8, kBox[6][2], y, "Remote", 0, 200, 255);
-    } else {
-        Text(w, 8, kBox[6][2], y, "Local", 0, 200, 255);
-    }
+        Text(w, 8, kBox[6][2], y, bar.remote == 1 ? "Remote" : "Local", 0, 200, 255);
 
-    // 3, 4: temperatures, supply voltage and current.
     DrawRect(w, 1, 307, 400, 332, 100, 100, 100);
-    double t1 = w->temp1.load(), t2 = w->temp2.load();
-    if (w->tempUnits.load() == 1)
-        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f°F      Temp2: %04.01f°F",
-                      static_cast<double>(ConversionCelsius_to_Fahrenheit(static_cast<float>(t1))),
-                      static_cast<double>(ConversionCelsius_to_Fahrenheit(static_cast<float>(t2))));
-    else
-        std::snprintf(buf, sizeof buf, "PA Temp1: %04.01f°C      Temp2: %04.01f°C", t1, t2);
-    Text(w, 8, 10, 327, buf, 0, 200, 0);
+    Text(w, 8, 10, 327, bar.temps, 0, 200, 0);
     DrawRect(w, 405, 307, 799, 332, 100, 100, 100);
-    InfoSupplyText(w, buf, sizeof buf);
-    Text(w, 8, 415, 327, buf, 0, 200, 0);
+    Text(w, 8, 415, 327, bar.supply, 0, 200, 0);
+}
+
+// Rows of the bar and of the message line under it.
+constexpr int kInfoTop = 278, kInfoBottom = 359;
+
+} // namespace
+
+void DrawInfoBar(Works *w) {
+    InfoBar bar;
+    ComposeInfoBar(w, &bar);
+    if (fbBandBegin(&w->fb, kBandInfo, kInfoTop, kInfoBottom, &bar, sizeof bar) != 0) {
+        PaintInfoBar(w, bar);
+        fbBandEnd(&w->fb, kBandInfo);
+    }
 }
 
 void ViewStatusTX(Works *w) {

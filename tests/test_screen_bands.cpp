@@ -1,0 +1,253 @@
+// Kept bands: a routine whose inputs did not change leaves its rows as they
+// are. Whatever happens around it, the screen must show what it would show if
+// every pass restored and drew everything.
+#include "core/errors.h"
+#include "display/fb.h"
+#include "display/graph.h"
+#include "display/ttf.h"
+#include "screenshot.h"
+#include "supervisor/timer.h"
+#include "ui/menu.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+// Two screens driven in lockstep with the same drawing: one with bands, one
+// whose "owner" draws on every pass without asking. After every show they
+// must be equal.
+struct Pair {
+    ScreenUnit banded, plain;
+    void Both(const std::function<void(FbScreen *)> &f) {
+        f(&banded.works.fb);
+        f(&plain.works.fb);
+    }
+};
+
+// The owner's picture for a key: bars, a line and text within rows 200-259,
+// and for key 3 a line past them.
+void OwnerPicture(FbScreen *fb, int key) {
+    for (int y = 210 + key; y < 230 + 2 * key; y++)
+        DrawHorizontalLine(40 * key, y, 300 + 50 * key, 20, 200, static_cast<uint8_t>(60 * key), fb,
+                           0);
+    DrawLine(10, 259, 700 - 20 * key, 200, 255, 255, 0, fb, 0);
+    char text[16];
+    std::snprintf(text, sizeof text, "Key %d: 14.074", key);
+    putString(8, 100 + 7 * key, 250, text, 250, 150, 0, fb, 0, 0, 0, 0);
+    if (key == 3) DrawLine(400, 190, 420, 240, 0, 0, 255, fb, 0);
+}
+
+TEST(ScreenBands, ShowTheSameAsDrawingEverythingEveryPass) {
+    Pair p;
+    p.banded.Background("img1");
+    p.plain.Background("img1");
+    std::mt19937 rng(11);
+    int skipped = 0, shows = 0;
+    auto coord = [&](int span) { return static_cast<int>(rng() % (span + 200)) - 100; };
+    auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
+    auto owner = [&] { // mostly the same key
+        int key = chance(20) ? static_cast<int>(rng() % 4) : 1;
+        if (fbBandBegin(&p.banded.works.fb, kBandMeters, 200, 259, &key, sizeof key) != 0) {
+            OwnerPicture(&p.banded.works.fb, key);
+            fbBandEnd(&p.banded.works.fb, kBandMeters);
+        } else {
+            skipped++;
+        }
+        OwnerPicture(&p.plain.works.fb, key);
+    };
+    auto other = [&] { // someone else draws, often across the band
+        if (chance(50)) {
+            int x0 = coord(800), y0 = coord(480), x1 = coord(800), y1 = coord(480);
+            p.Both([&](FbScreen *fb) { DrawLine(x0, y0, x1, y1, 0, 255, 255, fb, 0); });
+        } else {
+            int x = coord(800), y = 190 + static_cast<int>(rng() % 90);
+            p.Both([&](FbScreen *fb) {
+                putString(1, x, y, "TX 7.074", 255, 255, 255, fb, 0, 0, 0, 0);
+            });
+        }
+    };
+    auto show = [&](int pass) {
+        p.Both([](FbScreen *fb) { fbRealize(fb); });
+        shows++;
+        return std::memcmp(p.banded.works.fb.screenMem, p.plain.works.fb.screenMem,
+                           p.plain.works.fb.memSize) == 0
+                   ? ::testing::AssertionSuccess()
+                   : ::testing::AssertionFailure() << "pass " << pass;
+    };
+    // Passes in the usual order, with every kind of irregularity now and then:
+    // drawing before and after the owner, no owner, the owner twice, a show
+    // in the middle, a restore missing, a new background.
+    for (int pass = 0; pass < 400; pass++) {
+        if (!chance(5)) p.Both([](FbScreen *fb) { fbSetBack(fb); });
+        if (chance(10)) other();
+        if (chance(5)) {
+            ASSERT_TRUE(show(pass));
+        }
+        if (!chance(10)) owner();
+        if (chance(5)) owner();
+        if (chance(10)) other();
+        if (!chance(5)) {
+            ASSERT_TRUE(show(pass));
+        }
+        if (chance(3)) {
+            const char *image = chance(50) ? "img3" : "img1";
+            p.banded.Background(image);
+            p.plain.Background(image);
+        }
+    }
+    EXPECT_GT(skipped, 150) << "the band was kept at all";
+    EXPECT_GT(shows, 350);
+}
+
+// Another thread's restore in the middle of the owner's drawing takes part of
+// it away: that drawing must not be kept.
+TEST(ScreenBands, ARestoreWhileTheOwnerDrawsIsNotKept) {
+    ScreenUnit u;
+    FbScreen *fb = &u.works.fb;
+    u.Background("img1");
+    const int key = 2;
+    for (int pass = 0; pass < 2; pass++) { // the second pass keeps it
+        fbSetBack(fb);
+        if (fbBandBegin(fb, kBandMeters, 200, 259, &key, sizeof key) != 0) {
+            OwnerPicture(fb, key);
+            fbBandEnd(fb, kBandMeters);
+        }
+        fbRealize(fb);
+    }
+    fbSetBack(fb);
+    ASSERT_EQ(fbBandBegin(fb, kBandMeters, 200, 259, &key, sizeof key), 0) << "kept";
+    fbRealize(fb);
+    fbSetBack(fb);
+    const int other = 3;
+    ASSERT_EQ(fbBandBegin(fb, kBandMeters, 200, 259, &other, sizeof other), 1);
+    DrawHorizontalLine(0, 210, 800, 1, 2, 3, fb, 0);
+    fbSetBack(fb); // as if from another thread
+    DrawHorizontalLine(0, 220, 800, 1, 2, 3, fb, 0);
+    fbBandEnd(fb, kBandMeters);
+    fbRealize(fb);
+    fbSetBack(fb);
+    EXPECT_EQ(fbBandBegin(fb, kBandMeters, 200, 259, &other, sizeof other), 1);
+    fbBandEnd(fb, kBandMeters);
+}
+
+// The supervisor's passes on the main screen, warm, then one input changed:
+// the next pass must show what a pass from scratch shows.
+struct WarmUnit : ScreenUnit {
+    ScopedSimRoot root;
+    SupervisorState st;
+    uint64_t now = 1000000;
+    WarmUnit() {
+        Works *w = &works;
+        w->numBanco = 1;
+        w->maxBank = 20;
+        InitMenuNova(w);
+        w->errSuspend = 0;
+        w->ModeWorkIdx = 2;
+        w->powerClass = '1';
+        w->viewType = 1;
+        w->viewTimeStr = 0; // the clock follows the wall clock
+        w->freq = w->freqPrev = w->catFreq = 14074000;
+        w->bandRow = 100;
+        w->temp1 = 38.5f;
+        w->tinyData[3] = 200;
+        SupervisorStart(w, &st, now);
+    }
+    void Pass() {
+        now += 10;
+        SupervisorStep(&works, &st, now);
+    }
+    // The screen after a pass in which everything is drawn again.
+    std::vector<uint8_t> FromScratch() {
+        fbInvalidate(&works.fb);
+        Pass();
+        return {works.fb.screenMem, works.fb.screenMem + works.fb.memSize};
+    }
+};
+
+TEST(ScreenBands, AChangedInputReachesTheScreenOnTheNextPass) {
+    WarmUnit u;
+    Works *w = &u.works;
+    const std::vector<std::pair<const char *, std::function<void()>>> changes = {
+        {"a label cell written by key code",
+         [&] { std::snprintf(KeyLabel(0, 4, 1), kLabelLen, "%s", "  TUNE!"); }},
+        {"attenuator", [&] { w->attenuator = 2; }},
+        {"antenna", [&] { w->antenna = 1; }},
+        {"menu 3", [&] { w->menuIdx = 3; }},
+        {"bypass label in menu 3", [&] { LabelByPassNova(w, "  Thru"); }},
+        {"menu 0", [&] { w->menuIdx = 0; }},
+        {"an error", [&] { AddErrore(w, 3); }},
+        {"error gone", [&] { DeleteErrore(w, 3); }},
+        {"temperature", [&] { w->temp1 = 39.0f; }},
+        {"supply", [&] { w->tinyData[3] = 201; }},
+        {"remote", [&] { w->remoteOn = 1; }},
+        {"forward power", [&] { w->pwrFwd = 25.0f; }},
+        {"reflected power", [&] { w->pwrRefl = 2.5f; }},
+        {"frequency", [&] { w->catFreq = 7074000; }},
+        {"TX marker on", [&] { w->boardStatus[1] = 1; }},
+        {"TX marker off", [&] { w->boardStatus[1] = 0; }},
+        {"debug line", [&] { w->tuneDebug = 1; }},
+        {"debug figure", [&] { w->tuneL = 17; }},
+        {"view 2", [&] { w->viewType = 2; }},
+        {"parameter list", [&] { w->menuIdx = 1; }},
+        {"main screen", [&] { w->menuIdx = 0; }},
+        {"status page", [&] { w->screenFlags = 1; }},
+        {"status page left", [&] { w->screenFlags = 0; }},
+        {"plot", [&] { w->viewType = 4; }},
+        {"plot offset", [&] { w->offsetPlot = 12; }},
+        {"meters again", [&] { w->viewType = 3; }},
+    };
+    for (int i = 0; i < 3; i++)
+        u.Pass();
+    for (const auto &[name, change] : changes) {
+        for (int i = 0; i < 3; i++)
+            u.Pass(); // warm: the bands are kept
+        change();
+        u.Pass();
+        std::vector<uint8_t> shown(w->fb.screenMem, w->fb.screenMem + w->fb.memSize);
+        std::vector<uint8_t> scratch = u.FromScratch();
+        ASSERT_EQ(DiffBytes(shown.data(), scratch.data(), shown.size()), 0u) << name;
+    }
+}
+
+// An idle pass copies nothing where nothing changed, and a change shows.
+TEST(ScreenBands, AnIdlePassLeavesTheUnchangedRowsAlone) {
+    WarmUnit u;
+    Works *w = &u.works;
+    w->viewTimeStr = 1;
+    for (int i = 0; i < 3; i++)
+        u.Pass();
+    // Marks on the screen itself: a pass that copies those rows wipes them.
+    const int rows[] = {10, 60, 150, 290, 320, 440, 470};
+    auto mark = [&] {
+        for (int y : rows)
+            std::memset(w->fb.screenMem + y * w->fb.lineSize, 0x5a, w->fb.lineSize);
+    };
+    auto marked = [&](int y) {
+        const uint8_t *row = w->fb.screenMem + y * w->fb.lineSize;
+        for (uint32_t i = 0; i < w->fb.lineSize; i++)
+            if (row[i] != 0x5a) return false;
+        return true;
+    };
+    // The clock's second may turn during a pass: one of two tries is quiet.
+    bool quiet = false;
+    for (int attempt = 0; attempt < 2 && !quiet; attempt++) {
+        mark();
+        u.Pass();
+        quiet = true;
+        for (int y : rows)
+            quiet = quiet && marked(y);
+    }
+    EXPECT_TRUE(quiet) << "an idle pass copied rows it had not changed";
+    mark();
+    w->antenna = 2; // the key label and the information bar
+    u.Pass();
+    EXPECT_FALSE(marked(290));
+    EXPECT_FALSE(marked(470));
+    EXPECT_TRUE(marked(150));
+}
+
+} // namespace
