@@ -29,12 +29,13 @@ void CloseKeyboard(KeybState *s) {
 
 } // namespace
 
-void RemoteConnection() {
+int RemoteConnection() {
     Trace("launching ssh\n");
     LogInfo("launching ssh");
-    RunShell(ResolvePath("/opt/sshshell"));
+    int r = RunShell(ResolvePath("/opt/sshshell"));
     LogInfo("launched ssh");
     Trace("launched screenshot\n");
+    return r;
 }
 
 int KeybAction(Works *w, const InputEvent &ev) {

@@ -10,7 +10,7 @@ struct Works;
 
 void *keyb(void *arg);
 // Starts the remote service shell and waits for it.
-void RemoteConnection();
+int RemoteConnection();
 
 // Milliseconds between looks for a keyboard that is not there.
 extern int keybSearchMs;

@@ -3,12 +3,14 @@
 // service scripts.
 #include "ui/param_edit.h"
 
+
 #include "config/antenna_banks.h"
 #include "config/setup.h"
 #include "core/errors.h"
 #include "core/threads.h"
 #include "core/works.h"
 #include "display/fb.h"
+#include "display/keyb.h"
 #include "display/png.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -177,13 +179,4 @@ void FactoryReset(Works *w) {
 
 int RunUiUpdate() {
     return RunShell(ResolvePath("/opt/Helix/getpack.sh"));
-}
-
-int RemoteConnection() {
-    TraceRaw("launching ssh\n");
-    LogInfo("launching ssh");
-    int r = RunShell(ResolvePath("/opt/sshshell"));
-    LogInfo("launched ssh");
-    TraceRaw("launched screenshot\n");
-    return r;
 }

@@ -28,5 +28,3 @@ void FilterPage(Works *works);
 void FactoryReset(Works *works);
 // Runs the interface update script "/opt/Helix/getpack.sh"; its status.
 int RunUiUpdate();
-// Runs the remote service shell "/opt/sshshell" and waits for it.
-int RemoteConnection();
