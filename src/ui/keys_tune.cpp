@@ -148,8 +148,10 @@ int KeysManualTune(Works *w, int key, bool isLong) {
         if (isLong) {
             ModeStep(w);
         } else {
+            // Leaving stops a transmit test; the key shows it for the next visit.
             uint8_t t = w->txTest.load();
             w->txTest = static_cast<uint8_t>((t | kTxKeyed) & ~kTxOn);
+            std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StartTX");
             w->saveBank = w->numBanco.load();
             w->saveAnt = w->antenna.load();
             w->menuIdx = 8;
