@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include "amplifier/decode.h"
 #include "config/band_table.h"
 #include "platform/clock.h"
 
@@ -83,23 +84,26 @@ void UpdateThermal(SimBoardState &st, float dissipated, uint64_t now, uint64_t *
     st.temp2 += (st.ambient + dissipated * st.rth2 / fan - st.temp2) * a;
 }
 
+// The reflected detector also sees a part of the forward wave, which the
+// band's K3 takes out again.
+int ReflRaw(const SimBoardState &st, float fwd, float refl) {
+    return SimRawForWatts(refl - BandK(st, 3) * fwd, BandK(st, 1));
+}
+
 std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
     bool tx = st.driveW > 0.0f || st.fwdW > 0.0f;
     bool inLine = !st.bypass;
-    float padDb = (st.pad3 ? 3.0f : 0.0f) + (st.pad2 ? 2.0f : 0.0f);
-    float drive = st.driveW * std::pow(10.0f, -padDb / 10.0f);
-    bool tripped = st.trips != 0 || st.swrTrip;
-    float fwd = !tx ? 0.0f : inLine ? (tripped ? 0.0f : drive * st.gain) : st.driveW;
-    if (st.fwdW >= 0.0f) fwd = st.fwdW;
-    float rho = (st.loadSwr - 1.0f) / (st.loadSwr + 1.0f);
-    float refl = st.reflW >= 0.0f ? st.reflW : fwd * rho * rho;
+    float fwd = SimBoardForward(st);
+    double gamma = SimBoardReflection(st, st.tunerWord);
+    float refl = st.reflW >= 0.0f ? st.reflW : static_cast<float>(fwd * gamma * gamma);
+    float seenSwr = gamma >= 1.0 ? 1e9f : static_cast<float>((1.0 + gamma) / (1.0 - gamma));
     float dcIn = inLine && fwd > 0.0f ? fwd / st.efficiency : 0.0f;
     UpdateThermal(st, dcIn - (inLine ? fwd : 0.0f), now, last);
 
-    float k0 = BandK(st, 0), k1 = BandK(st, 1), k2 = BandK(st, 2), k3 = BandK(st, 3);
+    float k0 = BandK(st, 0), k2 = BandK(st, 2);
     int rawIn = SimRawForWatts(st.driveW, k2);
     int rawFwd = SimRawForWatts(fwd, k0);
-    int rawRefl = SimRawForWatts(refl - k3 * fwd, k1);
+    int rawRefl = ReflRaw(st, fwd, refl);
     int rawCur = std::clamp(static_cast<int>(dcIn / st.supplyV * 4096.0f / 14.05f), 0, 4095);
     if (st.auxRaw >= 0) rawCur = std::min(st.auxRaw, 4095);
     if (inLine && tx) {
@@ -107,7 +111,7 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
         if (rawRefl > st.ts[2]) st.trips |= 0x02;
         if (rawFwd > st.ts[1]) st.trips |= 0x04;
         if (rawIn > st.ts[0]) st.trips |= 0x08;
-        if (st.protection && st.loadSwr >= st.swrTripAt) st.swrTrip = true;
+        if (st.protection && seenSwr >= st.swrTripAt) st.swrTrip = true;
     }
     unsigned s0 = ((st.pad2 ? 4u : 0u) | (st.pad3 ? 8u : 0u) | st.s0Extra) & 15u;
     unsigned s1 = ((tx ? 1u : 0u) | (st.swrTrip ? 2u : 0u) | (st.protection ? 4u : 0u) |
@@ -122,6 +126,35 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
 }
 
 } // namespace
+
+float SimBoardForward(const SimBoardState &st) {
+    bool tx = st.driveW > 0.0f || st.fwdW > 0.0f;
+    if (st.fwdW >= 0.0f) return st.fwdW;
+    if (!tx) return 0.0f;
+    if (st.bypass) return st.driveW;
+    if (st.trips != 0 || st.swrTrip) return 0.0f;
+    float padDb = (st.pad3 ? 3.0f : 0.0f) + (st.pad2 ? 2.0f : 0.0f);
+    return st.driveW * std::pow(10.0f, -padDb / 10.0f) * st.gain;
+}
+
+float SimBoardK(const SimBoardState &st, int type) {
+    return BandK(st, type);
+}
+
+double SimBoardReflection(const SimBoardState &st, uint32_t word) {
+    if (!st.tunerModel) return (st.loadSwr - 1.0) / (st.loadSwr + 1.0);
+    double hz = st.freq > 0 ? static_cast<double>(st.freq) : 14070000.0;
+    return SimReflection(SimTunerInput(word, SimLoadImpedance(st.load, hz), hz));
+}
+
+float SimBoardMeasuredSwr(const SimBoardState &st, float fwdW, double gamma) {
+    float refl = static_cast<float>(fwdW * gamma * gamma);
+    float vf = static_cast<float>(SimRawForWatts(fwdW, BandK(st, 0)));
+    float vr = static_cast<float>(ReflRaw(st, fwdW, refl));
+    float fwd = BandK(st, 0) * vf * vf;
+    float r = BandK(st, 1) * vr * vr + BandK(st, 3) * fwd;
+    return CalcSwr(fwd, r < 0.0f ? 0.0f : r);
+}
 
 int SimRawForWatts(float watts, float k) {
     if (!(watts > 0.0f) || !(k > 0.0f)) return 0;
@@ -495,7 +528,11 @@ void SimBoardHotStart(SimBoardState &st) {
 const char *SimBoardControlHelp() {
     return "drive W        drive (input) power, watts; >0 transmits\n"
            "gain G         forward = drive x G with the amplifier in line\n"
-           "swr S          SWR of the load (reflected power of the model)\n"
+           "swr S          a fixed SWR seen by the amplifier (tuner model off)\n"
+           "load R X       tuner model on, antenna load R + jX ohms (X may be left out)\n"
+           "load NAME      tuner model on, antenna model: vertical dipole dipole-coax\n"
+           "               endfed nomatch\n"
+           "load off       tuner model off (back to the fixed SWR)\n"
            "fwd W|model    forward power shown (transmits when >0)\n"
            "refl W|model   reflected power shown\n"
            "temp1 C        heat-sink sensor 1, degrees C\n"
@@ -533,9 +570,19 @@ std::string SimBoardControl(SimBoard *b, const std::string &line) {
         st.driveW = std::max(f, 0.0f);
     else if (cmd == "gain" && num)
         st.gain = f;
-    else if (cmd == "swr" && num && v >= 1.0)
+    else if (cmd == "swr" && num && v >= 1.0) {
         st.loadSwr = f;
-    else if (cmd == "fwd" && need())
+        st.tunerModel = false;
+    } else if (cmd == "load" && n >= 2) {
+        if (a == "off") {
+            st.tunerModel = false;
+        } else {
+            SimLoad load;
+            if (!SimLoadParse(line.substr(line.find(arg1)), &load)) return "error: " + line;
+            st.load = load;
+            st.tunerModel = true;
+        }
+    } else if (cmd == "fwd" && need())
         st.fwdW = model ? -1.0f : std::max(f, 0.0f);
     else if (cmd == "refl" && need())
         st.reflW = model ? -1.0f : std::max(f, 0.0f);
@@ -572,15 +619,19 @@ std::string SimBoardControl(SimBoard *b, const std::string &line) {
         fl.hotStart = true;
     else if (cmd == "show") {
         char out[400];
-        std::snprintf(out, sizeof out,
-                      "ok drive %.1f W, fwd %s, refl %s, swr %.2f, temp %.1f/%.1f C, aux %d, "
-                      "freq %u, filter %02x, fan %d, ts %d %d %d %d, protection %d, bypass %d, "
-                      "pads %d%d, micro reset %d",
-                      st.driveW, st.fwdW < 0 ? "model" : std::to_string(st.fwdW).c_str(),
-                      st.reflW < 0 ? "model" : std::to_string(st.reflW).c_str(), st.loadSwr,
-                      st.temp1, st.temp2, st.auxRaw, st.freq, st.filterMask, st.fanPercent,
-                      st.ts[0], st.ts[1], st.ts[2], st.ts[3], st.protection, st.bypass, st.pad3,
-                      st.pad2, st.microReset);
+        std::snprintf(
+            out, sizeof out,
+            "ok drive %.1f W, fwd %s, refl %s, swr %.2f, temp %.1f/%.1f C, aux %d, "
+            "freq %u, filter %02x, fan %d, ts %d %d %d %d, protection %d, bypass %d, "
+            "pads %d%d, micro reset %d, load %s, tuner word %08X, seen swr %.2f",
+            st.driveW, st.fwdW < 0 ? "model" : std::to_string(st.fwdW).c_str(),
+            st.reflW < 0 ? "model" : std::to_string(st.reflW).c_str(), st.loadSwr, st.temp1,
+            st.temp2, st.auxRaw, st.freq, st.filterMask, st.fanPercent, st.ts[0], st.ts[1],
+            st.ts[2], st.ts[3], st.protection, st.bypass, st.pad3, st.pad2, st.microReset,
+            st.tunerModel ? SimLoadName(st.load).c_str() : "off (fixed swr)", st.tunerWord, [&] {
+                double g = SimBoardReflection(st, st.tunerWord);
+                return g >= 1.0 ? 999.0 : (1.0 + g) / (1.0 - g);
+            }());
         return out;
     } else
         return "error: " + line;

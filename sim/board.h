@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "tuner_model.h"
+
 // The board's own state and the model around it. Change it through SimBoardSet.
 struct SimBoardState {
     // identity and settings the controller writes
@@ -35,9 +37,13 @@ struct SimBoardState {
     bool loader = false;    // after "MR1;"
 
     // physical model
-    float driveW = 0.0f;     // drive power at the input
-    float gain = 10.0f;      // forward = drive x gain with the amplifier in line
-    float loadSwr = 1.2f;    // the load seen by the amplifier
+    float driveW = 0.0f;  // drive power at the input
+    float gain = 10.0f;   // forward = drive x gain with the amplifier in line
+    float loadSwr = 1.2f; // the load seen by the amplifier (without the tuner model)
+    // With the tuner model on, the SWR comes from the tuner network (the word
+    // last received with "MT1") in front of `load` at `freq`.
+    bool tunerModel = false;
+    SimLoad load;
     float efficiency = 0.6f; // RF out / DC in
     float supplyV = 48.0f;
     float ambient = 25.0f;
@@ -123,6 +129,15 @@ std::string SimBoardAnswer(SimBoardState &st, const std::string &cmd, uint64_t n
 bool SimBoardKnownCommand(const std::string &cmd);
 // "<CRC digits><text>", upper-case digits unless `lower`.
 std::string SimBoardFrame(const std::string &text, bool lower);
+// Forward power (W) the amplifier puts out now (drive, pads, gain, trips).
+float SimBoardForward(const SimBoardState &st);
+// Coefficient K0..K3 (`type`) of the band that holds the board's frequency.
+float SimBoardK(const SimBoardState &st, int type);
+// Reflection coefficient magnitude of what the amplifier sees now.
+double SimBoardReflection(const SimBoardState &st, uint32_t word);
+// The SWR the controller computes from the board's raw readings for forward
+// power `fwdW` and reflection `gamma` (the same quantisation and coefficients).
+float SimBoardMeasuredSwr(const SimBoardState &st, float fwdW, double gamma);
 // Raw detector reading that shows `watts` with coefficient `k` (v = sqrt(W / k)),
 // limited to the converter's 0..4095.
 int SimRawForWatts(float watts, float k);

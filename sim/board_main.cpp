@@ -32,7 +32,9 @@ static void Usage(const char *prog, FILE *to) {
         "Prints each command and its reply; runs until killed.\n\n"
         "  --drive W          drive (input) power, watts (0: receive)\n"
         "  --gain G           forward = drive x G with the amplifier in line (10)\n"
-        "  --swr S            SWR of the load (1.2)\n"
+        "  --swr S            a fixed SWR of the load, tuner model off (1.2)\n"
+        "  --load R,X|NAME    tuner model on with antenna load R + jX ohms, or an\n"
+        "                     antenna model (vertical dipole dipole-coax endfed nomatch)\n"
         "  --fwd W            forward power shown instead of the model's\n"
         "  --refl W           reflected power shown instead of the model's\n"
         "  --temp1 C          heat-sink sensor 1 at start (25)\n"
@@ -66,7 +68,7 @@ static void Feed(SimBoard *board, std::string *acc, const char *data, ssize_t n)
 }
 
 int main(int argc, char **argv) {
-    std::string root, ctl;
+    std::string root, ctl, load;
     float drive = 0.0f, gain = 10.0f, swr = 1.2f, tau = 60.0f, fwd = -1.0f, refl = -1.0f;
     float temp1 = 25.0f, temp2 = 25.0f;
     int aux = -1;
@@ -84,6 +86,8 @@ int main(int argc, char **argv) {
             gain = std::strtof(next(), nullptr);
         else if (a == "--swr")
             swr = std::strtof(next(), nullptr);
+        else if (a == "--load")
+            load = next();
         else if (a == "--fwd")
             fwd = std::strtof(next(), nullptr);
         else if (a == "--refl")
@@ -130,11 +134,24 @@ int main(int argc, char **argv) {
     sa.sa_handler = SIG_IGN;
     sigaction(SIGTTIN, &sa, nullptr);
 
+    SimLoad simLoad;
+    if (!load.empty()) {
+        std::string spec = load;
+        for (char &c : spec)
+            if (c == ',') c = ' ';
+        if (!SimLoadParse(spec, &simLoad)) {
+            std::fprintf(stderr, "%s: --load %s: not R,X nor an antenna model\n", argv[0],
+                         load.c_str());
+            return 2;
+        }
+    }
     static SimBoard board;
     SimBoardSet(&board, [&](SimBoardState &st) {
         st.driveW = drive;
         st.gain = gain;
         st.loadSwr = swr;
+        st.tunerModel = !load.empty();
+        st.load = simLoad;
         st.thermalTau = tau;
         st.fwdW = fwd;
         st.reflW = refl;

@@ -1,7 +1,9 @@
 #include "screenshot.h"
 
 #include "display/fonts.h"
+#include "config/antenna_banks.h"
 #include "display/png.h"
+#include "ui/status.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -66,4 +68,37 @@ void ScreenUnit::Background(const char *image) {
     return ::testing::AssertionFailure()
            << name << ": " << bad << " pixels differ by more than " << tolerance << " (worst "
            << worst << ", first at " << firstX << "," << firstY << "); drawn screen in " << out;
+}
+
+namespace {
+constexpr int kBoxX0 = 265, kBoxX1 = 401, kBoxY0 = 278, kBoxY1 = 304;
+} // namespace
+
+std::vector<uint8_t> InfoBarBandBox(const uint8_t *bgrx, int stride) {
+    std::vector<uint8_t> box;
+    for (int y = kBoxY0; y < kBoxY1; y++)
+        for (int x = kBoxX0; x < kBoxX1; x++)
+            for (int c = 0; c < 3; c++)
+                box.push_back(bgrx[y * stride + 4 * x + c]);
+    return box;
+}
+
+std::vector<uint8_t> ExpectedBandBox(const char *image, int32_t freq, int modeWorkIdx) {
+    ScreenUnit u;
+    Works *w = &u.works;
+    LoadTabConfig(w, 1);
+    w->ModeWorkIdx = modeWorkIdx;
+    w->freq = freq;
+    u.Background(image);
+    DrawInfoBar(w);
+    return InfoBarBandBox(w->fb.workMem, static_cast<int>(w->fb.lineSize));
+}
+
+bool ScreenShowsBand(const std::string &root, int32_t freq, int modeWorkIdx) {
+    Picture pic;
+    if (!GrabScreen(root, &pic)) return false;
+    std::vector<uint8_t> px = pic.Bgrx();
+    std::vector<uint8_t> box = InfoBarBandBox(px.data(), pic.width * 4);
+    return box == ExpectedBandBox("img1", freq, modeWorkIdx) ||
+           box == ExpectedBandBox("img1b", freq, modeWorkIdx);
 }

@@ -25,3 +25,12 @@ struct ScreenUnit : TestUnit {
 // largest difference allowed in any channel of any pixel.
 ::testing::AssertionResult MatchesReference(const FbScreen &fb, const char *name,
                                             int tolerance = 0);
+
+// The band box of the information bar (its pixels, BGR) in a BGRX screen.
+std::vector<uint8_t> InfoBarBandBox(const uint8_t *bgrx, int stride);
+// The band box as this build draws it for `freq` over `image`, with bank 1's
+// table of the current root.
+std::vector<uint8_t> ExpectedBandBox(const char *image, int32_t freq, int modeWorkIdx = 2);
+// Whether the screen of the unit in `root` shows the band box for `freq` (over
+// either main-view background).
+bool ScreenShowsBand(const std::string &root, int32_t freq, int modeWorkIdx = 2);

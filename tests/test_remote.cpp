@@ -1,6 +1,7 @@
 // Remote link: handshake, access phrase, hostile frames, chunking, the remote
 // commands, and a server and a client talking over loopback.
 #include "remote/commands.h"
+#include "ui/bank.h"
 #include "remote/compress.h"
 #include "remote/frames.h"
 #include "remote/ws_proto.h"
@@ -398,9 +399,21 @@ TEST(RemoteCommands, TheCommandTable) {
         std::snprintf(u.works.remoteCmd, sizeof u.works.remoteCmd, "%s", cmd);
         return dispStat(u.w());
     };
+    u.works.maxBank = 3;
+    u.works.numBanco = 1;
+    u.works.bandRow = 4;
     EXPECT_EQ(run("VORNBANKxyz"), kCmdBank);
+    EXPECT_EQ(u.works.numBanco, 2);
+    EXPECT_EQ(u.works.bandRow, -1);
+    EXPECT_NE(ReadWholeFile(root.Path("/opt/set/setup.txt")).find("NumBanco: 2"),
+              std::string::npos);
     EXPECT_EQ(run("VORNPA1"), kCmdBank);
+    EXPECT_EQ(u.works.numBanco, 0) << "wraps on reaching MAX BANK";
+    u.works.numBanco = 7; // MAX BANK lowered below the bank in use
+    EXPECT_EQ(run("VORNPA1"), kCmdBank);
+    EXPECT_EQ(u.works.numBanco, 0);
     EXPECT_EQ(run("VORNPA2"), kCmdNone);
+    EXPECT_EQ(u.works.numBanco, 0);
     EXPECT_EQ(run("VORNTU2"), kCmdTune2);
     EXPECT_EQ(run("vornft00"), kCmdNone);
     u.setup.EnableSpectrum = '1';
@@ -480,6 +493,12 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
     // A command from the client reaches the server.
     EXPECT_EQ(sendWebSockRemoteCmd(cli.w(), "VORNFD9"), 0);
     EXPECT_TRUE(WaitUntil([&] { return srv.works.fftDivide == 9; }, 3000));
+    // The remote station's bank key steps the server's bank, not its own.
+    srv.works.maxBank = cli.works.maxBank = 5;
+    srv.works.numBanco = cli.works.numBanco = 1;
+    BankKey(cli.w());
+    EXPECT_TRUE(WaitUntil([&] { return srv.works.numBanco == 2; }, 3000));
+    EXPECT_EQ(cli.works.numBanco, 1);
     // Server switched off: it ends within a few polls, the client loses the link.
     auto t0 = std::chrono::steady_clock::now();
     srv.setup.WebSocket = '0';

@@ -232,6 +232,28 @@ TEST(SupervisorScreen, PortErrorScreenUntilDismissedInOnePass) {
             ASSERT_EQ(w->fb.workMem[y * w->fb.lineSize + 4 * x + 2], 80) << x << "," << y;
 }
 
+TEST(SupervisorFrequency, AnEndedTuneGetsItsInputThresholdBackAtTheSameFrequency) {
+    SupervisedUnit u(2);
+    Works *w = &u.works;
+    u.Pass();
+    Drain(w);
+    // A tune opened the input threshold; while it runs nothing changes it.
+    w->tsThreshold[0] = 4095;
+    w->tuneBand = -1;
+    w->tuneState = 1;
+    u.Pass();
+    EXPECT_TRUE(Drain(w).empty());
+    // It ended: the band's thresholds go out again, once.
+    w->tuneState = 0;
+    u.Pass();
+    std::vector<int> codes = Drain(w);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 22), 1);
+    EXPECT_EQ(w->tsThreshold[0].load(), 10); // sqrt(100 W / K2 1)
+    EXPECT_EQ(w->tuneBand.load(), 1);
+    u.Pass();
+    EXPECT_TRUE(Drain(w).empty());
+}
+
 struct TavTuneUnit : SupervisedUnit {
     TavTuneUnit() : SupervisedUnit(1) { works.tuneOpt = 1; }
     bool Bit(int b) { return (works.tuneOpt.load() >> b) & 1; }

@@ -1,15 +1,327 @@
 #include "amplifier/tune.h"
 
+#include "amplifier/cmd_queue.h"
+#include "amplifier/commands.h"
+#include "amplifier/tuner_word.h"
+#include "config/tuner_memory.h"
+#include "core/errors.h"
 #include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
 
-// The tune search itself is not here yet: with nothing to search, a started
-// tune ends at once and the link goes back to polling.
-void TuneTask(Works *w) {
+#include <mutex>
+
+TuneSample tuneParam;
+TuneSample miglioretuneParam;
+TuneSample vTuneParam[kTuneHistory];
+int cnttune = 0;
+int cnttunefine = 0;
+int cnttuneLast = 0;
+const int SWRTimeoutCICLI[5] = {600, 400, 300, 200, 100};
+const char SWRTimeout[5][8] = {"25sec", "20sec", "15sec", "10sec", "5sec"};
+
+namespace {
+
+// The search's globals are written by the link thread and by whoever starts
+// or stops a tune (keys, supervisor): one lock around each of them.
+std::mutex gTuneLock;
+// The tuner word in force when the tune started: what the board goes back to
+// when the tune ends without a single sample taken with power.
+uint32_t gWordBefore = 0;
+
+constexpr int kCoarseL = 4, kCoarseC = 8, kCoarseLastL = 2;
+constexpr float kTolerance = 0.1f;
+constexpr int kFineL = 7, kFineC = 15, kFineLastL = 5;
+constexpr int kStepTop = 511;
+constexpr uint32_t kModeBits = kTunerModeCL | kTunerModeLC | kTunerModeThrough;
+
+void WriteL(Works *w, int l) {
+    w->tuneL = l;
+    SetI(w, l);
+}
+
+void WriteC(Works *w, int c) {
+    w->tuneC = c;
+    SetC(w, c);
+}
+
+void LDown(Works *w) {
+    int l = w->tuneL.load();
+    WriteL(w, l >= 2 ? l - 1 : l);
+}
+
+void CDown(Works *w) {
+    int c = w->tuneC.load();
+    WriteC(w, c >= 2 ? c - 1 : c);
+}
+
+void SetArrangement(Works *w, uint32_t bit) {
+    w->tunerWord = (w->tunerWord.load() & ~kModeBits) | bit;
+}
+
+// The newest sample is at most the tolerance above the one before. A sample
+// without power is never "not worse"; one before it without power (or the
+// cleared history) counts as no limit.
+bool NotWorse() {
+    const TuneSample &now = vTuneParam[0], &before = vTuneParam[1];
+    if (!TuneSampleValid(now)) return false;
+    if (!TuneSampleValid(before)) return true;
+    return now.swr <= before.swr + kTolerance;
+}
+
+void Advance(Works *w, int state) {
+    w->tuneStep = state;
+    cnttunefine = 0;
+}
+
+// EscAutoTune without taking the lock (the caller holds it).
+void EndTune(Works *w, int store) {
+    // The result is the last sample; if that one had no power (a drop-out at
+    // the very end) the best stands for it, since its word is in force.
+    const TuneSample *r = TuneSampleValid(tuneParam)           ? &tuneParam
+                          : TuneSampleValid(miglioretuneParam) ? &miglioretuneParam
+                                                               : nullptr;
+    if (r != nullptr && r->swr <= kTuneMaxSwr) {
+        if (store == 1) InsertTuneToMem(w, w->numBanco.load(), w->antenna.load());
+    } else {
+        AddErrore(w, 18);
+        Trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(r ? r->swr : tuneParam.swr));
+    }
+    IncPNTIn_CMDLinear(14, w);
+    cnttuneLast = cnttune;
+    cnttune = 0;
+    if (w->tuneOpt.load() & 1) w->tuneOpt.fetch_or(4);
+    // The threshold selection runs again and puts back the input threshold
+    // the tune opened.
+    w->tuneBand = -1;
     w->tuneState = 0;
 }
 
-void StartAutotune(Works *) {}
+// Samples; true when the tune has ended (the state does nothing more).
+bool Sample(Works *w) {
+    return TuneStep(w) == 1;
+}
 
-void EscAutoTune(Works *w, int) {
-    w->tuneState = 0;
+void StateStep(Works *w) {
+    switch (w->tuneStep.load()) {
+    case 0:
+        w->tuneStep = 1;
+        break;
+    case 1:
+        Clr_vTuneParam(w);
+        SetArrangement(w, kTunerModeCL);
+        WriteC(w, tuneParam.C);
+        WriteL(w, tuneParam.L);
+        w->tuneStep = 2;
+        cnttune = 0;
+        break;
+    case 2:
+        if (w->txReady.load() == 1) {
+            SleepMs(3);
+            w->tuneStep = 3;
+        } else {
+            cnttune++; // waiting for a carrier counts toward the cycle limit
+        }
+        break;
+    case 3: // L coarse
+        if (Sample(w)) return;
+        if (NotWorse() && w->tuneL.load() + kCoarseL < kStepTop) {
+            WriteL(w, w->tuneL.load() + kCoarseL);
+        } else {
+            Advance(w, 4);
+            LDown(w);
+        }
+        break;
+    case 4: // L fine
+        if (Sample(w)) return;
+        if (NotWorse() && w->tuneL.load() >= 1 && cnttunefine <= kFineL) {
+            cnttunefine++;
+            WriteL(w, w->tuneL.load() - 1);
+        } else {
+            Advance(w, 5);
+            WriteC(w, w->tuneC.load() + kCoarseC);
+        }
+        break;
+    case 5: // C coarse, arrangement "B"
+    case 8: // C coarse, arrangement "A"
+        if (Sample(w)) return;
+        if (NotWorse() && w->tuneC.load() + kCoarseC < kStepTop) {
+            WriteC(w, w->tuneC.load() + kCoarseC);
+        } else {
+            Advance(w, w->tuneStep.load() + 1);
+            CDown(w);
+        }
+        break;
+    case 6: // C fine, arrangement "B"
+        if (Sample(w)) return;
+        if (NotWorse() && w->tuneC.load() >= 1 && cnttunefine <= kFineC) {
+            cnttunefine++;
+            WriteC(w, w->tuneC.load() - 1);
+        } else {
+            Advance(w, 7);
+            SetArrangement(w, kTunerModeLC);
+            WriteC(w, 0);
+        }
+        break;
+    case 7:
+        if (Sample(w)) return;
+        if (w->tuneC.load() + kCoarseC < kStepTop) WriteC(w, w->tuneC.load() + kCoarseC);
+        Advance(w, 8);
+        break;
+    case 9: { // C fine, arrangement "A"
+        if (Sample(w)) return;
+        bool notWorse = NotWorse();
+        if (notWorse && w->tuneC.load() >= 1 && cnttunefine <= kFineC) {
+            cnttunefine++;
+            WriteC(w, w->tuneC.load() - 1);
+        } else {
+            Advance(w, 10);
+            TuneEnd(w); // the best of both arrangements
+            if (notWorse && w->tuneL.load() + kCoarseLastL < kStepTop)
+                WriteL(w, w->tuneL.load() + kCoarseLastL);
+        }
+        break;
+    }
+    case 10: // L coarse again
+        if (Sample(w)) return;
+        if (NotWorse() && w->tuneL.load() + kCoarseLastL < kStepTop) {
+            WriteL(w, w->tuneL.load() + kCoarseLastL);
+        } else {
+            Advance(w, 11);
+            LDown(w);
+        }
+        break;
+    case 11: // L fine again
+        if (Sample(w)) return;
+        if (NotWorse() && w->tuneL.load() >= 1 && cnttunefine <= kFineLastL) {
+            cnttunefine++;
+            WriteL(w, w->tuneL.load() - 1);
+        } else {
+            w->tuneStep = 12; // the fine count is kept
+            TuneEnd(w);
+        }
+        break;
+    case 12:
+        if (Sample(w)) return;
+        EndTune(w, 1);
+        break;
+    default:
+        Trace("tune: state %d unknown, tune ended\n", w->tuneStep.load());
+        EndTune(w, 0);
+        break;
+    }
+}
+
+} // namespace
+
+int TuneCycleLimit(int idx) {
+    return SWRTimeoutCICLI[idx >= 0 && idx < 5 ? idx : 0];
+}
+
+bool TuneSampleValid(const TuneSample &s) {
+    return s.pwrFwd >= kTuneMinFwdW;
+}
+
+void Clr_vTuneParam(Works *) {
+    tuneParam = TuneSample{999.0f, 0.0f, 0, 0, 0};
+    miglioretuneParam = tuneParam;
+    for (TuneSample &s : vTuneParam)
+        s = tuneParam;
+}
+
+void CtrlNuovoTune(Works *) {
+    // Ties keep the older sample.
+    if (TuneSampleValid(tuneParam) &&
+        (!TuneSampleValid(miglioretuneParam) || tuneParam.swr < miglioretuneParam.swr))
+        miglioretuneParam = tuneParam;
+    for (int i = kTuneHistory - 1; i > 0; i--)
+        vTuneParam[i] = vTuneParam[i - 1];
+    vTuneParam[0] = tuneParam;
+}
+
+void TuneEnd(Works *w) {
+    tuneParam = miglioretuneParam;
+    if (!TuneSampleValid(miglioretuneParam)) {
+        // Nothing was measured: back to the word the tune started from.
+        w->tunerWord = gWordBefore;
+        w->tuneC = DecodeCapacitaFromTuneval(gWordBefore);
+        w->tuneL = DecodeInduttanzaFromTuneval(gWordBefore);
+        return;
+    }
+    w->swr = tuneParam.swr;
+    w->pwrFwd = tuneParam.pwrFwd;
+    w->tuneL = tuneParam.L;
+    w->tuneC = tuneParam.C;
+    w->tunerWord = tuneParam.tunerWord;
+    w->tuneSwrBest = tuneParam.swr;
+}
+
+int TuneStep(Works *w) {
+    if (w->boardStatus[1].load() & 2) {
+        // High-SWR trip: the sample counts as SWR 100 and the board gets
+        // "CPFFFF;" next; only a running tune is sent that way.
+        w->swr = 100.0f;
+        uint8_t running = 1;
+        w->tuneState.compare_exchange_strong(running, 2);
+    }
+    tuneParam = TuneSample{w->swr.load(), w->pwrFwd.load(), w->tuneL.load(), w->tuneC.load(),
+                           w->tunerWord.load()};
+    cnttune++;
+    CtrlNuovoTune(w);
+    if (TuneSampleValid(tuneParam) && tuneParam.swr < w->swrTarget.load() &&
+        tuneParam.swr > 0.01f) {
+        TuneEnd(w);
+        EndTune(w, 1);
+        return 1;
+    }
+    return 0;
+}
+
+void TuneTask(Works *w) {
+    std::lock_guard<std::mutex> lock(gTuneLock);
+    // Stopped between the status reply and here.
+    if (w->tuneState.load() != 1) return;
+    // The start's commands go out first.
+    if (w->cmdQueueDrain.load() != 0) return;
+    if (cnttune > TuneCycleLimit(w->swrTimeoutIdx.load())) {
+        TuneEnd(w);
+        EndTune(w, 0);
+        AddErrore(w, w->swrTarget.load() == 0.0f ? 12 : 13);
+        AttivaDisattivaProtezione(w, 1);
+        // The tune is over: no step may move the restored best or store it.
+        return;
+    }
+    StateStep(w);
+}
+
+void StartAutotune(Works *w) {
+    if (w->tunerThrough.load() != 0) return;
+    std::lock_guard<std::mutex> lock(gTuneLock);
+    w->tuneMethod = 1;
+    w->tuneStep = 0;
+    cnttune = 0;
+    cnttunefine = 0;
+    gWordBefore = w->tunerWord.load();
+    IncPNTIn_CMDLinear(18, w);
+    IncPNTIn_CMDLinear(15, w);
+    w->tsThreshold[0] = 4095;
+    IncPNTIn_CMDLinear(22, w);
+    w->tunerThrough = 0;
+    IncPNTIn_CMDLinear(13, w);
+    IncPNTIn_CMDLinear(17, w);
+    w->cmdQueueDrain = 1;
+    w->tuneState = 1;
+    if (w->boardStatus[0].load() & 1) {
+        w->antInput = 0;
+        IncPNTIn_CMDLinear(21, w);
+    }
+    Trace("--------- START AUTO TUNE (%x) %i\n", w->tuneOpt.load(), w->tuneStep.load());
+}
+
+void EscAutoTune(Works *w, int store) {
+    std::lock_guard<std::mutex> lock(gTuneLock);
+    // Only a running tune ends: a late stop must not report or store the
+    // samples of a tune that is already over.
+    if (w->tuneState.load() == 0) return;
+    EndTune(w, store);
 }

@@ -1,12 +1,54 @@
-// Automatic tune: the step the power-board link runs from each status reply,
-// and its start and stop.
+// Automatic tune: the search the power-board link runs one step per status
+// reply (each step reads the SWR of the tuner word the step before sent), its
+// start and its end.
 #pragma once
+#include <cstdint>
 
 struct Works;
 
+// One measurement of the search.
+struct TuneSample {
+    float swr;
+    float pwrFwd;
+    int32_t L;
+    int32_t C;
+    uint32_t tunerWord;
+};
+
+constexpr int kTuneHistory = 10;
+// Forward power (W) below which a sample counts as taken without a carrier:
+// it is never the best and never "not worse". Far below any drive the tune
+// can work with (a few watts), far above the detector's noise.
+constexpr float kTuneMinFwdW = 1.0f;
+// A result above this SWR is a failed tune.
+constexpr float kTuneMaxSwr = 6.0f;
+
+extern TuneSample tuneParam;                // the sample just taken
+extern TuneSample miglioretuneParam;        // the best sample of this tune
+extern TuneSample vTuneParam[kTuneHistory]; // newest first
+extern int cnttune;                         // samples (and carrier waits) of this tune
+extern int cnttunefine;                     // steps of the current fine phase
+extern int cnttuneLast;                     // cnttune of the last tune that ended
+extern const int SWRTimeoutCICLI[5];        // cycle limits by swrTimeoutIdx
+extern const char SWRTimeout[5][8];         // their labels
+
+// The cycle limit of a swrTimeoutIdx (an index outside the table takes 0).
+int TuneCycleLimit(int idx);
+// True when the sample was taken with forward power.
+bool TuneSampleValid(const TuneSample &s);
+
 // One step of the automatic tune; the link sends the tuner word after it.
 void TuneTask(Works *works);
-// Starts an automatic tune at the current frequency.
+// Takes a sample; 1 when the tune has just ended successfully.
+int TuneStep(Works *works);
+// Keeps the best sample and shifts the history.
+void CtrlNuovoTune(Works *works);
+// Makes the best sample current (word, steps, SWR).
+void TuneEnd(Works *works);
+// Clears the sample, the best and the history.
+void Clr_vTuneParam(Works *works);
+// Starts an automatic tune at the current frequency (not while the tuner is
+// switched through).
 void StartAutotune(Works *works);
-// Ends a running tune; `success` 1 keeps the result.
-void EscAutoTune(Works *works, int success);
+// Ends a running tune; `store` 1 stores a result of SWR 6 or less.
+void EscAutoTune(Works *works, int store);

@@ -145,7 +145,7 @@ const Key kKeys[] = {
     {"Peak_TimeDec", Form::Int, SLOT(Peak_TimeDec), [](Works *, int v) { PeakDecrementTime = v; },
      [](Works *) { return PeakDecrementTime; }},
     {"Peak_Time", Form::Int, SLOT(Peak_Time), [](Works *, int v) { TimerPeakSec = v; },
-     [](Works *) { return TimerPeakSec; }},
+     [](Works *) { return TimerPeakSec.load(); }},
     {"MAXbank", Form::Int, SLOT(MAXbank), [](Works *w, int v) { w->maxBank = v; },
      [](Works *w) { return w->maxBank.load(); }},
     {"BTN_longpress_Time", Form::Int, SLOT(BTN_longpress_Time),

@@ -43,10 +43,16 @@ bool AntOk(int ant) {
     return ant >= 0 && ant < kTuneMemAnts;
 }
 
-// Serialises the saves of the tuner-memory files, so that a later snapshot of
-// a table is never overwritten on disk by an earlier one. The RAM tables stay
-// readable (works.tuneMemLock) while a file is written.
-std::mutex gAtuFileLock;
+// works.tuneMemLock guards the RAM tables and their files together: a file
+// is always written from a table as it was under the same hold, and a bank
+// change cannot slip between storing an entry and saving its file.
+// The bank whose file each RAM table was last loaded from (kBankUnknown
+// before the first load: the tables then count as the current bank's).
+constexpr int kBankUnknown = INT_MIN;
+int gRamBank[kTuneMemAnts] = {kBankUnknown, kBankUnknown, kBankUnknown};
+
+int ReadAtuFile(int bank, int ant, TuneEntry *tab);
+int WriteAtuFile(int bank, int ant, const TuneEntry *tab);
 
 // At most this many bad lines of one file are logged one by one.
 constexpr int kBadLinesLogged = 10;
@@ -211,17 +217,33 @@ void InsertTuneToMem(Works *w, int bank, int ant) {
     e.mode = static_cast<uint8_t>(mode);
     e.L = static_cast<int16_t>(l);
     e.C = static_cast<int16_t>(c);
-    SaveTuneValsuTabRam(e, idx, ant, w); // nothing above the grid, but the file is rewritten
-    SaveTabAtu(w, bank, ant);
+    Trace("SaveTabAtu Bank%i , antenna %i\n", bank, ant);
+    if (!AntOk(ant)) {
+        LogErr("InsertTuneToMem: antenna %d outside the tables", ant);
+        return;
+    }
+    bool inGrid = idx >= 0 && idx < kTuneMemEntries; // outside: the file is still rewritten
+    std::lock_guard<std::mutex> lock(w->tuneMemLock);
+    int ramBank = gRamBank[ant] != kBankUnknown ? gRamBank[ant] : w->numBanco.load();
+    if (ramBank == bank) {
+        if (inGrid) w->tuneMem[ant][idx] = e;
+        WriteAtuFile(bank, ant, w->tuneMem[ant]);
+        return;
+    }
+    // Another bank (the store-tune key's choice): its file through a scratch
+    // table; the RAM tables keep the current bank.
+    std::unique_ptr<TuneEntry[]> tab(new TuneEntry[kTuneMemEntries]());
+    ReadAtuFile(bank, ant, tab.get());
+    if (inGrid) tab[idx] = e;
+    WriteAtuFile(bank, ant, tab.get());
 }
 
-int LoadTabAtu(Works *w, int bank, int ant) {
-    if (!AntOk(ant)) {
-        LogErr("LoadTabAtu: antenna %d outside the tables", ant);
-        return -1;
-    }
-    // Read into a scratch table first; the RAM table is replaced in one go.
-    std::unique_ptr<TuneEntry[]> tab(new TuneEntry[kTuneMemEntries]());
+namespace {
+
+// Reads the file of (`bank`, `ant`) into `tab` (cleared first): the number
+// of entry lines loaded, 0 for a missing file.
+int ReadAtuFile(int bank, int ant, TuneEntry *tab) {
+    std::memset(static_cast<void *>(tab), 0, sizeof(TuneEntry) * kTuneMemEntries);
     std::string unitPath = BankAtuFile(bank, ant + 1);
     FILE *f = std::fopen(ResolvePath(unitPath).c_str(), "r");
     int loaded = 0;
@@ -275,8 +297,41 @@ int LoadTabAtu(Works *w, int bank, int ant) {
         std::fclose(f);
         if (bad > kBadLinesLogged) LogErr("%s: %d bad lines skipped in all", unitPath.c_str(), bad);
     }
+    return loaded;
+}
+
+// Writes `tab` to the file of (`bank`, `ant`) in its write window; 0 or -1.
+int WriteAtuFile(int bank, int ant, const TuneEntry *tab) {
+    std::string text;
+    char line[96];
+    for (int i = 0; i < kTuneMemEntries; i++) {
+        const TuneEntry &e = tab[i];
+        if (e.valid == 0) continue;
+        std::snprintf(line, sizeof line, "%i %ld %i %i %i %i\n", i,
+                      static_cast<long>(AtuFreqfromIdx(i)), e.valid, e.mode, e.L, e.C);
+        text += line;
+    }
+    if (RemountRw() != 0) {
+        Trace("can't mount rw /opt/set/ error %d\n", errno);
+        return -1;
+    }
+    int r = WriteFileSafe(BankAtuFile(bank, ant + 1).c_str(), text, false);
+    RemountRo();
+    return r;
+}
+
+} // namespace
+
+int LoadTabAtu(Works *w, int bank, int ant) {
+    if (!AntOk(ant)) {
+        LogErr("LoadTabAtu: antenna %d outside the tables", ant);
+        return -1;
+    }
+    std::unique_ptr<TuneEntry[]> tab(new TuneEntry[kTuneMemEntries]());
     std::lock_guard<std::mutex> lock(w->tuneMemLock);
-    std::memcpy(w->tuneMem[ant], tab.get(), sizeof w->tuneMem[ant]);
+    int loaded = ReadAtuFile(bank, ant, tab.get());
+    std::memcpy(static_cast<void *>(w->tuneMem[ant]), tab.get(), sizeof w->tuneMem[ant]);
+    gRamBank[ant] = bank;
     return loaded;
 }
 
@@ -286,25 +341,6 @@ int SaveTabAtu(Works *w, int bank, int ant) {
         LogErr("SaveTabAtu: antenna %d outside the tables", ant);
         return -1;
     }
-    std::lock_guard<std::mutex> fileLock(gAtuFileLock);
-    std::string text;
-    {
-        std::lock_guard<std::mutex> lock(w->tuneMemLock);
-        const TuneEntry *tab = w->tuneMem[ant];
-        char line[96];
-        for (int i = 0; i < kTuneMemEntries; i++) {
-            const TuneEntry &e = tab[i];
-            if (e.valid == 0) continue;
-            std::snprintf(line, sizeof line, "%i %ld %i %i %i %i\n", i,
-                          static_cast<long>(AtuFreqfromIdx(i)), e.valid, e.mode, e.L, e.C);
-            text += line;
-        }
-    }
-    if (RemountRw() != 0) {
-        Trace("can't mount rw /opt/set/ error %d\n", errno);
-        return -1;
-    }
-    int r = WriteFileSafe(BankAtuFile(bank, ant + 1).c_str(), text, false);
-    RemountRo();
-    return r;
+    std::lock_guard<std::mutex> lock(w->tuneMemLock);
+    return WriteAtuFile(bank, ant, w->tuneMem[ant]);
 }

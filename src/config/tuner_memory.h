@@ -1,6 +1,7 @@
 // Tuner memory: one table of stored tuner solutions per antenna of the current
 // bank, on a fixed frequency grid, mirrored in /opt/set/atu_ant*.txt.
-// The RAM tables (works.tuneMem) are read and written under works.tuneMemLock.
+// The RAM tables (works.tuneMem) and their files are read and written under
+// works.tuneMemLock.
 #pragma once
 #include <cstdint>
 
@@ -27,7 +28,10 @@ int EsisteTuneValInTabRam(Works *works, int idx, int firstIdx, int endIdx, int a
 // Loads the stored solution for the current frequency into the tuner word.
 // The caller holds the tuner-word flag. Returns the index used, -1 for none.
 int LoadTuneFromMEM(Works *works, int ant);
-// Stores the tuner word's solution for the current frequency and saves the file.
+// Stores the tuner word's solution for the current frequency into the table of
+// `bank` and antenna `ant` and saves that file. When the RAM table holds
+// another bank (the store-tune key's choice of bank), the file is updated
+// through a scratch table and the RAM tables are left alone.
 void InsertTuneToMem(Works *works, int bank, int ant);
 // Loads the tuner memory of antenna `ant` (0..2) of `bank`: the number of entry
 // lines loaded (0 for a missing file), -1 for an antenna outside 0..2.

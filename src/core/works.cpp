@@ -11,7 +11,7 @@ int number_ofStep_meter_PW = 60;
 int fattoremedia = 2;
 double PeakDecrement = 1.0;
 int PeakDecrementTime = 1;
-int TimerPeakSec = 3000;
+std::atomic<int> TimerPeakSec{3000};
 int CntIP, CntDNS, CntNetMask, CntGateway;
 
 void LinkWorks(Works *w, SetupRecord *setup, pthread_mutex_t *connMut, pthread_mutex_t *sendMut,

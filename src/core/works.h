@@ -301,7 +301,7 @@ extern int number_ofStep_meter_PW;
 extern int fattoremedia;
 extern double PeakDecrement;
 extern int PeakDecrementTime;
-extern int TimerPeakSec;
+extern std::atomic<int> TimerPeakSec;
 
 // Network setting counters (set to 3 by main).
 extern int CntIP, CntDNS, CntNetMask, CntGateway;

@@ -15,7 +15,7 @@ int SchermoWidth = 800, SchermoHeight = 280, divY = 10;
 std::atomic<int> divX{16}, xRangeEnd{854};
 int borderLeft = 70, borderRight = 40, borderTop = 60, borderBottom = 50;
 int xRangeStart = 0, LabelBorder = 4;
-int RefLevel = -110, RefPos = 0, PointDiv = 10;
+std::atomic<int> RefLevel{-110}, RefPos{0}, PointDiv{10};
 int r_x = 43, r_y = 17, bound_left = 70, bound_right = 758, b_top = 60, b_bottom = 230;
 
 namespace {
@@ -161,7 +161,7 @@ float CalcolaSWR(float x) {
 void CalcolaPwrPeak(Works *w, float x) {
     float peak = w->peakVal1.load();
     if (x > peak) {
-        w->peakHold1 = TimerPeakSec;
+        w->peakHold1 = TimerPeakSec.load();
         w->peakVal1 = x;
     } else if (w->peakHold1.load() <= 0) {
         w->peakVal1 =
@@ -172,7 +172,7 @@ void CalcolaPwrPeak(Works *w, float x) {
 void CalcolaPwrPeak2(Works *w, float x) {
     float peak = w->peakVal2.load();
     if (x > peak) {
-        w->peakHold2 = TimerPeakSec;
+        w->peakHold2 = TimerPeakSec.load();
         w->peakVal2 = x;
     } else if (w->peakHold2.load() <= 0) {
         w->peakVal2 =

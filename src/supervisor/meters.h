@@ -13,7 +13,8 @@ extern int SchermoWidth, SchermoHeight, divY;
 extern std::atomic<int> divX, xRangeEnd;
 extern int borderLeft, borderRight, borderTop, borderBottom;
 extern int xRangeStart, LabelBorder;
-extern int RefLevel, RefPos, PointDiv;
+// Plot settings: written by the panel thread, read by the supervisor.
+extern std::atomic<int> RefLevel, RefPos, PointDiv;
 extern int r_x, r_y, bound_left, bound_right, b_top, b_bottom;
 
 // Points of the spectrum line (levels in dBm, one float each, in the second

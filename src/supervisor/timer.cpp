@@ -189,6 +189,19 @@ void TavMode(Works *w, SupervisorState *st) {
     if (w->tuneOpt.load() & kTavTuneOn) TavTuneRules(w, st, tx);
 }
 
+// A tune that ended asks (tuneBand -1) for the protection thresholds of the
+// frequency again, so the input threshold it opened is put back at once, not
+// only at the next band change. Tried once per frequency when no band row
+// holds it.
+void ThresholdsAfterTune(Works *w, SupervisorState *st) {
+    if (w->tuneBand.load() != -1 || w->tuneState.load() != 0) return;
+    int32_t f = w->freq.load();
+    // Before the first frequency change actions there is nothing to restore.
+    if (f == 0 || f != w->freqPrev.load() || f == st->thresholdsTriedAt) return;
+    SearchCambioSoglie_TS(w);
+    st->thresholdsTriedAt = w->tuneBand.load() == -1 ? f : -1;
+}
+
 void DrawScreen(Works *w, SupervisorState *st) {
     ReadCPUTemp(w);
     ReadDataOra(w);
@@ -275,6 +288,7 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
                 FrequencyChange(w, mode);
                 if (mode == 1) TavMode(w, st);
             }
+            ThresholdsAfterTune(w, st);
             if (w->saveScreenOn.load() == 0) DrawScreen(w, st);
         }
     }

@@ -14,10 +14,11 @@ struct SupervisorState {
     int tuneWaitCnt = 0;  // passes counted by the TAV tune hand-shake
     int tuneWaitMark = 0; // pass count where the current wait began
     bool started = false;
-    uint64_t lastPass = 0;   // monotonic ms at the start of the previous pass
-    int32_t keySeen = 0;     // lastKeyTime as last seen
-    uint64_t keySeenMs = 0;  // monotonic ms when it was last seen to change
-    bool errorImage = false; // the port-error picture is in the background
+    uint64_t lastPass = 0;          // monotonic ms at the start of the previous pass
+    int32_t keySeen = 0;            // lastKeyTime as last seen
+    uint64_t keySeenMs = 0;         // monotonic ms when it was last seen to change
+    bool errorImage = false;        // the port-error picture is in the background
+    int32_t thresholdsTriedAt = -1; // frequency whose threshold selection found no row
 };
 
 void *timer(void *arg);

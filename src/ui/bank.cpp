@@ -7,6 +7,8 @@
 #include "config/setup.h"
 #include "config/tuner_memory.h"
 #include "core/works.h"
+#include "platform/log.h"
+#include "remote/frames.h"
 #include "ui/mode.h"
 
 namespace {
@@ -66,4 +68,13 @@ void ResetBank(Works *w, int bank) {
                 DeleteFileConf(w, b, k);
     }
     ReloadCurrentBank(w);
+}
+
+void BankKey(Works *w) {
+    if (w->setup->WebSocket == '2' && w->wsConnected == 1) {
+        if (sendWebSockRemoteCmd(w, "VORNBANK") == 0) return;
+        LogErr("bank change not sent to the server");
+        return;
+    }
+    ChangeBanco(w);
 }

@@ -13,3 +13,6 @@ void CopyBank(Works *works, int from, int to);
 // Deletes the stored tables of `bank`, or of every bank 0..maxBank-1 when
 // `bank` is `maxBank`; the current bank's tables are then reloaded.
 void ResetBank(Works *works, int bank);
+// The bank key: on a remote station connected to its server the server's
+// amplifier changes bank ("VORNBANK"); otherwise this unit's bank steps.
+void BankKey(Works *works);

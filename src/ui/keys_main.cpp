@@ -74,7 +74,7 @@ void MemKey(Works *w, bool isLong) {
         return;
     }
     if (!isLong) {
-        ChangeBanco(w);
+        BankKey(w);
         return;
     }
     w->screenFlags.fetch_or(2);

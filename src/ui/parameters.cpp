@@ -247,13 +247,13 @@ void LoadParameterMenu(Works *w, char *out, int page, int item) {
         break;
     }
     case 13:
-        std::snprintf(out, kValueLen, "%d", RefLevel);
+        std::snprintf(out, kValueLen, "%d", RefLevel.load());
         break;
     case 14:
-        std::snprintf(out, kValueLen, "%d", RefPos);
+        std::snprintf(out, kValueLen, "%d", RefPos.load());
         break;
     case 15:
-        std::snprintf(out, kValueLen, "%d", PointDiv);
+        std::snprintf(out, kValueLen, "%d", PointDiv.load());
         break;
     case 16:
         std::snprintf(out, kValueLen, "%3.02f", w->offsetPlot);
@@ -271,7 +271,7 @@ void LoadParameterMenu(Works *w, char *out, int page, int item) {
         std::snprintf(out, kValueLen, "%s", OnOff(w->auxFwdEnable.load() != 0));
         break;
     case 21:
-        std::snprintf(out, kValueLen, "%i", TimerPeakSec);
+        std::snprintf(out, kValueLen, "%i", TimerPeakSec.load());
         break;
     case 22:
         std::snprintf(out, kValueLen, "%02.02f", static_cast<double>(w->tempMax1.load()));

@@ -1,0 +1,138 @@
+// Two real controllers as a remote pair, each in its own simulated root: the
+// server has the simulated board and TAV radio, the client connects to it,
+// follows the server's status and radio, and comes back after the server
+// restarts.
+#include "board.h"
+#include "helix_process.h"
+#include "platform/clock.h"
+#include "radio.h"
+#include "screenshot.h"
+#include "unit.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int FreeTcpPort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+const char *kBands = "1800000 2000000 100 1000 10 500 5 250 0 20 10 100 600\n"
+                     "7000000 7300000 100 1000 10 500 5 250 0 20 10 100 600\n"
+                     "14000000 14350000 100 1000 10 500 5 250 0 20 12 100 600\n";
+const char *kAntennas = "!Tav\n40m 7000000 7300000 1 1 0 0 100.0\n"
+                        "20m 14000000 14350000 1 1 0 0 100.0\n";
+
+void WriteUnit(const ScopedSimRoot &r, char ws, int port, bool linear) {
+    std::string setup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableTime: 1\nEnableRead: 0\n"
+                        "EnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\nMaxBank: 5\nNumBanco: 1\n";
+    setup += std::string("EnableLinear: ") + (linear ? "1" : "0") + "\n";
+    setup += std::string("WebSocket: ") + ws + "\nServer: 127.0.0.1\n";
+    setup += "TcpPort: " + std::to_string(port) + "\n";
+    WriteWholeFile(r.Path("/opt/set/setup.txt"), setup);
+    WriteWholeFile(r.Path("/opt/set/config.txt"), kBands);
+    WriteWholeFile(r.Path("/opt/set/antenna_b1.txt"), kAntennas);
+    WriteWholeFile(r.Path("/opt/set/antenna_b2.txt"), kAntennas);
+}
+
+// Status texts the client received (dispStat traces each one).
+size_t CountStatus(const HelixProcess &p, const std::string &text) {
+    std::string err = p.Err();
+    size_t n = 0;
+    for (size_t at = err.find("BUFFER Wsocket : " + text); at != std::string::npos;
+         at = err.find("BUFFER Wsocket : " + text, at + 1))
+        n++;
+    return n;
+}
+
+TEST(RemotePairEndToEnd, ClientFollowsTheServerAndReconnects) {
+    uint64_t t0 = NowMs();
+    auto mark = [&](const char *what) {
+        std::printf("%6llu ms %s\n", (unsigned long long)(NowMs() - t0), what);
+    };
+    int port = FreeTcpPort();
+    ScopedSimRoot server;
+    WriteUnit(server, '1', port, true);
+    SimBoard board;
+    ASSERT_EQ(SimBoardStart(&board, server.root), 0);
+    SimRadioConfig cfg;
+    cfg.kind = SimRadioKind::Tav;
+    cfg.root = server.root;
+    cfg.catPort = "";
+    cfg.freq = 14074000;
+    SimRadio *radio = SimRadioStart(cfg);
+    ASSERT_NE(radio, nullptr);
+    HelixProcess srv;
+    ASSERT_TRUE(srv.Start(server.Path("/err.txt")));
+
+    ScopedSimRoot client; // HELIX_ROOT now names the client's root
+    WriteUnit(client, '2', port, false);
+    // The client's own TAV port: a line nobody speaks on (its radio is at the server).
+    int pty = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(pty, 0);
+    ASSERT_EQ(grantpt(pty), 0);
+    ASSERT_EQ(unlockpt(pty), 0);
+    ASSERT_EQ(symlink(ptsname(pty), client.Path("/dev/ttyUSB1").c_str()), 0);
+    HelixProcess cli;
+    ASSERT_TRUE(cli.Start(client.Path("/err.txt")));
+
+    // The server's status text (band, mode 1, bank 01) reaches the client.
+    ASSERT_TRUE(WaitUntil([&] { return CountStatus(cli, "20m 1") > 0; }, 30000))
+        << "client:\n"
+        << cli.Err().substr(0, 2000) << "\nserver:\n"
+        << srv.Err().substr(0, 2000);
+    EXPECT_NE(cli.Err().find("BUFFER Wsocket : 20m 1"), std::string::npos);
+    std::string status = cli.Err().substr(cli.Err().find("BUFFER Wsocket : 20m 1"));
+    EXPECT_EQ(status.substr(17 + 40, 2), "01") << status.substr(0, 80);
+
+    mark("client has the status");
+    // The radio moves at the server; the client hears of it.
+    SimRadioSetFreq(radio, 7074000);
+    EXPECT_TRUE(WaitUntil([&] { return CountStatus(cli, "40m 1") > 0; }, 10000));
+    // The radio's parameters reach the client's own screen (it shows their band).
+    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(client.root, 7074000, 1); }, 5000));
+
+    mark("client has the new band");
+    // The server stops; the client keeps running and comes back with it.
+    EXPECT_GE(srv.Stop(SIGTERM, 8000), 0);
+    auto log = [&] { return ReadWholeFile(client.Path("/var/log/helix.log")); };
+    EXPECT_TRUE(WaitUntil([&] { return log().find("Connect Error") != std::string::npos; }, 5000));
+    EXPECT_FALSE(cli.WaitExit(1)) << "losing the server must not stop the client";
+    mark("client lost the server");
+    size_t before = CountStatus(cli, "40m 1");
+    {
+        // Started from the server's root again.
+        UseSimRoot(server.root);
+        HelixProcess again;
+        ASSERT_TRUE(again.Start(server.Path("/err2.txt")));
+        UseSimRoot(client.root);
+        EXPECT_TRUE(WaitUntil([&] { return CountStatus(cli, "40m 1") > before; }, 30000))
+            << log().substr(0, 3000);
+        mark("client back");
+        EXPECT_GE(again.Stop(SIGTERM, 8000), 0);
+    }
+    EXPECT_GE(cli.Stop(SIGTERM, 8000), 0);
+    mark("stopped");
+    close(pty);
+    SimRadioStop(radio);
+    SimBoardStop(&board);
+}
+
+} // namespace

@@ -1,0 +1,144 @@
+// The whole controller tunes the simulated tuner: the transceiver keys up,
+// the search runs against the board's tuner model, the result is stored in
+// the tuner-memory file, and the stored word goes out again when the radio
+// comes back to that frequency from another band.
+#include "amplifier/tuner_word.h"
+#include "board.h"
+#include "config/antenna_banks.h"
+#include "helix_process.h"
+#include "platform/clock.h"
+#include "radio.h"
+#include "unit.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *kSetup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\n"
+                     "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n"
+                     "AutoTuneMode: 1\nSWRescAutoTune: 150\nAttenuatorTune: 0\n";
+// The transceiver's bank: 40 m and 20 m on antenna 1, tuner in line.
+const char *kAntennas = "!Tav\n40m 7000000 7300000 1 1 0 0 100.0\n"
+                        "20m 14000000 14350000 1 1 0 0 100.0\n";
+
+// The entry line of `idx` in a tuner-memory file, "" when there is none.
+std::string EntryLine(const std::string &text, int idx) {
+    std::istringstream in(text);
+    std::string line, key = std::to_string(idx) + " ";
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return line;
+    return "";
+}
+
+long LastFrame(const std::vector<SimFrame> &f, const std::string &prefix) {
+    for (size_t i = f.size(); i-- > 0;)
+        if (f[i].text.rfind(prefix, 0) == 0) return static_cast<long>(i);
+    return -1;
+}
+
+TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
+    WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), kAntennas);
+
+    SimBoard board;
+    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
+    SimBoardSet(&board, [](SimBoardState &st) {
+        st.tunerModel = true;
+        st.load = SimLoad{SimLoadKind::Fixed, 200.0, 0.0};
+    });
+    SimRadioConfig cfg;
+    cfg.kind = SimRadioKind::Tav;
+    cfg.root = root.root;
+    cfg.catPort = "";
+    cfg.freq = 7074000;
+    cfg.spectrumPeriodMs = 0;
+    SimRadio *radio = SimRadioStart(cfg);
+    ASSERT_NE(radio, nullptr);
+    // Stopped in this order however the test ends.
+    struct Stops {
+        SimBoard *board;
+        SimRadio *radio;
+        ~Stops() {
+            SimRadioStop(radio);
+            SimBoardStop(board);
+        }
+    } stops{&board, radio};
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    auto frames = [&] { return SimBoardFrames(&board); };
+    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, 30000))
+        << p.Err();
+    SleepMs(1500);
+
+    // Key up: 5 W forward (drive 0.5 W, gain 10, no pad); the supervisor
+    // starts the tune.
+    SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.5f; });
+    SimRadioSetTx(radio, 1);
+    ASSERT_TRUE(p.WaitFor("START AUTO TUNE", 10000)) << p.Err();
+    const std::string file = root.Path(BankAtuFile(1, 1));
+    // The unit's memory of this bank has entries on 20 m only: 7.074 MHz is
+    // entry 2115.
+    EXPECT_EQ(EntryLine(ReadWholeFile(file), 2115), "");
+    bool stored = WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, 30000);
+    // Unkey. The end of a tune sends the transceiver "RX;"; until its next
+    // report shows the carrier gone, the unit may start another tune, which
+    // the drive (still on) lets end as the first did.
+    SimRadioSetTx(radio, 0);
+    auto count = [&](const std::string &text) {
+        std::string err = p.Err();
+        int n = 0;
+        for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1))
+            n++;
+        return n;
+    };
+    SleepMs(1000);
+    EXPECT_TRUE(
+        WaitUntil([&] { return count("START AUTO TUNE") == count("Save Tune To File"); }, 20000))
+        << p.Err();
+    SleepMs(300);
+
+    // The board's word now: stored, and under the target.
+    uint32_t word = 0;
+    double swr = 0;
+    SimBoardSet(&board, [&](SimBoardState &st) {
+        word = st.tunerWord;
+        double g = SimBoardReflection(st, word);
+        swr = (1 + g) / (1 - g);
+    });
+    EXPECT_LT(swr, 1.5);
+    EXPECT_TRUE(stored) << ReadWholeFile(file);
+    char entry[64];
+    std::snprintf(entry, sizeof entry, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
+                  DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
+    EXPECT_EQ(EntryLine(ReadWholeFile(file), 2115), entry);
+    SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.0f; });
+    SleepMs(500);
+
+    // 20 m (nothing stored: the tuner is cleared), then back to 40 m.
+    SimRadioSetFreq(radio, 14074000);
+    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, 5000))
+        << p.Err().substr(p.Err().size() > 3000 ? p.Err().size() - 3000 : 0);
+    SleepMs(1500);
+    size_t from = frames().size();
+    SimRadioSetFreq(radio, 7074000);
+    char want[16];
+    std::snprintf(want, sizeof want, "MT1%08X;", word);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::vector<SimFrame> fr = frames();
+            for (size_t i = from; i < fr.size(); i++)
+                if (fr[i].text == want) return true;
+            return false;
+        },
+        5000))
+        << "the stored word " << want << " was not sent again";
+
+    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+}
+
+} // namespace
