@@ -23,9 +23,7 @@ void Press(const std::string &root, int key) {
     SleepMs(150);
 }
 
-// Needs the key actions (DecodeTasto for menus 0, 1 and 2); enable once they
-// are in this build.
-TEST(ParamEditEndToEnd, DISABLED_SetEditConfirmSavesTheSetupFile) {
+TEST(ParamEditEndToEnd, SetEditConfirmSavesTheSetupFile) {
     ScopedSimRoot root;
     WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
     SimBoard board;

@@ -1,4 +1,5 @@
 #include "config/antenna_banks.h"
+#include "config/antenna_save.h"
 
 #include "config/table_text.h"
 #include "config/tuner_memory.h"
@@ -96,6 +97,7 @@ int LoadTabConfig(Works *w, int bank) {
     std::string text;
     if (!ReadFileText(BankAntennaFile(bank).c_str(), &text)) {
         InitTabAntenna(w, 0);
+        if (w->memRow >= w->memRows || w->memRow < 0) w->memRow = 0;
         return 0;
     }
     int mode = 0;
@@ -127,11 +129,17 @@ int LoadTabConfig(Works *w, int bank) {
         }
     }
     w->bandRow = -1;
+    // The memory-table cursor stays on a row of the table now in memory.
+    int row = w->memRow;
+    if (row >= rows || row < 0) w->memRow = 0;
     return mode;
 }
 
 void SaveTabConfig(Works *w, int bank) {
-    int mode = w->ModeWorkIdx;
+    SaveTabConfigAs(w, bank, w->ModeWorkIdx);
+}
+
+void SaveTabConfigAs(Works *w, int bank, int mode) {
     std::string text = mode == 1 ? "!Tav\n" : mode == 2 ? "!817\n" : "!Gen\n";
     int rows = w->memRows;
     if (rows < 0) rows = 0;

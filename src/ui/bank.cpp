@@ -3,7 +3,9 @@
 #include <mutex>
 
 #include "config/antenna_banks.h"
+#include "config/antenna_save.h"
 #include "config/setup.h"
+#include "config/tuner_memory.h"
 #include "core/works.h"
 #include "platform/log.h"
 #include "remote/frames.h"
@@ -12,6 +14,15 @@
 namespace {
 // The panel thread and the remote frame loop may both step the bank.
 std::mutex bankMut;
+
+constexpr int kBankFiles = 4; // three tuner memories and the antenna table
+
+// The working tables are the current bank's again, and the supervisor
+// chooses the band row afresh.
+void ReloadCurrentBank(Works *w) {
+    LoadAllBankTable(w, w->numBanco.load());
+    w->bandRow = -1;
+}
 } // namespace
 
 void ChangeBanco(Works *w) {
@@ -32,6 +43,31 @@ void ChangeInterfaceBanco(Works *w) {
     w->ModeWorkIdx = next;
     SetModeWorkIDX(w);
     SaveToBank(w, w->numBanco, w->antenna);
+}
+
+void CopyBank(Works *w, int from, int to) {
+    std::lock_guard<std::mutex> lock(bankMut);
+    for (int ant = 0; ant < kTuneMemAnts; ant++)
+        LoadTabAtu(w, from, ant);
+    int mode = LoadTabConfig(w, from);
+    for (int ant = 0; ant < kTuneMemAnts; ant++)
+        SaveTabAtu(w, to, ant);
+    SaveTabConfigAs(w, to, mode);
+    ReloadCurrentBank(w);
+}
+
+void ResetBank(Works *w, int bank) {
+    std::lock_guard<std::mutex> lock(bankMut);
+    int maxBank = w->maxBank.load();
+    if (bank != maxBank) {
+        for (int k = 0; k < kBankFiles; k++)
+            DeleteFileConf(w, bank, k);
+    } else {
+        for (int b = 0; b < maxBank; b++)
+            for (int k = 0; k < kBankFiles; k++)
+                DeleteFileConf(w, b, k);
+    }
+    ReloadCurrentBank(w);
 }
 
 void BankKey(Works *w) {

@@ -1,4 +1,4 @@
-// Bank and interface steps shared by the keys and the remote commands.
+// Bank steps and utilities shared by the keys and the remote commands.
 #pragma once
 struct Works;
 
@@ -7,6 +7,12 @@ struct Works;
 void ChangeBanco(Works *works);
 // Next working interface (generic, TAV, FT-817), applied and stored in the bank.
 void ChangeInterfaceBanco(Works *works);
+// Copies the antenna table (with its interface) and the three tuner memories
+// of bank `from` to bank `to`; the current bank's tables are then reloaded.
+void CopyBank(Works *works, int from, int to);
+// Deletes the stored tables of `bank`, or of every bank 0..maxBank-1 when
+// `bank` is `maxBank`; the current bank's tables are then reloaded.
+void ResetBank(Works *works, int bank);
 // The bank key: on a remote station connected to its server the server's
 // amplifier changes bank ("VORNBANK"); otherwise this unit's bank steps.
 void BankKey(Works *works);

@@ -9,3 +9,7 @@ struct Works;
 // Returns non-zero only from a repeating action on a long press: the panel
 // thread then calls again after its repeat interval.
 int DecodeTasto(Works *works, int key, int longMask);
+
+// The TUNE key: starts an automatic tune, or stops the running one (and only
+// stops it). Nothing without a tuner or with the tune switched off.
+void GoTune(Works *works);

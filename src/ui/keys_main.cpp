@@ -1,0 +1,120 @@
+// Menu 0, the main screen: bank and memory table, attenuator and standby,
+// antenna, the tune and parameter menus, the view and the status page.
+#include "config/antenna_banks.h"
+#include "core/errors.h"
+#include "core/works.h"
+#include "display/fb.h"
+#include "display/png.h"
+#include "platform/log.h"
+#include "ui/bank.h"
+#include "ui/keys_menus.h"
+#include "ui/view.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kErrCmdNotAvailable = 17;
+
+void ShowPage(Works *w, const char *image) {
+    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
+    getPng(w, 1);
+    fbSetBack(&w->fb);
+}
+
+// IN-ATT: 0, 2, 3, 5 dB and standby in turn; no standby while transmitting.
+// Stepping while transmitting in standby is refused with error 17, and then
+// nothing changes and nothing is queued (the board must not be taken out of
+// standby under transmission).
+void AttenuatorStep(Works *w) {
+    int shown = w->attenuatorShown.load() + 1;
+    bool transmitting = (w->boardStatus[1].load() & 1) != 0;
+    bool bypassed = w->bypass.load() == 1;
+    if (!transmitting) {
+        if (shown > 4) shown = 0;
+    } else if (bypassed) {
+        AddErrore(w, kErrCmdNotAvailable);
+        return;
+    } else if (shown > 3) {
+        shown = 0;
+    }
+    w->attenuatorShown = static_cast<uint8_t>(shown);
+    if (shown <= 3) {
+        w->attenuator = static_cast<uint8_t>(shown);
+        QueueCmd(w, 14);
+        if (bypassed) QueueCmd(w, 19);
+    } else if (!bypassed) {
+        QueueCmd(w, 20);
+    }
+    SaveToBank(w, w->numBanco.load(), w->antenna.load());
+}
+
+void AntennaStep(Works *w) {
+    w->antenna = StepWrap(w->antenna.load(), 3);
+    QueueCmd(w, 7);
+    SaveToBank(w, w->numBanco.load(), w->antenna.load());
+}
+
+void ViewStep(Works *w) {
+    int view = w->viewType.load() + 1;
+    if (view > 5 || view < 1) view = 1;
+    w->viewType = view;
+    w->screenFlags = 0;
+    w->peakAngle2 = 0.0f;
+    SetWorkImg(w);
+    LogInfo("type to %d", view);
+}
+
+// MEM: short steps the bank, long opens the memory table of the bank (menu 6);
+// either closes the memory table when it is shown.
+void MemKey(Works *w, bool isLong) {
+    if ((w->screenFlags.load() & 2) != 0) {
+        w->screenFlags.fetch_and(~2);
+        SetWorkImg(w);
+        return;
+    }
+    if (!isLong) {
+        BankKey(w);
+        return;
+    }
+    w->screenFlags.fetch_or(2);
+    ShowPage(w, "statusB");
+    InterfaceLabel(w);
+    w->menuIdx = 6;
+}
+
+} // namespace
+
+int KeysMain(Works *w, int key, bool isLong) {
+    // A long VIEW opens the status page; any other key first closes it.
+    if (key == 6 && isLong) {
+        w->screenFlags.fetch_or(1);
+        ShowPage(w, "status");
+        return 0;
+    }
+    if (key == 2 && isLong) return 0;
+    if (EscFromStatus(w) == 1) return 0;
+    switch (key) {
+    case 1:
+        MemKey(w, isLong);
+        break;
+    case 2:
+        AttenuatorStep(w);
+        break;
+    case 3:
+        AntennaStep(w);
+        break;
+    case 4:
+        w->menuIdx = 3;
+        break;
+    case 5:
+        w->menuIdx = 1;
+        break;
+    case 6:
+        ViewStep(w);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}

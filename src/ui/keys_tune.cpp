@@ -1,0 +1,203 @@
+// Menus 3 (tune), 4 (manual tune) and 8 (store tune), and the TUNE key.
+#include "amplifier/tune.h"
+#include "amplifier/tuner_word.h"
+#include "config/antenna_banks.h"
+#include "config/tuner_memory.h"
+#include "core/works.h"
+#include "platform/log.h"
+#include "supervisor/antenna.h"
+#include "ui/keys.h"
+#include "ui/keys_menus.h"
+#include "ui/menu.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kStepMax = 511; // L and C steps of the tuner
+
+// Bits of tuneOpt used by the TUNE key.
+constexpr uint8_t kTuneOn = 1 << 0;
+constexpr uint8_t kTuneBlocked = 1 << 3;
+constexpr uint8_t kTuneTavStart = 1 << 4;
+constexpr uint8_t kTuneTavWait = 1 << 6;
+
+// Bits of txTest used by STARTTX.
+constexpr uint8_t kTxKeyed = 1 << 0;
+constexpr uint8_t kTxOn = 1 << 1;
+constexpr uint8_t kTxInput0 = 1 << 4;
+constexpr uint8_t kTxBit5 = 1 << 5;
+
+bool TunerMissing(Works *w) {
+    return (static_cast<uint8_t>(w->tuneEnabled.load()) & 0x80) != 0;
+}
+
+// One manual step of L (`setL`) or C, inside 0..511, sent under the tuner-word lock.
+void ManualStep(Works *w, bool setL, int delta) {
+    Shared<int32_t> &value = setL ? w->tuneL : w->tuneC;
+    int next = value.load() + delta;
+    if (next < 0 || next > kStepMax) return;
+    WaitSemaforoTuneval(w);
+    value = next;
+    if (setL)
+        SetI(w, next);
+    else
+        SetC(w, next);
+    QueueCmd(w, 11);
+    StopSemaforoTuneval(w);
+}
+
+void StartStopTx(Works *w) {
+    uint8_t t = w->txTest.load();
+    if ((t & kTxOn) == 0) {
+        if ((w->boardStatus[0].load() & 1) != 0) {
+            int32_t old = w->antInput.exchange(0);
+            if (QueueCmd(w, 21))
+                t |= kTxInput0;
+            else
+                w->antInput = old;
+        }
+        t |= kTxKeyed | kTxOn;
+        std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StopTX");
+    } else {
+        t |= kTxKeyed;
+        t &= static_cast<uint8_t>(~(kTxOn | kTxInput0 | kTxBit5));
+        std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StartTX");
+    }
+    w->txTest = t;
+}
+
+// The next network arrangement by hand: CL, LC, bypass in turn.
+void ModeStep(Works *w) {
+    if (w->tuneState.load() != 0) return;
+    WaitSemaforoTuneval(w);
+    int mode = w->tuneMode.load();
+    mode = (mode >= 3 || mode < 0) ? 1 : mode + 1;
+    w->tuneMode = mode;
+    SetMode(w, mode);
+    QueueCmd(w, 11);
+    StopSemaforoTuneval(w);
+}
+
+} // namespace
+
+void GoTune(Works *w) {
+    if (TunerMissing(w)) return;
+    if (w->tuneState.load() != 0) {
+        // The operator's stop: the tune ends here, it does not start again.
+        Trace("esc tune TUNEMENU\n");
+        EscAutoTune(w, 0);
+        return;
+    }
+    uint8_t opt = w->tuneOpt.load();
+    Trace("c-START TUNE (%x)!!\n", opt);
+    if ((opt & kTuneOn) == 0 || (opt & kTuneBlocked) != 0) return;
+    StartAutotune(w);
+    Trace("b-START TUNE!!\n");
+    if (w->ModeWorkIdx.load() == 1) {
+        w->tuneOpt.fetch_and(static_cast<uint8_t>(~kTuneTavWait));
+        w->tuneOpt.fetch_or(kTuneTavStart);
+        Trace("a-START TUNE!!\n");
+    }
+}
+
+int KeysTune(Works *w, int key, bool isLong) {
+    w->keyFlags.fetch_and(static_cast<uint8_t>(~2u));
+    switch (key) {
+    case 1:
+        if (w->tuneState.load() == 0) w->menuIdx = 0;
+        break;
+    case 4:
+        Trace("xxxxx AUTO TUNE_ByPass %x\n", w->tunerThrough.load());
+        if (w->tunerThrough.load() == 0) GoTune(w);
+        break;
+    case 5:
+        Trace("xxxxx TUNE_ByPass %x\n", w->tunerThrough.load());
+        if (w->tunerThrough.load() == 0) {
+            w->tunerThrough = 1;
+            QueueCmd(w, 39);
+        } else {
+            w->tunerThrough = 0;
+            GestioneLoadTuneVal(w, 1);
+        }
+        SaveToBank(w, w->numBanco.load(), w->antenna.load());
+        break;
+    case 6:
+        if (isLong) {
+            // Every setting of the power board once more.
+            for (int code : {17, 13, 9, 22, 19, 21, 7, 14})
+                if (code != 9 || w->ModeWorkIdx.load() != 0) QueueCmd(w, code);
+        } else if (w->manualTune.load() != 0) {
+            w->manualTune = 0;
+        } else {
+            w->manualTune = 1;
+            QueueCmd(w, 10);
+            w->menuIdx = 4;
+            ImpostaLblManuale(w);
+        }
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+int KeysManualTune(Works *w, int key, bool isLong) {
+    switch (key) {
+    case 1:
+        if (isLong) {
+            ModeStep(w);
+        } else {
+            // Leaving stops a transmit test; the key shows it for the next visit.
+            uint8_t t = w->txTest.load();
+            w->txTest = static_cast<uint8_t>((t | kTxKeyed) & ~kTxOn);
+            std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StartTX");
+            w->saveBank = w->numBanco.load();
+            w->saveAnt = w->antenna.load();
+            w->menuIdx = 8;
+        }
+        return 0;
+    case 2:
+    case 3:
+        ManualStep(w, true, key == 2 ? -1 : 1);
+        return isLong ? 1 : 0;
+    case 4:
+    case 5:
+        ManualStep(w, false, key == 4 ? -1 : 1);
+        return isLong ? 1 : 0;
+    case 6:
+        StartStopTx(w);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int KeysStoreTune(Works *w, int key) {
+    switch (key) {
+    case 1:
+        w->menuIdx = 0;
+        break;
+    case 2:
+        w->saveBank = StepWrap(w->saveBank.load(), w->maxBank.load());
+        break;
+    case 3:
+        w->saveAnt = StepWrap(w->saveAnt.load(), 3);
+        break;
+    case 6: {
+        if (DecodeModoFromTuneval(w->tunerWord.load()) == 3) {
+            w->keyFlags.fetch_or(2); // "ATU ByPass not saved!"
+        } else {
+            int bank = w->saveBank.load(), ant = w->saveAnt.load();
+            LoadTabAtu(w, bank, ant);
+            InsertTuneToMem(w, bank, ant);
+            LoadAllBankTable(w, w->numBanco.load());
+        }
+        w->menuIdx = 3;
+        break;
+    }
+    default:
+        break;
+    }
+    return 0;
+}
