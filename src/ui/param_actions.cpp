@@ -3,7 +3,6 @@
 // service scripts.
 #include "ui/param_edit.h"
 
-
 #include "config/antenna_banks.h"
 #include "config/setup.h"
 #include "core/errors.h"

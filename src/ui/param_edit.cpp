@@ -3,6 +3,7 @@
 #include "amplifier/cmd_queue.h"
 #include "config/setup.h"
 #include "core/works.h"
+#include "display/keyb.h"
 #include "platform/log.h"
 #include "supervisor/meters.h"
 #include "supervisor/network.h"
