@@ -219,6 +219,15 @@ struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
 
+// The coefficient block a thread keeps between images, up to this size
+// (an 800 x 480 colour image needs about 2.4 MB).
+constexpr size_t kKeptBytes = size_t{8} << 20;
+struct Kept {
+    std::unique_ptr<uint8_t, FreeDeleter> mem;
+    size_t size = 0;
+};
+thread_local Kept kept;
+
 enum ScanKind { kSequential, kDcFirst, kDcRefine, kAcFirst, kAcRefine };
 
 struct Decoder {
@@ -251,8 +260,7 @@ struct Decoder {
     int req = 3;
     std::unique_ptr<uint8_t, FreeDeleter> out;
     std::vector<uint8_t> planes;
-    std::unique_ptr<int16_t, FreeDeleter> coefs[3];
-    std::unique_ptr<uint64_t, FreeDeleter> masks[3];
+    std::unique_ptr<uint8_t, FreeDeleter> coefBlock; // when larger than the kept block
 
     int Byte() { return pos < size ? data[pos++] : -1; }
     int Word() {
@@ -740,14 +748,40 @@ struct Decoder {
         }
     }
 
+    // Coefficients and masks of every component, zeroed, in one block. A
+    // screen-sized block is kept by the thread for its next image: freeing
+    // and claiming it again makes the system map and clear fresh pages each
+    // time, which costs more than clearing the kept ones.
     bool AllocCoefs() {
+        size_t total = 0;
         for (int i = 0; i < ncomp; i++) {
-            size_t n = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh) * 64;
-            coefs[i].reset(static_cast<int16_t *>(std::calloc(n, sizeof(int16_t))));
-            masks[i].reset(static_cast<uint64_t *>(std::calloc(n / 64, sizeof(uint64_t))));
-            if (!coefs[i] || !masks[i]) return false;
-            comp[i].coef = coefs[i].get();
-            comp[i].nz = masks[i].get();
+            size_t blocks = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh);
+            total += blocks * (64 * sizeof(int16_t) + sizeof(uint64_t));
+        }
+        uint8_t *p;
+        if (total <= kKeptBytes) {
+            Kept &k = kept;
+            if (k.size < total) {
+                k.mem.reset(static_cast<uint8_t *>(std::malloc(total)));
+                k.size = k.mem ? total : 0;
+                if (!k.mem) return false;
+            }
+            p = k.mem.get();
+            std::memset(p, 0, total);
+        } else {
+            coefBlock.reset(static_cast<uint8_t *>(std::calloc(total, 1)));
+            if (!coefBlock) return false;
+            p = coefBlock.get();
+        }
+        for (int i = 0; i < ncomp; i++) {
+            size_t blocks = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh);
+            comp[i].coef = reinterpret_cast<int16_t *>(p);
+            p += blocks * 64 * sizeof(int16_t);
+        }
+        for (int i = 0; i < ncomp; i++) {
+            comp[i].nz = reinterpret_cast<uint64_t *>(p);
+            p += static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh) *
+                 sizeof(uint64_t);
         }
         return true;
     }
