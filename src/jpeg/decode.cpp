@@ -12,6 +12,7 @@
 // decoded from the scans it has.
 #include "jpeg/decode.h"
 
+#include "jpeg/colour.h"
 #include "jpeg/idct.h"
 
 #include <cstdlib>
@@ -260,6 +261,7 @@ struct Decoder {
     int req = 3;
     std::unique_ptr<uint8_t, FreeDeleter> out;
     std::vector<uint8_t> planes;
+    std::vector<int16_t> offsets; // red, green and blue chroma offsets of one row
     std::unique_ptr<uint8_t, FreeDeleter> coefBlock; // when larger than the kept block
 
     int Byte() { return pos < size ? data[pos++] : -1; }
@@ -481,6 +483,7 @@ struct Decoder {
         for (int i = 0; i < ncomp; i++)
             total += static_cast<size_t>(comp[i].bw) * 8 * comp[i].v * 8;
         planes.assign(total, 0);
+        if (ncomp == 3) offsets.assign(3 * static_cast<size_t>(width), 0);
         uint8_t *p = planes.data();
         for (int i = 0; i < ncomp; i++) {
             comp[i].stride = comp[i].bw * 8;
@@ -965,6 +968,15 @@ struct Decoder {
             int cr = vmax == 2 ? r >> 1 : r;
             const uint8_t *cbp = comp[1].plane + cr * comp[1].stride;
             const uint8_t *crp = comp[2].plane + cr * comp[2].stride;
+            if constexpr (R != 1) {
+                // Both rows of a 2 x 2 layout share one set of offsets.
+                size_t n = static_cast<size_t>(width);
+                int16_t *ro = offsets.data(), *go = ro + n, *bo = go + n;
+                if (vmax == 1 || (r & 1) == 0)
+                    ChromaOffsets(cbp, crp, width, hmax == 2, ro, go, bo);
+                ColourPixels(y, ro, go, bo, d, width, R);
+                continue;
+            }
             if (hmax == 2)
                 ColourRow<R, 2>(y, cbp, crp, d, width);
             else
