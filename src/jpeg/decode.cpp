@@ -625,8 +625,9 @@ struct Decoder {
                     bad = true;
                     return;
                 }
-                blk[kNatural[k]] = static_cast<int16_t>(static_cast<uint32_t>(f >> 16) << al);
-                nz |= uint64_t{1} << k;
+                int16_t v = static_cast<int16_t>(static_cast<uint32_t>(f >> 16) << al);
+                blk[kNatural[k]] = v;
+                nz |= static_cast<uint64_t>(v != 0) << k;
                 continue;
             }
             int rs = Decode(r, h);
@@ -641,9 +642,9 @@ struct Decoder {
                     bad = true;
                     return;
                 }
-                blk[kNatural[k]] =
-                    static_cast<int16_t>(static_cast<uint32_t>(Extend(r.Get(s), s)) << al);
-                nz |= uint64_t{1} << k;
+                int16_t v = static_cast<int16_t>(static_cast<uint32_t>(Extend(r.Get(s), s)) << al);
+                blk[kNatural[k]] = v;
+                nz |= static_cast<uint64_t>(v != 0) << k;
             } else if (run == 15) {
                 k += 15;
             } else {
@@ -660,17 +661,25 @@ struct Decoder {
         return from > to ? 0 : (~uint64_t{0} >> (63 - to)) & (~uint64_t{0} << from);
     }
 
-    // Reads a correction bit when the coefficient is already non-zero and
-    // applies it; without branches on the coefficient, whose zero pattern the
-    // processor cannot predict. The reader must hold at least one bit.
-    static JPGD_INLINE int16_t Correct(BitReader &r, int16_t v, int p1) {
-        uint32_t nz = v != 0;
-        uint32_t bit = static_cast<uint32_t>(r.acc >> 63) & nz;
-        r.acc <<= nz;
-        r.n -= static_cast<int>(nz);
-        int delta = v >= 0 ? p1 : -p1;
-        int apply = static_cast<int>(bit & static_cast<uint32_t>((v & p1) == 0));
-        return static_cast<int16_t>(v + (apply ? delta : 0));
+    // Applies one correction bit to each coefficient of `m` (positions that
+    // hold a value, which the masks keep non-zero), up to 32 bits per refill,
+    // so that the reader does not wait on the coefficients' loads. Without
+    // branches on the bits, which the processor cannot predict.
+    static JPGD_INLINE void Correct(BitReader &r, int16_t *blk, uint64_t m, int p1) {
+        while (m != 0) {
+            if (r.n < 32) r.Refill();
+            uint64_t bits = r.acc;
+            int used = 0;
+            for (; m != 0 && used < 32; used++, m &= m - 1) {
+                int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
+                int v = *coef;
+                int bit = static_cast<int>(bits >> 63) & static_cast<int>((v & p1) == 0);
+                bits <<= 1;
+                int delta = v >= 0 ? p1 : -p1;
+                *coef = static_cast<int16_t>(v + (bit ? delta : 0));
+            }
+            r.Skip(used);
+        }
     }
 
     static JPGD_INLINE void AcRefine(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int ss,
@@ -706,11 +715,7 @@ struct Decoder {
                     zeros &= zeros - 1;
                 int stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
                 uint64_t below = stop >= 64 ? ~uint64_t{0} : (uint64_t{1} << stop) - 1;
-                for (uint64_t m = nz & band & below; m != 0; m &= m - 1) {
-                    if (r.n < 1) r.Refill();
-                    int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
-                    *coef = Correct(r, *coef, p1);
-                }
+                Correct(r, blk, nz & band & below, p1);
                 k = stop;
                 if (s) {
                     if (k > se) {
@@ -724,11 +729,7 @@ struct Decoder {
         }
         if (eob) {
             // Only the positions that hold a value can take a correction bit.
-            for (uint64_t m = nz & Band(k, se); m != 0; m &= m - 1) {
-                if (r.n < 1) r.Refill();
-                int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
-                *coef = Correct(r, *coef, p1);
-            }
+            Correct(r, blk, nz & Band(k, se), p1);
             eob--;
         }
     }
