@@ -2,11 +2,14 @@
 // integer IDCT) on a corpus that cjpeg/jpegtran make from synthetic pictures;
 // the failure forms; damaged streams; the sources; Uncompress; and a replay of
 // the committed fuzz corpus.
+#include "jpeg/colour.h"
+#include "jpeg/idct.h"
 #include "jpeg/jpgd.h"
 #include "remote/screen_image.h"
 #include "test_fb_util.h"
 #include "unit.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -490,3 +493,68 @@ TEST_F(Jpeg, CommittedFuzzCorpusReplays) {
 }
 
 } // namespace
+
+// The row colour conversion (vector body and scalar tail, single and paired
+// chroma, RGB and RGBX) against the decoder's JFIF look-up tables for every
+// Cb, Cr pair.
+TEST(JpegColour, RowsMatchTheTablesForEveryChromaPair) {
+    const jpgd::ColourTables &t = jpgd::Colour();
+    auto clamp = [](int x) { return static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x); };
+    const int n = 256 + 13; // 16 vector groups and a tail
+    std::vector<uint8_t> y(n), cb(n), cr(n), out(4 * n);
+    std::vector<int16_t> r(n), g(n), b(n);
+    int bad = 0;
+    for (int u = 0; u < 256; u++) {
+        for (bool pairs : {false, true}) {
+            for (int i = 0; i < n; i++) {
+                cb[i] = static_cast<uint8_t>(u);
+                cr[i] = static_cast<uint8_t>(i);
+                y[i] = static_cast<uint8_t>(i % 3 == 0 ? (i % 2 ? 255 : 0) : (u * 7 + i * 13));
+            }
+            jpgd::ChromaOffsets(cb.data(), cr.data(), n, pairs, r.data(), g.data(), b.data());
+            for (int comps : {3, 4}) {
+                std::fill(out.begin(), out.end(), 0x5A);
+                jpgd::ColourPixels(y.data(), r.data(), g.data(), b.data(), out.data(), n, comps);
+                for (int i = 0; i < n; i++) {
+                    int c = pairs ? i / 2 : i;
+                    int uu = cb[c], vv = cr[c];
+                    const uint8_t *p = &out[static_cast<size_t>(i) * comps];
+                    bad += p[0] != clamp(y[i] + t.crR[vv]);
+                    bad += p[1] != clamp(y[i] + ((t.cbG[uu] + t.crG[vv]) >> 16));
+                    bad += p[2] != clamp(y[i] + t.cbB[uu]);
+                    if (comps == 4) bad += p[3] != 255;
+                }
+                // Nothing past the row.
+                for (size_t i = static_cast<size_t>(n) * comps; i < out.size(); i++)
+                    bad += out[i] != 0x5A;
+            }
+        }
+    }
+    EXPECT_EQ(bad, 0);
+}
+
+// The full transform (vector rows) and the sparse one (scalar rows) agree on
+// blocks that both can take, from small values to ones whose samples fall
+// far outside 0..255 (clamped, or wrapped as the range table does).
+TEST(JpegIdct, FullAndSparsePathsAgree) {
+    static const int kSparse[] = {0, 1, 8, 16, 9, 2, 3, 10, 17, 24}; // zig-zag 0..9
+    uint32_t seed = 7;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    int bad = 0;
+    for (int trial = 0; trial < 3000; trial++) {
+        alignas(16) int32_t coef[64] = {};
+        int range = trial < 1000 ? 256 : trial < 2000 ? 2048 : 16384;
+        for (int p : kSparse)
+            if (next() % 3 != 0) coef[p] = static_cast<int32_t>(next() % (2 * range)) - range;
+        uint8_t full[8 * 10], sparse[8 * 10];
+        std::memset(full, 0, sizeof full);
+        std::memset(sparse, 0, sizeof sparse);
+        jpgd::IdctBlock(coef, 63, full, 10);
+        jpgd::IdctBlock(coef, 9, sparse, 10);
+        bad += std::memcmp(full, sparse, sizeof full) != 0;
+    }
+    EXPECT_EQ(bad, 0);
+}

@@ -12,6 +12,7 @@
 // decoded from the scans it has.
 #include "jpeg/decode.h"
 
+#include "jpeg/colour.h"
 #include "jpeg/idct.h"
 
 #include <cstdlib>
@@ -32,7 +33,7 @@ constexpr uint8_t kNatural[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25
                                   35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                   58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-constexpr int kLookBits = 9;
+constexpr int kLookBits = 11;
 
 struct Huff {
     bool defined = false;
@@ -219,6 +220,15 @@ struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
 
+// The coefficient block a thread keeps between images, up to this size
+// (an 800 x 480 colour image needs about 2.4 MB).
+constexpr size_t kKeptBytes = size_t{8} << 20;
+struct Kept {
+    std::unique_ptr<uint8_t, FreeDeleter> mem;
+    size_t size = 0;
+};
+thread_local Kept kept;
+
 enum ScanKind { kSequential, kDcFirst, kDcRefine, kAcFirst, kAcRefine };
 
 struct Decoder {
@@ -251,8 +261,8 @@ struct Decoder {
     int req = 3;
     std::unique_ptr<uint8_t, FreeDeleter> out;
     std::vector<uint8_t> planes;
-    std::unique_ptr<int16_t, FreeDeleter> coefs[3];
-    std::unique_ptr<uint64_t, FreeDeleter> masks[3];
+    std::vector<int16_t> offsets; // red, green and blue chroma offsets of one row
+    std::unique_ptr<uint8_t, FreeDeleter> coefBlock; // when larger than the kept block
 
     int Byte() { return pos < size ? data[pos++] : -1; }
     int Word() {
@@ -473,6 +483,7 @@ struct Decoder {
         for (int i = 0; i < ncomp; i++)
             total += static_cast<size_t>(comp[i].bw) * 8 * comp[i].v * 8;
         planes.assign(total, 0);
+        if (ncomp == 3) offsets.assign(3 * static_cast<size_t>(width), 0);
         uint8_t *p = planes.data();
         for (int i = 0; i < ncomp; i++) {
             comp[i].stride = comp[i].bw * 8;
@@ -614,8 +625,9 @@ struct Decoder {
                     bad = true;
                     return;
                 }
-                blk[kNatural[k]] = static_cast<int16_t>(static_cast<uint32_t>(f >> 16) << al);
-                nz |= uint64_t{1} << k;
+                int16_t v = static_cast<int16_t>(static_cast<uint32_t>(f >> 16) << al);
+                blk[kNatural[k]] = v;
+                nz |= static_cast<uint64_t>(v != 0) << k;
                 continue;
             }
             int rs = Decode(r, h);
@@ -630,9 +642,9 @@ struct Decoder {
                     bad = true;
                     return;
                 }
-                blk[kNatural[k]] =
-                    static_cast<int16_t>(static_cast<uint32_t>(Extend(r.Get(s), s)) << al);
-                nz |= uint64_t{1} << k;
+                int16_t v = static_cast<int16_t>(static_cast<uint32_t>(Extend(r.Get(s), s)) << al);
+                blk[kNatural[k]] = v;
+                nz |= static_cast<uint64_t>(v != 0) << k;
             } else if (run == 15) {
                 k += 15;
             } else {
@@ -649,17 +661,25 @@ struct Decoder {
         return from > to ? 0 : (~uint64_t{0} >> (63 - to)) & (~uint64_t{0} << from);
     }
 
-    // Reads a correction bit when the coefficient is already non-zero and
-    // applies it; without branches on the coefficient, whose zero pattern the
-    // processor cannot predict. The reader must hold at least one bit.
-    static JPGD_INLINE int16_t Correct(BitReader &r, int16_t v, int p1) {
-        uint32_t nz = v != 0;
-        uint32_t bit = static_cast<uint32_t>(r.acc >> 63) & nz;
-        r.acc <<= nz;
-        r.n -= static_cast<int>(nz);
-        int delta = v >= 0 ? p1 : -p1;
-        int apply = static_cast<int>(bit & static_cast<uint32_t>((v & p1) == 0));
-        return static_cast<int16_t>(v + (apply ? delta : 0));
+    // Applies one correction bit to each coefficient of `m` (positions that
+    // hold a value, which the masks keep non-zero), up to 32 bits per refill,
+    // so that the reader does not wait on the coefficients' loads. Without
+    // branches on the bits, which the processor cannot predict.
+    static JPGD_INLINE void Correct(BitReader &r, int16_t *blk, uint64_t m, int p1) {
+        while (m != 0) {
+            if (r.n < 32) r.Refill();
+            uint64_t bits = r.acc;
+            int used = 0;
+            for (; m != 0 && used < 32; used++, m &= m - 1) {
+                int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
+                int v = *coef;
+                int bit = static_cast<int>(bits >> 63) & static_cast<int>((v & p1) == 0);
+                bits <<= 1;
+                int delta = v >= 0 ? p1 : -p1;
+                *coef = static_cast<int16_t>(v + (bit ? delta : 0));
+            }
+            r.Skip(used);
+        }
     }
 
     static JPGD_INLINE void AcRefine(BitReader &r, uint32_t &eob, bool &bad, const Huff &h, int ss,
@@ -695,11 +715,7 @@ struct Decoder {
                     zeros &= zeros - 1;
                 int stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
                 uint64_t below = stop >= 64 ? ~uint64_t{0} : (uint64_t{1} << stop) - 1;
-                for (uint64_t m = nz & band & below; m != 0; m &= m - 1) {
-                    if (r.n < 1) r.Refill();
-                    int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
-                    *coef = Correct(r, *coef, p1);
-                }
+                Correct(r, blk, nz & band & below, p1);
                 k = stop;
                 if (s) {
                     if (k > se) {
@@ -713,11 +729,7 @@ struct Decoder {
         }
         if (eob) {
             // Only the positions that hold a value can take a correction bit.
-            for (uint64_t m = nz & Band(k, se); m != 0; m &= m - 1) {
-                if (r.n < 1) r.Refill();
-                int16_t *coef = blk + kNatural[__builtin_ctzll(m)];
-                *coef = Correct(r, *coef, p1);
-            }
+            Correct(r, blk, nz & Band(k, se), p1);
             eob--;
         }
     }
@@ -740,14 +752,40 @@ struct Decoder {
         }
     }
 
+    // Coefficients and masks of every component, zeroed, in one block. A
+    // screen-sized block is kept by the thread for its next image: freeing
+    // and claiming it again makes the system map and clear fresh pages each
+    // time, which costs more than clearing the kept ones.
     bool AllocCoefs() {
+        size_t total = 0;
         for (int i = 0; i < ncomp; i++) {
-            size_t n = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh) * 64;
-            coefs[i].reset(static_cast<int16_t *>(std::calloc(n, sizeof(int16_t))));
-            masks[i].reset(static_cast<uint64_t *>(std::calloc(n / 64, sizeof(uint64_t))));
-            if (!coefs[i] || !masks[i]) return false;
-            comp[i].coef = coefs[i].get();
-            comp[i].nz = masks[i].get();
+            size_t blocks = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh);
+            total += blocks * (64 * sizeof(int16_t) + sizeof(uint64_t));
+        }
+        uint8_t *p;
+        if (total <= kKeptBytes) {
+            Kept &k = kept;
+            if (k.size < total) {
+                k.mem.reset(static_cast<uint8_t *>(std::malloc(total)));
+                k.size = k.mem ? total : 0;
+                if (!k.mem) return false;
+            }
+            p = k.mem.get();
+            std::memset(p, 0, total);
+        } else {
+            coefBlock.reset(static_cast<uint8_t *>(std::calloc(total, 1)));
+            if (!coefBlock) return false;
+            p = coefBlock.get();
+        }
+        for (int i = 0; i < ncomp; i++) {
+            size_t blocks = static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh);
+            comp[i].coef = reinterpret_cast<int16_t *>(p);
+            p += blocks * 64 * sizeof(int16_t);
+        }
+        for (int i = 0; i < ncomp; i++) {
+            comp[i].nz = reinterpret_cast<uint64_t *>(p);
+            p += static_cast<size_t>(comp[i].bw) * static_cast<size_t>(comp[i].bh) *
+                 sizeof(uint64_t);
         }
         return true;
     }
@@ -931,6 +969,15 @@ struct Decoder {
             int cr = vmax == 2 ? r >> 1 : r;
             const uint8_t *cbp = comp[1].plane + cr * comp[1].stride;
             const uint8_t *crp = comp[2].plane + cr * comp[2].stride;
+            if constexpr (R != 1) {
+                // Both rows of a 2 x 2 layout share one set of offsets.
+                size_t n = static_cast<size_t>(width);
+                int16_t *ro = offsets.data(), *go = ro + n, *bo = go + n;
+                if (vmax == 1 || (r & 1) == 0)
+                    ChromaOffsets(cbp, crp, width, hmax == 2, ro, go, bo);
+                ColourPixels(y, ro, go, bo, d, width, R);
+                continue;
+            }
             if (hmax == 2)
                 ColourRow<R, 2>(y, cbp, crp, d, width);
             else
