@@ -31,26 +31,27 @@ async function waitFor(what, cond, ms) {
       return i.complete && i.naturalWidth === 800 && i.naturalHeight === 480;
     }, null, { timeout: 15000 });
 
-    // Mouse on key 5: held while the button is held.
-    const b = await page.locator("#key5").boundingBox();
+    // Keys that keep the main menu (ANT, IN-ATT), so the band box stays on
+    // the screen. Mouse on key 3: held while the button is held.
+    const b = await page.locator("#key3").boundingBox();
     await page.mouse.move(b.x + b.width / 2, b.y + b.height / 2);
     await page.mouse.down();
-    await waitFor("key 5 down", () => held(5), 3000);
+    await waitFor("key 3 down", () => held(3), 10000);
     await sleep(300);
-    if (!held(5)) throw new Error("key 5 let go while the mouse holds it");
+    if (!held(3)) throw new Error("key 3 let go while the mouse holds it");
     await page.mouse.up();
-    await waitFor("key 5 up", () => !held(5), 3000);
-    // Keyboard key 2, and the key bar drawn on the screen (key 6).
+    await waitFor("key 3 up", () => !held(3), 10000);
+    // Keyboard key 2, and the key bar drawn on the screen (key 3).
     await page.keyboard.down("2");
-    await waitFor("key 2 down", () => held(2), 3000);
+    await waitFor("key 2 down", () => held(2), 10000);
     await page.keyboard.up("2");
-    await waitFor("key 2 up", () => !held(2), 3000);
+    await waitFor("key 2 up", () => !held(2), 10000);
     const s = await page.locator("#screen").boundingBox();
-    await page.mouse.move(s.x + s.width * 730 / 800, s.y + s.height * 450 / 480);
+    await page.mouse.move(s.x + s.width * 333 / 800, s.y + s.height * 450 / 480);
     await page.mouse.down();
-    await waitFor("key 6 down (screen bar)", () => held(6), 3000);
+    await waitFor("key 3 down (screen bar)", () => held(3), 10000);
     await page.mouse.up();
-    await waitFor("key 6 up", () => !held(6), 3000);
+    await waitFor("key 3 up", () => !held(3), 10000);
 
     // The band box of the screen as the page shows it.
     const bandBox = () => page.evaluate(() => {
