@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "platform/gpio_block.h"
 #include "ui/gpio.h"
+#include "ui/keys.h"
 #include "ui/menu.h"
 
 #include <gtest/gtest.h>
@@ -526,6 +527,50 @@ TEST_F(Keys, FilterPageEnableAndLeave) {
     Short(1);
     EXPECT_EQ(w->menuIdx.load(), 0);
     EXPECT_EQ(w->screenFlags.load(), 0);
+}
+
+// Where every key of every menu leads (short, and long where it differs),
+// from a quiet unit: no tune, no status page, a three-row memory table.
+TEST_F(Keys, MenuTransitionsOfEveryKey) {
+    struct Case {
+        int menu, key;
+        bool isLong;
+        int to;
+    } const cases[] = {
+        {0, 1, false, 0},   {0, 1, true, 6},    {0, 2, false, 0},   {0, 2, true, 0},
+        {0, 3, false, 0},   {0, 4, false, 3},   {0, 4, true, 3},    {0, 5, false, 1},
+        {0, 5, true, 1},    {0, 6, false, 0},   {0, 6, true, 0},    {1, 1, false, 0},
+        {1, 2, false, 1},   {1, 3, false, 1},   {1, 4, false, 1},   {1, 5, false, 1},
+        {1, 6, false, 2},   {2, 1, false, 2},   {2, 2, false, 2},   {2, 5, false, 2},
+        {2, 6, false, 1},   {3, 1, false, 0},   {3, 2, false, 3},   {3, 3, false, 3},
+        {3, 4, false, 3},   {3, 5, false, 3},   {3, 6, false, 4},   {3, 6, true, 3},
+        {4, 1, false, 8},   {4, 1, true, 4},    {4, 2, false, 4},   {4, 5, false, 4},
+        {4, 6, false, 4},   {5, 1, false, 5},   {5, 5, false, 5},   {5, 6, false, 5},
+        {6, 1, false, 0},   {6, 2, false, 6},   {6, 3, false, 6},   {6, 4, false, 6},
+        {6, 5, false, 9},   {6, 6, false, 7},   {7, 1, false, 6},   {7, 2, false, 7},
+        {7, 3, false, 7},   {7, 4, false, 7},   {7, 5, false, 7},   {7, 6, false, 7},
+        {8, 1, false, 0},   {8, 2, false, 8},   {8, 3, false, 8},   {8, 4, false, 8},
+        {8, 5, false, 8},   {9, 1, false, 6},   {9, 2, false, 10},  {9, 3, false, 11},
+        {9, 4, false, 9},   {9, 6, false, 9},   {10, 1, false, 6},  {10, 2, false, 10},
+        {10, 3, false, 10}, {10, 5, false, 10}, {10, 6, false, 6},  {11, 1, false, 6},
+        {11, 2, false, 11}, {11, 3, false, 11}, {11, 6, false, 6},  {12, 1, false, 12},
+        {12, 2, false, 12}, {12, 5, false, 12}, {13, 1, false, 13},
+    };
+    Write("antenna.txt", "!Gen\n160m 1800000 2000000 1 1 0 0 50\n"
+                         "80m 3500000 3800000 1 1 0 0 50\n40m 7000000 7300000 1 1 0 0 50\n");
+    LoadAllBankTable(w, 0);
+    for (const Case &c : cases) {
+        w->menuIdx = c.menu;
+        w->screenFlags = 0;
+        w->parPage = 3; // a page with nothing to confirm but the setup line
+        w->manualTune = 0;
+        w->portError = 0;
+        w->memRow = 0;
+        DecodeTasto(w, c.key, c.isLong ? 1 << (c.key - 1) : 0);
+        EXPECT_EQ(w->menuIdx.load(), c.to)
+            << "menu " << c.menu << " key " << c.key << (c.isLong ? " long" : " short");
+        Drain();
+    }
 }
 
 TEST_F(Keys, LinkFailureRetryAndCancel) {

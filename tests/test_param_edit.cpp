@@ -132,6 +132,20 @@ TEST_F(ParamEdit, TogglesOnEveryStepKey) {
         }
         EXPECT_EQ(Shown(w, page), first) << "page " << page;
     }
+    // A value outside 0/1 (a hand-edited setup file) still flips what is shown.
+    struct Odd {
+        int page;
+        Shared<uint8_t> *field;
+    } const odd[] = {{1, &w->fsMode},         {17, &w->filterView},   {18, &w->viewTimeStr},
+                     {19, &w->tempUnits},     {20, &w->auxFwdEnable}, {24, &w->powerUnits},
+                     {26, &w->factoryDefault}};
+    for (const Odd &o : odd) {
+        *o.field = 2;
+        std::string before = Shown(w, o.page);
+        Edit(w, o.page, kUp);
+        EXPECT_NE(Shown(w, o.page), before) << "page " << o.page;
+        *o.field = 0;
+    }
     // Enable TAV Tune sets the whole byte.
     w->tuneOpt = 0x50;
     Edit(w, 3, kUp);

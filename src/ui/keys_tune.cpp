@@ -188,9 +188,10 @@ int KeysStoreTune(Works *w, int key) {
         if (DecodeModoFromTuneval(w->tunerWord.load()) == 3) {
             w->keyFlags.fetch_or(2); // "ATU ByPass not saved!"
         } else {
-            int bank = w->saveBank.load(), ant = w->saveAnt.load();
-            LoadTabAtu(w, bank, ant);
-            InsertTuneToMem(w, bank, ant);
+            // Another bank's file is updated through a scratch table: the
+            // working tables keep the current bank all along, so a recall or
+            // a tune ending meanwhile never sees another bank's entries.
+            InsertTuneToMem(w, w->saveBank.load(), w->saveAnt.load());
             LoadAllBankTable(w, w->numBanco.load());
         }
         w->menuIdx = 3;

@@ -138,12 +138,12 @@ int ModifyParameter(Works *w, int action) {
         }
         return 0;
     }
-    case 1: // Input Sens FQ1/FQ2
+    case 1: // Input Sens FQ1 (0) / FQ2 (any other value, as shown)
         if (confirm) {
             IncPNTIn_CMDLinear(kCmdFreqSense, w);
             writeSetup(w);
         } else {
-            w->fsMode = FlipOne(w->fsMode.load());
+            w->fsMode = FlipNonZero(w->fsMode.load());
         }
         return 0;
     case 2: // Period (ms) 10..10000
