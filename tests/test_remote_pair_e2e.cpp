@@ -4,6 +4,8 @@
 // restarts.
 #include "board.h"
 #include "helix_process.h"
+#include "panel_keys.h"
+#include "panel_process.h"
 #include "platform/clock.h"
 #include "radio.h"
 #include "screenshot.h"
@@ -40,8 +42,9 @@ const char *kBands = "1800000 2000000 100 1000 10 500 5 250 0 20 10 100 600\n"
 const char *kAntennas = "!Tav\n40m 7000000 7300000 1 1 0 0 100.0\n"
                         "20m 14000000 14350000 1 1 0 0 100.0\n";
 
-void WriteUnit(const ScopedSimRoot &r, char ws, int port, bool linear) {
-    std::string setup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableTime: 1\nEnableRead: 0\n"
+void WriteUnit(const ScopedSimRoot &r, char ws, int port, bool linear, bool keys = false) {
+    std::string setup = std::string("EnableKeyb: 0\nEnableGPIO: ") + (keys ? "1" : "0") +
+                        "\nEnableTime: 1\nEnableRead: 0\n"
                         "EnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\nMaxBank: 5\nNumBanco: 1\n";
     setup += std::string("EnableLinear: ") + (linear ? "1" : "0") + "\n";
     setup += std::string("WebSocket: ") + ws + "\nServer: 127.0.0.1\n";
@@ -50,6 +53,7 @@ void WriteUnit(const ScopedSimRoot &r, char ws, int port, bool linear) {
     WriteWholeFile(r.Path("/opt/set/config.txt"), kBands);
     WriteWholeFile(r.Path("/opt/set/antenna_b1.txt"), kAntennas);
     WriteWholeFile(r.Path("/opt/set/antenna_b2.txt"), kAntennas);
+    WriteWholeFile(r.Path("/opt/set/antenna_b3.txt"), kAntennas);
 }
 
 // Status texts the client received (dispStat traces each one).
@@ -60,6 +64,21 @@ size_t CountStatus(const HelixProcess &p, const std::string &text) {
          at = err.find("BUFFER Wsocket : " + text, at + 1))
         n++;
     return n;
+}
+
+// The bank field of the last status text `text` the client received.
+std::string LastStatusBank(const HelixProcess &p, const std::string &text) {
+    std::string err = p.Err();
+    size_t at = err.rfind("BUFFER Wsocket : " + text);
+    if (at == std::string::npos || at + 17 + 42 > err.size()) return "";
+    return err.substr(at + 17 + 40, 2);
+}
+
+// The "NumBanco" line of a unit's setup file.
+std::string SetupBank(const ScopedSimRoot &r) {
+    std::string s = ReadWholeFile(r.Path("/opt/set/setup.txt"));
+    size_t at = s.find("NumBanco:");
+    return at == std::string::npos ? "" : s.substr(at, s.find('\n', at) - at);
 }
 
 TEST(RemotePairEndToEnd, ClientFollowsTheServerAndReconnects) {
@@ -83,7 +102,7 @@ TEST(RemotePairEndToEnd, ClientFollowsTheServerAndReconnects) {
     ASSERT_TRUE(srv.Start(server.Path("/err.txt")));
 
     ScopedSimRoot client; // HELIX_ROOT now names the client's root
-    WriteUnit(client, '2', port, false);
+    WriteUnit(client, '2', port, false, true);
     // The client's own TAV port: a line nobody speaks on (its radio is at the server).
     int pty = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(pty, 0);
@@ -110,6 +129,44 @@ TEST(RemotePairEndToEnd, ClientFollowsTheServerAndReconnects) {
     EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(client.root, 7074000, 1); }, 5000));
 
     mark("client has the new band");
+    // MEM on the client's panel: the client asks the server for the next bank
+    // and keeps its own.
+    auto banks = [&] {
+        std::string err = srv.Err();
+        size_t n = 0;
+        for (size_t at = err.find("BUFFER Wsocket : VORNBANK"); at != std::string::npos;
+             at = err.find("BUFFER Wsocket : VORNBANK", at + 1))
+            n++;
+        return n;
+    };
+    // Key 1 first acknowledges an error list that holds anything; a second
+    // press is then the bank key.
+    auto memKey = [&](auto press, size_t before) {
+        for (int i = 0; i < 2 && banks() == before; i++) {
+            EXPECT_TRUE(press());
+            WaitUntil([&] { return banks() > before; }, 6000);
+        }
+        return banks() - before;
+    };
+    EXPECT_EQ(memKey([&] { return SimKeyHold(client.root, 1, 200) == 0; }, banks()), 1u)
+        << cli.Err().substr(cli.Err().size() > 3000 ? cli.Err().size() - 3000 : 0);
+    EXPECT_TRUE(WaitUntil([&] { return SetupBank(server) == "NumBanco: 2"; }, 10000))
+        << SetupBank(server);
+    EXPECT_TRUE(WaitUntil([&] { return LastStatusBank(cli, "40m 1") == "02"; }, 10000))
+        << LastStatusBank(cli, "40m 1");
+    // The same key from the client's page.
+    {
+        PanelProcess page;
+        ASSERT_TRUE(page.Start(client.root));
+        EXPECT_EQ(memKey([&] { return page.Press(1); }, banks()), 1u);
+        EXPECT_TRUE(WaitUntil([&] { return SetupBank(server) == "NumBanco: 3"; }, 10000))
+            << SetupBank(server);
+        EXPECT_TRUE(WaitUntil([&] { return LastStatusBank(cli, "40m 1") == "03"; }, 10000))
+            << LastStatusBank(cli, "40m 1");
+        EXPECT_EQ(page.Stop(), 0);
+    }
+    EXPECT_EQ(SetupBank(client), "NumBanco: 1");
+    mark("the server's bank follows the client's key");
     // The server stops; the client keeps running and comes back with it.
     EXPECT_GE(srv.Stop(SIGTERM, 8000), 0);
     auto log = [&] { return ReadWholeFile(client.Path("/var/log/helix.log")); };

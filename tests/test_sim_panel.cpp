@@ -2,9 +2,14 @@
 // through dev/mem, control lines into the simulators' FIFOs, the panel micro's
 // settings and the error list read back from the trace; and the radio's
 // control input with its link faults.
+#include "amplifier/tuner_word.h"
+#include "config/antenna_banks.h"
 #include "helix_process.h"
+#include "panel_process.h"
 #include "panel_web.h"
+#include "platform/clock.h"
 #include "radio.h"
+#include "screenshot.h"
 #include "sim_root.h"
 #include "unit.h"
 
@@ -24,18 +29,6 @@
 #include <unistd.h>
 
 namespace {
-
-int PanelFreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 uint32_t Gplev0(const std::string &root) {
     std::string mem = ReadWholeFile(root + "/dev/mem");
@@ -58,40 +51,6 @@ std::string Drain(int fd, int ms) {
         ms);
     return got;
 }
-
-struct PanelProcess {
-    pid_t pid = -1;
-    int port = 0;
-    bool Start(const std::string &root) {
-        port = PanelFreePort();
-        std::string exe = std::string(HELIX_BUILD_DIR) + "/helix-sim-panel";
-        std::string ps = std::to_string(port);
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(exe.c_str(), exe.c_str(), "--root", root.c_str(), "--port", ps.c_str(),
-                  static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        httplib::Client c("127.0.0.1", port);
-        return WaitUntil([&] { return static_cast<bool>(c.Get("/api/state")); }, 10000);
-    }
-    int Stop() { // exit status, or -1 if it had to be killed
-        if (pid <= 0) return -1;
-        kill(pid, SIGTERM);
-        int st = 0;
-        bool ended = false;
-        WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; }, 5000);
-        if (!ended) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &st, 0);
-        }
-        pid = -1;
-        return ended && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    ~PanelProcess() { Stop(); }
-};
 
 // Pixel (x, y) of a PNG as 0xRRGGBB, or -1.
 long PngPixel(const std::string &png, int x, int y, int *w, int *h) {
@@ -469,4 +428,159 @@ TEST(SimPanel, WholeUnitTemperatureAlarmAndRecovery) {
         15000))
         << u.State();
     EXPECT_TRUE(WaitUntil([&] { return orange(box()); }, 5000)) << std::hex << box();
+}
+
+namespace {
+
+// The value after `key` in a simulator's state line ("" when missing).
+std::string StateField(const std::string &state, const std::string &key) {
+    size_t at = state.find(key + " ");
+    if (at == std::string::npos) return "";
+    at += key.size() + 1;
+    size_t end = state.find_first_of(",\"", at);
+    return state.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+// The entry line of `idx` in a tuner-memory file, "" when there is none.
+std::string AtuEntry(const std::string &file, int idx) {
+    std::string text = ReadWholeFile(file), key = std::to_string(idx) + " ";
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        if (text.compare(at, key.size(), key) == 0) return text.substr(at, end - at);
+        at = end + 1;
+    }
+    return "";
+}
+
+} // namespace
+
+// An FT-817 unit worked only through the page's interface and its keys:
+// - the power board's port is missing at start: the link-failure screen; the
+//   board appears and Retry (key 5) brings the link up;
+// - the radio moves to 40 m: the board hears the frequency, antenna 2, the
+//   band's filter and the stored tuner word, and the screen names the band;
+// - TUNE, TUNE on a 200 ohm load with 5 W: the tune matches it, stores the
+//   word and the board keeps it;
+// - the board goes silent: error 4; it answers again, RESET clears the error
+//   and the unit follows the radio back to 20 m.
+TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
+    WholeUnit u;
+    std::string bank = ReadWholeFile(u.root.Path("/opt/set/antenna_b1.txt"));
+    ASSERT_EQ(bank.rfind("!Gen\n", 0), 0u);
+    WriteWholeFile(u.root.Path("/opt/set/antenna_b1.txt"), "!817" + bank.substr(4));
+    WriteWholeFile(u.root.Path("/opt/set/setup.txt"),
+                   "WebSocket: 0\nEnableKeyb: 0\nAutoTuneMode: 1\nSWRescAutoTune: 150\n"
+                   "AttenuatorTune: 0\n");
+    // Output filters: 1.8-6, 6-10 and 10-16 MHz (masks 01, 02, 04).
+    WriteWholeFile(u.root.Path("/opt/set/filter.txt"), "1800000 6000000 1\n6000001 10000000 1\n"
+                                                       "10000001 16000000 1\n");
+    std::string log = u.root.Path("/var/log");
+    u.radio = SpawnSim("helix-sim-radio", u.root.root, log + "/sim-radio.out");
+    ASSERT_TRUE(
+        WaitUntil([&] { return access(u.root.Path("/dev/ttyUSB1").c_str(), F_OK) == 0; }, 5000));
+    ASSERT_TRUE(u.helix.Start(log + "/helix.trace"));
+    ASSERT_TRUE(u.panel.Start(u.root.root));
+    httplib::Client c("127.0.0.1", u.panel.port);
+    auto tail = [&] {
+        std::string e = u.helix.Err();
+        return e.substr(e.size() > 3000 ? e.size() - 3000 : 0);
+    };
+    // The failure band across the picture's caption (dark red).
+    auto failureScreen = [&] {
+        auto s = c.Get("/screen.png");
+        int w, h;
+        long p = s && s->status == 200 ? PngPixel(s->body, 4, 290, &w, &h) : -1L;
+        return p == 0x500C0C;
+    };
+    ASSERT_TRUE(u.helix.WaitFor("Unable to open device /dev/ttyAMA0", 40000)) << tail();
+    EXPECT_TRUE(WaitUntil(failureScreen, 20000)) << "no link-failure screen";
+
+    const std::string wire = u.root.Path("/sim-board.wire");
+    u.board = SpawnSim("helix-sim-board", u.root.root, log + "/sim-board.out");
+    ASSERT_TRUE(
+        WaitUntil([&] { return access(u.root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; }, 5000));
+    SleepMs(300);
+    EXPECT_TRUE(ReadWholeFile(wire).empty());
+    ASSERT_TRUE(u.panel.Press(5)); // Retry
+    EXPECT_TRUE(WaitUntil([&] { return !failureScreen(); }, 10000)) << "still the failure screen";
+    EXPECT_TRUE(WaitUntil([&] { return StateField(u.State(), "freq") == "14074000"; }, 15000))
+        << "the link did not come back\n"
+        << u.State() << tail();
+
+    // QSY to 40 m on the radio.
+    EXPECT_EQ(StateField(u.State(), "filter"), "04");
+    size_t from = ReadWholeFile(wire).size();
+    ASSERT_TRUE(u.panel.Line("radio", "freq 7074000"));
+    auto since = [&] { return ReadWholeFile(wire).substr(from); };
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::string s = since();
+            return s.find("FA00007074000; -> ") != std::string::npos &&
+                   s.find("SA2; -> SA2;") != std::string::npos &&
+                   s.find("MT1") != std::string::npos;
+        },
+        15000))
+        << since();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::string s = u.State();
+            uint32_t word = static_cast<uint32_t>(
+                std::strtoul(StateField(s, "tuner word").c_str(), nullptr, 16));
+            return StateField(s, "freq") == "7074000" && StateField(s, "filter") == "02" &&
+                   DecodeModoFromTuneval(word) == 1 && DecodeInduttanzaFromTuneval(word) == 96 &&
+                   DecodeCapacitaFromTuneval(word) == 210;
+        },
+        10000))
+        << u.State();
+    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(u.root.root, 7074000, 2); }, 10000));
+
+    // Tune from the keys on a matchable load.
+    const std::string atu = u.root.Path(BankAtuFile(1, 2));
+    const std::string stored40 = AtuEntry(atu, 2115);
+    ASSERT_EQ(stored40, "2115 7075000 1 1 96 210");
+    ASSERT_TRUE(u.panel.Line("board", "load 200 0"));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return std::strtod(StateField(u.State(), "seen swr").c_str(), nullptr) > 2.0; },
+        5000))
+        << u.State();
+    ASSERT_TRUE(u.panel.Line("board", "drive 0.5"));
+    ASSERT_TRUE(u.panel.Press(4)); // TUNE: the tune menu
+    SleepMs(500);
+    ASSERT_TRUE(u.panel.Press(4)); // TUNE: start
+    ASSERT_TRUE(u.helix.WaitFor("START AUTO TUNE", 10000)) << tail();
+    EXPECT_TRUE(WaitUntil([&] { return AtuEntry(atu, 2115) != stored40; }, 40000)) << tail();
+    SleepMs(1000);
+    ASSERT_TRUE(u.panel.Line("board", "drive 0"));
+    std::string st = u.State();
+    uint32_t word =
+        static_cast<uint32_t>(std::strtoul(StateField(st, "tuner word").c_str(), nullptr, 16));
+    EXPECT_LT(std::strtod(StateField(st, "seen swr").c_str(), nullptr), 1.5) << st;
+    char entry[64];
+    std::snprintf(entry, sizeof entry, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
+                  DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
+    EXPECT_EQ(AtuEntry(atu, 2115), entry);
+
+    // The board goes silent and comes back.
+    ASSERT_TRUE(u.panel.Line("board", "silent 1000000"));
+    EXPECT_TRUE(
+        WaitUntil([&] { return u.State().find("{\"code\":4,") != std::string::npos; }, 20000))
+        << u.State();
+    from = ReadWholeFile(wire).size();
+    ASSERT_TRUE(u.panel.Line("board", "silent 0"));
+    EXPECT_TRUE(u.panel.Press(1)); // RESET / Error
+    EXPECT_TRUE(
+        WaitUntil([&] { return u.State().find("{\"code\":4,") == std::string::npos; }, 15000))
+        << u.State();
+    // The link talks again: the unit follows the radio back to 20 m.
+    ASSERT_TRUE(u.panel.Line("radio", "freq 14074000"));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::string s = since();
+            return s.find("FA00014074000; -> FA00014074000;") != std::string::npos &&
+                   s.find("SA1; -> SA1;") != std::string::npos;
+        },
+        20000))
+        << since();
+    EXPECT_GE(u.helix.Stop(SIGTERM, 10000), 0);
 }

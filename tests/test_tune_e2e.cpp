@@ -6,6 +6,7 @@
 #include "board.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"
+#include "panel_keys.h"
 #include "platform/clock.h"
 #include "radio.h"
 #include "unit.h"
@@ -139,6 +140,105 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
         << "the stored word " << want << " was not sent again";
 
     EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+}
+
+// FT-817 mode: the operator starts the tune from the keys (TUNE opens the tune
+// menu, its TUNE key starts the search) while the board transmits into a
+// matchable load; the result is stored and comes back after another band.
+TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"),
+                   "EnableKeyb: 0\nEnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\n"
+                   "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n"
+                   "AutoTuneMode: 1\nSWRescAutoTune: 150\nAttenuatorTune: 0\n");
+    WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), "!817\n40m 7000000 7300000 1 1 0 0 100.0\n"
+                                                         "20m 14000000 14350000 1 1 0 0 100.0\n");
+
+    SimBoard board;
+    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
+    // 200 ohms: matched by the antenna-side network.
+    SimBoardSet(&board, [](SimBoardState &st) {
+        st.tunerModel = true;
+        st.load = SimLoad{SimLoadKind::Fixed, 200.0, 0.0};
+    });
+    SimRadioConfig cfg;
+    cfg.kind = SimRadioKind::Ft817;
+    cfg.root = root.root;
+    cfg.freq = 7074000;
+    SimRadio *radio = SimRadioStart(cfg);
+    ASSERT_NE(radio, nullptr);
+    struct Stops {
+        SimBoard *board;
+        SimRadio *radio;
+        ~Stops() {
+            SimRadioStop(radio);
+            SimBoardStop(board);
+        }
+    } stops{&board, radio};
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    auto frames = [&] { return SimBoardFrames(&board); };
+    auto tail = [&] {
+        std::string e = p.Err();
+        return e.substr(e.size() > 4000 ? e.size() - 4000 : 0);
+    };
+    // The polled frequency reaches the board once the unit is up.
+    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, 40000))
+        << tail();
+    SleepMs(1500);
+    const std::string file = root.Path(BankAtuFile(1, 1));
+    ASSERT_EQ(EntryLine(ReadWholeFile(file), 2115), "");
+    double before = 0;
+    SimBoardSet(&board, [&](SimBoardState &st) {
+        double g = SimBoardReflection(st, st.tunerWord);
+        before = (1 + g) / (1 - g);
+        st.driveW = 0.5f; // the operator keys the radio: 5 W into the amplifier
+    });
+    EXPECT_GT(before, 2.0) << "the load must need the tuner";
+
+    // Main menu TUNE, then the tune menu's TUNE.
+    ASSERT_EQ(SimKeyHold(root.root, 4, 200), 0);
+    SleepMs(600);
+    ASSERT_EQ(SimKeyHold(root.root, 4, 200), 0);
+    ASSERT_TRUE(p.WaitFor("START AUTO TUNE", 10000)) << tail();
+    bool stored = WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, 40000);
+    EXPECT_TRUE(stored) << tail();
+    SleepMs(500);
+    SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.0f; });
+
+    uint32_t word = 0;
+    double swr = 0;
+    SimBoardSet(&board, [&](SimBoardState &st) {
+        word = st.tunerWord;
+        double g = SimBoardReflection(st, word);
+        swr = (1 + g) / (1 - g);
+    });
+    EXPECT_LT(swr, 1.5);
+    char entry[64];
+    std::snprintf(entry, sizeof entry, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
+                  DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
+    EXPECT_EQ(EntryLine(ReadWholeFile(file), 2115), entry);
+
+    // 20 m, then back to 40 m: the stored word goes out again.
+    SimRadioSetFreq(radio, 14074000);
+    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, 10000))
+        << tail();
+    SleepMs(1500);
+    size_t from = frames().size();
+    SimRadioSetFreq(radio, 7074000);
+    char want[16];
+    std::snprintf(want, sizeof want, "MT1%08X;", word);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::vector<SimFrame> fr = frames();
+            for (size_t i = from; i < fr.size(); i++)
+                if (fr[i].text == want) return true;
+            return false;
+        },
+        10000))
+        << "the stored word " << want << " was not sent again\n"
+        << tail();
+    EXPECT_GE(p.Stop(SIGTERM, 8000), 0);
 }
 
 } // namespace

@@ -247,8 +247,11 @@ void *Linear(void *arg) {
     w->linearProcessStatus = kLinStatus;
     if (OpenLinear(w) != 0) {
         // Nothing to talk to: the fault is on the screen through portError.
-        // Wait without touching the port until asked to stop.
-        while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1')
+        // Wait without touching the port until asked to stop, or until the
+        // operator dismisses the failure (Retry or Cancel): the body then
+        // returns so that the restart those keys ask for opens the port again.
+        while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1' &&
+               w->portError.load() == 1)
             SleepMs(50);
         int fd = w->linFD.exchange(-1);
         if (fd >= 0) close(fd);
