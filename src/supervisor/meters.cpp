@@ -517,15 +517,19 @@ bool Amendable(Works *w, const Grid &g, const Rect &area, const PlotLine &t) {
 
 // Puts back pixels of the area as they were before the line was drawn.
 void PutBack(FbScreen *fb, const Rect &area, const PlotNotes *notes, int x, int top, int bottom) {
-    const uint8_t *under = reinterpret_cast<const uint8_t *>(notes + 1);
     const size_t ps = fb->pixelSize;
     const size_t line = static_cast<size_t>(area.right - area.left + 1) * ps;
-    for (int y = top; y <= bottom; y++)
-        std::memcpy(fb->workMem + static_cast<size_t>(y) * fb->lineSize +
-                        static_cast<size_t>(x) * ps,
-                    under + static_cast<size_t>(y - area.top) * line +
-                        static_cast<size_t>(x - area.left) * ps,
-                    ps);
+    const uint8_t *from = reinterpret_cast<const uint8_t *>(notes + 1) +
+                          static_cast<size_t>(top - area.top) * line +
+                          static_cast<size_t>(x - area.left) * ps;
+    uint8_t *to =
+        fb->workMem + static_cast<size_t>(top) * fb->lineSize + static_cast<size_t>(x) * ps;
+    for (int y = top; y <= bottom; y++, from += line, to += fb->lineSize) {
+        if (ps == 4)
+            std::memcpy(to, from, 4);
+        else
+            std::memcpy(to, from, 2);
+    }
 }
 
 // Columns whose line changed, redrawn over the area as it was under the
