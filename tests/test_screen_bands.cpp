@@ -136,6 +136,37 @@ TEST(ScreenBands, ARestoreWhileTheOwnerDrawsIsNotKept) {
     fbBandEnd(fb, kBandMeters);
 }
 
+// An amended band stays kept only when nothing but its owner touched it.
+TEST(ScreenBands, AnAmendIsKeptUnlessARestoreOrOtherDrawingComesIn) {
+    ScreenUnit u;
+    FbScreen *fb = &u.works.fb;
+    u.Background("img1");
+    const int key = 2;
+    auto pass = [&](const std::function<void()> &during, const std::function<void()> &after) {
+        fbSetBack(fb);
+        int r = fbBandAmend(fb, kBandMeters, 200, 259, &key, sizeof key);
+        if (r == 1) OwnerPicture(fb, key);
+        if (r == 2) DrawHorizontalLine(300, 240, 320, 9, 9, 9, fb, 0); // the amend
+        during();
+        fbBandEnd(fb, kBandMeters);
+        after();
+        fbRealize(fb);
+        return r;
+    };
+    const std::function<void()> none = [] {};
+    ASSERT_EQ(pass(none, none), 1); // new rows: not known clean yet
+    ASSERT_EQ(pass(none, none), 1);
+    EXPECT_EQ(pass(none, none), 2) << "kept after a whole drawing";
+    EXPECT_EQ(pass(none, none), 2) << "kept after an amend";
+    EXPECT_EQ(pass([&] { fbSetBack(fb); }, none), 2); // as if from another thread
+    EXPECT_EQ(pass(none, none), 1) << "a restore during the amend took part of it away";
+    EXPECT_EQ(pass(none, none), 2);
+    EXPECT_EQ(pass(none, [&] { DrawLine(0, 230, 799, 231, 1, 2, 3, fb, 0); }), 2);
+    EXPECT_EQ(pass(none, none), 1) << "someone else drew in the band's rows";
+    EXPECT_EQ(pass([&] { DrawLine(0, 100, 799, 101, 1, 2, 3, fb, 0); }, none), 2);
+    EXPECT_EQ(pass(none, none), 1) << "the owner drew past its rows";
+}
+
 // The supervisor's passes on the main screen, warm, then one input changed:
 // the next pass must show what a pass from scratch shows.
 struct WarmUnit : ScreenUnit {
