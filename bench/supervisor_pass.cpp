@@ -113,7 +113,8 @@ void BM_SupervisorPass(benchmark::State &state) {
     const double copies = TwoCopiesNs();
     double total = 0;
     // Arg 1: the readings change on every pass (transmitting), so the meters
-    // are drawn every time; otherwise only what changes is drawn again.
+    // are drawn every time, and one spectrum level; arg 2: every spectrum
+    // level too. Otherwise only what changes is drawn again.
     const bool moving = state.range(1) != 0;
     int n = 0;
     for (auto _ : state) {
@@ -126,6 +127,12 @@ void BM_SupervisorPass(benchmark::State &state) {
             std::memcpy(&level, &unit->spectrum1[n % kPlotLevels], sizeof level);
             level += 1.0f;
             std::memcpy(&unit->spectrum1[n % kPlotLevels], &level, sizeof level);
+            if (state.range(1) == 2) { // a live spectrum: every level moves
+                for (int i = 0; i < kPlotLevels; i++) {
+                    level = -100.0f + static_cast<float>((i * 37 + n * 11) % 23);
+                    std::memcpy(&unit->spectrum1[i], &level, sizeof level);
+                }
+            }
             n++;
         }
         double t0 = CpuNs();
@@ -135,7 +142,8 @@ void BM_SupervisorPass(benchmark::State &state) {
     }
     state.counters["x_two_copies"] = total / static_cast<double>(state.iterations()) / copies;
     state.SetLabel(std::string(state.range(0) >= 4 ? "plot view" : "meter view") +
-                   (moving ? ", readings moving" : ", steady"));
+                   (moving ? ", readings moving" : ", steady") +
+                   (state.range(1) == 2 ? ", whole spectrum" : ""));
 }
 BENCHMARK(BM_SupervisorPass)
     ->Args({1, 0})
@@ -143,6 +151,7 @@ BENCHMARK(BM_SupervisorPass)
     ->Args({2, 1})
     ->Args({4, 0})
     ->Args({4, 1})
+    ->Args({4, 2})
     ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -6,10 +6,12 @@
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "screenshot.h"
+#include "supervisor/meters.h"
 #include "supervisor/timer.h"
 #include "ui/menu.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -134,6 +136,37 @@ TEST(ScreenBands, ARestoreWhileTheOwnerDrawsIsNotKept) {
     fbBandEnd(fb, kBandMeters);
 }
 
+// An amended band stays kept only when nothing but its owner touched it.
+TEST(ScreenBands, AnAmendIsKeptUnlessARestoreOrOtherDrawingComesIn) {
+    ScreenUnit u;
+    FbScreen *fb = &u.works.fb;
+    u.Background("img1");
+    const int key = 2;
+    auto pass = [&](const std::function<void()> &during, const std::function<void()> &after) {
+        fbSetBack(fb);
+        int r = fbBandAmend(fb, kBandMeters, 200, 259, &key, sizeof key);
+        if (r == 1) OwnerPicture(fb, key);
+        if (r == 2) DrawHorizontalLine(300, 240, 320, 9, 9, 9, fb, 0); // the amend
+        during();
+        fbBandEnd(fb, kBandMeters);
+        after();
+        fbRealize(fb);
+        return r;
+    };
+    const std::function<void()> none = [] {};
+    ASSERT_EQ(pass(none, none), 1); // new rows: not known clean yet
+    ASSERT_EQ(pass(none, none), 1);
+    EXPECT_EQ(pass(none, none), 2) << "kept after a whole drawing";
+    EXPECT_EQ(pass(none, none), 2) << "kept after an amend";
+    EXPECT_EQ(pass([&] { fbSetBack(fb); }, none), 2); // as if from another thread
+    EXPECT_EQ(pass(none, none), 1) << "a restore during the amend took part of it away";
+    EXPECT_EQ(pass(none, none), 2);
+    EXPECT_EQ(pass(none, [&] { DrawLine(0, 230, 799, 231, 1, 2, 3, fb, 0); }), 2);
+    EXPECT_EQ(pass(none, none), 1) << "someone else drew in the band's rows";
+    EXPECT_EQ(pass([&] { DrawLine(0, 100, 799, 101, 1, 2, 3, fb, 0); }, none), 2);
+    EXPECT_EQ(pass(none, none), 1) << "the owner drew past its rows";
+}
+
 // The supervisor's passes on the main screen, warm, then one input changed:
 // the next pass must show what a pass from scratch shows.
 struct WarmUnit : ScreenUnit {
@@ -210,6 +243,69 @@ TEST(ScreenBands, AChangedInputReachesTheScreenOnTheNextPass) {
         std::vector<uint8_t> shown(w->fb.screenMem, w->fb.screenMem + w->fb.memSize);
         std::vector<uint8_t> scratch = u.FromScratch();
         ASSERT_EQ(DiffBytes(shown.data(), scratch.data(), shown.size()), 0u) << name;
+    }
+}
+
+// A changed spectrum redraws the plot's line only in the columns it moved in:
+// the screen must be what a pass from scratch shows, and columns the line did
+// not move in are not copied again.
+TEST(ScreenBands, APlotSpectrumChangeRedrawsOnlyWhereTheLineMoved) {
+    WarmUnit u;
+    Works *w = &u.works;
+    InitGrid();
+    w->viewType = 4;
+    w->viewTimeStr = 1;
+    auto set = [&](int i, float level) { std::memcpy(&u.spectrum1[i], &level, sizeof level); };
+    for (int i = 0; i < kPlotLevels; i++)
+        set(i, -100.0f + static_cast<float>((i * 37) % 23)); // rows about 175-213
+    // A mark on the screen itself, on a row the line crosses, far from x.
+    auto mark = [&](int left, int right) {
+        std::memset(w->fb.screenMem + 195 * w->fb.lineSize + left * 4, 0x5a, (right - left) * 4);
+    };
+    auto marked = [&](int left, int right) {
+        const uint8_t *row = w->fb.screenMem + 195 * w->fb.lineSize;
+        for (int i = left * 4; i < right * 4; i++)
+            if (row[i] != 0x5a) return false;
+        return true;
+    };
+    struct Change {
+        const char *name;
+        std::function<void()> apply;
+        int quietLeft, quietRight; // columns of row 195 it leaves alone (none: 0, 0)
+    };
+    std::mt19937 rng(5);
+    const std::vector<Change> changes = {
+        {"a peak at the left", [&] { set(10, -40.0f); }, 300, 700},
+        {"the peak gone", [&] { set(10, -95.0f); }, 300, 700},
+        // (one damage span per row: the columns between the ends are copied)
+        {"both ends", [&] { set(0, -60.0f), set(kPlotLevels - 1, -30.0f); }, 0, 0},
+        {"a level past the top", [&] { set(400, 20.0f); }, 600, 750},
+        {"a level below the bottom", [&] { set(401, -200.0f); }, 100, 300},
+        {"every level",
+         [&] {
+             for (int i = 0; i < kPlotLevels; i++)
+                 set(i, -105.0f + static_cast<float>(rng() % 40));
+         },
+         0, 0},
+        {"one level by one dB", [&] { set(700, -104.0f); }, 100, 500},
+    };
+    for (int i = 0; i < 3; i++)
+        u.Pass();
+    for (const Change &c : changes) {
+        for (int i = 0; i < 3; i++)
+            u.Pass(); // warm: the plot is kept
+        // What the mark hides stays on the screen: it must still be right.
+        const size_t at = 195 * w->fb.lineSize + c.quietLeft * 4;
+        const size_t width = (c.quietRight - c.quietLeft) * 4;
+        std::vector<uint8_t> hidden(w->fb.screenMem + at, w->fb.screenMem + at + width);
+        mark(c.quietLeft, c.quietRight);
+        c.apply();
+        u.Pass();
+        EXPECT_TRUE(marked(c.quietLeft, c.quietRight)) << c.name << ": columns copied again";
+        std::vector<uint8_t> shown(w->fb.screenMem, w->fb.screenMem + w->fb.memSize);
+        std::copy(hidden.begin(), hidden.end(), shown.begin() + at);
+        std::vector<uint8_t> scratch = u.FromScratch();
+        ASSERT_EQ(DiffBytes(shown.data(), scratch.data(), shown.size()), 0u) << c.name;
     }
 }
 

@@ -175,8 +175,12 @@ void fbRelease(FbScreen *fb) {
     std::free(fb->backMem);
     std::free(fb->drawnLo);
     std::free(fb->bands[0].key);
-    for (FbBand &b : fb->bands)
+    for (FbBand &b : fb->bands) {
         b.key = nullptr;
+        std::free(b.store);
+        b.store = nullptr;
+        b.storeLen = 0;
+    }
     fb->workMem = fb->backMem = nullptr;
     fb->drawnLo = fb->drawnHi = fb->shownLo = fb->shownHi = nullptr;
 }
@@ -292,7 +296,9 @@ void fbInvalidate(FbScreen *fb) {
     fbMarkRows(fb, 0, fb->sizeY - 1, 1);
 }
 
-int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len) {
+namespace {
+int BandStart(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len,
+              bool amend) {
     if (band < 0 || band >= kFbBands) return 1;
     std::lock_guard<std::mutex> lock(rowsLock);
     FbBand &b = fb->bands[band];
@@ -314,11 +320,20 @@ int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, si
         if (b.kept != 0 && fits && b.keyLen == len && std::memcmp(b.key, key, len) == 0) {
             b.retained = 0;
             b.clean = 0;
-            return 0;
+            if (!amend) return 0;
+            // The owner changes the drawing it kept: kept again at the end
+            // unless someone else's drawing or a restore comes in meanwhile.
+            b.active = 1;
+            b.amending = 1;
+            b.owner = &threadTag;
+            b.foreign = 0;
+            b.kept = 0;
+            return 2;
         }
         ReleaseBand(fb, &b);
     }
     b.active = 1;
+    b.amending = 0;
     b.owner = &threadTag;
     b.beganClean = b.clean;
     b.foreign = 0;
@@ -329,11 +344,35 @@ int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, si
     return 1;
 }
 
+} // namespace
+
+int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len) {
+    return BandStart(fb, band, top, bottom, key, len, false);
+}
+
+int fbBandAmend(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len) {
+    return BandStart(fb, band, top, bottom, key, len, true);
+}
+
+uint8_t *fbBandStore(FbScreen *fb, int band, size_t bytes) {
+    if (band < 0 || band >= kFbBands) return nullptr;
+    std::lock_guard<std::mutex> lock(rowsLock);
+    FbBand &b = fb->bands[band];
+    if (b.storeLen < bytes) {
+        auto *grown = static_cast<uint8_t *>(std::realloc(b.store, bytes));
+        if (grown == nullptr) return nullptr;
+        b.store = grown;
+        b.storeLen = bytes;
+    }
+    return b.store;
+}
+
 void fbBandEnd(FbScreen *fb, int band) {
     if (band < 0 || band >= kFbBands) return;
     std::lock_guard<std::mutex> lock(rowsLock);
     FbBand &b = fb->bands[band];
     if (b.active == 0) return;
     b.active = 0;
-    b.kept = b.beganClean != 0 && b.foreign == 0 ? 1 : 0;
+    b.kept = (b.amending != 0 || b.beganClean != 0) && b.foreign == 0 ? 1 : 0;
+    b.amending = 0;
 }

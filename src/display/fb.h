@@ -21,9 +21,12 @@ struct FbBand {
     uint8_t foreign;     // drawing the key does not account for came in while the owner
                          // drew (someone else's, or the owner's own past its rows)
     uint8_t active;      // the owner is drawing (on the thread `owner`)
+    uint8_t amending;    // the owner is changing a kept drawing of the same key
     const void *owner;
     uint32_t keyLen;
-    uint8_t *key; // kFbBandKeyBytes, allocated with the damage lists
+    uint8_t *key;   // kFbBandKeyBytes, allocated with the damage lists
+    uint8_t *store; // the owner's notes on its drawing (fbBandStore)
+    size_t storeLen;
 };
 
 struct FbScreen {
@@ -83,4 +86,13 @@ void fbInvalidate(FbScreen *fb);
 // nothing. Otherwise returns 1 with the rows holding the background (as a
 // restore left them), and the caller draws and then calls fbBandEnd.
 int fbBandBegin(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len);
+// Like fbBandBegin, but when the band still shows what the same key drew it
+// returns 2 instead of 0: the owner may then change parts of that drawing
+// within the band's rows (what it draws beyond the key, kept in its own notes)
+// and calls fbBandEnd; the band stays kept.
+int fbBandAmend(FbScreen *fb, int band, int top, int bottom, const void *key, size_t len);
 void fbBandEnd(FbScreen *fb, int band);
+// At least `bytes` of storage that lasts with the band of this screen record,
+// for its owner's notes on what it drew (their contents survive a call with
+// the same size). nullptr when it cannot be had.
+uint8_t *fbBandStore(FbScreen *fb, int band, size_t bytes);

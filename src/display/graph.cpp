@@ -108,6 +108,22 @@ Steps StepsInBuffer(int64_t start, int64_t majorStep, int64_t minorStep, int64_t
     return s;
 }
 
+// The walk of a line whose steps all lie on a 32-bit screen: one word per
+// major step, the minor axis stepped when the error term allows.
+inline void WalkWords(uint8_t *buf, int64_t off, int64_t limit, int64_t major, int64_t minor,
+                      int64_t majorStep, int64_t minorStep, uint32_t word) {
+    int64_t e = 2 * minor - major;
+    for (int64_t i = 0; i <= major; i++) {
+        if (off < limit) *reinterpret_cast<uint32_t *>(buf + off) = word;
+        while (e >= 0) {
+            off += minorStep;
+            e -= 2 * major;
+        }
+        off += majorStep;
+        e += 2 * minor;
+    }
+}
+
 } // namespace
 
 void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, FbScreen *screen,
@@ -167,16 +183,7 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
                    toBack);
     if (inside && ps == 4) {
         // Both ends on the screen (the usual case): every step is, too.
-        const uint32_t word = PixelWord(r, g, b);
-        for (int64_t i = 0; i <= major; i++) {
-            if (off < limit) *reinterpret_cast<uint32_t *>(buf + off) = word;
-            while (e >= 0) {
-                off += minorStep;
-                e -= 2 * major;
-            }
-            off += majorStep;
-            e += 2 * minor;
-        }
+        WalkWords(buf, start, limit, major, minor, majorStep, minorStep, PixelWord(r, g, b));
         return;
     }
     if (!inside) {
@@ -214,6 +221,42 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
         fbMarkSpan(screen, lo, hi, toBack);
     }
     walk(true);
+}
+
+void DrawLineStrip(const int *xs, const int *ys, int first, int last, uint8_t r, uint8_t g,
+                   uint8_t b, FbScreen *screen, int toBack) {
+    if (first >= last) return;
+    uint8_t *buf = Target(screen, toBack);
+    if (buf == nullptr || !Drawable(screen)) return;
+    int left = xs[first], right = xs[first], top = ys[first], bottom = ys[first];
+    for (int i = first + 1; i <= last; i++) {
+        left = std::min(left, xs[i]);
+        right = std::max(right, xs[i]);
+        top = std::min(top, ys[i]);
+        bottom = std::max(bottom, ys[i]);
+    }
+    if (screen->pixelSize != 4 || left < 0 || right >= screen->sizeX || top < 0 ||
+        bottom >= screen->sizeY) {
+        for (int i = first; i < last; i++)
+            DrawLine(xs[i], ys[i], xs[i + 1], ys[i + 1], r, g, b, screen, toBack);
+        return;
+    }
+    // Every point on the screen: one mark for the whole strip, then the
+    // segments exactly as DrawLine walks them.
+    fbMarkRect(screen, left, top, right, bottom, toBack);
+    const int64_t ls = screen->lineSize;
+    const int64_t limit = static_cast<int64_t>(screen->memSize) - 4;
+    const uint32_t word = PixelWord(r, g, b);
+    for (int i = first; i < last; i++) {
+        const int64_t x0 = xs[i], y0 = ys[i], x1 = xs[i + 1], y1 = ys[i + 1];
+        if (x0 == x1 && y0 == y1) continue;
+        const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
+        const int64_t sx = x1 - x0 >= 1 ? 1 : -1, sy = y1 - y0 >= 1 ? 1 : -1;
+        const bool steep = dx < dy;
+        const int64_t major = steep ? dy : dx, minor = steep ? dx : dy;
+        const int64_t majorStep = steep ? sy * ls : sx * 4, minorStep = steep ? sx * 4 : sy * ls;
+        WalkWords(buf, y0 * ls + x0 * 4, limit, major, minor, majorStep, minorStep, word);
+    }
 }
 
 void DrawRect(Works *works, int left, int top, int right, int bottom, uint8_t r, uint8_t g,

@@ -12,6 +12,10 @@ void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, 
 // Bresenham line, both ends included; clipped to the buffer as a whole.
 void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, FbScreen *screen,
               int toBack);
+// The segments (xs[i], ys[i]) - (xs[i + 1], ys[i + 1]) for first <= i < last,
+// each drawn as DrawLine draws it.
+void DrawLineStrip(const int *xs, const int *ys, int first, int last, uint8_t r, uint8_t g,
+                   uint8_t b, FbScreen *screen, int toBack);
 // Outline of a rectangle in the work buffer of works->fb.
 void DrawRect(Works *works, int left, int top, int right, int bottom, uint8_t r, uint8_t g,
               uint8_t b);

@@ -386,34 +386,59 @@ void DrawFreq(Works *w) {
 
 namespace {
 
-// What a plot pass draws: the layout of this pass, the scale texts' inputs,
-// the spectrum line and the frequency. Its bytes are the whole input of the
-// drawing.
-struct PlotFace {
+// What a plot pass draws apart from the spectrum line: the layout of this
+// pass, the scale texts' inputs and the frequency.
+struct PlotKey {
     uint8_t tag; // 'G'
     uint8_t pad[3];
     Grid g;
     int32_t span, offset, pointDiv, borderTop, borderLeft;
     float shift;
-    float levels[kPlotLevels];
     FreqText freq;
 };
 
-void PaintGrid(Works *w, const PlotFace &p) {
-    const Grid &g = p.g;
+// The whole input of a plot drawing: its bytes are the band's key when the
+// line cannot be amended in place.
+struct PlotFace {
+    PlotKey k;
+    float levels[kPlotLevels];
+};
+
+// The spectrum line as points on the screen (points 0..count - 1).
+struct PlotLine {
+    int count;
+    int x[kPlotLevels], y[kPlotLevels];
+};
+
+void ComputeTrace(const PlotFace &p, PlotLine *t) {
+    const Grid &g = p.k.g;
+    // The narrow span shows the middle of the full line.
+    int segments = 0;
+    while (segments <= g.xEnd - 2 && segments + 1 + p.k.offset < kPlotLevels)
+        segments++;
+    t->count = segments > 0 ? segments + 1 : 0;
+    for (int i = 0; i < t->count; i++) {
+        PlotPoint a = Point(g, g.low, g.high, i, p.levels[i + p.k.offset] + p.k.shift);
+        t->x[i] = static_cast<int>(a.x);
+        t->y[i] = static_cast<int>(a.y);
+    }
+}
+
+void PaintScale(Works *w, const PlotKey &k) {
+    const Grid &g = k.g;
     FbScreen *fb = &w->fb;
     char text[16];
     Text(w, 8, g.left - 35, g.top - g.ry, "dBm", 180, 180, 180);
     for (int i = 0; i <= g.divY; i++) {
         int y = g.ry * i + g.top;
         DrawHorizontalLine(g.left, y, g.right, 120, 120, 120, fb, 0);
-        std::snprintf(text, sizeof text, "%d", static_cast<int>(g.high) - p.pointDiv * i);
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(g.high) - k.pointDiv * i);
         Text(w, 6, g.left - 35, y, text, 180, 180, 180);
     }
     for (int i = 0; i <= g.divX; i++) {
         int x = g.rx * i + g.left;
         DrawLine(x, g.top, x, g.bottom, 120, 120, 120, fb, 0);
-        int m = 10 * i - p.span / 2000;
+        int m = 10 * i - k.span / 2000;
         if (m == 0) {
             Text(w, 6, x, g.bottom + 13, "0", 180, 180, 180);
         } else {
@@ -421,14 +446,191 @@ void PaintGrid(Works *w, const PlotFace &p) {
             Text(w, 6, x - 10, g.bottom + 13, text, 180, 180, 180);
         }
     }
-    // The narrow span shows the middle of the full line.
-    for (int i = 0; i <= g.xEnd - 2 && i + 1 + p.offset < kPlotLevels; i++) {
-        PlotPoint a = Point(g, g.low, g.high, i, p.levels[i + p.offset] + p.shift);
-        PlotPoint b = Point(g, g.low, g.high, i + 1, p.levels[i + 1 + p.offset] + p.shift);
-        DrawLine(static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x),
-                 static_cast<int>(b.y), 250, 0, 150, fb, 0);
+}
+
+void PaintTrace(Works *w, const PlotLine &t, int first, int last) {
+    DrawLineStrip(t.x, t.y, first, last, 250, 0, 150, &w->fb, 0);
+}
+
+// What the plot band keeps beside its pixels so that a changed spectrum
+// redraws only the columns its line moved in: the line as drawn, and the
+// area under the line and the frequency caption as it was before either was
+// drawn (background, grid and scale).
+struct PlotNotes {
+    PlotLine drawn;
+    // followed by the area's pixels (PlotArea)
+};
+
+// A rectangle of the screen, both ends included.
+struct Rect {
+    int left, top, right, bottom;
+};
+
+bool Meets(const Rect &a, const Rect &b) {
+    return a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom;
+}
+
+// Where the caption may draw (with a margin for glyphs reaching past the
+// font's extents); empty (left > right) when it draws nothing.
+Rect CaptionRect(const FreqText &f) {
+    if (f.shown == 0 || face[4] == nullptr || face[4]->size == nullptr) return {1, 1, 0, 0};
+    const FT_Size_Metrics &m = face[4]->size->metrics;
+    const int ascent = static_cast<int>((m.ascender + 63) / 64);
+    const int descent = static_cast<int>((-m.descender + 63) / 64);
+    // Glyphs above the band's rows would end what the band keeps (its owner
+    // drew past it): then nothing is amended, so the rows above need no notes.
+    return {f.x - 4, std::max(f.y - ascent - 4, kFaceTop), f.x + getStringSpace(4, f.text) + 4,
+            f.y + descent + 4};
+}
+
+// The area the notes keep: the plot and the caption over it.
+Rect PlotArea(const Grid &g, const Rect &caption) {
+    Rect a{g.left, g.top, g.right, g.bottom};
+    if (caption.left <= caption.right) {
+        a.left = std::min(a.left, caption.left);
+        a.top = std::min(a.top, caption.top);
+        a.right = std::max(a.right, caption.right);
+        a.bottom = std::max(a.bottom, caption.bottom);
     }
-    PaintFreq(w, p.freq);
+    return a;
+}
+
+size_t AreaBytes(const Rect &a, const FbScreen *fb) {
+    return static_cast<size_t>(a.bottom - a.top + 1) * static_cast<size_t>(a.right - a.left + 1) *
+           fb->pixelSize;
+}
+
+// Whether the line can be amended in place: the area lies inside the band
+// and the screen, and the line inside the plot.
+bool Amendable(Works *w, const Grid &g, const Rect &area, const PlotLine &t) {
+    const FbScreen *fb = &w->fb;
+    if (fb->workMem == nullptr || (fb->pixelSize != 2 && fb->pixelSize != 4)) return false;
+    if (area.left < 0 || area.right >= fb->sizeX || area.top < kFaceTop ||
+        area.bottom > kFaceBottom || area.bottom >= fb->sizeY || g.left > g.right ||
+        g.top > g.bottom || g.right - g.left + 1 > kPlotLevels)
+        return false;
+    for (int i = 0; i < t.count; i++)
+        if (t.x[i] < g.left || t.x[i] > g.right || t.y[i] < g.top || t.y[i] > g.bottom)
+            return false;
+    return true;
+}
+
+// Puts back pixels of the area as they were before the line was drawn.
+void PutBack(FbScreen *fb, const Rect &area, const PlotNotes *notes, int x, int top, int bottom) {
+    const size_t ps = fb->pixelSize;
+    const size_t line = static_cast<size_t>(area.right - area.left + 1) * ps;
+    const uint8_t *from = reinterpret_cast<const uint8_t *>(notes + 1) +
+                          static_cast<size_t>(top - area.top) * line +
+                          static_cast<size_t>(x - area.left) * ps;
+    uint8_t *to =
+        fb->workMem + static_cast<size_t>(top) * fb->lineSize + static_cast<size_t>(x) * ps;
+    for (int y = top; y <= bottom; y++, from += line, to += fb->lineSize) {
+        if (ps == 4)
+            std::memcpy(to, from, 4);
+        else
+            std::memcpy(to, from, 2);
+    }
+}
+
+// Columns whose line changed, redrawn over the area as it was under the
+// line. Every pixel the old line left in such a column is put back first,
+// then every segment that reaches into one is drawn again: columns outside
+// them already show the same segments. Where that meets the caption, the
+// caption's rectangle is put back and its segments and the caption drawn
+// again over it.
+void AmendTrace(Works *w, const PlotKey &k, const Rect &area, const Rect &caption, PlotNotes *notes,
+                const PlotLine &t) {
+    const Grid &g = k.g;
+    FbScreen *fb = &w->fb;
+    const PlotLine &old = notes->drawn;
+    const int cols = g.right - g.left + 1; // at most kPlotLevels (Amendable)
+    int16_t lo[kPlotLevels], hi[kPlotLevels];
+    uint8_t moved[kPlotLevels];
+    // A line of another length (not expected with the same layout): the
+    // whole plot is put back and drawn again.
+    const bool whole = old.count != t.count;
+    std::memset(moved, whole ? 1 : 0, static_cast<size_t>(cols));
+    bool any = whole;
+    for (int i = 0; !whole && i + 1 < t.count; i++) {
+        if (t.y[i] == old.y[i] && t.y[i + 1] == old.y[i + 1]) continue;
+        for (int x = std::min(t.x[i], t.x[i + 1]); x <= std::max(t.x[i], t.x[i + 1]); x++)
+            moved[x - g.left] = 1;
+        any = true;
+    }
+    if (!any) return;
+    auto touches = [&](const PlotLine &l, int i) {
+        for (int x = std::min(l.x[i], l.x[i + 1]); x <= std::max(l.x[i], l.x[i + 1]); x++)
+            if (moved[x - g.left] != 0) return true;
+        return false;
+    };
+    // The rows the old line covers in each moved column.
+    for (int c = 0; c < cols; c++) {
+        lo[c] = static_cast<int16_t>(whole ? g.top : INT16_MAX);
+        hi[c] = static_cast<int16_t>(whole ? g.bottom : -1);
+    }
+    for (int i = 0; !whole && i + 1 < old.count; i++) {
+        if (!touches(old, i)) continue;
+        const int top = std::min(old.y[i], old.y[i + 1]), bottom = std::max(old.y[i], old.y[i + 1]);
+        for (int x = std::min(old.x[i], old.x[i + 1]); x <= std::max(old.x[i], old.x[i + 1]); x++) {
+            const int c = x - g.left;
+            if (moved[c] == 0) continue;
+            lo[c] = static_cast<int16_t>(std::min<int>(lo[c], top));
+            hi[c] = static_cast<int16_t>(std::max<int>(hi[c], bottom));
+        }
+    }
+    // Put back what lay under it, a run of moved columns at a time.
+    bool underCaption = false;
+    for (int c = 0; c < cols;) {
+        if (moved[c] == 0 || lo[c] > hi[c]) {
+            c++;
+            continue;
+        }
+        int end = c, top = lo[c], bottom = hi[c];
+        while (end + 1 < cols && moved[end + 1] != 0 && lo[end + 1] <= hi[end + 1]) {
+            end++;
+            top = std::min<int>(top, lo[end]);
+            bottom = std::max<int>(bottom, hi[end]);
+        }
+        const Rect run{g.left + c, top, g.left + end, bottom};
+        underCaption = underCaption || Meets(run, caption);
+        fbMarkRect(fb, run.left, run.top, run.right, run.bottom, 0);
+        for (int x = c; x <= end; x++)
+            PutBack(fb, area, notes, g.left + x, lo[x], hi[x]);
+        c = end + 1;
+    }
+    // The segments through the moved columns, in runs.
+    for (int i = 0; i + 1 < t.count;) {
+        if (!touches(t, i)) {
+            i++;
+            continue;
+        }
+        int end = i + 1;
+        while (end + 1 < t.count && touches(t, end))
+            end++;
+        Rect run{t.x[i], t.y[i], t.x[i], t.y[i]};
+        for (int j = i + 1; j <= end; j++)
+            run = {std::min(run.left, t.x[j]), std::min(run.top, t.y[j]),
+                   std::max(run.right, t.x[j]), std::max(run.bottom, t.y[j])};
+        underCaption = underCaption || Meets(run, caption);
+        PaintTrace(w, t, i, end);
+        i = end;
+    }
+    if (!underCaption) return;
+    // The caption's rectangle as it was under the line, the line through
+    // its columns, and the caption over them.
+    fbMarkRect(fb, caption.left, caption.top, caption.right, caption.bottom, 0);
+    for (int x = caption.left; x <= caption.right; x++)
+        PutBack(fb, area, notes, x, caption.top, caption.bottom);
+    int first = -1, last = -1;
+    for (int i = 0; i + 1 < t.count; i++) {
+        if (std::max(t.x[i], t.x[i + 1]) < caption.left ||
+            std::min(t.x[i], t.x[i + 1]) > caption.right)
+            continue;
+        if (first < 0) first = i;
+        last = i + 1;
+    }
+    if (first >= 0) PaintTrace(w, t, first, last);
+    PaintFreq(w, k.freq);
 }
 
 } // namespace
@@ -439,25 +641,56 @@ void DrawGrid(Works *w) {
     // change the view while the trace is being drawn.
     PlotFace p;
     std::memset(&p, 0, sizeof p);
-    p.tag = 'G';
-    p.g = PassGrid();
-    const Grid &g = p.g;
+    p.k.tag = 'G';
+    p.k.g = PassGrid();
+    const Grid &g = p.k.g;
     r_x = g.rx;
     r_y = g.ry;
     bound_left = g.left;
     bound_right = g.right;
     b_top = g.top;
     b_bottom = g.bottom;
-    p.span = w->spanHz.load();
-    p.pointDiv = PointDiv;
-    p.borderTop = borderTop;
-    p.borderLeft = borderLeft;
+    p.k.span = w->spanHz.load();
+    p.k.pointDiv = PointDiv;
+    p.k.borderTop = borderTop;
+    p.k.borderLeft = borderLeft;
     CopyLevels(w, p.levels);
-    p.offset = g.divX == 16 ? 0 : 213;
-    p.shift = static_cast<float>(w->offsetPlot);
-    ComposeFreq(w, &p.freq);
-    if (fbBandBegin(&w->fb, kBandMeters, kFaceTop, kFaceBottom, &p, sizeof p) != 0) {
-        PaintGrid(w, p);
-        fbBandEnd(&w->fb, kBandMeters);
+    p.k.offset = g.divX == 16 ? 0 : 213;
+    p.k.shift = static_cast<float>(w->offsetPlot);
+    ComposeFreq(w, &p.k.freq);
+    static thread_local PlotLine t;
+    ComputeTrace(p, &t);
+    FbScreen *fb = &w->fb;
+    const Rect caption = CaptionRect(p.k.freq);
+    const Rect area = PlotArea(g, caption);
+    PlotNotes *notes = nullptr;
+    if (Amendable(w, g, area, t))
+        notes = reinterpret_cast<PlotNotes *>(
+            fbBandStore(fb, kBandMeters, sizeof(PlotNotes) + AreaBytes(area, fb)));
+    int drawing;
+    if (notes != nullptr)
+        drawing = fbBandAmend(fb, kBandMeters, kFaceTop, kFaceBottom, &p.k, sizeof p.k);
+    else
+        drawing = fbBandBegin(fb, kBandMeters, kFaceTop, kFaceBottom, &p, sizeof p);
+    if (drawing == 0) return;
+    if (drawing == 2) {
+        AmendTrace(w, p.k, area, caption, notes, t);
+    } else {
+        PaintScale(w, p.k);
+        if (notes != nullptr) {
+            // The area as it is under the line, for later amends.
+            const size_t ps = fb->pixelSize;
+            const size_t line = static_cast<size_t>(area.right - area.left + 1) * ps;
+            auto *under = reinterpret_cast<uint8_t *>(notes + 1);
+            for (int y = area.top; y <= area.bottom; y++)
+                std::memcpy(under + static_cast<size_t>(y - area.top) * line,
+                            fb->workMem + static_cast<size_t>(y) * fb->lineSize +
+                                static_cast<size_t>(area.left) * ps,
+                            line);
+        }
+        if (t.count > 1) PaintTrace(w, t, 0, t.count - 1);
+        PaintFreq(w, p.k.freq);
     }
+    if (notes != nullptr) std::memcpy(&notes->drawn, &t, sizeof t);
+    fbBandEnd(fb, kBandMeters);
 }
