@@ -66,11 +66,23 @@ trap 'cleanup; exit 130' INT TERM
 trap cleanup EXIT
 
 "$B/helix-sim-simroot" "$ROOT" >/dev/null || { echo "soak: no simulated root" >&2; exit 1; }
-# The unit serves the remote link; everything else as the root comes.
+# The unit serves the remote link and has the tuner fitted with the automatic
+# tune on; everything else as the root comes (bank 1 in generic mode: the
+# frequency is the board's measured one, the carrier its transmit bit).
 SETUP="$ROOT/opt/set/setup.txt"
 touch "$SETUP"
-{ grep -v '^WebSocket:\|^TcpPort:' "$SETUP" || true; printf 'WebSocket: 1\nTcpPort: %s\n' "$PORT"; } >"$SETUP.new"
+{
+    grep -v '^WebSocket:\|^TcpPort:\|^TUNEenabled:\|^AutoTuneMode:' "$SETUP" || true
+    printf 'WebSocket: 1\nTcpPort: %s\nTUNEenabled: 0\nAutoTuneMode: 1\n' "$PORT"
+} >"$SETUP.new"
 mv "$SETUP.new" "$SETUP"
+# Every band of bank 1 with the amplifier in line and the tuner not bypassed,
+# so the tune key starts a tune on any band.
+BANK1="$ROOT/opt/set/antenna_b1.txt"
+if [ -f "$BANK1" ]; then
+    awk '/^!/ { print; next } NF >= 8 { $4 = 1; $6 = 0 } { print }' "$BANK1" >"$BANK1.new"
+    mv "$BANK1.new" "$BANK1"
+fi
 mkdir -p "$ROOT/var/log"
 
 # The remote peer: a plain RFC 6455 client on Node's sockets (the unit's
@@ -179,10 +191,12 @@ while :; do
         sample "$((now - START))" && tail -1 "$CSV"
         NEXT=$((NEXT + INTERVAL))
     fi
-    # A QSY every 4 s.
+    # A QSY every 4 s: the board's measured frequency (generic mode) and the
+    # radio's.
     set -- $FREQS
     i=$((TICK % $#))
     shift $i
+    ctl sim-board.ctl "freq $1"
     ctl sim-radio.ctl "freq $1"
     qsys=$((qsys + 1))
     # A board fault every ~40 s.
