@@ -14,6 +14,7 @@
 #include "config/setup.h"
 #include "config/tuner_memory.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/shell.h"
 #include "supervisor/network.h"
 
@@ -390,6 +391,27 @@ TEST(CrashSafety, WholeControllerKilledWhileKeysSave) {
     std::printf("%d kills of the controller while saving (%d key presses), the file changed "
                 "in %d, every start came up\n",
                 kRounds, pressed, saves);
+}
+
+} // namespace
+
+namespace {
+
+// Two threads saving the same file at once (a key's save while another
+// thread saves the same table): the file ends as one of the two, whole.
+TEST(CrashSafety, ConcurrentSavesOfOneFileStayWhole) {
+    ScopedSimRoot root;
+    const std::string a(6000, 'a'), b(9000, 'b');
+    int torn = 0;
+    for (int round = 0; round < 60; round++) {
+        std::thread t1([&] { WriteFileSafe("/opt/set/same.txt", a, false); });
+        std::thread t2([&] { WriteFileSafe("/opt/set/same.txt", b, false); });
+        t1.join();
+        t2.join();
+        std::string now = ReadWholeFile(root.Path("/opt/set/same.txt"));
+        if (now != a && now != b) torn++;
+    }
+    EXPECT_EQ(torn, 0);
 }
 
 } // namespace
