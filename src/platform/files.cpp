@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +35,13 @@ void MakeParentDirs(const std::string &realPath) {
     }
 }
 
+// One safe write at a time in this process: two threads saving the same file
+// would share its temporary file, and the rename could put a mix of both in
+// place.
+static std::mutex gWriteLock;
+
 static int WriteReplace(const std::string &real, const std::string &content) {
+    std::lock_guard<std::mutex> lock(gWriteLock);
     MakeParentDirs(real);
     std::string tmp = real + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
