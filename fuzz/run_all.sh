@@ -8,7 +8,9 @@
 # executions from libFuzzer's final statistics; exits 1 when any target failed.
 #
 # Minimise a grown corpus back into the committed one with:
-#   build-fuzz/helix-<target>-fuzz -merge=1 fuzz/corpus/<target> build-fuzz/corpus/<target>
+#   mkdir NEW; build-fuzz/helix-<target>-fuzz -merge=1 -use_counters=0 NEW \
+#       fuzz/corpus/<target> build-fuzz/corpus/<target>
+# (edges only, which keeps it to tens of files) and replace fuzz/corpus/<target> with NEW.
 set -u
 cd "$(dirname "$0")/.."
 SECONDS_EACH="${1:-60}"
