@@ -28,8 +28,12 @@ inline void RemoveRoot() {
 inline const std::string &Root() {
     std::string &dir = RootDir();
     if (dir.empty()) {
-        char tmpl[] = "/tmp/helix-fuzz-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) std::abort();
+        // In memory where there is a tmpfs: a file written per input on a
+        // disk costs more than the parser under test.
+        char shm[] = "/dev/shm/helix-fuzz-XXXXXX";
+        char tmp[] = "/tmp/helix-fuzz-XXXXXX";
+        char *tmpl = mkdtemp(shm) != nullptr ? shm : tmp;
+        if (tmpl == tmp && mkdtemp(tmp) == nullptr) std::abort();
         dir = tmpl;
         std::filesystem::create_directories(dir + "/opt/set");
         std::filesystem::create_directories(dir + "/etc/network");
