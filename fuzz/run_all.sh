@@ -35,9 +35,9 @@ for t in $TARGETS; do
     log="$WORK/$t.log"
     limit="-max_total_time=$SECONDS_EACH"
     [ -n "${RUNS:-}" ] && limit="-runs=$RUNS"
-    # -close_fd_mask=2: the parsers' traces are not wanted; the sanitizers'
+    # -close_fd_mask=3: the parsers' traces are not wanted; the sanitizers'
     # reports still reach the log.
-    nice -n 10 "$BUILD_DIR/$(binary "$t")" $limit -close_fd_mask=2 \
+    nice -n 10 "$BUILD_DIR/$(binary "$t")" $limit -close_fd_mask=3 \
         -print_final_stats=1 -artifact_prefix="$WORK/crash-$t-" \
         "$WORK/$t" "fuzz/corpus/$t" >"$log" 2>&1
     rc=$?
