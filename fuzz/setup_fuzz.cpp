@@ -6,6 +6,7 @@
 #include "fuzz_root.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -21,6 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzzroot::PutFile("/opt/set/setup.txt", reinterpret_cast<const uint8_t *>(out), len);
     readSetup(w);
     FormatSetupFile(w, out, sizeof out, &len);
-    if (std::string(out, len) != first) std::abort();
+    std::string second(out, len);
+    if (second != first) {
+        size_t at = 0;
+        while (at < first.size() && at < second.size() && first[at] == second[at])
+            at++;
+        size_t from = first.rfind('\n', at);
+        from = from == std::string::npos ? 0 : from + 1;
+        std::fprintf(stderr, "written: %.60s\nread back: %.60s\n", first.c_str() + from,
+                     second.c_str() + from);
+        std::abort();
+    }
     return 0;
 }
