@@ -234,13 +234,13 @@ void ApplyLine(Works *w, const char *line) {
         // A value ends at a control byte (a carriage return inside the line,
         // say): the saved line could not carry it and would read back otherwise.
         char clean[sizeof(SetupRecord)];
-        size_t n = 0;
-        while (n < sizeof clean - 1 && static_cast<unsigned char>(value[n]) >= ' ' &&
-               value[n] != 0x7F) {
-            clean[n] = value[n];
-            n++;
+        size_t len = 0;
+        while (len < sizeof clean - 1 && static_cast<unsigned char>(value[len]) >= ' ' &&
+               value[len] != 0x7F) {
+            clean[len] = value[len];
+            len++;
         }
-        clean[n] = '\0';
+        clean[len] = '\0';
         SetSlot(slot, k.width, clean);
         if (k.form == Form::Text) {
             if (std::strcmp(k.name, "Server") == 0) SET_SLOT(w->serverAddr, slot);
