@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the wsocket fuzz target (fuzz/corpus/wsocket).
+"""Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>).
 
-An input whose first byte is odd gets a valid handshake and the access phrase
-put in front by the target; the rest of the input is what the peer sends next.
+    make_seeds.py                 every target, into fuzz/corpus/<target>
+    make_seeds.py TARGET [DIR]    one target, into DIR (default fuzz/corpus/TARGET)
+
+wsocket: an input whose first byte is odd gets a valid handshake and the
+access phrase put in front by the target; the rest of the input is what the
+peer sends next. The committed corpora are these seeds merged with what the
+fuzzers found (libFuzzer -merge=1), so rerunning this script only adds files.
 """
 import os
 import struct
 import sys
 
-out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus", "wsocket")
-os.makedirs(out, exist_ok=True)
 
 
 def short(tag, body):
@@ -36,7 +39,7 @@ def request(key=b"dGhlIHNhbXBsZSBub25jZQ==", eol=b"\r\n"):
 
 
 screen = bytes(range(256)) * 4  # a raw 16x16 screen is 1024 bytes
-seeds = {
+wsocket = {
     "handshake_crlf": b"\x00" + request(),
     "handshake_lf_phrase": b"\x00" + request(eol=b"\n") + text(b"tarabantulio"),
     "handshake_wrong_phrase": b"\x00" + request() + text(b"tarabantulix"),
@@ -63,7 +66,115 @@ seeds = {
     "reboot": b"\x01" + short(b"ST", b"VORNRB"),
     "before_phrase": b"\x00" + request() + short(b"ST", b"VORNRB") + text(b"tarabantulio"),
 }
-for name, data in seeds.items():
-    with open(os.path.join(out, name), "wb") as f:
-        f.write(data)
-print(f"{len(seeds)} seeds in {out}")
+
+
+status = b"ST00" + b"0100" + b"0350" + b"0040" + b"0000" + b"0512" + b"0498" + b"00" + b"00" + b"0000;"
+board = {
+    "status": status,
+    "status_trip": b"ST0C0100035000400000051204984100" + b"0000;",
+    "status_short": b"ST00010;",
+    "replies": b"VSM1.2.3;SA2;FM00014070000;CPFFFF;AB1;AN1;FN0050;MR0;GS0123456789;" + status,
+    "eeprom": b"ER0000" + b"41" * 32 + b";ER0002" + b"0131" + b"00" * 30 + b";",
+    "errors": b"ST?;ZZ;GS;ER0009;SA;FM;",
+}
+
+
+def tav_frame(t, kind, payload):
+    n = len(payload)
+    digits = bytes(0x30 + ((n >> (4 * i)) & 0xF) for i in range(4))
+    return bytes([t]) + kind + digits + payload
+
+
+params = bytes([0x00]) + b"00E1A0F0" + bytes([0x82]) + b"0" * 10 + bytes([0x48]) + b"00" + b"123" + b"01234" + b"10" + b"\0" * 6
+tav = {
+    "params": b"\x00" + tav_frame(1, b"1", params),
+    "spectrum": b"\x01" + tav_frame(1, b"1", params) + tav_frame(0, b"0", bytes(range(256)) * 5),
+    "mixed": b"\x01\xff\x20" + tav_frame(2, b"1", b"") + tav_frame(1, b"0", b"x") + tav_frame(1, b"1", params[:12]),
+    "long_len": b"\x00\x01\x31\x3f\x3f\x3f\x3f" + b"A" * 100,
+}
+
+ft817 = {
+    "freq": bytes([0x01, 0x40, 0x70, 0x00, 0x01]),
+    "two": bytes([0x00, 0x70, 0x74, 0x00, 0x00, 0x14, 0x07, 0x40, 0x00, 0x02]),
+    "bad_bcd": bytes([0xFA, 0x40, 0x70, 0x00, 0x01, 0x01, 0x02]),
+    "tav_cat": b"FA00014074000;IF00014074000     +00000000002000000;" + b"x" * 210 + b";",
+}
+
+setup_text = (
+    "EnableKeyb: 1\nEnableSpi: 0\nEnableTouch: 0\nDelayedTouch: 0\nEnableGPIO: 1\n"
+    "EnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableLinear: 1\nEnableTime: 1\n"
+    "WebSocket: 1\nPitch: 2500\nQuality: 100\nAudioIn: hw:1\nInChannels: 1\n"
+    "AudioCompress: 0\nMultiplier: 2\nAudioOut: hw:1\nServer: 127.0.0.1\nTcpPort: 6666\n"
+    "CatPort: /dev/ttyUSB0\nSerPort: /dev/ttyUSB1\nLinPort: /dev/ttyAMA0\nNumAntenna: 1\n"
+    "EnablePwrPeak: 0\nTempMode: 0\nFreqSensIn: 0\nFreqPeriodTime: 10\nAttenuator: 0\n"
+    "AttenuatorTune: 0\nSWRescAutoTune: 0\nViewTimeStr: 0\nViewTemp: 0\n"
+    "MaxTemperature: 600\nMaxTemperature2: 800\nAutoTuneMaxCicli: 0\nPowerUnits: 0\n"
+    "SaveScreenIdx: 0\nAutoTuneMode: 0\nEnableFFT: 0\nDivide: 0\nMaxTempAllowed: 60\n"
+    "PSpar1: 1\nPSpar2: 1000\nIsteresi1: 1\nIsteresi2: 1\nPSpar3: 0\nPSpar4: 0\n"
+    "OffsetPlot: 0\nCatSerialPort: /dev/ttyUSB1\nTUNEenabled: 0\nNumBanco: 1\nGMpar1: 2\n"
+    "GMpar2: 100\nPeak_media: 2\nPeak_ValDec: 10\nPeak_TimeDec: 1\nPeak_Time: 3000\n"
+    "MAXbank: 20\nBTN_longpress_Time: 5\nEnableDebug: 0\nEnable1600: 1\nEnableLOGTemp: 0\n"
+    "AudioBuffers: 20\n").encode()
+setup = {
+    "default": setup_text,
+    "crlf_odd": setup_text.replace(b"\n", b"\r\n").replace(b"TcpPort: 6666", b"TcpPort: 99999999999")
+    .replace(b"Server: 127.0.0.1", b"Server: " + b"9" * 40),
+    "sparse": b"Multiplier: 7\nDivide: -3\nAudioCompress: x\nNumBanco: 250\nEnableFFT:\n:\nPitch 12\n",
+}
+
+band_row = b"1800000 2000000 100 400 10 400 5 200 -0.007 10 20 10 1100 10 20 30 40 50 60 70 80 90 100 5\n"
+band = {
+    "rows": b"; fstart fstop ...\n" + band_row + band_row.replace(b"1800000 2000000", b"3500000 4000000")
+    + b"54000000 0\n",
+    "hex_tabs": b"0x1b7740\t0x1e8480\t1e2\t4e2\t1\t0\r\n;x\r\n",
+    "short": b"1\n\n;\n",
+}
+
+fan = {
+    "rows": b"; temp percent\n30 0\n40.5 30\n50 60\n60 100\n",
+    "odd": b"nan 5\ninf 1e30\n-1e40 -7\n30\t\t2.5\r\n",
+}
+
+filt = {
+    "rows": b";Fstart(hz)\tFstop\tenabled\n1800000\t\t2000000\t\t1 \n3500000 4000000 1\n7000000 7300000 0\n"
+    b"10000000 14350000 1\n18000000 21450000 1\n24000000 29700000 1\n50000000 54000000 1\n0 54000000 1\n",
+    "odd": b"0x10 0777 257\n-1 4294967295 -1\n99999999999 1\n",
+}
+
+bank = {
+    "default": b"!Gen\n160m 1800000 2000000 0 1 1 0 0.0\n80m 3500000 4000000 0 1 1 0 0.0\n"
+    b"40m 7000000 7300000 1 2 0 0 0.0\n20m 14000000 14350000 1 1 0 0 0.0\n",
+    "tav_crlf": b"; comment\r\n!Tav\r\n  \t40m 7000000 7300000 1 2 0 1 500.0\r\n\r\n!817\r\n",
+    "odd": b"!xyz\nverylongbandname 0 0 9 9 9 9 1e40\n" + b"x 1 2 3 4 5 6 7\n" * 12,
+}
+
+atu = {
+    "entries": b"; index frequency valid mode L C\n3112 14020000 1 1 44 121\n3117 14070000 1 1 42 118\n"
+    b"3130 14200000 1 2 37 102\n2105 7025000 1 3 99 214\n",
+    "odd": b"-1 0 1 1 1 1\n5000 0 1 1 1 1\n12 x\n13 0 1 9 600 -4\n\r\n   \n" + b"7" * 600 + b"\n",
+}
+
+network = {
+    "static": b"auto lo\niface lo inet loopback\n\nauto eth0\niface eth0 inet static\naddress 192.168.1.60\n"
+    b"netmask 255.255.255.0\ngateway 192.168.1.1\ndns-nameservers 192.168.1.1\nnameserver 8.8.8.8\n",
+    "odd": b"  address\t10.0.0.1/24  \r\ngateway \nnameserver 1.2.3.4.5\naddress 256.1.1.1\nnetmask " + b"1" * 40 + b"\n",
+}
+
+utf8 = {
+    "valid": "Hello, Grüße ΔΩ 日本 𝄞 €".encode(),
+    "invalid": b"\x80\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf8\x88\x80\x80\x80\xc2\xe2\x82\xf0\x9f\x98",
+}
+
+corpora = {"wsocket": wsocket, "board": board, "tav": tav, "ft817": ft817, "setup": setup,
+           "band": band, "fan": fan, "filter": filt, "bank": bank, "atu": atu,
+           "network": network, "utf8": utf8}
+
+here = os.path.dirname(os.path.abspath(__file__))
+names = [sys.argv[1]] if len(sys.argv) > 1 else list(corpora)
+for name in names:
+    out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(here, "corpus", name)
+    os.makedirs(out, exist_ok=True)
+    for seed, data in corpora[name].items():
+        with open(os.path.join(out, seed), "wb") as f:
+            f.write(data)
+    print(f"{len(corpora[name])} seeds in {out}")

@@ -110,6 +110,14 @@ TEST_F(Network, BadAddressesAreRefusedAndTheStoredOnesKept) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(V(IP_v), V(10, 0, 0, 2));
     EXPECT_STREQ(IP, "10.0.0.2");
+    // An address too long for its text (leading zeros) is refused whole.
+    Write("address 10.0.0.3\nnameserver 0.2.0" + std::string(40, '0') + "6.1\n");
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(ReadLanParam(), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(DNS_none, 1);
+    EXPECT_STREQ(DNS, "");
+    EXPECT_STREQ(IP, "10.0.0.3");
     // A missing file.
     unlink(Path().c_str());
     testing::internal::CaptureStderr();

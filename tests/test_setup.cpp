@@ -134,6 +134,10 @@ TEST_F(SetupFile, OddLinesAreIgnoredOrCut) {
     EXPECT_STREQ(w->serverAddr, "10.11.12.13.14.");
     EXPECT_EQ(w->fsValue.load(), 10);
     EXPECT_EQ(w->setup->EnableSpectrum.load(), '1');
+    // A text value ends at a control byte, so what is saved reads back the same.
+    Read("AudioIn: hw:2\r\x02AudioOut: hw:1\nCatPort: /dev/tty\tUSB0\n");
+    EXPECT_STREQ(w->setup->AudioIn, "hw:2");
+    EXPECT_STREQ(w->setup->CatPort, "/dev/tty");
 }
 
 // An empty one-character value used to store the NUL, and the save then wrote

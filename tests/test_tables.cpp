@@ -178,6 +178,15 @@ TEST(FanTable, ParseAndLoad) {
     delete[] u.w()->fanTab;
 }
 
+TEST(FanTable, SpeedsOutsideThePercentRangeAreCut) {
+    FanRow *rows = nullptr;
+    ASSERT_EQ(ParseFanTable("30 1e30\n40 -7\n50 nan\n60 250.5\n70 -1e40\n", &rows, false), 5);
+    const int want[5] = {100, 0, 0, 100, 0};
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(rows[i].percent, want[i]) << "row " << i;
+    delete[] rows;
+}
+
 TEST(TempLog, RestartAppendAndAlarmRecord) {
     ScopedSimRoot root;
     TestUnit u;

@@ -27,7 +27,12 @@ int ParseFanTable(const std::string &text, FanRow **rows, bool trace) {
         r.temperature = std::strtof(p, &end);
         if (end != p) p = end;
         double pct = std::strtod(p, &end);
-        r.percent = end != p ? static_cast<int32_t>(pct) : 0;
+        // A fan speed is 0..100 %; anything else (or not a number) is cut
+        // to that range rather than converted out of the integer's range.
+        if (end == p || !(pct > 0.0))
+            r.percent = 0;
+        else
+            r.percent = pct >= 100.0 ? 100 : static_cast<int32_t>(pct);
         (*rows)[n++] = r;
         if (trace) Trace("->t:%.02f: %d \n", r.temperature, r.percent);
     }

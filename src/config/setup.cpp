@@ -231,7 +231,17 @@ void ApplyLine(Works *w, const char *line) {
             if (std::strcmp(k.name, "Enable1600") == 0) s->EnableSpectrum = '1';
             return;
         }
-        SetSlot(slot, k.width, value);
+        // A value ends at a control byte (a carriage return inside the line,
+        // say): the saved line could not carry it and would read back otherwise.
+        char clean[sizeof(SetupRecord)];
+        size_t len = 0;
+        while (len < sizeof clean - 1 && static_cast<unsigned char>(value[len]) >= ' ' &&
+               value[len] != 0x7F) {
+            clean[len] = value[len];
+            len++;
+        }
+        clean[len] = '\0';
+        SetSlot(slot, k.width, clean);
         if (k.form == Form::Text) {
             if (std::strcmp(k.name, "Server") == 0) SET_SLOT(w->serverAddr, slot);
             return;

@@ -135,7 +135,9 @@ int ReadLanParam() {
                 // "gateway " with no address: none.
                 have[i] = false;
                 e.text[0] = '\0';
-            } else if (SplitAddr(v.c_str(), found[i]) == 0) {
+            } else if (v.size() < sizeof IP && SplitAddr(v.c_str(), found[i]) == 0) {
+                // (A value longer than the text slot is refused: the text
+                // shown would be cut and no longer name the address used.)
                 have[i] = true;
                 std::snprintf(e.text, 32, "%s", v.c_str());
                 if (e.readTrace != nullptr) Trace(e.readTrace, e.text);
