@@ -42,12 +42,17 @@ void LogTempFunction(Works *w, int mode) {
         if (RenameFile(kTempLogPath, kTempLogPrevPath) != 0 && errno != ENOENT)
             LogErr("can't keep %s as %s: error %d", kTempLogPath, kTempLogPrevPath, errno);
     } else {
-        std::string text;
-        if (!FileExists(kTempLogPath)) text = ";TX,Temp1,Temp2,FDD,SWR\n";
-        text += FormatTempRecord(w, mode);
-        // An append, flushed: earlier records are never rewritten.
-        if (AppendFileFlushed(kTempLogPath, text) != 0)
-            LogErr("can't open %s for writing", kTempLogPath);
+        int r;
+        if (!FileExists(kTempLogPath)) {
+            // A new log appears whole, header and first record, or not at all:
+            // a cut between creating and writing it must not leave it empty.
+            r = WriteFileSafe(kTempLogPath, ";TX,Temp1,Temp2,FDD,SWR\n" + FormatTempRecord(w, mode),
+                              false);
+        } else {
+            // An append, flushed: earlier records are never rewritten.
+            r = AppendFileFlushed(kTempLogPath, FormatTempRecord(w, mode));
+        }
+        if (r != 0) LogErr("can't open %s for writing", kTempLogPath);
     }
     RemountRo();
 }
