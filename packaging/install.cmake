@@ -12,6 +12,7 @@ endif()
 
 # Links to the two PT Sans faces (Debian's fonts-paratype) under the names the
 # controller loads from /opt/fonts.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fonts)
 foreach(face PTS55F PTS75F)
   file(CREATE_LINK /usr/share/fonts/truetype/paratype/${face}.ttf
        ${CMAKE_BINARY_DIR}/fonts/${face}_W.ttf SYMBOLIC)
