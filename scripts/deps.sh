@@ -4,6 +4,26 @@ set -e
 PKGS="cmake g++ make pkg-config libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium"
+# The board's builds (arm64, armhf), when the test variants ask for them:
+# cross compilers, the emulator that runs their tests, and the board's -dev
+# packages of the libraries.
+case " ${HELIX_TEST_VARIANTS:-pc} " in
+*" arm64 "* | *" armhf "*)
+    BOARD_LIBS="libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev libglib2.0-dev
+libasound2-dev libopus-dev libgtest-dev libgmock-dev libjpeg-dev"
+    PKGS="$PKGS g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user"
+    for arch in arm64 armhf; do
+        for l in $BOARD_LIBS; do PKGS="$PKGS $l:$arch"; done
+    done
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    for arch in arm64 armhf; do
+        if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+            $SUDO dpkg --add-architecture "$arch"
+        fi
+    done
+    ;;
+esac
 missing=""
 for p in $PKGS; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

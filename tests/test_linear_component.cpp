@@ -477,7 +477,7 @@ TEST(LinearLink, KeepsRunningThroughGarbageAndBrokenReplies) {
     LinkRig r;
     r.w()->fanPercent = 100;
     r.Start();
-    ASSERT_TRUE(r.WaitCount(4, 2000));
+    ASSERT_TRUE(r.WaitCount(4, 10000));
     SimBoardFault(&r.board,
                   [](SimBoardFaults &fl) { fl.garbage = std::string("\x01\xff zz;;", 7); });
     ASSERT_TRUE(r.WaitCount(10, 5000));
