@@ -168,10 +168,10 @@ int main(int argc, char **argv) {
 
     SimLoad simLoad;
     if (!load.empty()) {
-        std::string spec = load;
-        for (char &c : spec)
+        std::string text = load;
+        for (char &c : text)
             if (c == ',') c = ' ';
-        if (!SimLoadParse(spec, &simLoad)) {
+        if (!SimLoadParse(text, &simLoad)) {
             std::fprintf(stderr, "%s: --load %s: not R,X nor an antenna model\n", argv[0],
                          load.c_str());
             return 2;

@@ -184,9 +184,9 @@ TEST(Spectrum, ThreadSendsSpectraToAPeerUntilSwitchedOff) {
     w->fftDivide = 2;
     RunningThread t(TAVRead, w);
     // One whole "SP" object: 526-byte chunks of tag, total, offset, 512 bytes.
-    std::vector<uint8_t> spec;
+    std::vector<uint8_t> bins;
     uint32_t total = 0;
-    while (total == 0 || spec.size() < total) {
+    while (total == 0 || bins.size() < total) {
         uint8_t c[526];
         size_t got = 0;
         while (got < sizeof c) {
@@ -196,13 +196,13 @@ TEST(Spectrum, ThreadSendsSpectraToAPeerUntilSwitchedOff) {
         }
         ASSERT_EQ(c[4], 'S');
         uint32_t t = WsGet32(c + 6), off = WsGet32(c + 10);
-        if (off == 0) spec.clear();
+        if (off == 0) bins.clear();
         total = t;
         for (uint32_t i = 0; i < 512 && off + i < t; i++)
-            spec.push_back(c[14 + i]);
+            bins.push_back(c[14 + i]);
     }
     ASSERT_EQ(total, 1706u);
-    size_t peak = size_t(std::max_element(spec.begin(), spec.end()) - spec.begin());
+    size_t peak = size_t(std::max_element(bins.begin(), bins.end()) - bins.begin());
     EXPECT_NEAR(double(peak), (2048 + 256 - 341) / 2.0, 1.0);
     s.u.setup.EnableFFT = '0';
     EXPECT_TRUE(t.WaitDone(3000));

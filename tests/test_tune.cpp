@@ -36,8 +36,8 @@ struct Tune : testing::Test {
         Freq(3600000);
     }
     void TearDown() override { testing::internal::GetCapturedStderr(); }
-    void SetLoad(const char *spec) {
-        ASSERT_TRUE(SimLoadParse(spec, &rig.board.load));
+    void SetLoad(const char *load) {
+        ASSERT_TRUE(SimLoadParse(load, &rig.board.load));
         rig.board.tunerModel = true;
     }
     void Freq(uint32_t hz) {
