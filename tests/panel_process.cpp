@@ -12,20 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-int PanelFreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 bool PanelProcess::Start(const std::string &root) {
-    port = PanelFreePort();
+    port = FreeTcpPort();
     std::string exe = std::string(HELIX_BUILD_DIR) + "/helix-sim-panel";
     std::string ps = std::to_string(port);
     pid = fork();

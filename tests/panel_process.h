@@ -3,9 +3,6 @@
 #include <string>
 #include <sys/types.h>
 
-// A free TCP port on the loopback interface.
-int PanelFreePort();
-
 struct PanelProcess {
     pid_t pid = -1;
     int port = 0;

@@ -131,18 +131,6 @@ struct ServedPeer {
     }
 };
 
-int FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 int ConnectTo(int port) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -448,7 +436,7 @@ TEST(RemoteCommands, TheCommandTable) {
 TEST(RemotePair, ServerAndClientOverLoopback) {
     ScopedSimRoot root;
     wsServerStartWaitMs = 0;
-    int port = FreePort();
+    int port = FreeTcpPort();
     TestUnit srv, cli;
     srv.works.running = cli.works.running = 1;
     srv.works.tcpPort = cli.works.tcpPort = int16_t(port);
@@ -529,7 +517,7 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
 TEST(RemotePair, NextPeerAfterHostileAndClientBackOff) {
     ScopedSimRoot root;
     wsServerStartWaitMs = 0;
-    int port = FreePort();
+    int port = FreeTcpPort();
     TestUnit srv;
     srv.works.running = 1;
     srv.works.tcpPort = int16_t(port);
@@ -601,7 +589,7 @@ TEST(RemoteStandardClient, NodeWsReceivesStatusAndSpectrum) {
         GTEST_SKIP() << "node or the ws package missing (scripts/deps.sh installs them)";
     ScopedSimRoot root;
     wsServerStartWaitMs = 0;
-    int port = FreePort();
+    int port = FreeTcpPort();
     TestUnit srv;
     srv.works.running = 1;
     srv.works.tcpPort = int16_t(port);

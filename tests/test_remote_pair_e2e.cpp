@@ -24,18 +24,6 @@
 
 namespace {
 
-int FreeTcpPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 const char *kBands = "1800000 2000000 100 1000 10 500 5 250 0 20 10 100 600\n"
                      "7000000 7300000 100 1000 10 500 5 250 0 20 10 100 600\n"
                      "14000000 14350000 100 1000 10 500 5 250 0 20 12 100 600\n";

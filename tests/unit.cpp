@@ -1,5 +1,10 @@
 #include "unit.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -13,4 +18,16 @@ std::string ReadWholeFile(const std::string &path) {
 void WriteWholeFile(const std::string &path, const std::string &text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << text;
+}
+
+int FreeTcpPort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
 }

@@ -39,6 +39,8 @@ struct ScopedSimRoot {
     std::string Path(const std::string &rel) const { return root + rel; }
 };
 
+// A TCP port on the loopback that is free at the moment of asking.
+int FreeTcpPort();
 std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::string &text);
 
