@@ -14,12 +14,17 @@ cd "$(dirname "$0")/.."
 VARIANTS="${HELIX_TEST_VARIANTS:-pc}"
 export HELIX_TEST_VARIANTS="$VARIANTS"
 JOBS="$(nproc)"
+# Tests run one more at a time than there are cores: the long ones mostly
+# wait on the programs they drive.
+TEST_JOBS=$((JOBS + 1))
 
 ./scripts/deps.sh
 
 if command -v ccache >/dev/null 2>&1; then
     LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
-    export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=true
+    # The tests' precompiled header is cached only with these sloppiness options.
+    export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=true \
+        CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 else
     LAUNCHER=""
 fi
@@ -44,7 +49,7 @@ sanitized_build() { # build dir, targets, sanitizers
 run_ctest() { # build dir, ctest arguments...
     dir="$1"
     shift
-    (cd "$dir" && ctest --output-on-failure -j"$JOBS" --timeout 600 "$@")
+    (cd "$dir" && ctest --output-on-failure -j"$TEST_JOBS" --timeout 600 "$@")
 }
 
 # Any sanitizer report ends the process with an error, so its test fails. The
@@ -62,7 +67,7 @@ sanitized_ctest() { # build dir, ctest arguments...
     UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" \
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan" \
         $SETARCH sh -c 'cd "$0" && ctest --output-on-failure -j"$1" --timeout 600 "$@"' \
-        "$dir" "$JOBS" "$@" || status=1
+        "$dir" "$TEST_JOBS" "$@" || status=1
     if [ -n "$(ls -A "$reports")" ]; then
         for f in "$reports"/*; do
             echo "--- $f"
