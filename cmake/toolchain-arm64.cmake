@@ -13,4 +13,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;/usr/aarch64-linux-gnu)
+# The emulator runs the programs with the board's multiarch libraries
+# (libc6 and libstdc++6 of that architecture) and their loader under /lib.
+# Not with -L and the cross compiler's own libc: qemu 7.2 hangs in the first
+# pthread_create with that one.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)

@@ -10,7 +10,7 @@ fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turb
 case " ${HELIX_TEST_VARIANTS:-pc} " in
 *" arm64 "* | *" armhf "*)
     BOARD_LIBS="libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev libglib2.0-dev
-libasound2-dev libopus-dev libgtest-dev libgmock-dev libjpeg-dev"
+libasound2-dev libopus-dev libgtest-dev libgmock-dev libjpeg-dev libstdc++6"
     PKGS="$PKGS g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user"
     for arch in arm64 armhf; do
         for l in $BOARD_LIBS; do PKGS="$PKGS $l:$arch"; done

@@ -447,9 +447,9 @@ std::string SimRadioControl(SimRadio *r, const std::string &line) {
     if (n <= 0) return "ok";
     std::string w = word;
     char *end = nullptr;
-    unsigned long v = std::strtoul(arg, &end, 10);
+    unsigned long long v = std::strtoull(arg, &end, 10);
     bool num = n >= 2 && end != arg && *end == '\0';
-    if (w == "freq" && num && v > 0 && v < 4294967296UL)
+    if (w == "freq" && num && v > 0 && v < 4294967296ULL)
         SimRadioSetFreq(r, static_cast<uint32_t>(v));
     else if (w == "vfo" && n >= 2 && std::strchr("aAbB", arg[0]) != nullptr)
         SimRadioSetVfo(r, arg[0] == 'b' || arg[0] == 'B');
