@@ -17,6 +17,9 @@ struct ScreenUnit : TestUnit {
     // Loads the fonts (once per process) and points works.fb at the screen.
     // Panel pictures are read from the build directory, where tests run.
     ScreenUnit();
+    // The drawing grew its band notes on works.fb, a copy of the screen's
+    // record: hand them back so the screen's release frees them.
+    ~ScreenUnit() { screen.fb = works.fb; }
     // Loads a panel picture (e.g. "img1") into the background and work buffer.
     void Background(const char *image);
 };

@@ -51,7 +51,7 @@ void SetContent(Works *w, int v) {
     for (int i = 0; i < kAntRows; i++) {
         AntennaRow &r = w->antTab[i];
         r = AntennaRow{};
-        std::snprintf(r.name, sizeof r.name, "%s%d", v ? "B" : "A", i);
+        std::snprintf(r.name, sizeof r.name, "%s%u", v ? "B" : "A", unsigned(i & 0xff));
         r.fStart = 1800000 + i * 2000000;
         r.fStop = r.fStart + 200000;
         r.ampEnable = 1;
