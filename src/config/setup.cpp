@@ -170,6 +170,12 @@ char *SlotOf(Works *w, const Key &k) {
     return Bytes(w) + k.offset;
 }
 
+// A one-character slot is a switch that other threads read and write while
+// the file is read or written: it is only ever accessed atomically.
+SetupSwitch &SwitchOf(Works *w, const Key &k) {
+    return *reinterpret_cast<SetupSwitch *>(SlotOf(w, k));
+}
+
 // A one-character value must be a visible ASCII character.
 bool IsSwitchChar(char c) {
     return c > ' ' && c < 0x7F;
@@ -197,7 +203,7 @@ void SaveLiveValues(Works *w) {
         char *slot = SlotOf(w, k);
         int v = k.save(w);
         if (k.form == Form::Char) {
-            *slot = static_cast<char>(v + '0');
+            SwitchOf(w, k) = static_cast<char>(v + '0');
         } else if (k.form == Form::Int) {
             char buf[24];
             std::snprintf(buf, sizeof buf, "%d", v);
@@ -222,10 +228,11 @@ void ApplyLine(Works *w, const char *line) {
             // An empty, blank or non-printable value would store a NUL or a
             // control byte that the next save cannot write as a line.
             if (!IsSwitchChar(value[0])) {
-                LogErr("setup: no valid value for %s, keeping '%c'", k.name, *slot);
+                LogErr("setup: no valid value for %s, keeping '%c'", k.name,
+                       SwitchOf(w, k).load());
                 return;
             }
-            *slot = value[0];
+            SwitchOf(w, k) = value[0];
             if (k.load != nullptr) k.load(w, value[0] - '0');
             if (std::strcmp(k.name, "EnableFFT") == 0) s->EnableSpectrum = value[0];
             if (std::strcmp(k.name, "Enable1600") == 0) s->EnableSpectrum = '1';
@@ -260,7 +267,7 @@ void ApplyLine(Works *w, const char *line) {
 void EchoToLog(Works *w) {
     for (const Key &k : kKeys) {
         if (k.form == Form::Char) {
-            LogInfo("%s: -%c-", k.name, *SlotOf(w, k));
+            LogInfo("%s: -%c-", k.name, SwitchOf(w, k).load());
         } else if (k.form == Form::Text) {
             LogInfo("%s: -%s-", k.name, SlotOf(w, k));
         } else if (std::strcmp(k.name, "Divide") == 0) {
@@ -354,7 +361,7 @@ void FormatSetupFile(Works *w, char *out, size_t cap, size_t *len) {
         if (k.form == Form::Char) {
             // Every key is one whole line: a live value that is no visible
             // character is written as the key's default.
-            char c = *SlotOf(w, k);
+            char c = SwitchOf(w, k).load();
             if (!IsSwitchChar(c)) c = reinterpret_cast<const char *>(&defaults)[k.offset];
             std::snprintf(line, sizeof line, "%s: %c\n", k.name, c);
         } else if (k.form == Form::TcpPort)
