@@ -228,8 +228,7 @@ void ApplyLine(Works *w, const char *line) {
             // An empty, blank or non-printable value would store a NUL or a
             // control byte that the next save cannot write as a line.
             if (!IsSwitchChar(value[0])) {
-                LogErr("setup: no valid value for %s, keeping '%c'", k.name,
-                       SwitchOf(w, k).load());
+                LogErr("setup: no valid value for %s, keeping '%c'", k.name, SwitchOf(w, k).load());
                 return;
             }
             SwitchOf(w, k) = value[0];
