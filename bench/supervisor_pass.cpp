@@ -5,10 +5,11 @@
 // directory, where the panel pictures are. The "x_two_copies" counter is the pass time over the
 // time of two plain copies.
 #include "config/setup.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "display/fonts.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "sim_root.h"
 #include "unit_record.h"
 #include "supervisor/meters.h"

@@ -2,7 +2,7 @@
 // becomes the file in a scratch root and the address reader takes it. An
 // address text it keeps must be one the address splitter accepts.
 #include "fuzz_root.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // the connection loop. When the first input byte is odd, a valid handshake
 // and the phrase are put in front, so mutations reach the frames quickly.
 #include "config/setup.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "remote/commands.h"
 #include "remote/wsocket.h"

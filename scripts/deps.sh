@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build, the simulated unit and the tests need.
 set -e
-PKGS="cmake g++ make pkg-config libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
+PKGS="cmake g++ make pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium"
 # The board's builds (arm64, armhf), when the test variants ask for them:

@@ -19,6 +19,9 @@ TEST_JOBS=$((JOBS + 1))
 
 ./scripts/deps.sh
 
+# The layers of src/: no upward include, no cycle (scripts/layers.py).
+python3 scripts/layers.py
+
 if command -v ccache >/dev/null 2>&1; then
     LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
     # The tests' precompiled header is cached only with these sloppiness options.

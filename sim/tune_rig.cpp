@@ -2,7 +2,7 @@
 
 #include "amplifier/tune.h"
 #include "config/tuner_memory.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <cerrno>
 #include <sys/socket.h>

@@ -1,10 +1,11 @@
 // A whole unit record in memory, as main builds it: works with its setup
 // record, locks, TAV record and spectrum buffers, defaults and the factory
-// setup. Tests, benchmarks and fuzz targets build their units from it.
+// setup, and the upward calls wired. Tests, benchmarks and fuzz targets build their units from it.
 #pragma once
 
+#include "app/hooks.h"
 #include "config/setup.h"
-#include "core/works.h"
+#include "model/works.h"
 
 #include <pthread.h>
 
@@ -20,6 +21,7 @@ struct UnitRecord {
     uint32_t spectrum1[kSpectrumWords]{};
 
     UnitRecord() {
+        InstallHooks();
         Works *w = &works;
         LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
         InitGlobalVar(w);

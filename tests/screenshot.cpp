@@ -3,6 +3,7 @@
 #include "display/fonts.h"
 #include "config/antenna_banks.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "ui/status.h"
 
 #include <algorithm>

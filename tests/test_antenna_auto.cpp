@@ -2,7 +2,7 @@
 // of a row that index nothing, a refused code, and the status text for a peer.
 #include "unit.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/antenna_banks.h"
 #include "config/tuner_memory.h"
 #include "supervisor/antenna.h"

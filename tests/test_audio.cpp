@@ -1,6 +1,6 @@
 // Remote audio: the codec path, capture through the simulated sound device,
 // playback of received packets and the playback watcher.
-#include "core/errors.h"
+#include "model/errors.h"
 #include "remote/audio.h"
 #include "remote/compress.h"
 #include "remote/frames.h"

@@ -2,10 +2,10 @@
 // working mode each bank selects.
 #include "unit.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/antenna_banks.h"
-#include "core/threads.h"
-#include "core/errors.h"
+#include "app/threads.h"
+#include "model/errors.h"
 #include "ui/mode.h"
 
 #include <gtest/gtest.h>

@@ -6,8 +6,9 @@
 
 #include "platform/clock.h"
 #include "transceiver/cat.h"
+#include "remote/audio.h"
 #include "transceiver/cat_serial.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <atomic>
 #include <chrono>
@@ -396,8 +397,10 @@ TEST(RemoteCheck, AudioDeviceCountAndNoTransceiver) {
                                             "Bus 001 Device 001: ID 1d6b:0002 Linux hub\n");
     EXPECT_EQ(VerifyAudioTAV(u.w(), t + 500), 0); // looked at once a second
     EXPECT_EQ(VerifyAudioTAV(u.w(), t + 1000), 1);
-    // No TAV transceiver on this machine's bus (or no bus at all).
+    // The transceiver is looked for in the root's bus list, not the host's.
     EXPECT_EQ(Find_Remote_Settings(u.w()), 1);
+    WriteWholeFile(root.Path("/lsusb.txt"), "Bus 001 Device 005: ID 1721:061a TAV\n");
+    EXPECT_EQ(Find_Remote_Settings(u.w()), 2); // listed, but no CAT port answers
 }
 
 } // namespace

@@ -16,7 +16,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 
 #include <atomic>
 #include <chrono>

@@ -5,6 +5,7 @@
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "display/ttf.h"
 #include "screenshot.h"
 

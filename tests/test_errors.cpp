@@ -1,9 +1,9 @@
 // The error and warning list and its handling.
 #include "unit.h"
 
-#include "amplifier/cmd_queue.h"
-#include "core/threads.h"
-#include "core/errors.h"
+#include "model/cmd_queue.h"
+#include "app/threads.h"
+#include "model/errors.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

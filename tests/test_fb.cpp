@@ -219,7 +219,7 @@ TEST(FbLines, RectangleCorners) {
     TestUnit u;
     MemScreen s(800, 480, 32);
     u.works.fb = s.fb;
-    DrawRect(u.w(), 1, 278, 110, 303, 200, 200, 200);
+    DrawRect(&u.w()->fb, 1, 278, 110, 303, 200, 200, 200);
     FbScreen &fb = u.works.fb;
     for (auto [x, y] : {std::pair{1, 278}, {110, 278}, {1, 303}, {110, 303}, {109, 303}, {50, 278}})
         EXPECT_TRUE(IsSet(fb, x, y)) << x << "," << y;

@@ -1,5 +1,5 @@
 // The service keyboard against the simulated keyboard (a FIFO of input events).
-#include "display/keyb.h"
+#include "ui/keyb.h"
 #include "platform/clock.h"
 #include "unit.h"
 

@@ -1,5 +1,5 @@
 // The real link thread against the simulated power board over a pseudo-terminal.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/commands.h"
 #include "amplifier/decode.h"
 #include "amplifier/linear.h"
@@ -11,7 +11,7 @@
 #include "supervisor/thresholds.h"
 #include "helix_process.h"
 #include "platform/clock.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "unit.h"
 
 #include <csignal>

@@ -1,12 +1,12 @@
 // Replies of the power board and the status algorithm, with temperature and fan.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/decode.h"
 #include "amplifier/linear.h"
 #include "amplifier/temperature.h"
 #include "config/band_table.h"
 #include "config/fan_table.h"
 #include "platform/clock.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "unit.h"
 
 #include <cstring>

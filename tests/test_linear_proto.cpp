@@ -1,9 +1,9 @@
 // Power-board frame, command texts and the link's choice of the next command.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/commands.h"
 #include "amplifier/linear.h"
 #include "platform/clock.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "unit.h"
 
 #include <cstring>

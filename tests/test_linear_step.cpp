@@ -1,8 +1,8 @@
 // The link's step function driven pass by pass with a fake clock.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/linear.h"
 #include "platform/clock.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "unit.h"
 
 #include <cstring>

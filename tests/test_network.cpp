@@ -2,7 +2,7 @@
 #include "unit.h"
 
 #include "platform/files.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -3,13 +3,13 @@
 // actions (factory reset, power off, updates, remote switch).
 #include "unit.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/antenna_banks.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "platform/files.h"
 #include "screenshot.h"
 #include "supervisor/meters.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 #include "ui/param_edit.h"
 #include "ui/parameters.h"
 

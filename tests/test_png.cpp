@@ -1,7 +1,8 @@
 // PNG images: placement and pixel order of an accepted picture, each
 // rejection with its message and an untouched buffer, and the writer.
-#include "core/works.h"
+#include "model/works.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "test_fb_util.h"
 #include "unit.h"
 

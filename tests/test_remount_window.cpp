@@ -2,7 +2,7 @@
 // read-only remount never lands inside another's save.
 #include "unit.h"
 
-#include "core/threads.h"
+#include "app/threads.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 

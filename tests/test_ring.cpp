@@ -1,7 +1,7 @@
 // The power-board command ring.
 #include "unit.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 
 #include <gtest/gtest.h>
 #include <thread>

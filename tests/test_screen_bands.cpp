@@ -1,7 +1,7 @@
 // Kept bands: a routine whose inputs did not change leaves its rows as they
 // are. Whatever happens around it, the screen must show what it would show if
 // every pass restored and drew everything.
-#include "core/errors.h"
+#include "model/errors.h"
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"

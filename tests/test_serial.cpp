@@ -5,7 +5,7 @@
 #include "unit.h"
 
 #include "transceiver/serial.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 // through dev/mem, control lines into the simulators' FIFOs, the panel micro's
 // settings and the error list read back from the trace; and the radio's
 // control input with its link faults.
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"
 #include "panel_process.h"

@@ -1,12 +1,12 @@
 // The supervisor pass on a fake clock: frequency sources and the actions of a
 // change, the screen saver, the port-error screen, the TAV tune hand-shake and
 // the timers.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/band_table.h"
 #include "screenshot.h"
 #include "supervisor/antenna.h"
 #include "supervisor/timer.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <algorithm>
 #include <cstring>

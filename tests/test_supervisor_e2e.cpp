@@ -1,7 +1,8 @@
 // The whole controller with the simulated board and an FT-817: the radio
 // moves to another band and the board receives what the new band needs, in
 // the order it was queued; the information bar names the new band.
-#include "amplifier/tuner_word.h"
+#include "config/antenna_banks.h"
+#include "model/tuner_word.h"
 #include "board.h"
 #include "helix_process.h"
 #include "platform/clock.h"

@@ -1,5 +1,5 @@
 // Band, fan and filter tables, the temperature log and the threshold selection.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/band_table.h"
 #include "amplifier/temp_log.h"
 #include "config/fan_table.h"

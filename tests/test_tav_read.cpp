@@ -1,6 +1,6 @@
 // The USB spectrum reader: the transform against a plain DFT, and the reader
 // against the simulated sample device.
-#include "core/errors.h"
+#include "model/errors.h"
 #include "platform/files.h"
 #include "transceiver/tav_read.h"
 #include "unit.h"

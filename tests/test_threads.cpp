@@ -1,9 +1,9 @@
 // Thread start operations, remote start and stop, the marker clean-up.
 #include "unit.h"
 
-#include "core/threads.h"
+#include "app/threads.h"
 #include "platform/clock.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "supervisor/timer.h"
 #include "radio.h"
 #include "transceiver/serial.h"

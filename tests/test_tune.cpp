@@ -2,12 +2,12 @@
 // process against the simulated board's tuner model (or fed measurements
 // directly where a value must be exact), and the model against hand-computed
 // L-networks.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/tune.h"
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "config/antenna_banks.h"
 #include "config/tuner_memory.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "tune_rig.h"
 #include "tuner_model.h"
 #include "unit.h"

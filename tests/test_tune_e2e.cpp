@@ -2,7 +2,7 @@
 // the search runs against the board's tuner model, the result is stored in
 // the tuner-memory file, and the stored word goes out again when the radio
 // comes back to that frequency from another band.
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "board.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"

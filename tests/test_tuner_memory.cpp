@@ -2,7 +2,7 @@
 // bank and antenna, and loading a stored solution into the tuner word.
 #include "unit.h"
 
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "config/tuner_memory.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The tuner word: packing and unpacking of C, L and the network mode.
-#include "amplifier/tuner_word.h"
-#include "core/works.h"
+#include "model/tuner_word.h"
+#include "model/works.h"
 #include "unit.h"
 
 #include <gtest/gtest.h>

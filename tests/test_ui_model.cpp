@@ -2,10 +2,10 @@
 #include "screenshot.h"
 #include "unit.h"
 
-#include "core/errors.h"
+#include "model/errors.h"
 #include "display/ttf.h"
 #include "supervisor/meters.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 #include "ui/error_draw.h"
 #include "ui/menu.h"
 #include "ui/parameters.h"

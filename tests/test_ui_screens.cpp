@@ -3,10 +3,10 @@
 // the error boxes, the information bar and the TX marker. Exact comparison.
 #include "screenshot.h"
 
-#include "amplifier/tuner_word.h"
-#include "core/errors.h"
+#include "model/tuner_word.h"
+#include "model/errors.h"
 #include "supervisor/meters.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 #include "ui/menu.h"
 #include "ui/status.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "config/setup.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "sim_root.h"
 #include "unit_record.h"
 

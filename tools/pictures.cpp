@@ -4,7 +4,7 @@
 // "status"), the meter faces ("img1", "img1b", "img3", "img3b") and the
 // spectrum-plot background ("m5a"). Every picture leaves the soft-key bar
 // (rows 420-479) and the error-box band (rows 370-415) plain.
-#include "core/threads.h"
+#include "app/threads.h"
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/png.h"

@@ -4,8 +4,8 @@
 // control lines to the simulated board (DIR/sim-board.ctl) and radio
 // (DIR/sim-radio.ctl), the panel micro's settings (DIR/panel-micro.txt), and
 // readouts of the board wire, the error list and the logs. See --help.
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "panel_keys.h"
 #include "panel_web.h"
 #include "sim_panel_page.h"

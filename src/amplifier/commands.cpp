@@ -1,10 +1,10 @@
 #include "amplifier/commands.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/linear.h"
 #include "amplifier/tune.h"
 #include "config/tuner_memory.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 
@@ -69,11 +69,6 @@ int SendTunerWord(Works *w, int code) {
 }
 
 } // namespace
-
-bool IsLinearCmd(int code) {
-    return code == 0 || code == 1 || (code >= 7 && code <= 24) || code == 27 || code == 28 ||
-           code == 30 || (code >= 32 && code <= 40);
-}
 
 int FormatLinearCmd(Works *w, int code, char *text, size_t cap, char letters[2]) {
     auto put = [&](const char *l) {

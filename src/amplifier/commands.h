@@ -5,8 +5,6 @@
 
 struct Works;
 
-// True when `code` names a command the link can send.
-bool IsLinearCmd(int code);
 // Builds the text of command `code` from the current values; the two letters
 // go to letters[0..1]. Returns the text length, or -1 for a code with no text.
 int FormatLinearCmd(Works *works, int code, char *text, size_t cap, char letters[2]);

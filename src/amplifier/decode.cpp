@@ -1,15 +1,15 @@
 #include "amplifier/decode.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/linear.h"
 #include "amplifier/temperature.h"
 #include "amplifier/tune.h"
 #include "config/band_table.h"
 #include "amplifier/temp_log.h"
 #include "config/fan_table.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/log.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <algorithm>
 #include <cmath>

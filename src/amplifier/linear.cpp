@@ -1,14 +1,14 @@
 #include "amplifier/linear.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/commands.h"
 #include "amplifier/decode.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "platform/serial_linear.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <algorithm>
 #include <cctype>

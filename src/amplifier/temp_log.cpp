@@ -1,12 +1,12 @@
 #include "amplifier/temp_log.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/file_exists.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/shell.h"
-#include "ui/status.h"
+#include "model/readings.h"
 
 #include <cerrno>
 #include <cstdio>

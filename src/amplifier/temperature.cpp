@@ -1,12 +1,12 @@
 #include "amplifier/temperature.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/commands.h"
 #include "amplifier/temp_log.h"
 #include "config/fan_table.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/log.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 // Thermistor: (degrees C, kOhm) pairs by falling resistance.
 static const float K_T_R[68] = {

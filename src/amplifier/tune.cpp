@@ -1,11 +1,11 @@
 #include "amplifier/tune.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "amplifier/commands.h"
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "config/tuner_memory.h"
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 

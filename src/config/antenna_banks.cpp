@@ -3,12 +3,12 @@
 
 #include "config/table_text.h"
 #include "config/tuner_memory.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
-#include "ui/mode.h"
+#include "model/hooks.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -180,7 +180,7 @@ int LoadAllBankTable(Works *w, int bank) {
     w->ModeWorkIdx = LoadTabConfig(w, bank);
     for (int ant = 0; ant < 3; ant++)
         LoadTabAtu(w, bank, ant);
-    SetModeWorkIDX(w);
+    CallHook(hooks.SetModeWorkIDX, w);
     return w->ModeWorkIdx;
 }
 

@@ -1,24 +1,11 @@
 // Antenna tables and banks (/opt/set/antenna*.txt): the per-bank band table
 // with its interface marker, and the bank file names.
 #pragma once
+#include "model/records.h"
 #include <cstdint>
 #include <string>
 
 struct Works;
-
-constexpr int kAntRows = 11;
-
-// One band of the antenna table.
-struct AntennaRow {
-    char name[8];      // band name, at most 7 characters
-    int32_t fStart;    // Hz
-    int32_t fStop;     // Hz, inclusive
-    uint8_t ampEnable; // 1 amplifier in use, 0 bypassed
-    uint8_t ant;       // antenna 1..3, 0 keep the one in use
-    uint8_t atuOff;    // 1 tuner bypassed
-    uint8_t att;       // attenuator index 0..3
-    float pwr;
-};
 
 // Unit paths of a bank's files: banks 1..19 are numbered, every other bank
 // number uses the unnumbered files. `ant` is 1..3.

@@ -1,7 +1,7 @@
 #include "config/band_table.h"
 
 #include "config/table_text.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 

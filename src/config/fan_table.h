@@ -1,14 +1,10 @@
 // Fan table (/opt/set/ventola.txt): fan speed by heat-sink temperature.
 #pragma once
+#include "model/records.h"
 #include <cstdint>
 #include <string>
 
 struct Works;
-
-struct FanRow {
-    float temperature; // degrees C
-    int32_t percent;   // fan speed
-};
 
 // Reads the fan table once at start-up into works->fanTab / fanTabCount.
 int ReadVentolaFile(Works *works);

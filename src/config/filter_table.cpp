@@ -1,8 +1,8 @@
 #include "config/filter_table.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/table_text.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 

@@ -1,18 +1,11 @@
 // Filter table (/opt/set/filter.txt): eight output filters in board order,
 // each with a frequency range and an enabled flag.
 #pragma once
+#include "model/records.h"
 #include <cstdint>
 #include <string>
 
 struct Works;
-
-constexpr int kFilterRows = 8;
-
-struct FilterRow {
-    int32_t fStart;  // Hz
-    int32_t fStop;   // Hz, inclusive
-    int32_t enabled; // only a low byte of 1 enables
-};
 
 // Clears every enabled flag, then reads the file (at most eight rows).
 int LoadTabFiltri(Works *works);

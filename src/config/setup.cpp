@@ -1,7 +1,7 @@
 #include "config/setup.h"
 
 #include "config/antenna_banks.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"

@@ -1,8 +1,8 @@
 #include "config/tuner_memory.h"
 
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "config/antenna_banks.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"

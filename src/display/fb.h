@@ -49,8 +49,6 @@ struct FbScreen {
     FbBand bands[kFbBands];
 };
 
-struct Works;
-
 // Opens /dev/fb0 (or makes the virtual screen) and fills `fb`; 0 on success,
 // -1 with the record zeroed (and the failure logged) otherwise.
 int fbInit(FbScreen *fb);

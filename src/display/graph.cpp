@@ -1,6 +1,5 @@
 #include "display/graph.h"
 
-#include "core/works.h"
 #include "display/fb.h"
 
 #include <algorithm>
@@ -259,9 +258,8 @@ void DrawLineStrip(const int *xs, const int *ys, int first, int last, uint8_t r,
     }
 }
 
-void DrawRect(Works *works, int left, int top, int right, int bottom, uint8_t r, uint8_t g,
+void DrawRect(FbScreen *s, int left, int top, int right, int bottom, uint8_t r, uint8_t g,
               uint8_t b) {
-    FbScreen *s = &works->fb;
     DrawLine(left, top, left, bottom, r, g, b, s, 0);
     DrawLine(right, top, right, bottom, r, g, b, s, 0);
     DrawHorizontalLine(left, top, right, r, g, b, s, 0);

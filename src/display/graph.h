@@ -4,7 +4,6 @@
 #include <cstdint>
 
 struct FbScreen;
-struct Works;
 
 // Pixels x0 <= x < x1 of row y.
 void DrawHorizontalLine(int x0, int y, int x1, uint8_t r, uint8_t g, uint8_t b, FbScreen *screen,
@@ -16,6 +15,6 @@ void DrawLine(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b, F
 // each drawn as DrawLine draws it.
 void DrawLineStrip(const int *xs, const int *ys, int first, int last, uint8_t r, uint8_t g,
                    uint8_t b, FbScreen *screen, int toBack);
-// Outline of a rectangle in the work buffer of works->fb.
-void DrawRect(Works *works, int left, int top, int right, int bottom, uint8_t r, uint8_t g,
+// Outline of a rectangle in the work buffer.
+void DrawRect(FbScreen *screen, int left, int top, int right, int bottom, uint8_t r, uint8_t g,
               uint8_t b);

@@ -1,6 +1,5 @@
 #include "display/png.h"
 
-#include "core/works.h"
 #include "display/fb.h"
 #include "platform/fbdev.h"
 #include "platform/log.h"
@@ -97,8 +96,8 @@ int ReadRows(PngLoad *ld, const char *path, png_uint_32 height) {
     return 0;
 }
 
-void ReadPicture(Works *w, int toBack, const char *path, PngLoad *ld) {
-    FbScreen *fb = &w->fb;
+void ReadPicture(FbScreen *fb, int64_t imageX, int64_t imageY, int toBack, const char *path,
+                 PngLoad *ld) {
     ld->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (ld->png == nullptr) {
         LogErr("%s PNG_create_read_struct failed", path);
@@ -111,7 +110,6 @@ void ReadPicture(Works *w, int toBack, const char *path, PngLoad *ld) {
     }
     PngHeader h;
     if (ReadHeader(ld, path, &h) != 0) return;
-    const int64_t imageX = w->imageX.load(), imageY = w->imageY.load();
 
     // The picture must fit the screen where it is placed.
     if (imageX < 0 || fb->sizeX < static_cast<int64_t>(h.width) + imageX) {
@@ -178,9 +176,9 @@ int WriteRows(FILE *f, png_bytep *rows, int width, int height) {
 
 } // namespace
 
-void getPng(Works *w, int toBack) {
+void getPngAt(FbScreen *fb, const char *imageName, int64_t x, int64_t y, int toBack) {
     char path[200];
-    std::snprintf(path, sizeof path, "%s.png", w->imageName);
+    std::snprintf(path, sizeof path, "%s.png", imageName);
     PngLoad ld;
     ld.file = std::fopen(path, "rb");
     if (ld.file == nullptr) {
@@ -193,7 +191,7 @@ void getPng(Works *w, int toBack) {
         Release(&ld);
         return;
     }
-    ReadPicture(w, toBack, path, &ld);
+    ReadPicture(fb, x, y, toBack, path, &ld);
     Release(&ld);
 }
 

@@ -2,12 +2,12 @@
 #pragma once
 #include <cstdint>
 
-struct Works;
 struct FbScreen;
 
-// Loads "<imageName>.png" (relative to the working directory) into the
-// background (toBack != 0) or the work buffer, which is then shown.
-void getPng(Works *works, int toBack);
+// Loads "<imageName>.png" (relative to the working directory) with its top
+// left corner at (x, y) into the background (toBack != 0) or the work
+// buffer, which is then shown.
+void getPngAt(FbScreen *fb, const char *imageName, int64_t x, int64_t y, int toBack);
 
 // Writes width x height pixels stored as B, G, R, X (`stride` bytes per row)
 // as an 8-bit RGBA PNG with opaque alpha. 0 on success.

@@ -1,12 +1,12 @@
 #include "remote/audio.h"
 
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/pcm.h"
 #include "remote/frames.h"
-#include "transceiver/cat_serial.h"
+#include "platform/usb.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -425,4 +425,13 @@ int PlayAudioPacket(Works *w, bool client, const uint8_t *data, int n) {
     if (r < 0 && PcmGone(int(r))) w->audioOutGone = 1;
     if (client && r < 0) return -1;
     return r > 0 ? int(r) : 0;
+}
+
+int VerifyAudioTAV(Works *w) {
+    return VerifyAudioTAV(w, NowMs());
+}
+
+int VerifyAudioTAV(Works *, uint64_t now) {
+    // The bus's device list, looked at no more than once a second.
+    return UsbCountDevices(0x0d8c, 0x01af, now);
 }

@@ -45,3 +45,8 @@ int LatencyStep(AudioLatency *l, long freeNow);
 
 void ExitAUDIOread(Works *works);
 void ExitAUDIOwrite(Works *works);
+
+// Number of attached USB sound devices 0d8c:01af (the bus is looked at at
+// most once a second; `now` in ms of the monotonic clock).
+int VerifyAudioTAV(Works *works);
+int VerifyAudioTAV(Works *works, uint64_t now);

@@ -1,7 +1,7 @@
 #include "remote/commands.h"
 
-#include "core/works.h"
-#include "ui/bank.h"
+#include "model/works.h"
+#include "model/hooks.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/shell.h"
@@ -52,7 +52,7 @@ int dispStat(Works *w) {
     Trace("BUFFER Wsocket : %s\n", cmd);
     if (Starts(cmd, "VORNBANK") || Starts(cmd, "VORNPA1")) {
         std::fputs("ChangeBanco\n", stderr);
-        ChangeBanco(w);
+        CallHook(hooks.ChangeBanco, w);
         return kCmdBank;
     }
     if (Starts(cmd, "VORNTU2")) return kCmdTune2;

@@ -1,6 +1,6 @@
 #include "remote/compress.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/log.h"
 
 #include <opus/opus.h>

@@ -1,6 +1,6 @@
 #include "remote/frames.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "remote/ws_proto.h"

@@ -1,6 +1,6 @@
 #include "remote/screen_image.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "jpeg/jpgd.h"
 #include "platform/log.h"

@@ -1,6 +1,6 @@
 #include "remote/wsocket.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "remote/screen_image.h"
 #include "platform/clock.h"
@@ -10,8 +10,8 @@
 #include "remote/audio.h"
 #include "remote/commands.h"
 #include "remote/frames.h"
-#include "transceiver/cat.h"
-#include "transceiver/serial.h"
+#include "model/hooks.h"
+#include "model/tav_params.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -183,7 +183,7 @@ int Binary(Works *w, WsSession *s, const uint8_t *f, int length) {
             Eik(tag);
             if (ToPort(w->catFD, body, bl) < 0 && s->server) {
                 LogInfo("TCP read Error 7a %d", errno);
-                ExitCAT(w);
+                CallHook(hooks.ExitCAT, w);
                 return kWsPortError;
             }
             return kWsGoOn;

@@ -1,9 +1,9 @@
 #include "supervisor/antenna.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/antenna_banks.h"
 #include "config/tuner_memory.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/log.h"
 #include "ui/menu.h"
 #include "ui/status.h"

@@ -1,21 +1,12 @@
 // Needle meters (views 1-3) and the spectrum plot (views 4 and 5) of the main
 // screen, redrawn by the supervisor on every pass.
 #pragma once
+#include "model/plot_state.h"
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 struct Works;
-
-// Plot layout (set by InitGrid). The view change on the key thread sets divX
-// and xRangeEnd (with spanHz in works); the plot reads them once per pass.
-extern int SchermoWidth, SchermoHeight, divY;
-extern std::atomic<int> divX, xRangeEnd;
-extern int borderLeft, borderRight, borderTop, borderBottom;
-extern int xRangeStart, LabelBorder;
-// Plot settings: written by the panel thread, read by the supervisor.
-extern std::atomic<int> RefLevel, RefPos, PointDiv;
-extern int r_x, r_y, bound_left, bound_right, b_top, b_bottom;
 
 // Points of the spectrum line (levels in dBm, one float each, in the second
 // spectrum buffer).

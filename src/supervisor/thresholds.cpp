@@ -1,8 +1,8 @@
 #include "supervisor/thresholds.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/band_table.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/log.h"
 
 #include <cmath>

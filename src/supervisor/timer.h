@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "core/works.h"
+#include "model/works.h"
 
 // What the supervisor keeps from one pass to the next.
 struct SupervisorState {

@@ -1,12 +1,12 @@
 #include "transceiver/cat.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "remote/frames.h"
 #include "transceiver/cat_serial.h"
-#include "core/errors.h"
+#include "model/errors.h"
 
 #include <cstring>
 #include <unistd.h>

@@ -1,6 +1,8 @@
 #include "transceiver/cat_serial.h"
 
-#include "core/works.h"
+#include "remote/audio.h"
+
+#include "model/works.h"
 #include "platform/usb.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -14,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <libusb.h>
 #include <unistd.h>
 
 std::atomic<int> catProcessStatus{0};
@@ -230,32 +231,17 @@ int VerifyCAT(Works *w, const std::atomic<char> *watch) {
     return -1;
 }
 
-int VerifyAudioTAV(Works *w) {
-    return VerifyAudioTAV(w, NowMs());
-}
-
-int VerifyAudioTAV(Works *, uint64_t now) {
-    // The bus's device list, looked at no more than once a second.
-    return UsbCountDevices(0x0d8c, 0x01af, now);
-}
-
 int Find_Remote_Settings(Works *w) {
-    libusb_context *ctx = nullptr;
-    if (libusb_init(&ctx) != 0) return 1;
-    libusb_set_option(ctx, LIBUSB_OPTION_LOG_LEVEL, 3);
-    libusb_device **list = nullptr;
-    ssize_t n = libusb_get_device_list(ctx, &list);
+    // The transceiver on the USB bus (a simulated root's lsusb.txt decides).
+    UsbIdent ids[128];
+    int n = UsbListDevices(ids, 128);
     bool found = false, failed = n < 0;
-    for (ssize_t i = 0; i < n && !found && !failed; i++) {
-        libusb_device_descriptor d;
-        if (libusb_get_device_descriptor(list[i], &d) != 0)
+    for (int i = 0; i < n && !found && !failed; i++) {
+        if (ids[i].descErr != 0)
             failed = true;
-        else if (d.idVendor == 0x1721 && d.idProduct == 0x061A)
+        else if (ids[i].vendor == 0x1721 && ids[i].product == 0x061A)
             found = true;
     }
-    // The check only looks: the list and the context are released at once.
-    if (n >= 0) libusb_free_device_list(list, 1);
-    libusb_exit(ctx);
     if (failed || !found) return 1;
     if (VerifyCAT(w) != 0) {
         Trace("---CAT: Unable to open device %s\n", w->setup->CatPort);

@@ -31,7 +31,3 @@ bool VerifyByteFreq(uint8_t byte);
 // -1 when none answers, -2 when the run or `watch` (if given) dropped meanwhile.
 int VerifyCAT(Works *works, const std::atomic<char> *watch = nullptr);
 int Find_Remote_Settings(Works *works);
-// Number of attached USB sound devices 0d8c:01af (the bus is looked at at
-// most once a second; `now` in ms of the monotonic clock).
-int VerifyAudioTAV(Works *works);
-int VerifyAudioTAV(Works *works, uint64_t now);

@@ -4,6 +4,7 @@
 // Frame: type byte (0..14; 0 spectrum, 1 parameters), kind byte ('0'/'1'),
 // four length digits least significant first (0x30 + value), payload.
 #pragma once
+#include "model/tav_params.h"
 #include <cstdint>
 
 struct Works;
@@ -35,14 +36,6 @@ int SerialStep(Works *works, TavLink *link, uint64_t now);
 int readSerialPort(Works *works, TavLink *link, uint64_t now);
 // Kind byte and the four length digits; returns the length (capped at 1999).
 int decodeCmdParameters(Works *works, const uint8_t *digits, char *kind, int *length);
-// Decodes a parameter payload into the record under serMut (also used by the
-// remote client). A payload shorter than the fields read counts as zeros.
-void storeParameters(Works *works, int length, const uint8_t *payload);
-// Copies the TAV parameter record under serMut.
-void getParameters(TavParams *copy, Works *works);
-// Bytes 85..938 of a remote spectrum as levels (byte - 192) into the second
-// spectrum buffer; entries beyond a short frame keep their previous values.
-void storeFFT(Works *works, int count, const uint8_t *bytes);
 // Writes all bytes; 0 on success, -1 on a write error.
 int writeSerialPort(int fd, const char *text, int length, Works *works);
 

@@ -1,7 +1,7 @@
 #include "transceiver/tav_read.h"
 
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "platform/log.h"
 #include "platform/usb.h"
 #include "remote/frames.h"

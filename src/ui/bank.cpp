@@ -6,7 +6,7 @@
 #include "config/antenna_save.h"
 #include "config/setup.h"
 #include "config/tuner_memory.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/log.h"
 #include "remote/frames.h"
 #include "ui/mode.h"

@@ -1,7 +1,7 @@
 #include "ui/error_draw.h"
 
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "display/graph.h"
 #include "display/ttf.h"
 

@@ -1,6 +1,6 @@
 #include "ui/gpio.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/gpio_block.h"
 #include "platform/log.h"

@@ -1,9 +1,9 @@
 #include "ui/keys.h"
 
-#include "amplifier/cmd_queue.h"
-#include "core/errors.h"
-#include "core/threads.h"
-#include "core/works.h"
+#include "model/cmd_queue.h"
+#include "model/errors.h"
+#include "model/hooks.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "ui/keys_menus.h"
@@ -76,16 +76,16 @@ void KeysLinkFailure(Works *w, int key) {
     if (key == 5 || failed == 1) {
         switch (failed) {
         case 1:
-            StartThreadLinear(w);
+            CallHook(hooks.StartThreadLinear, w);
             break;
         case 2: // the FT-817 CAT serial link reports as 2
-            StartThreadCATserial(w);
+            CallHook(hooks.StartThreadCATserial, w);
             break;
         case 3:
-            StartThreadTAV(w);
+            CallHook(hooks.StartThreadTAV, w);
             break;
         case 5:
-            StartTavReadFFT(w);
+            CallHook(hooks.StartTavReadFFT, w);
             break;
         default:
             break;

@@ -1,10 +1,11 @@
 // Menu 0, the main screen: bank and memory table, attenuator and standby,
 // antenna, the tune and parameter menus, the view and the status page.
 #include "config/antenna_banks.h"
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "platform/log.h"
 #include "ui/bank.h"
 #include "ui/keys_menus.h"

@@ -2,7 +2,7 @@
 // editor (7), the bank utilities (9 to 11) and the filter page (12).
 #include "config/antenna_banks.h"
 #include "config/filter_table.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "ui/bank.h"
 #include "ui/keys_menus.h"
 #include "ui/param_edit.h"

@@ -1,11 +1,11 @@
 // Menus 3 (tune), 4 (manual tune) and 8 (store tune), and the TUNE key.
 #include "amplifier/tune.h"
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 #include "config/antenna_banks.h"
 #include "config/tuner_memory.h"
-#include "core/works.h"
+#include "model/hooks.h"
+#include "model/works.h"
 #include "platform/log.h"
-#include "supervisor/antenna.h"
 #include "ui/keys.h"
 #include "ui/keys_menus.h"
 #include "ui/menu.h"
@@ -118,7 +118,7 @@ int KeysTune(Works *w, int key, bool isLong) {
             QueueCmd(w, 39);
         } else {
             w->tunerThrough = 0;
-            GestioneLoadTuneVal(w, 1);
+            CallHook(hooks.GestioneLoadTuneVal, w, 1);
         }
         SaveToBank(w, w->numBanco.load(), w->antenna.load());
         break;

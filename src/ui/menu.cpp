@@ -1,8 +1,8 @@
 #include "ui/menu.h"
 
-#include "amplifier/tuner_word.h"
-#include "core/errors.h"
-#include "core/works.h"
+#include "model/tuner_word.h"
+#include "model/errors.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"
@@ -352,4 +352,10 @@ void LoadButtons(Works *w, TavParams tav) {
     DrawError(w);
     ViewStatusInfo(w, tav);
     ViewStatusTX(w);
+}
+
+void TuneModeLabel(Works *w, int mode) {
+    static const char *const menuText[4] = {"", "CL", " LC", "ByP"};
+    if (mode < 1 || mode > 3) return;
+    if (w->menuIdx == 4) std::snprintf(KeyLabel(4, 1, 2), kLabelLen, "%s", menuText[mode]);
 }

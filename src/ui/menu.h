@@ -56,3 +56,5 @@ void LabelSAVEATU(Works *works);
 void LblCOPY(Works *works);
 void LblRESET(Works *works);
 void LblMenuAntenna(Works *works);
+// The network arrangement (1 CL, 2 LC, 3 through) on key 2 of menu 4, when shown.
+void TuneModeLabel(Works *works, int mode);

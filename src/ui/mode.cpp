@@ -1,9 +1,9 @@
 #include "ui/mode.h"
 
-#include "amplifier/cmd_queue.h"
-#include "core/threads.h"
-#include "core/works.h"
-#include "core/errors.h"
+#include "model/cmd_queue.h"
+#include "model/hooks.h"
+#include "model/works.h"
+#include "model/errors.h"
 
 void ApplyModeWork(Works *w, bool startThreads) {
     SetupRecord *s = w->setup;
@@ -11,14 +11,14 @@ void ApplyModeWork(Works *w, bool startThreads) {
     case 1: // TAV transceiver
         if (s->EnableSerial == '0') {
             s->EnableSerial = '1';
-            if (startThreads) StartThreadTAV(w);
+            if (startThreads) CallHook(hooks.StartThreadTAV, w);
         }
         if (s->EnableCatSerial == '1') s->EnableCatSerial = '0';
         break;
     case 2: // FT-817
         if (s->EnableCatSerial == '0') {
             s->EnableCatSerial = '1';
-            if (startThreads) StartThreadCATserial(w);
+            if (startThreads) CallHook(hooks.StartThreadCATserial, w);
         }
         if (s->EnableSerial == '1') {
             s->EnableSerial = '0';

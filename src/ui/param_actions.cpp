@@ -5,12 +5,13 @@
 
 #include "config/antenna_banks.h"
 #include "config/setup.h"
-#include "core/errors.h"
-#include "core/threads.h"
-#include "core/works.h"
+#include "model/errors.h"
+#include "model/hooks.h"
+#include "model/works.h"
 #include "display/fb.h"
-#include "display/keyb.h"
+#include "ui/keyb.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -139,14 +140,14 @@ void RemoteSwitch(Works *w) {
 
 void RemoteConfirm(Works *w) {
     if (w->remoteOn.load() != 1) {
-        ExitThreadRemote(w);
+        CallHook(hooks.ExitThreadRemote, w);
         return;
     }
     if (w->setup->WebSocket.load() == '0') {
         w->setup->WebSocket = '1';
-        StartThreadSoket(w);
+        CallHook(hooks.StartThreadSoket, w);
     }
-    StartThreadCommRemote(w);
+    CallHook(hooks.StartThreadCommRemote, w);
 }
 
 void FilterPage(Works *w) {

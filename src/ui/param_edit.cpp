@@ -1,12 +1,12 @@
 #include "ui/param_edit.h"
 
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/setup.h"
-#include "core/works.h"
-#include "display/keyb.h"
+#include "model/works.h"
+#include "ui/keyb.h"
 #include "platform/log.h"
-#include "supervisor/meters.h"
-#include "supervisor/network.h"
+#include "model/plot_state.h"
+#include "config/network.h"
 #include "ui/menu.h"
 
 #include <cmath>

@@ -1,10 +1,10 @@
 #include "ui/parameters.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "display/graph.h"
 #include "display/ttf.h"
-#include "supervisor/meters.h"
-#include "supervisor/network.h"
+#include "model/plot_state.h"
+#include "config/network.h"
 #include "ui/menu.h"
 #include "ui/status.h"
 

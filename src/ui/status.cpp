@@ -1,16 +1,18 @@
 #include "ui/status.h"
 
-#include "amplifier/tuner_word.h"
-#include "core/errors.h"
-#include "core/threads.h"
-#include "core/works.h"
+#include "model/readings.h"
+
+#include "model/tuner_word.h"
+#include "model/errors.h"
+#include "model/hooks.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/shell.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 #include "ui/menu.h"
 
 #include <cstdio>
@@ -42,19 +44,6 @@ bool NextLine(const std::string &text, size_t *pos, std::string *line) {
 }
 
 } // namespace
-
-float SupplyCurrent(Works *w) {
-    return w->rawAux.load() / 4096.0f * 14.05f;
-}
-
-float CalvTensVadcAmp(Works *w, uint8_t adc) {
-    double k = w->powerClass.load() == '1' ? 348.0 : 118.0;
-    return static_cast<float>(adc * 3.3 * k / 255.0 / 18.0);
-}
-
-float ConversionCelsius_to_Fahrenheit(float c) {
-    return c * 9.0f / 5.0f + 32.0f;
-}
 
 int ParseCpuTemp(Works *w, const std::string &out) {
     size_t pos = 0;
@@ -235,7 +224,7 @@ void PaintInfoBar(Works *w, const InfoBar &bar) {
                                    {405, 520, 415}, {525, 600, 535}, {605, 710, 615},
                                    {715, 799, 725}};
     for (const auto &b : kBox)
-        DrawRect(w, b[0], 278, b[1], 303, 200, 200, 200);
+        DrawRect(&w->fb, b[0], 278, b[1], 303, 200, 200, 200);
     const int y = 298;
     for (int i = 0; i < 6; i++)
         Text(w, 8, kBox[i][2], y, bar.box[i], 0, 200, 255);
@@ -244,9 +233,9 @@ void PaintInfoBar(Works *w, const InfoBar &bar) {
     else
         Text(w, 8, kBox[6][2], y, bar.remote == 1 ? "Remote" : "Local", 0, 200, 255);
 
-    DrawRect(w, 1, 307, 400, 332, 100, 100, 100);
+    DrawRect(&w->fb, 1, 307, 400, 332, 100, 100, 100);
     Text(w, 8, 10, 327, bar.temps, 0, 200, 0);
-    DrawRect(w, 405, 307, 799, 332, 100, 100, 100);
+    DrawRect(&w->fb, 405, 307, 799, 332, 100, 100, 100);
     Text(w, 8, 415, 327, bar.supply, 0, 200, 0);
 }
 
@@ -279,7 +268,7 @@ void ViewStatusInfo(Works *w, TavParams tav) {
     // may be missing or belong to the FT-817.
     if (w->ModeWorkIdx.load() == 1 && s->EnableSerial.load() == '0') {
         s->EnableSerial = '1';
-        StartThreadTAV(w);
+        CallHook(hooks.StartThreadTAV, w);
     }
     bool fahrenheit = w->tempUnits.load() == 1;
     auto F = [](float c) { return static_cast<double>(ConversionCelsius_to_Fahrenheit(c)); };

@@ -1,6 +1,7 @@
 // Status and information screens: the full-screen status page, the TX marker,
 // the information bar, and the small readers behind their texts.
 #pragma once
+#include "model/readings.h"
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,8 +21,6 @@ void InfoBandText(Works *works, char *out, size_t cap);
 // The supply box text: "PA Voltage: 48.2V       Current: 10.3A", or "-----"
 // for a voltage above 20 V on the lower power class.
 void InfoSupplyText(Works *works, char *out, size_t cap);
-// Supply current in amperes from the board's auxiliary reading.
-float SupplyCurrent(Works *works);
 
 // Processor and graphics temperatures from "my_temp", run at most once a
 // second (`now` in monotonic ms); in between, and when the command gives
@@ -38,5 +37,3 @@ void ReadDataOra(Works *works);
 // at most once a second and returns its last count in between.
 int Get_AudioTAV(Works *works, uint64_t now);
 int Get_AudioTAV(Works *works);
-float CalvTensVadcAmp(Works *works, uint8_t adc);
-float ConversionCelsius_to_Fahrenheit(float celsius);

@@ -1,9 +1,10 @@
 #include "ui/view.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "display/fb.h"
 #include "display/png.h"
-#include "supervisor/meters.h"
+#include "model/screen.h"
+#include "model/plot_state.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
-#include "amplifier/tuner_word.h"
+#include "model/tuner_word.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
-#include "ui/menu.h"
+#include "model/hooks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -76,9 +76,8 @@ void SetMode(Works *w, int mode) {
     static const uint32_t bit[4] = {0, kTunerModeCL, kTunerModeLC, kTunerModeThrough};
     w->tunerWord = (w->tunerWord.load() & ~kModeMask) | bit[mode];
     w->tunerThrough = mode == 3 ? 1 : 0;
-    static const char *const menuText[4] = {"", "CL", " LC", "ByP"};
     static const char *const debugText[4] = {"", "CL", "LC", "BP"};
-    if (w->menuIdx == 4) snprintf(KeyLabel(4, 1, 2), kLabelLen, "%s", menuText[mode]);
+    CallHook(hooks.TuneModeLabel, w, mode);
     if (w->tuneDebug != 0) snprintf(ModeTuneDebug, sizeof ModeTuneDebug, "%s", debugText[mode]);
 }
 

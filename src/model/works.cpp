@@ -1,4 +1,4 @@
-#include "core/works.h"
+#include "model/works.h"
 
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -13,6 +13,7 @@ double PeakDecrement = 1.0;
 int PeakDecrementTime = 1;
 std::atomic<int> TimerPeakSec{3000};
 int CntIP, CntDNS, CntNetMask, CntGateway;
+std::atomic<bool> linksStarting{false};
 
 void LinkWorks(Works *w, SetupRecord *setup, pthread_mutex_t *connMut, pthread_mutex_t *sendMut,
                pthread_mutex_t *serMut, TavParams *tavPar, SpectrumRec *fftRec, uint32_t *spectrum0,

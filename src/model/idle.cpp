@@ -1,6 +1,6 @@
-#include "core/idle.h"
+#include "model/idle.h"
 
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 
 void *IdleUntilStopped(Works *works, const std::atomic<char> *sw) {

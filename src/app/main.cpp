@@ -1,16 +1,17 @@
 // Process entry: builds the shared record, loads the tables, starts the
 // threads the setup asks for, and shuts them down when `running` drops.
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 #include "config/setup.h"
 #include "config/antenna_banks.h"
 #include "config/band_table.h"
 #include "config/fan_table.h"
 #include "config/filter_table.h"
-#include "core/threads.h"
-#include "core/works.h"
+#include "app/hooks.h"
+#include "app/threads.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "supervisor/network.h"
+#include "config/network.h"
 
 #include <csignal>
 #include <cstdio>
@@ -39,6 +40,7 @@ int main() {
     static uint32_t spectrum1[kSpectrumWords];
     Works *w = &works;
 
+    InstallHooks();
     fbInit(&w->fb);
     std::snprintf(w->swVersion, sizeof w->swVersion, "%s", kSwVersion);
     // The spectrum buffers are static, so they are zero when linked here.

@@ -1,10 +1,13 @@
-#include "core/threads.h"
+#include "app/threads.h"
+
+#include "config/setup.h"
 
 #include "amplifier/linear.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "display/fb.h"
-#include "display/keyb.h"
+#include "ui/keyb.h"
 #include "display/png.h"
+#include "model/screen.h"
 #include "display/fonts.h"
 #include "display/ttf.h"
 #include "platform/clock.h"
@@ -19,7 +22,7 @@
 #include "transceiver/cat_serial.h"
 #include "transceiver/serial.h"
 #include "transceiver/tav_read.h"
-#include "core/errors.h"
+#include "model/errors.h"
 #include "ui/gpio.h"
 #include "ui/menu.h"
 
@@ -33,7 +36,6 @@ ThreadHandle thrGPIO{"GPIO"}, thrLin{"Linear"}, thrKey{"keyb"}, thrWsock{"Wsocke
 
 std::atomic<int> startInitThread{0};
 int waitTAV = 0;
-std::atomic<bool> linksStarting{false};
 const char *const kSwVersion = "0.053";
 
 namespace {

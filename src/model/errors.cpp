@@ -1,8 +1,8 @@
-#include "core/errors.h"
+#include "model/errors.h"
 
-#include "amplifier/cmd_queue.h"
-#include "core/threads.h"
-#include "core/works.h"
+#include "model/cmd_queue.h"
+#include "model/hooks.h"
+#include "model/works.h"
 #include "platform/log.h"
 
 #include <cstdio>
@@ -237,20 +237,20 @@ void GestErroreRemote(Works *w) {
     if (s->EnableWrite.load() == '0') {
         s->EnableWrite = '1';
         Trace("start audio write\n");
-        StartThreadAudioWrite(w);
+        CallHook(hooks.StartThreadAudioWrite, w);
     }
     if (s->EnableRead.load() == '0') {
         s->EnableRead = '1';
         Trace("start audio read\n");
-        StartThreadAudioRead(w);
+        CallHook(hooks.StartThreadAudioRead, w);
     }
     if (s->EnableCAT.load() == '0') {
         s->EnableCAT = '1';
-        StartThreadCAT(w);
+        CallHook(hooks.StartThreadCAT, w);
     }
     if (s->EnableFFT.load() == '0') {
         s->EnableFFT = '1';
-        StartTavReadFFT(w);
+        CallHook(hooks.StartTavReadFFT, w);
     }
 }
 

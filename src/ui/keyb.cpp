@@ -1,7 +1,7 @@
-#include "display/keyb.h"
+#include "ui/keyb.h"
 
 #include "config/setup.h"
-#include "core/works.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/paths.h"

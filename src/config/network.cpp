@@ -1,4 +1,4 @@
-#include "supervisor/network.h"
+#include "config/network.h"
 
 #include "platform/files.h"
 #include "platform/log.h"

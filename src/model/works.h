@@ -9,10 +9,8 @@
 #include <mutex>
 #include <pthread.h>
 
-#include "config/antenna_banks.h"
-#include "config/filter_table.h"
-#include "config/setup.h"
 #include "display/fb.h"
+#include "model/records.h"
 
 template <typename T> using Shared = std::atomic<T>;
 
@@ -58,20 +56,7 @@ struct ErrDesc {
     char text[30];
 };
 
-struct BandConfig;
-struct FanRow;
 struct PcmDev;
-
-// One stored tuner solution of the tuner memory (one per grid point).
-struct TuneEntry {
-    uint8_t valid; // non-zero: the entry holds a solution
-    uint8_t mode;  // network: 1 CL, 2 LC, 3 bypass
-    int16_t L;     // inductor step 0..511
-    int16_t C;     // capacitor step 0..511
-};
-static_assert(sizeof(TuneEntry) == 6, "tuner memory entries are 6 bytes");
-constexpr int kTuneMemEntries = 5000;
-constexpr int kTuneMemAnts = 3;
 
 struct Works {
     // --- process and mode ---
@@ -314,6 +299,10 @@ extern int fattoremedia;
 extern double PeakDecrement;
 extern int PeakDecrementTime;
 extern std::atomic<int> TimerPeakSec;
+
+// True while the start-up starts the links (the bank loader then leaves
+// the starting to it).
+extern std::atomic<bool> linksStarting;
 
 // Network setting counters (set to 3 by main).
 extern int CntIP, CntDNS, CntNetMask, CntGateway;

@@ -19,6 +19,8 @@ int IncPNTIn_CMDLinear(int code, Works *works);
 // The board setting a code writes (codes writing the same setting share one
 // value, e.g. every attenuator code); other codes stand for themselves.
 int CmdTarget(int code);
+// True when `code` names a command the link can send.
+bool IsLinearCmd(int code);
 // True when no code waits.
 bool CmdQueueEmpty(Works *works);
 // Number of codes waiting (pending set and ring).

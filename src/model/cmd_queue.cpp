@@ -1,10 +1,8 @@
-#include "amplifier/cmd_queue.h"
+#include "model/cmd_queue.h"
 
-#include "amplifier/commands.h"
-#include "config/filter_table.h"
-#include "core/works.h"
+#include "model/hooks.h"
+#include "model/works.h"
 #include "platform/log.h"
-#include "supervisor/thresholds.h"
 
 #include <mutex>
 
@@ -51,6 +49,11 @@ void AddPending(Works *w, int code) {
 }
 
 } // namespace
+
+bool IsLinearCmd(int code) {
+    return code == 0 || code == 1 || (code >= 7 && code <= 24) || code == 27 || code == 28 ||
+           code == 30 || (code >= 32 && code <= 40);
+}
 
 int CmdTarget(int code) {
     switch (code) {
@@ -135,7 +138,7 @@ void InitMicroCmd(Works *w) {
     Trace("Init CRT ... \n");
     for (int code : {0, 36, 37, 38, 17})
         IncPNTIn_CMDLinear(code, w);
-    SearchCambioSoglie_TS(w);
+    CallHook(hooks.SearchCambioSoglie_TS, w);
     for (int code : {21, 7, 12, 11, 24, 33, 34, 13, 32})
         IncPNTIn_CMDLinear(code, w);
 }
@@ -147,7 +150,7 @@ void InitMicroCmdAfterReset(Works *w) {
     w->filterBits = 0;  // no filter is ever mask 0
     w->fanPercent = -1; // the next status reply sends the fan speed
     InitMicroCmd(w);
-    SetFilterFromfreq(w);
+    CallHook(hooks.SetFilterFromfreq, w);
     // The frequency, when it comes from a transceiver (generic mode measures it).
     if (w->ModeWorkIdx.load() != 0 && w->freq.load() != 0) IncPNTIn_CMDLinear(9, w);
 }

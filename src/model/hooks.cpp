@@ -1,0 +1,3 @@
+#include "model/hooks.h"
+
+Hooks hooks;

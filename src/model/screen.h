@@ -1,0 +1,8 @@
+// Screen pictures named in works: the image of `imageName` at (imageX, imageY).
+#pragma once
+
+struct Works;
+
+// Loads "<imageName>.png" into the background (toBack != 0) or the work
+// buffer, which is then shown.
+void getPng(Works *works, int toBack);
