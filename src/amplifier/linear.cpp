@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 
 uint8_t Sys_Crc8Calculation(const char *text, size_t length) {
     uint8_t crc = 0;
@@ -69,7 +68,7 @@ int writeLinearPort(int fd, const char *text, size_t length, Works *w) {
     // the write for good (closed, hung up) gives up so the loop keeps running
     // and the missing reply is handled as a silent board.
     while (done < total) {
-        ssize_t n = write(fd, frame + done, total - done);
+        long n = SerialWrite(fd, frame + done, total - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -164,7 +163,7 @@ static void DiscardStaleInput(int fd, LinearLink *l) {
     char buf[64];
     int waiting;
     while ((waiting = SerialBytesWaiting(fd)) > 0) {
-        ssize_t n = read(fd, buf, std::min<size_t>(sizeof buf, static_cast<size_t>(waiting)));
+        long n = SerialRead(fd, buf, std::min<size_t>(sizeof buf, static_cast<size_t>(waiting)));
         if (n <= 0) break;
     }
     l->rxIdx = 0;
@@ -186,7 +185,7 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
             return 1;
         }
         char c = 0;
-        ssize_t r = waiting > 0 ? read(fd, &c, 1) : -1;
+        long r = waiting > 0 ? SerialRead(fd, &c, 1) : -1;
         if (r != 1) {
             LogErr("timeout %d", static_cast<int>(r));
             GestRetrayCMD(w);
@@ -253,8 +252,7 @@ void *Linear(void *arg) {
         while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1' &&
                w->portError.load() == 1)
             SleepMs(50);
-        int fd = w->linFD.exchange(-1);
-        if (fd >= 0) close(fd);
+        SerialClose(w->linFD.exchange(-1));
         return nullptr;
     }
     LinearLink link;
@@ -262,7 +260,6 @@ void *Linear(void *arg) {
         int pause = LinearStep(w, &link, NowMs());
         if (pause > 0) SleepMs(static_cast<uint32_t>(pause));
     }
-    int fd = w->linFD.exchange(-1);
-    if (fd >= 0) close(fd);
+    SerialClose(w->linFD.exchange(-1));
     return nullptr;
 }

@@ -16,6 +16,22 @@ int SerialOpen(const char *path, int flags) {
     return open(real.c_str(), flags | O_CLOEXEC);
 }
 
+int SerialOpenResolved(const std::string &realPath, int flags) {
+    return open(realPath.c_str(), flags | O_CLOEXEC);
+}
+
+long SerialRead(int fd, void *buf, size_t length) {
+    return read(fd, buf, length);
+}
+
+long SerialWrite(int fd, const void *data, size_t length) {
+    return write(fd, data, length);
+}
+
+void SerialClose(int fd) {
+    if (fd >= 0) close(fd);
+}
+
 int SerialBytesWaiting(int fd) {
     int n = 0;
     if (ioctl(fd, FIONREAD, &n) != 0) return -1;

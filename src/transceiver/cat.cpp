@@ -9,7 +9,6 @@
 #include "model/errors.h"
 
 #include <cstring>
-#include <unistd.h>
 
 std::atomic<int> status_cat{0};
 
@@ -31,7 +30,7 @@ int CatStep(Works *w, CatCollector *c, int fd) {
     if (n == 0) return 1; // paced poll: nothing waits
     for (int i = 0; i < n; i++) {
         uint8_t b;
-        if (read(fd, &b, 1) != 1) return -1;
+        if (SerialRead(fd, &b, 1) != 1) return -1;
         int len = CatCollect(c, b);
         if (len > 0) {
             sendWebSockCatFrame(w, c->buf, len);
@@ -45,7 +44,7 @@ int CatStep(Works *w, CatCollector *c, int fd) {
 void ExitCAT(Works *w) {
     if (status_cat.exchange(0) == 1) {
         int fd = w->catFD.exchange(-1);
-        if (fd >= 0) close(fd);
+        SerialClose(fd);
     }
     // No port: -1, so nothing writes CAT traffic to descriptor 0.
     w->catFD = -1;

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 
 std::atomic<int> catProcessStatus{0};
 std::atomic<int> lastCommandSent{0};
@@ -72,7 +71,7 @@ int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
             return 1;
         }
         uint8_t b = 0;
-        ssize_t r = read(l->fd, &b, 1);
+        long r = SerialRead(l->fd, &b, 1);
         if (r != 1) {
             LogErr("timeout %d", static_cast<int>(r));
             return 20;
@@ -107,7 +106,7 @@ void *CatSerial(void *arg) {
         std::snprintf(w->portErrorText, sizeof w->portErrorText, "CAT: Unable to set comm port %s",
                       port);
         w->portError = 2;
-        close(fd);
+        SerialClose(fd);
         return nullptr;
     }
     w->catSerFD = fd;
@@ -127,7 +126,7 @@ void *CatSerial(void *arg) {
             SleepMs(ms < 10 ? static_cast<uint32_t>(ms) : 10u);
     }
     w->catSerFD = -1;
-    close(fd);
+    SerialClose(fd);
     return nullptr;
 }
 
@@ -155,7 +154,7 @@ int WaitProbeByte(int fd, Works *w, const std::atomic<char> *watch) {
 // "DT001", else -1 (closed), or -2 when the probe was stopped.
 int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch) {
     std::string name = UnresolvePath(real);
-    int fd = open(real.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int fd = SerialOpenResolved(real, O_RDWR | O_NOCTTY);
     if (fd < 0) {
         LogErr("Cannot open %s, error %d -%s", name.c_str(), errno, std::strerror(errno));
         return -1;
@@ -164,13 +163,13 @@ int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch)
     Trace("Opened %s---------------------------------------------\n", name.c_str());
     if (CatProbeSetup(fd) != 0) {
         LogErr("Cannot set %s, error %d -%s", name.c_str(), errno, std::strerror(errno));
-        close(fd);
+        SerialClose(fd);
         return -1;
     }
     LogInfo("Set %s", name.c_str());
     Trace("set %s---------------------------------------------\n", name.c_str());
     LogInfo("Send \"DT;\" %s", name.c_str());
-    if (write(fd, "DT;", 3) != 3) LogErr("Cannot write %s, error %d", name.c_str(), errno);
+    if (SerialWrite(fd, "DT;", 3) != 3) LogErr("Cannot write %s, error %d", name.c_str(), errno);
     LogInfo("Sent \"DT;\" %s", name.c_str());
     Trace("sent %s---------------------------------------------\n", name.c_str());
 
@@ -183,10 +182,10 @@ int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch)
     while (got < 5) {
         int ready = WaitProbeByte(fd, w, watch);
         if (ready < 0) {
-            close(fd);
+            SerialClose(fd);
             return -2;
         }
-        ssize_t r = ready > 0 ? read(fd, answer + got, 1) : 0;
+        long r = ready > 0 ? SerialRead(fd, answer + got, 1) : 0;
         if (r > 0) got += static_cast<int>(r);
         LogInfo("Received %d \"%s\" %s", static_cast<int>(r), answer, name.c_str());
         if (r < 0 && errno != EINTR && errno != EAGAIN) break;
@@ -199,7 +198,7 @@ int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch)
         std::fflush(stderr);
         return fd;
     }
-    close(fd);
+    SerialClose(fd);
     LogInfo("Cannot connect TAV using %s", name.c_str());
     return -1;
 }

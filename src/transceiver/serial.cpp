@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
-#include <unistd.h>
 
 namespace {
 
@@ -137,7 +136,7 @@ int readSerialPort(Works *w, TavLink *l, uint64_t now) {
     if (n > 0) {
         int take = l->want - l->got;
         if (n < take) take = n;
-        ssize_t r = read(l->fd, l->target + l->got, static_cast<size_t>(take));
+        long r = SerialRead(l->fd, l->target + l->got, static_cast<size_t>(take));
         if (r > 0) {
             l->got += static_cast<int>(r);
             l->idleSince = now;
@@ -167,7 +166,7 @@ int SerialStep(Works *w, TavLink *l, uint64_t now) {
             return 1;
         }
         uint8_t b = 0;
-        ssize_t r = read(l->fd, &b, 1);
+        long r = SerialRead(l->fd, &b, 1);
         if (r != 1) {
             LogErr("error %d", static_cast<int>(r));
             ReportSilence(w, 2);
@@ -224,7 +223,7 @@ void *Serial(void *arg) {
         std::snprintf(w->portErrorText, sizeof w->portErrorText, "Serial: Unable to open device %s",
                       port);
         w->portError = 3;
-        close(fd);
+        SerialClose(fd);
         return nullptr;
     }
     w->serFD = fd;
@@ -241,6 +240,6 @@ void *Serial(void *arg) {
     Trace("---------------------------------------Serial EXIT %x\n",
           static_cast<unsigned>(static_cast<unsigned char>(s->EnableSerial.load())));
     w->serFD = -1;
-    close(fd);
+    SerialClose(fd);
     return nullptr;
 }
