@@ -58,38 +58,30 @@ struct ErrDesc {
 
 struct PcmDev;
 
+// Grouped by owner: each section names the threads that write its fields
+// ("start-up" is main before the threads run; "keys" is the GPIO thread's key
+// dispatcher, also reached from the remote commands and the keyboard).
 struct Works {
-    // --- process and mode ---
+    // --- process: start-up; `running` also dropped by keyb, Serial, the keys ---
     Shared<int32_t> running;
-    Shared<int32_t> portError;
-    char portErrorText[100];
     char swVersion[20];
-    Shared<int32_t> ModeWorkIdx;
-    Shared<uint8_t> remoteOn;
-    Shared<uint8_t> remoteFault;
-    Shared<int32_t> lastKeyTime;
-    Shared<int32_t> timerUsec;
-
-    // --- links, descriptors and locks ---
     SetupRecord *setup;
-    Shared<int32_t> linFD;
-    Shared<int32_t> serFD;
-    Shared<int32_t> catFD;
-    Shared<int32_t> catSerFD;
-    Shared<int32_t> wsSocket;    // WebSocket socket descriptor, -1 none
-    Shared<int32_t> wsConnected; // remote peer connected (guarded by connMut)
     pthread_mutex_t *connMut;
     pthread_mutex_t *sendMut;
     pthread_mutex_t *serMut;
     TavParams *tavPar;
     SpectrumRec *fftRec;
-    Shared<uint8_t> tuneSem;
-    Shared<uint8_t> tinyCmd;
-    Shared<uint8_t> tinyCmdOut;
-    Shared<uint8_t> tinyPoll;  // next rail poll: 0..2 D1..D3, 3 pause
-    Shared<int32_t> tinyTimer; // GPIO passes until the next panel-micro exchange
+    Shared<int32_t> timerUsec;
+    Shared<int32_t> ModeWorkIdx; // the bank loader (start-up, keys)
 
-    // --- power-board link ---
+    // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
+    Shared<int32_t> portError;
+    char portErrorText[100];
+
+    // --- power-board link and command ring: Linear; any thread queues codes ---
+    Shared<int32_t> linFD;
+    Shared<int32_t> linearProcessStatus; // link state (see amplifier/linear.h)
+    Shared<int32_t> counterrortimeout;   // 1 ms idle polls since the last send
     Shared<int32_t> cmdQueue[kCmdQueueSlots];
     Shared<int32_t> cmdQueueIn;
     Shared<int32_t> cmdQueueOut;
@@ -102,19 +94,17 @@ struct Works {
     char lastCmd[2];
     Shared<int32_t> lastCmdCode;
     Shared<int32_t> retryCount, retryTotal, retryStops;
-    Shared<int32_t> errHoldOff; // ms
+    Shared<int32_t> errHoldOff; // ms (also Serial, timer)
     Shared<uint8_t> errResend;  // 0 idle, 1 requested, 2 in progress
-    Shared<uint8_t> linkFlags;
+    Shared<uint8_t> linkFlags;  // (also keyb)
 
-    // --- power-board identity ---
+    // --- power-board identity and measurements: Linear (decoded replies) ---
     char boardVersion[8];
     char eePage0[32];
     char eePage1[32];
     Shared<uint8_t> boardOpt;
     Shared<char> powerClass; // '1' higher class
     Shared<uint8_t> microReady;
-
-    // --- measurements ---
     Shared<uint8_t> boardStatus[3];
     Shared<uint16_t> rawPwr[3];
     Shared<float> pwrIn, pwrFwd, pwrRefl, pwrFwdAux;
@@ -122,17 +112,15 @@ struct Works {
     Shared<float> rawAux;
     Shared<float> temp1, temp2;
     Shared<int32_t> freqMeasured;
+    Shared<int32_t> txReady; // (also timer from a transceiver's transmit flag)
 
-    // --- values sent to the board ---
+    // --- board settings: timer (frequency actions), keys, Linear (replies) ---
     Shared<int32_t> freq;
     Shared<int32_t> freqPrev;
     Shared<int32_t> antenna;
     Shared<int32_t> antInput;
     Shared<uint8_t> attenuator, attenuatorTune, attenuatorShown;
     Shared<uint8_t> bypass, bypassReq;
-    Shared<uint32_t> tunerWord;
-    Shared<int32_t> tuneL, tuneC;
-    Shared<uint8_t> tunerThrough;
     Shared<uint8_t> filterBits;
     Shared<uint8_t> fsMode;
     Shared<int32_t> fsValue;
@@ -140,22 +128,27 @@ struct Works {
     Shared<int32_t> psValue[4];
     Shared<int32_t> gmValue[2];
     char genSettings[12];
-    Shared<int32_t> fanTarget, fanPercent;
 
-    // --- tune ---
+    // --- tuner word and tune: Linear runs the tune; keys and timer load words ---
+    Shared<uint32_t> tunerWord;
+    Shared<int32_t> tuneL, tuneC;
+    Shared<uint8_t> tunerThrough;
+    Shared<int32_t> tuneMode; // network mode decoded from tunerWord
+    Shared<uint8_t> tuneSem;
     Shared<uint8_t> tuneState; // 0 idle, 1 tuning, 2 "CPFFFF;" then tune, 3 "ST;" then tune
     Shared<int32_t> tuneStep;
-    Shared<float> swrTarget;
-    Shared<uint8_t> swrTimeoutIdx;
     Shared<float> tuneSwrBest;
     Shared<int32_t> tuneBand;
-    Shared<int32_t> txReady;
-    Shared<uint8_t> tuneOpt;
     Shared<uint8_t> tuneMethod;
+    // Tune settings: the setup reader and the parameter pages (keys).
+    Shared<float> swrTarget;
+    Shared<uint8_t> swrTimeoutIdx;
+    Shared<uint8_t> tuneOpt;
     Shared<int8_t> tuneEnabled; // bit 7 set: no tuner installed
     Shared<uint8_t> tuneDebug;
 
-    // --- temperatures ---
+    // --- temperatures and fan: Linear; limits from the setup reader and keys ---
+    Shared<int32_t> fanTarget, fanPercent;
     Shared<float> tempMax1, tempMax2;
     Shared<int32_t> tempHyst, fanHyst;
     Shared<uint8_t> tempLogOn, tempLogStarted;
@@ -165,32 +158,55 @@ struct Works {
     Shared<uint8_t> tempAlarm[2];
     Shared<int32_t> maxTempAllowed;
     Shared<uint8_t> tempUnits;
+    double tempLogTimer; // ms since the last temperature-log record (timer)
 
-    // --- tables ---
+    // --- tables and banks: start-up, then the keys (bank change, editors) ---
     BandConfig *bandTab;
     int32_t bandTabCount;
     FanRow *fanTab;
     int32_t fanTabCount;
+    FilterRow filterTab[kFilterRows];
     Shared<int32_t> numBanco;
-    Shared<int32_t> bandRow;
+    Shared<int32_t> bandRow; // (also timer: the band of the frequency)
     Shared<int32_t> maxBank;
+    AntennaRow antTab[kAntRows]; // antenna table of the current bank
+    Shared<int32_t> memRows;     // rows of antTab in use
+    // Tuner memory of the current bank, one table per antenna (also Linear,
+    // storing a tune).
+    std::mutex tuneMemLock; // guards tuneMem and its files
+    TuneEntry tuneMem[kTuneMemAnts][kTuneMemEntries];
 
-    // --- errors ---
+    // --- error list: any thread through AddErrore/DeleteErrore ---
     std::mutex errLock; // guards errList/errCount against concurrent add/remove
     Shared<int32_t> errList[kErrCodes];
     Shared<int32_t> errCount;
     ErrDesc errTab[kErrCodes];
     Shared<uint8_t> errFlags;
     Shared<uint8_t> errSuspend;
-    // Run-time texts of codes 4 and 15 (the table's texts point here).
+    // Run-time texts of codes 4 and 15 (the table's texts point here; Linear).
     char errDetail[30];
     char tripLabel[10];
 
-    // --- CAT ---
+    // --- transceiver links: Serial (TAV), CatSerial (FT-817), Cat (pass-through) ---
+    Shared<int32_t> serFD;
+    Shared<int32_t> catFD;
+    Shared<int32_t> catSerFD;
     Shared<int32_t> catFreq;
     Shared<uint8_t> catMode;
+    Shared<uint8_t> txTest;   // transmit-test hand-shake bits (keys, Serial, Linear)
+    Shared<int32_t> rxSettle; // timer passes to wait after the TAV went back to RX
 
-    // --- audio and remote ---
+    // --- remote link and audio: Wsocket/Wclient, th_leggi, th_scrivi; the
+    // switches from the keys and the setup reader ---
+    Shared<int32_t> wsSocket;    // WebSocket socket descriptor, -1 none
+    Shared<int32_t> wsConnected; // remote peer connected (guarded by connMut)
+    Shared<uint8_t> remoteOn;
+    Shared<uint8_t> remoteFault;
+    Shared<int16_t> tcpPort;
+    char serverAddr[16];
+    char accessPhrase[13];
+    char remoteCmd[200]; // body of the last "ST" frame, for dispStat
+    Shared<int32_t> fftDivide;
     void *opusEnc;
     void *opusDec;
     Shared<int32_t> audioBitrate;
@@ -198,11 +214,6 @@ struct Works {
     Shared<int32_t> audioFormat;
     Shared<int32_t> audioRate;
     Shared<int32_t> audioBuffers;
-    Shared<int32_t> fftDivide;
-    Shared<int16_t> tcpPort;
-    char serverAddr[16];
-    char accessPhrase[13];
-    char remoteCmd[200]; // body of the last "ST" frame, for dispStat
     // Audio devices: the capture handle is the capture thread's own; the
     // playback handle, its buffer and readiness are shared between the
     // playback thread and the frame loops under audioOutLock.
@@ -215,7 +226,31 @@ struct Works {
     Shared<int32_t> captureChannels;
     std::mutex audioOutLock;
 
-    // --- display preferences mirrored from the setup file ---
+    // --- panel micro and key scan: GPIO; codes posted by any thread ---
+    Shared<uint8_t> tinyCmd;
+    Shared<uint8_t> tinyCmdOut;
+    Shared<uint8_t> tinyPoll;    // next rail poll: 0..2 D1..D3, 3 pause
+    Shared<int32_t> tinyTimer;   // GPIO passes until the next panel-micro exchange
+    Shared<uint8_t> tinyData[4]; // panel micro: version, 12 V, 15 V, amplifier supply
+    Shared<int32_t> lastKeyTime;
+
+    // --- operator interface: keys (menus, pages, editors) ---
+    Shared<int32_t> menuIdx;    // current soft-key menu 0..12 (also timer)
+    Shared<int32_t> parPage;    // parameter page 0..parPages-1
+    Shared<int32_t> parItem;    // item of the page
+    Shared<int32_t> parPages;   // number of parameter pages (32)
+    Shared<int32_t> memRow;     // row of the memory-table editor
+    Shared<int32_t> filterRow;  // row chosen on the filter page
+    Shared<int32_t> saveBank;   // store-tune destination bank
+    Shared<int32_t> saveAnt;    // store-tune destination antenna (0-based)
+    Shared<int32_t> copyFrom;   // bank copy origin
+    Shared<int32_t> copyTo;     // bank copy destination
+    Shared<int32_t> resetBank;  // bank to reset (maxBank: every bank)
+    Shared<uint8_t> keyFlags;   // bit 0 a key is held, bit 1 "ATU ByPass not saved!"
+    Shared<uint8_t> manualTune; // manual L/C stepping active
+    Shared<uint8_t> filterView; // filter page shown
+    Shared<uint8_t> factoryDefault;
+    // Display preferences: the setup reader and the parameter pages.
     Shared<uint8_t> auxFwdEnable;
     Shared<uint8_t> viewTimeStr;
     Shared<uint8_t> viewTemp;
@@ -223,7 +258,7 @@ struct Works {
     Shared<uint8_t> saveScreenIdx;
     double offsetPlot;
 
-    // --- screen ---
+    // --- screen: the keys choose the view and picture; timer draws ---
     FbScreen fb;
     char imageName[64];
     Shared<int32_t> imageX, imageY;
@@ -231,8 +266,10 @@ struct Works {
     Shared<int32_t> screenFlags;
     Shared<int32_t> spanHz;
     Shared<int32_t> memCol;
+    Shared<uint8_t> saveScreenOn; // screen saver shown (timer, keys)
+    Shared<uint8_t> redrawBack;   // 1: reload the main background once
 
-    // --- status readers: the slow ones run at most once a second ---
+    // --- status readers and meters: timer (the slow readers at most once a second) ---
     std::mutex statusReadLock; // guards the reader state below
     uint64_t cpuTempReadMs;    // when "my_temp" last ran
     uint8_t cpuTempRead;       // 1 once it has run
@@ -241,52 +278,13 @@ struct Works {
     int32_t audioProbeCount;   // its last count
     uint8_t audioProbeRead;    // 1 once it has run
     int64_t dateTimeSec;       // wall-clock second of the dateTime text
-
-    // --- transceiver links and antenna banks ---
-    AntennaRow antTab[kAntRows]; // antenna table of the current bank
-    Shared<int32_t> memRows;     // rows of antTab in use
-    Shared<uint8_t> txTest;      // transmit-test hand-shake bits (key actions, TAV link)
-    Shared<int32_t> rxSettle;    // supervisor passes to wait after the TAV went back to RX
-
-    // --- power-board link: link state, filters, panel readings it logs ---
-    Shared<int32_t> linearProcessStatus; // link state (see amplifier/linear.h)
-    Shared<int32_t> counterrortimeout;   // 1 ms idle polls since the last send
-    Shared<uint8_t> tinyData[4];         // panel micro: version, 12 V, 15 V, amplifier supply
-    FilterRow filterTab[kFilterRows];
-    Shared<int32_t> filterRow; // row chosen on the filter page
-
-    // --- operator interface: menus, pages, key state ---
-    Shared<int32_t> menuIdx;    // current soft-key menu 0..12
-    Shared<int32_t> parPage;    // parameter page 0..parPages-1
-    Shared<int32_t> parItem;    // item of the page
-    Shared<int32_t> parPages;   // number of parameter pages (32)
-    Shared<int32_t> memRow;     // row of the memory-table editor
-    Shared<int32_t> saveBank;   // store-tune destination bank
-    Shared<int32_t> saveAnt;    // store-tune destination antenna (0-based)
-    Shared<int32_t> copyFrom;   // bank copy origin
-    Shared<int32_t> copyTo;     // bank copy destination
-    Shared<int32_t> resetBank;  // bank to reset (maxBank: every bank)
-    Shared<uint8_t> keyFlags;   // bit 0 a key is held, bit 1 "ATU ByPass not saved!"
-    Shared<uint8_t> manualTune; // manual L/C stepping active
-    Shared<int32_t> tuneMode;   // network mode decoded from tunerWord
-    Shared<uint8_t> filterView; // filter page shown
-    Shared<uint8_t> factoryDefault;
-    Shared<uint8_t> saveScreenOn; // screen saver shown
-    Shared<uint8_t> redrawBack;   // 1: reload the main background once
-    char dateTime[80];            // clock text of the information bar
+    char dateTime[80];         // clock text of the information bar
     Shared<float> cpuTemp, gpuTemp;
-    double tempLogTimer; // ms since the last temperature-log record (supervisor)
-
-    // --- meters ---
     Shared<float> needleAngle1, needleAngle2; // radians
     Shared<float> peakAngle1, peakAngle2;
     Shared<int32_t> peakHold1, peakHold2; // ms of hold left
     Shared<float> peakVal1, peakVal2;     // peak in meter units
     Shared<int32_t> peakDecCnt1, peakDecCnt2;
-
-    // --- tuner memory of the current bank, one table per antenna ---
-    std::mutex tuneMemLock; // guards tuneMem and its files
-    TuneEntry tuneMem[kTuneMemAnts][kTuneMemEntries];
 };
 
 // Program-wide globals set by InitGlobalVar and the setup file.
