@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/hooks.h"
+#include "config/options.h"
 #include "config/setup.h"
 #include "model/works.h"
 
@@ -26,6 +27,7 @@ struct UnitRecord {
         LinkWorks(w, &setup, &connMut, &sendMut, &serMut, &tavPar, &fftRec, spectrum0, spectrum1);
         InitGlobalVar(w);
         initSetup(w);
+        InitOptions(w);
     }
     UnitRecord(const UnitRecord &) = delete;
     UnitRecord &operator=(const UnitRecord &) = delete;

@@ -1,6 +1,7 @@
 // The setup file: defaults, reading, writing back, slots, the safe save.
 #include "unit.h"
 
+#include "config/options.h"
 #include "config/setup.h"
 #include "platform/files.h"
 
@@ -233,6 +234,28 @@ TEST_F(SetupFile, FailedRemountWritesNothing) {
     // No read-only remount follows a failed read-write one.
     auto cmds = SimCommands(root.root);
     EXPECT_EQ(cmds.back(), "mount -o remount defaults,rw " + root.root + "/opt/set");
+}
+
+TEST_F(SetupFile, OptionsFileKeepsUnknownLinesAndRefusesBadValues) {
+    std::string opts = root.Path("/opt/set/options.txt");
+    EXPECT_EQ(ReadOptions(w), 1); // no file: the defaults
+    EXPECT_STREQ(w->options.accessPhrase, "tarabantulio");
+    EXPECT_EQ(w->options.rigctldPort.load(), 4532);
+    WriteWholeFile(opts, "Future: x\r\nTuneSearch: 1\nRigctldPort: 70000\nAmpctldPort: 12x\n"
+                         "RemoteAllow: \nAccessPhrase: " +
+                             std::string(200, 'p') + "\n");
+    EXPECT_EQ(ReadOptions(w), 0);
+    EXPECT_EQ(w->options.tuneSearch.load(), 1);
+    EXPECT_EQ(w->options.rigctldPort.load(), 4532);        // out of range
+    EXPECT_EQ(w->options.ampctldPort.load(), 4531);        // not a whole number
+    EXPECT_STREQ(w->options.accessPhrase, "tarabantulio"); // too long: refused, never cut
+    EXPECT_NE(Log().find("options: bad value for RigctldPort"), std::string::npos);
+    w->options.ampctldServer = 1;
+    EXPECT_EQ(WriteOptions(w), 0);
+    std::string text = ReadWholeFile(opts);
+    EXPECT_NE(text.find("TuneSearch: 1\nAccessPhrase: tarabantulio\n"), std::string::npos);
+    EXPECT_NE(text.find("AmpctldServer: 1\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 10), "Future: x\n"); // kept after the known keys
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "config/band_table.h"
 #include "config/fan_table.h"
 #include "config/filter_table.h"
+#include "config/options.h"
 #include "app/hooks.h"
 #include "app/threads.h"
 #include "model/works.h"
@@ -61,6 +62,7 @@ int main() {
     ReadVentolaFile(w);
     LoadTabFiltri(w);
     readSetup(w);
+    ReadOptions(w);
     LoadAllBankTable(w, w->numBanco);
 
     w->bandRow = -1;

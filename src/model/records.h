@@ -138,3 +138,18 @@ struct TuneEntry {
 static_assert(sizeof(TuneEntry) == 6, "tuner memory entries are 6 bytes");
 constexpr int kTuneMemEntries = 5000;
 constexpr int kTuneMemAnts = 3;
+
+// --- options file: settings the setup file does not have ---
+constexpr int kOptionText = 128; // longest text value, NUL included
+
+struct OptionsRecord {
+    std::atomic<int32_t> tuneSearch{0};    // TuneSearch: 0 the stepped search, 1 the model search
+    char accessPhrase[kOptionText] = {};   // AccessPhrase: the remote link's phrase
+    char remoteAllow[kOptionText] = {};    // RemoteAllow: peer networks, empty allows all
+    char remoteBind[kOptionText] = {};     // RemoteBind: the server's listen address, empty all
+    char rigctldAddress[kOptionText] = {}; // RigctldAddress
+    std::atomic<int32_t> rigctldPort{0};   // RigctldPort
+    std::atomic<int32_t> ampctldServer{0}; // AmpctldServer: 1 serves the amplifier protocol
+    std::atomic<int32_t> ampctldPort{0};   // AmpctldPort
+    char ampctldBind[kOptionText] = {};    // AmpctldBind
+};

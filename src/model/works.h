@@ -73,6 +73,7 @@ struct Works {
     SpectrumRec *fftRec;
     Shared<int32_t> timerUsec;
     Shared<int32_t> ModeWorkIdx; // the bank loader (start-up, keys)
+    OptionsRecord options;       // the options file (start-up, parameter pages)
 
     // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
     Shared<int32_t> portError;
