@@ -28,13 +28,14 @@ class Network : public ::testing::Test {
 
 TEST(NetworkAddr, SplitAndJoin) {
     uint8_t b[4] = {9, 9, 9, 9};
-    EXPECT_EQ(SplitAddr("10.0.0.7/24", b), 0); // a prefix length after the address is ignored
+    EXPECT_EQ(SplitAddr("10.0.0.7", b), 0);
     char text[32];
     SplitAddrInv(text, b);
     EXPECT_STREQ(text, "10.0.0.7");
-    // Refused, the bytes untouched: five groups, a group above 255, too few, empty groups.
-    for (const char *bad :
-         {"1.2.3.4.5", "10.0.300.1", "1.2.3", "1..2.3", "", "1.2.3.4444", "99999999999.1.1.1"}) {
+    // Refused, the bytes untouched: anything after the address, five groups, a group above 255, too
+    // few, empty groups.
+    for (const char *bad : {"10.0.0.7/24", "1.2.3.4 x", "1.2.3.4.5", "10.0.300.1", "1.2.3",
+                            "1..2.3", "", "1.2.3.4444", "99999999999.1.1.1"}) {
         EXPECT_EQ(SplitAddr(bad, b), -1) << bad;
         EXPECT_EQ(std::vector<uint8_t>(b, b + 4), std::vector<uint8_t>({10, 0, 0, 7})) << bad;
     }

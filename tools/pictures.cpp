@@ -5,6 +5,7 @@
 // spectrum-plot background ("m5a"). Every picture leaves the soft-key bar
 // (rows 420-479) and the error-box band (rows 370-415) plain.
 #include "app/threads.h"
+#include "model/version.h"
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/png.h"

@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 
 uint8_t Sys_Crc8Calculation(const char *text, size_t length) {
     uint8_t crc = 0;
@@ -36,20 +35,19 @@ int OpenLinear(Works *w) {
     char path[sizeof w->setup->LinPort + 1];
     std::snprintf(path, sizeof path, "%s", w->setup->LinPort);
     LogInfo("Init Linear Port %s", path);
-    int fd = SerialOpen(path, O_RDWR);
+    int fd = SerialOpen(path);
     w->linFD = fd;
+    char text[sizeof w->portErrorText];
     if (fd < 0) {
         LogErrTrace("Unable to open device %s", path);
-        std::snprintf(w->portErrorText, sizeof w->portErrorText, "Linear: Unable to open device %s",
-                      path);
-        w->portError = 1;
+        std::snprintf(text, sizeof text, "Linear: Unable to open device %s", path);
+        ReportPortError(w, kPortLinear, text);
         return -1;
     }
     if (SerialSetupLinear(fd) != 0) {
         LogErrTrace("Unable to set comm port %s", path);
-        std::snprintf(w->portErrorText, sizeof w->portErrorText,
-                      "Linear: Unable to set comm port %s", path);
-        w->portError = 1;
+        std::snprintf(text, sizeof text, "Linear: Unable to set comm port %s", path);
+        ReportPortError(w, kPortLinear, text);
         return -1;
     }
     Trace("OK works->linFD=%d (%s) stato:%d\n", fd, path, w->linearProcessStatus.load());
@@ -58,6 +56,9 @@ int OpenLinear(Works *w) {
 }
 
 int writeLinearPort(int fd, const char *text, size_t length, Works *w) {
+    w->counterrortimeout = 0;
+    // A port that is down: the command is lost on the wire, as to a silent board.
+    if (fd < 0) return -1;
     char frame[128];
     if (length + 3 > sizeof frame) return -1;
     std::snprintf(frame, sizeof frame, "%02x", Sys_Crc8Calculation(text, length));
@@ -78,11 +79,11 @@ int writeLinearPort(int fd, const char *text, size_t length, Works *w) {
             SleepMs(1);
             continue;
         }
-        LogErr("Linear: write error %d", errno);
+        // A hung-up port is reported once by the link (PortGone).
+        if (!SerialGone(errno)) LogErr("Linear: write error %d", errno);
         rc = -1;
         break;
     }
-    w->counterrortimeout = 0;
     return rc;
 }
 
@@ -159,7 +160,9 @@ static bool CheckReplyCrc(LinearLink *l) {
     return ok;
 }
 
-static void DiscardStaleInput(int fd, LinearLink *l) {
+// Bytes waiting before a send belong to an exchange that already failed.
+// Returns -1 when the port turned out to have hung up.
+static int DiscardStaleInput(int fd, LinearLink *l) {
     char buf[64];
     int waiting;
     while ((waiting = SerialBytesWaiting(fd)) > 0) {
@@ -167,14 +170,41 @@ static void DiscardStaleInput(int fd, LinearLink *l) {
         if (n <= 0) break;
     }
     l->rxIdx = 0;
+    return waiting < 0 && SerialGone(errno) ? -1 : 0;
+}
+
+// The port hung up or went away: close it; the link runs on as with a silent
+// board (same time-outs, retries and error 4) while LinearReopen tries its
+// path again once a second.
+static void PortGone(Works *w, LinearLink *l, uint64_t now) {
+    if (!SerialMarkDown(&l->port, w->linFD.exchange(-1), now)) return;
+    LogErr("Linear: port %s hung up, reopening it", w->setup->LinPort);
+    Trace("Linear: port %s hung up, reopening it\n", w->setup->LinPort);
+}
+
+// Once the port opens again the board gets its start-up set, back to back, as
+// after a micro reset.
+static void LinearReopen(Works *w, LinearLink *l, uint64_t now) {
+    int fd = SerialTryReopen(&l->port, w->setup->LinPort, SerialSetupLinear, now);
+    if (fd < 0) return;
+    w->linFD = fd;
+    LogInfo("Linear: port %s open again", w->setup->LinPort);
+    Trace("Linear: port %s open again\n", w->setup->LinPort);
+    InitMicroCmdAfterReset(w);
+    w->cmdQueueDrain = 1;
 }
 
 int LinearStep(Works *w, LinearLink *l, uint64_t now) {
+    LinearReopen(w, l, now);
     int st = w->linearProcessStatus.load();
     int fd = w->linFD.load();
     switch (st) {
     case kLinWait: {
-        int waiting = SerialBytesWaiting(fd);
+        int waiting = l->port.down ? 0 : SerialBytesWaiting(fd);
+        if (waiting < 0 && SerialGone(errno)) {
+            PortGone(w, l, now);
+            waiting = 0;
+        }
         if (waiting == 0) {
             w->counterrortimeout.fetch_add(1);
             if (expired(l->sentAt, now, kLinReplyTimeoutMs)) {
@@ -234,7 +264,7 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
         }
         // One exchange at a time: bytes waiting before the command goes out
         // belong to an exchange that already failed.
-        DiscardStaleInput(fd, l);
+        if (!l->port.down && DiscardStaleInput(fd, l) != 0) PortGone(w, l, now);
         LinearSendCommand(w, st);
         if (w->linearProcessStatus.load() == kLinWait) l->sentAt = now;
         return 0;
@@ -250,7 +280,7 @@ void *Linear(void *arg) {
         // operator dismisses the failure (Retry or Cancel): the body then
         // returns so that the restart those keys ask for opens the port again.
         while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1' &&
-               w->portError.load() == 1)
+               w->linkFailed[kPortLinear].load() != 0)
             SleepMs(50);
         SerialClose(w->linFD.exchange(-1));
         return nullptr;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/serial.h"
+
 struct Works;
 
 // Link states (works->linearProcessStatus). 0, 1 and 7..40 are command codes
@@ -22,6 +24,9 @@ struct LinearLink {
     char rx[kLinRxSize];
     int rxIdx = 0;
     uint64_t sentAt = 0; // when the command now awaiting its reply went out
+    // The port hung up or went away: the board counts as silent while the
+    // port is reopened by its path once a second.
+    SerialReopener port;
 };
 
 // CRC-8/MAXIM (reflected 0x31, init 0, no final xor).

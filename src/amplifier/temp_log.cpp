@@ -41,18 +41,17 @@ void LogTempFunction(Works *w, int mode) {
         // written just before must survive the next transmission.
         if (RenameFile(kTempLogPath, kTempLogPrevPath) != 0 && errno != ENOENT)
             LogErr("can't keep %s as %s: error %d", kTempLogPath, kTempLogPrevPath, errno);
+    } else if (!FileExists(kTempLogPath)) {
+        // A new log appears whole, header and first record, or not at all:
+        // a cut between creating and writing it must not leave it empty (a
+        // failure is logged by the safe write).
+        WriteFileSafe(kTempLogPath, ";TX,Temp1,Temp2,FDD,SWR\n" + FormatTempRecord(w, mode), false);
     } else {
-        int r;
-        if (!FileExists(kTempLogPath)) {
-            // A new log appears whole, header and first record, or not at all:
-            // a cut between creating and writing it must not leave it empty.
-            r = WriteFileSafe(kTempLogPath, ";TX,Temp1,Temp2,FDD,SWR\n" + FormatTempRecord(w, mode),
-                              false);
-        } else {
-            // An append, flushed: earlier records are never rewritten.
-            r = AppendFileFlushed(kTempLogPath, FormatTempRecord(w, mode));
-        }
-        if (r != 0) LogErr("can't open %s for writing", kTempLogPath);
+        // An append, flushed: earlier records are never rewritten, and a
+        // record that does not fit (a full card) leaves no part behind.
+        int r = AppendFileFlushed(kTempLogPath, FormatTempRecord(w, mode));
+        if (r == -1) LogErr("can't open %s for writing", kTempLogPath);
+        if (r == -2) LogErr("can't write %s: error %d, record dropped", kTempLogPath, errno);
     }
     RemountRo();
 }

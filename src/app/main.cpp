@@ -10,10 +10,13 @@
 #include "app/hooks.h"
 #include "app/threads.h"
 #include "model/works.h"
+#include "model/version.h"
 #include "platform/clock.h"
+#include "platform/instance.h"
 #include "platform/log.h"
 #include "config/network.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +28,53 @@ static void OnStopSignal(int) {
     if (gWorks != nullptr) gWorks->running.store(0);
 }
 
-int main() {
+namespace {
+
+const char kUsage[] = "usage: helix [--version | --help]\n"
+                      "  (no arguments)  run the amplifier controller\n"
+                      "  --version       print the version\n"
+                      "  --help          print this text\n"
+                      "HELIX_ROOT, when set, is prefixed to every fixed path (a simulated unit).\n";
+
+// The command line; returns the exit status, or -1 to run the controller.
+int Arguments(int argc, char **argv) {
+    if (argc < 2) return -1;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("helix %s\n", kSwVersion);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "helix: unknown argument %s\n%s", argv[1], kUsage);
+    return 2;
+}
+
+// One controller per unit, taken before any device is touched.
+int TakeInstanceLock() {
+    pid_t holder = 0;
+    int r = InstanceLock(kInstanceLockPath, &holder);
+    if (r == 0) return 0;
+    if (r == 1) {
+        std::fprintf(stderr, "helix is already running (pid %ld)\n", static_cast<long>(holder));
+        LogErr("helix is already running (pid %ld)", static_cast<long>(holder));
+        return 2;
+    }
+    std::fprintf(stderr, "helix: cannot lock %s: %s\n", kInstanceLockPath, std::strerror(errno));
+    LogErr("cannot lock %s: error %d", kInstanceLockPath, errno);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (int status = Arguments(argc, argv); status >= 0) return status;
+    if (int status = TakeInstanceLock(); status != 0) return status;
+    // A port's hang-up must never end the controller (none is its
+    // controlling terminal, and the signal is ignored besides).
+    signal(SIGHUP, SIG_IGN);
+
     Trace("START Main ----------------------------------------------------------------\n");
     Trace("HELIX version %s\n", kSwVersion);
     LogInfo("HELIX version %s", kSwVersion);

@@ -36,7 +36,6 @@ ThreadHandle thrGPIO{"GPIO"}, thrLin{"Linear"}, thrKey{"keyb"}, thrWsock{"Wsocke
 
 std::atomic<int> startInitThread{0};
 int waitTAV = 0;
-const char *const kSwVersion = "0.053";
 
 namespace {
 

@@ -33,7 +33,6 @@ extern std::atomic<int> startInitThread; // 1 while the splash countdown runs
 extern int waitTAV;                      // splash length in seconds
 // Set once start-up has reached the point where it starts the frequency links
 // from their switches; before that a mode change only sets the switches.
-extern const char *const kSwVersion; // "0.053"
 
 // Starts `body(works)` into `handle` without waiting for an earlier thread:
 // a finished one is collected first; one still in its body is asked to run

@@ -64,14 +64,55 @@ const LanEntry kEntries[] = {
     {"nameserver", DNS, DNS_v, nullptr},
 };
 
-std::string AddrLine(const char *keyword, const uint8_t bytes[4], bool none) {
+std::string AddrLine(const char *keyword, const uint8_t bytes[4], bool none,
+                     const std::string &suffix = std::string()) {
     char line[64];
     if (none)
         std::snprintf(line, sizeof line, "%s \n", keyword);
     else
-        std::snprintf(line, sizeof line, "%s %d.%d.%d.%d\n", keyword, bytes[0], bytes[1], bytes[2],
-                      bytes[3]);
+        std::snprintf(line, sizeof line, "%s %d.%d.%d.%d%s\n", keyword, bytes[0], bytes[1],
+                      bytes[2], bytes[3], suffix.c_str());
     return line;
+}
+
+// The values as read (or last saved), so that a save rewrites only the
+// addresses the operator changed and leaves every other line byte for byte.
+struct ReadValue {
+    bool none = false;
+    uint8_t bytes[4] = {};
+};
+ReadValue gRead[4];
+char *const kNone[4] = {nullptr, nullptr, &Gateway_none, &DNS_none};
+
+void RememberValues() {
+    for (int i = 0; i < 4; i++) {
+        gRead[i].none = kNone[i] != nullptr && *kNone[i] != 0;
+        std::memcpy(gRead[i].bytes, kEntries[i].bytes, 4);
+    }
+}
+// The prefix length of the address line ("/24"), kept when it is rewritten.
+std::string gPrefix;
+
+// An address "a.b.c.d", or for "address" also "a.b.c.d/n" (n 0..32); the
+// whole value must read, or it is refused.
+bool ReadAddress(int entry, const std::string &v, uint8_t bytes[4], std::string *prefix) {
+    size_t slash = entry == 0 ? v.find('/') : std::string::npos;
+    std::string addr = v.substr(0, slash);
+    prefix->clear();
+    if (slash != std::string::npos) {
+        std::string n = v.substr(slash + 1);
+        if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(n) > 32)
+            return false;
+        *prefix = "/" + n;
+    }
+    return addr.size() < sizeof IP && SplitAddr(addr.c_str(), bytes) == 0;
+}
+
+bool Unchanged(int entry, const uint8_t bytes[4], bool none) {
+    const ReadValue &r = gRead[entry];
+    if (none || r.none) return none == r.none;
+    return std::memcmp(bytes, r.bytes, 4) == 0;
 }
 
 } // namespace
@@ -96,7 +137,9 @@ int SplitAddr(const char *text, uint8_t bytes[4]) {
         }
         got[g] = static_cast<uint8_t>(v);
     }
-    if (*p == '.' || (*p >= '0' && *p <= '9')) return -1; // a fifth group
+    while (Blank(*p))
+        p++;
+    if (*p != '\0') return -1; // more than an address (a fifth group, a suffix)
     std::memcpy(bytes, got, 4);
     return 0;
 }
@@ -120,6 +163,7 @@ int ReadLanParam() {
     // Bytes of the last acceptable line of each keyword.
     uint8_t found[4][4];
     bool have[4] = {};
+    std::string prefix;
     std::string_view rest(content);
     while (!rest.empty()) {
         size_t nl = rest.find('\n');
@@ -135,10 +179,11 @@ int ReadLanParam() {
                 // "gateway " with no address: none.
                 have[i] = false;
                 e.text[0] = '\0';
-            } else if (v.size() < sizeof IP && SplitAddr(v.c_str(), found[i]) == 0) {
+            } else if (ReadAddress(i, v, found[i], &prefix)) {
                 // (A value longer than the text slot is refused: the text
                 // shown would be cut and no longer name the address used.)
                 have[i] = true;
+                if (i == 0) gPrefix = prefix;
                 std::snprintf(e.text, 32, "%s", v.c_str());
                 if (e.readTrace != nullptr) Trace(e.readTrace, e.text);
             } else {
@@ -163,6 +208,7 @@ int ReadLanParam() {
     } else {
         DNS_none = 1;
     }
+    RememberValues();
     Trace("ReadLanParam DNS_none=%d Gateway_none=%d\n", DNS_none, Gateway_none);
     return 0;
 }
@@ -177,8 +223,9 @@ int SaveLanParam() {
         Trace("Error opening network connection configuration file. CODE: %d\n", errno);
         return -1;
     }
-    // Every line is kept byte for byte except the four address lines that
-    // start in the first column, which are written from the byte arrays.
+    // Every line is kept byte for byte except the address lines that start in
+    // the first column and whose value the operator changed, which are
+    // written from the byte arrays.
     std::string out;
     out.reserve(content.size() + 64);
     size_t at = 0;
@@ -187,15 +234,15 @@ int SaveLanParam() {
         size_t end = nl == std::string::npos ? content.size() : nl + 1;
         std::string_view line(content.data() + at, end - at);
         std::string_view word = FirstColumnWord(line.substr(0, line.find('\n')));
-        if (word == "address") {
-            std::string n = AddrLine("address", IP_v, false);
+        if (word == "address" && !Unchanged(0, IP_v, false)) {
+            std::string n = AddrLine("address", IP_v, false, gPrefix);
             Trace("--->new ip: %s \n", n.c_str());
             out += n;
-        } else if (word == "netmask") {
+        } else if (word == "netmask" && !Unchanged(1, NetMask_v, false)) {
             out += AddrLine("netmask", NetMask_v, false);
-        } else if (word == "gateway") {
+        } else if (word == "gateway" && !Unchanged(2, Gateway_v, Gateway_none != 0)) {
             out += AddrLine("gateway", Gateway_v, Gateway_none != 0);
-        } else if (word == "nameserver") {
+        } else if (word == "nameserver" && !Unchanged(3, DNS_v, DNS_none != 0)) {
             out += AddrLine("nameserver", DNS_v, DNS_none != 0);
         } else {
             out.append(line);
@@ -204,5 +251,6 @@ int SaveLanParam() {
     }
     // The interfaces are restarted only once the new file is whole on disk.
     if (WriteFileSafe(kInterfaces, out, false) != 0) return -1;
+    RememberValues();
     return RunShell("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
 }

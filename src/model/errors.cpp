@@ -43,6 +43,8 @@ constexpr ErrDef kErrDefs[kErrCodes] = {
     {1, "2-High", "temperature"},
     {2, "2-Warning", "temperature"},
     {2, "2-Warning", "temperature"},
+    {0, "CAT link", "no answer"},
+    {0, "Rig daemon", "unreachable"},
 };
 
 bool ValidCode(int code) {
@@ -269,4 +271,36 @@ int GPIO_Errori(Works *w) {
         return 1;
     }
     return 0;
+}
+
+namespace {
+void ShowPortError(Works *w, int link) {
+    std::snprintf(w->portErrorText, sizeof w->portErrorText, "%s", w->linkFailText[link]);
+}
+} // namespace
+
+void ReportPortError(Works *w, int link, const char *text) {
+    if (link <= 0 || link >= kPortCodes) return;
+    std::snprintf(w->linkFailText[link], sizeof w->linkFailText[link], "%s", text);
+    w->linkFailed[link] = 1;
+    int32_t none = 0;
+    if (w->portError.compare_exchange_strong(none, link)) ShowPortError(w, link);
+}
+
+bool ShowNextPortError(Works *w) {
+    for (int link = 1; link < kPortCodes; link++) {
+        if (w->linkFailed[link].load() == 0) continue;
+        int32_t none = 0;
+        if (w->portError.compare_exchange_strong(none, link)) ShowPortError(w, link);
+        return true;
+    }
+    return false;
+}
+
+int AnswerPortError(Works *w) {
+    int link = w->portError.load();
+    if (link <= 0 || link >= kPortCodes) return 0;
+    w->linkFailed[link] = 0;
+    w->portError = -1;
+    return link;
 }

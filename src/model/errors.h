@@ -28,3 +28,11 @@ void GestErrore(Works *works);
 void GestErroreSerial(Works *works);
 void GestErroreRemote(Works *works);
 int GPIO_Errori(Works *works);
+
+// A link whose port failed to open (kPortLinear...): its failure is kept
+// until the operator answers it, and shown at once when no other is shown.
+void ReportPortError(Works *works, int link, const char *text);
+// The supervisor: shows the next failure not yet answered; true when one is shown.
+bool ShowNextPortError(Works *works);
+// The keys (Retry, Cancel): the shown failure is answered; returns its link or 0.
+int AnswerPortError(Works *works);

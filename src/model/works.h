@@ -18,7 +18,13 @@ constexpr int kCmdQueueSlots = 30;
 // Codes refused by a full ring wait here, at most one per board setting, so
 // 41 places (one per command code) can never run out.
 constexpr int kCmdPendingSlots = 41;
-constexpr int kErrCodes = 25;
+constexpr int kErrCodes = 27;
+// Links that report a port that failed to open (portError values).
+constexpr int kPortLinear = 1;    // power board
+constexpr int kPortCatSerial = 2; // FT-817 CAT
+constexpr int kPortTav = 3;       // TAV serial
+constexpr int kPortSpectrum = 5;  // USB spectrum reader
+constexpr int kPortCodes = 6;
 constexpr int kSpectrumWords = 1024;
 
 // TAV transceiver state decoded from its parameter frames, guarded by serMut.
@@ -76,8 +82,12 @@ struct Works {
     OptionsRecord options;       // the options file (start-up, parameter pages)
 
     // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
+    // portError names the failure on the screen (-1: just dismissed); each
+    // link also keeps its own, so one link's failure never hides another's.
     Shared<int32_t> portError;
     char portErrorText[100];
+    Shared<uint8_t> linkFailed[kPortCodes]; // by portError value
+    char linkFailText[kPortCodes][100];     // written by that link before linkFailed
 
     // --- power-board link and command ring: Linear; any thread queues codes ---
     Shared<int32_t> linFD;

@@ -81,12 +81,44 @@ int WriteFileSafe(const char *path, const std::string &content, bool window) {
     return r;
 }
 
+// The length of the file up to and including its last line feed.
+static off_t WholeLinesLength(int fd, off_t size) {
+    char buf[512];
+    for (off_t end = size; end > 0;) {
+        off_t from =
+            end > static_cast<off_t>(sizeof buf) ? end - static_cast<off_t>(sizeof buf) : 0;
+        ssize_t n = pread(fd, buf, static_cast<size_t>(end - from), from);
+        if (n <= 0) return size; // unreadable: leave it as it is
+        for (ssize_t i = n; i-- > 0;)
+            if (buf[i] == '\n') return from + i + 1;
+        end = from;
+    }
+    return 0;
+}
+
 int AppendFileFlushed(const char *path, const std::string &text) {
     std::string real = ResolvePath(path);
-    int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
-    int r = WriteAll(fd, text.data(), text.size());
-    if (r == 0) fdatasync(fd);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return -1;
+    }
+    // A record torn by a power cut during an earlier append is cut away, so
+    // the file holds whole lines only.
+    off_t size = WholeLinesLength(fd, st.st_size);
+    if (size != st.st_size && ftruncate(fd, size) != 0) size = st.st_size;
+    int r = pwrite(fd, text.data(), text.size(), size) == static_cast<ssize_t>(text.size()) &&
+                    fdatasync(fd) == 0
+                ? 0
+                : -2;
+    if (r != 0) {
+        // A failed or short append (a full card) is rolled back to the old length.
+        int err = errno;
+        if (ftruncate(fd, size) == 0) fdatasync(fd);
+        errno = err;
+    }
     close(fd);
     return r;
 }

@@ -9,7 +9,11 @@
 // fails nothing is written. Returns 0 on success, -1 on failure (logged).
 int WriteFileSafe(const char *path, const std::string &content, bool window = true);
 
-// Appends `text` to the unit path `path` and flushes it (no remount window).
+// Appends `text` (whole lines) to the unit path `path` and flushes it (no
+// remount window). The file keeps whole lines only: a torn last line left by
+// a power cut is cut away first, and an append that fails or writes short is
+// rolled back to the old length. 0 written, -1 the file cannot be opened, -2
+// the write failed (errno kept).
 int AppendFileFlushed(const char *path, const std::string &text);
 
 // Renames the unit path `from` to the unit path `to` (both resolved), replacing

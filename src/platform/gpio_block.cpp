@@ -46,7 +46,9 @@ int GpioOpen(GpioBlock *b) {
     bool plain = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     int fd = open(path.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
     if (fd < 0) {
+        int err = errno;
         LogErr("can't open /dev/mem");
+        errno = err;
         return 8;
     }
     off_t at = kGpioPhysBase;
@@ -65,6 +67,7 @@ int GpioOpen(GpioBlock *b) {
     close(fd);
     if (map == MAP_FAILED) {
         LogErr("mmap error %d", err);
+        errno = err;
         return -1;
     }
     b->regs = static_cast<volatile uint32_t *>(map);

@@ -11,13 +11,16 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-int SerialOpen(const char *path, int flags) {
-    std::string real = ResolvePath(path);
-    return open(real.c_str(), flags | O_CLOEXEC);
+int SerialOpen(const char *path) {
+    return SerialOpenResolved(ResolvePath(path));
 }
 
-int SerialOpenResolved(const std::string &realPath, int flags) {
-    return open(realPath.c_str(), flags | O_CLOEXEC);
+int SerialOpenResolved(const std::string &realPath) {
+    return open(realPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+}
+
+bool SerialGone(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
 }
 
 long SerialRead(int fd, void *buf, size_t length) {
@@ -30,6 +33,27 @@ long SerialWrite(int fd, const void *data, size_t length) {
 
 void SerialClose(int fd) {
     if (fd >= 0) close(fd);
+}
+
+bool SerialMarkDown(SerialReopener *r, int fd, uint64_t now) {
+    SerialClose(fd);
+    if (r->down) return false;
+    r->down = true;
+    r->nextTry = now + kSerialReopenMs;
+    return true;
+}
+
+int SerialTryReopen(SerialReopener *r, const char *path, int (*setup)(int), uint64_t now) {
+    if (!r->down || now < r->nextTry) return -1;
+    r->nextTry = now + kSerialReopenMs;
+    int fd = SerialOpen(path);
+    if (fd < 0) return -1;
+    if (setup != nullptr && setup(fd) != 0) {
+        SerialClose(fd);
+        return -1;
+    }
+    r->down = false;
+    return fd;
 }
 
 int SerialBytesWaiting(int fd) {

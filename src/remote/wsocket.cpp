@@ -135,7 +135,9 @@ int ToPort(int fd, const uint8_t *body, int length) {
     char buf[200] = {};
     if (length > int(sizeof buf) - 1) length = int(sizeof buf) - 1;
     std::memcpy(buf, body, size_t(length));
-    return SerialWriteAll(fd, buf, size_t(length));
+    if (SerialWriteAll(fd, buf, size_t(length)) == 0) return 0;
+    // A port that hung up is reopened by its link: as if none were open.
+    return SerialGone(errno) ? 1 : -1;
 }
 
 // A whole screen object arrived in `s->fbBuf`.

@@ -275,6 +275,8 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
     st->lastPass = now;
 
     fbSetBack(&w->fb);
+    // A link failure not yet answered is shown, one link at a time.
+    if (w->portError.load() == 0) ShowNextPortError(w);
     const int32_t portError = w->portError.load();
     if (portError > 0) {
         PortErrorPass(w, st);

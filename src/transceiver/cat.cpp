@@ -4,11 +4,14 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/serial.h"
+#include "platform/serial_cat.h"
 #include "remote/frames.h"
 #include "transceiver/cat_serial.h"
 #include "model/errors.h"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 std::atomic<int> status_cat{0};
 
@@ -67,7 +70,8 @@ void *Cat(void *arg) {
         ExitCAT(w);
         return nullptr;
     }
-    int found = VerifyCAT(w, &on);
+    std::string path;
+    int found = VerifyCAT(w, &on, &path);
     if (found != 0) {
         if (found != -2) {
             LogErr("Unable to open device %s", w->setup->CatPort);
@@ -79,9 +83,27 @@ void *Cat(void *arg) {
     LogInfo("OK works->catFD=%d (%s)", w->catFD.load(), w->setup->CatPort);
     status_cat = 1;
     CatCollector collector;
+    SerialReopener port;
     while (w->setup->EnableCAT == '1' && w->running != 0) {
+        uint64_t now = NowMs();
+        int fd = SerialTryReopen(&port, path.c_str(), CatProbeSetup, now);
+        if (fd >= 0) {
+            w->catFD = fd;
+            LogInfo("Cat: port %s open again", path.c_str());
+        }
+        if (port.down) {
+            SleepMs(10);
+            continue;
+        }
         int ms = CatStep(w, &collector, w->catFD);
-        if (ms < 0) break;
+        if (ms < 0) {
+            // A port that hung up (the radio switched off) is reopened by the
+            // path the probe found; any other failure ends the pass-through.
+            if (!SerialGone(errno)) break;
+            if (SerialMarkDown(&port, w->catFD.exchange(-1), now))
+                LogErr("Cat: port %s hung up, reopening it", path.c_str());
+            continue;
+        }
         if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
     }
     ExitCAT(w);

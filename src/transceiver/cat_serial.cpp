@@ -2,6 +2,7 @@
 
 #include "remote/audio.h"
 
+#include "model/errors.h"
 #include "model/works.h"
 #include "platform/usb.h"
 #include "platform/clock.h"
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 
 std::atomic<int> catProcessStatus{0};
 std::atomic<int> lastCommandSent{0};
@@ -45,25 +45,55 @@ void DecodeCatSerialCmd(Works *w, const uint8_t *r, int length) {
     } else {
         auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
         w->catFreq = dec(r[0]) * 10000000 + dec(r[1]) * 100000 + dec(r[2]) * 1000 + dec(r[3]) * 10;
+        // The radio answers: its warning leaves by itself.
+        if (ExistError(w, kErrCatNoAnswer)) DeleteErrore(w, kErrCatNoAnswer);
     }
     lastCommandSent = 0;
 }
 
+namespace {
+
+// The port hung up: closed, and reopened by its path once a second.
+void PortGone(Works *w, CatSerialLink *l, uint64_t now) {
+    int fd = l->fd;
+    l->fd = -1;
+    w->catSerFD = -1;
+    if (!SerialMarkDown(&l->port, fd, now)) return;
+    LogErr("CAT: port %s hung up, reopening it", w->setup->CatSerialPort);
+    Trace("CAT: port %s hung up, reopening it\n", w->setup->CatSerialPort);
+}
+
+} // namespace
+
 int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
+    int fd = SerialTryReopen(&l->port, w->setup->CatSerialPort, CatSerialSetup, now);
+    if (fd >= 0) {
+        l->fd = fd;
+        w->catSerFD = fd;
+        l->got = 0;
+        catProcessStatus = 3;
+        LogInfo("CAT: port %s open again", w->setup->CatSerialPort);
+        Trace("CAT: port %s open again\n", w->setup->CatSerialPort);
+    }
     switch (catProcessStatus.load()) {
     case 3:
-        writeSerialCatPort(l->fd, kFreqRequest, 5, w);
+        if (l->fd >= 0) writeSerialCatPort(l->fd, kFreqRequest, 5, w);
         lastCommandSent = 3;
         l->sentAt = now;
         l->got = 0;
         catProcessStatus = 2;
         return 0;
     case 2: {
-        int n = SerialBytesWaiting(l->fd);
+        int n = l->fd < 0 ? 0 : SerialBytesWaiting(l->fd);
+        if (n < 0 && SerialGone(errno)) {
+            PortGone(w, l, now);
+            n = 0;
+        }
         if (n <= 0) {
             counterimeoutCAT++;
             if (expired(l->sentAt, now, kCatSilenceMs)) {
                 Trace("<<<<<<<<<<<<<<<<<<<<TIMEOUT SERIAL CAT!!!!\n");
+                if (!ExistError(w, kErrCatNoAnswer)) AddErrore(w, kErrCatNoAnswer);
                 l->got = 0;
                 catProcessStatus = 3;
                 return 1000;
@@ -93,19 +123,18 @@ void *CatSerial(void *arg) {
     SetupRecord *s = w->setup;
     const char *port = s->CatSerialPort;
     LogInfo("Init CATSerial Port %s", port);
-    int fd = SerialOpen(port, O_RDWR | O_NOCTTY);
+    char text[sizeof w->portErrorText];
+    int fd = SerialOpen(port);
     if (fd < 0) {
         LogErr("Unable to open device %s", port);
-        std::snprintf(w->portErrorText, sizeof w->portErrorText, "CAT: Unable to open device %s",
-                      port);
-        w->portError = 2;
+        std::snprintf(text, sizeof text, "CAT: Unable to open device %s", port);
+        ReportPortError(w, kPortCatSerial, text);
         return nullptr;
     }
     if (CatSerialSetup(fd) != 0) {
         LogErr("Unable to set comm port %s", port);
-        std::snprintf(w->portErrorText, sizeof w->portErrorText, "CAT: Unable to set comm port %s",
-                      port);
-        w->portError = 2;
+        std::snprintf(text, sizeof text, "CAT: Unable to set comm port %s", port);
+        ReportPortError(w, kPortCatSerial, text);
         SerialClose(fd);
         return nullptr;
     }
@@ -126,7 +155,7 @@ void *CatSerial(void *arg) {
             SleepMs(ms < 10 ? static_cast<uint32_t>(ms) : 10u);
     }
     w->catSerFD = -1;
-    SerialClose(fd);
+    SerialClose(link.fd);
     return nullptr;
 }
 
@@ -154,7 +183,7 @@ int WaitProbeByte(int fd, Works *w, const std::atomic<char> *watch) {
 // "DT001", else -1 (closed), or -2 when the probe was stopped.
 int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch) {
     std::string name = UnresolvePath(real);
-    int fd = SerialOpenResolved(real, O_RDWR | O_NOCTTY);
+    int fd = SerialOpenResolved(real);
     if (fd < 0) {
         LogErr("Cannot open %s, error %d -%s", name.c_str(), errno, std::strerror(errno));
         return -1;
@@ -205,7 +234,7 @@ int ProbePort(const std::string &real, Works *w, const std::atomic<char> *watch)
 
 } // namespace
 
-int VerifyCAT(Works *w, const std::atomic<char> *watch) {
+int VerifyCAT(Works *w, const std::atomic<char> *watch, std::string *found) {
     Trace("CAT serial search...\n");
     std::vector<std::string> ports = GlobUnitPaths("/dev/VORNCAT*");
     if (ports.empty()) {
@@ -219,6 +248,7 @@ int VerifyCAT(Works *w, const std::atomic<char> *watch) {
         if (fd == -2) return -2;
         if (fd >= 0) {
             w->catFD = fd;
+            if (found != nullptr) *found = UnresolvePath(ports[i]);
             Trace("CAT serial found:  %s---------------------------------------------\n",
                   UnresolvePath(ports[i]).c_str());
             return 0;

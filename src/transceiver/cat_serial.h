@@ -1,8 +1,10 @@
 // FT-817 CAT serial link (frequency polling), the TAV transceiver's CAT port
 // probe and the remote-operation presence checks.
 #pragma once
+#include "platform/serial.h"
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 struct Works;
 
@@ -18,7 +20,11 @@ struct CatSerialLink {
     uint8_t reply[5]{};
     int got = 0;
     uint64_t sentAt = 0;
+    SerialReopener port; // the port hung up: reopened by its path
 };
+
+// Warning while the radio does not answer (port gone, or silent).
+constexpr int kErrCatNoAnswer = 25;
 
 void *CatSerial(void *arg);
 // One pass at time `now`; returns the ms to sleep before the next.
@@ -29,5 +35,5 @@ void DecodeCatSerialCmd(Works *works, const uint8_t *reply, int length);
 bool VerifyByteFreq(uint8_t byte);
 // Finds the TAV transceiver's CAT port by the "DT;" probe: 0 with catFD set,
 // -1 when none answers, -2 when the run or `watch` (if given) dropped meanwhile.
-int VerifyCAT(Works *works, const std::atomic<char> *watch = nullptr);
+int VerifyCAT(Works *works, const std::atomic<char> *watch = nullptr, std::string *found = nullptr);
 int Find_Remote_Settings(Works *works);

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <pthread.h>
 
 namespace {
@@ -31,6 +30,29 @@ void ReportSilence(Works *w, int where) {
     if (w->ModeWorkIdx == 1) AddErrore(w, 8);
     w->errHoldOff = 2000;
     Trace("---------------------------------------TIMEOUT EXT IO %d\n", where);
+}
+
+// The port hung up (the radio switched off, its USB adapter gone): closed; the
+// link reports silence as before while the port is reopened by its path.
+void PortGone(Works *w, TavLink *l, uint64_t now) {
+    int fd = l->fd;
+    l->fd = -1;
+    w->serFD = -1;
+    l->phase = 0;
+    if (!SerialMarkDown(&l->port, fd, now)) return;
+    LogErr("Serial: port %s hung up, reopening it", w->setup->SerPort);
+    Trace("Serial: port %s hung up, reopening it\n", w->setup->SerPort);
+}
+
+// Bytes waiting on the port; a hung-up port closes it and counts as none.
+int Waiting(Works *w, TavLink *l, uint64_t now) {
+    if (l->fd < 0) return 0;
+    int n = SerialBytesWaiting(l->fd);
+    if (n < 0 && SerialGone(errno)) {
+        PortGone(w, l, now);
+        return 0;
+    }
+    return n;
 }
 
 void StartRead(TavLink *l, uint8_t *target, int count) {
@@ -132,7 +154,7 @@ void TavTxControl(Works *w, int fd) {
 
 int readSerialPort(Works *w, TavLink *l, uint64_t now) {
     if (l->got >= l->want) return 1;
-    int n = SerialBytesWaiting(l->fd);
+    int n = Waiting(w, l, now);
     if (n > 0) {
         int take = l->want - l->got;
         if (n < take) take = n;
@@ -155,9 +177,17 @@ int readSerialPort(Works *w, TavLink *l, uint64_t now) {
 }
 
 int SerialStep(Works *w, TavLink *l, uint64_t now) {
+    int fd = SerialTryReopen(&l->port, w->setup->SerPort, TavSerialSetup, now);
+    if (fd >= 0) {
+        l->fd = fd;
+        w->serFD = fd;
+        l->phase = 0;
+        LogInfo("Serial: port %s open again", w->setup->SerPort);
+        Trace("Serial: port %s open again\n", w->setup->SerPort);
+    }
     switch (l->phase) {
     case 0: { // header: wait for a frame type byte
-        int n = SerialBytesWaiting(l->fd);
+        int n = Waiting(w, l, now);
         if (n <= 0) {
             if (expired(l->idleSince, now, kTavSilenceMs)) {
                 ReportSilence(w, 1);
@@ -211,28 +241,31 @@ void *Serial(void *arg) {
     SetupRecord *s = w->setup;
     const char *port = s->SerPort;
     LogInfo("Init Serial Port %s", port);
-    int fd = SerialOpen(port, O_RDWR | O_NOCTTY);
+    TavLink link;
+    link.idleSince = NowMs();
+    int fd = SerialOpen(port);
     if (fd < 0) {
-        LogErr("Unable to open device %s", port);
-        w->running = 0;
-        return nullptr;
-    }
-    if (TavSerialSetup(fd) != 0) {
+        // The radio may be off (its USB adapter absent): the link starts with
+        // its port down, reports silence (error 8) and opens the port once it
+        // appears.
         LogErr("Unable to open device %s", port);
         Trace("Serial: Unable to open device %s\n", port);
-        std::snprintf(w->portErrorText, sizeof w->portErrorText, "Serial: Unable to open device %s",
-                      port);
-        w->portError = 3;
+        SerialMarkDown(&link.port, -1, link.idleSince);
+    } else if (TavSerialSetup(fd) != 0) {
+        LogErr("Unable to open device %s", port);
+        Trace("Serial: Unable to open device %s\n", port);
+        char text[sizeof w->portErrorText];
+        std::snprintf(text, sizeof text, "Serial: Unable to open device %s", port);
+        ReportPortError(w, kPortTav, text);
         SerialClose(fd);
         return nullptr;
     }
-    w->serFD = fd;
-    LogInfo("OK works->serFD=%d (%s)", fd, port);
-    Trace("------------------ OK works->serFD=%d (%s)\n", fd, port);
-
-    TavLink link;
+    if (fd >= 0) {
+        w->serFD = fd;
+        LogInfo("OK works->serFD=%d (%s)", fd, port);
+        Trace("------------------ OK works->serFD=%d (%s)\n", fd, port);
+    }
     link.fd = fd;
-    link.idleSince = NowMs();
     while (s->EnableSerial == '1' && w->running != 0) {
         int ms = SerialStep(w, &link, NowMs());
         if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
@@ -240,6 +273,6 @@ void *Serial(void *arg) {
     Trace("---------------------------------------Serial EXIT %x\n",
           static_cast<unsigned>(static_cast<unsigned char>(s->EnableSerial.load())));
     w->serFD = -1;
-    SerialClose(fd);
+    SerialClose(link.fd);
     return nullptr;
 }

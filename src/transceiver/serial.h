@@ -4,6 +4,7 @@
 // Frame: type byte (0..14; 0 spectrum, 1 parameters), kind byte ('0'/'1'),
 // four length digits least significant first (0x30 + value), payload.
 #pragma once
+#include "platform/serial.h"
 #include "model/tav_params.h"
 #include <cstdint>
 
@@ -25,6 +26,7 @@ struct TavLink {
     uint8_t *target = nullptr; // where readSerialPort puts its bytes
     int want = 0, got = 0;
     uint64_t idleSince = 0; // last byte, or last silence report
+    SerialReopener port;    // the port hung up: reopened by its path
 };
 
 void *Serial(void *arg);

@@ -5,7 +5,9 @@
 #include "platform/gpio_block.h"
 #include "platform/log.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -202,7 +204,10 @@ void *GPIO(void *arg) {
     GpioBlock regs;
     int status = GpioOpen(&regs);
     if (status != 0) {
-        // Without the panel the unit cannot be worked: end the whole process.
+        // Without the panel the unit cannot be worked: end the whole process,
+        // saying why where the person who started it looks.
+        std::fprintf(stderr, "helix: the GPIO block cannot be mapped from /dev/mem: %s\n",
+                     std::strerror(errno));
         std::fflush(nullptr);
         _exit(status);
     }

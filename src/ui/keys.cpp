@@ -69,10 +69,10 @@ int KeysParamEdit(Works *w, int key, bool isLong) {
 // retried). The supervisor returns to menu 0 once portError is -1.
 void KeysLinkFailure(Works *w, int key) {
     if (key != 5 && key != 6) return;
-    int failed = w->portError.load();
+    // The keys answer the failure shown; another link's stays for its turn.
+    int failed = AnswerPortError(w);
     if (failed <= 0) return;
     SetupRecord *s = w->setup;
-    w->portError = -1;
     if (key == 5 || failed == 1) {
         switch (failed) {
         case 1:

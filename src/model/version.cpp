@@ -1,0 +1,3 @@
+#include "model/version.h"
+
+const char *const kSwVersion = HELIX_VERSION;

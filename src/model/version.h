@@ -1,0 +1,4 @@
+// The program's version, from the VERSION file of the source tree.
+#pragma once
+
+extern const char *const kSwVersion;
