@@ -90,6 +90,7 @@ TEST_F(ParamEdit, BoundsAndSteps) {
         const char *to; // as shown
         int repeat;
     } const cases[] = {
+        // The last row starts outside the bounds (a hand-edited file): each kind of bound.
         {0, 2, kDown, "20", 0},         {0, 20, kUp, "2", 0},         {0, 7, kUp, "8", 0},
         {2, 10, kDown, "10", 1},        {2, 10000, kUp, "10000", 1},  {2, 500, kDown, "490", 1},
         {2, 500, kNext, "500", 0},      {4, 3, kUp, "0dB", 0},        {4, 1, kPrev, "3dB", 0},
@@ -105,6 +106,7 @@ TEST_F(ParamEdit, BoundsAndSteps) {
         {22, 20, kDown, "20.00", 1},    {22, 45, kUp, "45.10", 1},    {22, 45, kPrev, "45.00", 1},
         {23, 80, kDown, "60.00", 1},    {25, 4, kUp, "5min", 0},      {25, 0, kDown, "5min", 0},
         {27, 0.3, kDown, "0.3 sec", 0}, {27, 5.0, kUp, "5.0 sec", 0}, {27, 0.5, kUp, "0.6 sec", 0},
+        {2, 15, kDown, "5", 1},         {21, 6000, kDown, "5990", 1}, {27, 0.1, kUp, "0.3 sec", 0},
     };
     for (const Case &c : cases) {
         SetValue(w, c.page, c.from);

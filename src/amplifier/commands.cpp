@@ -22,6 +22,17 @@ int Fit(int v, int lo, int hi) {
 
 const char *const kAttText[4] = {"AT00;", "AT01;", "AT10;", "AT11;"};
 
+// The commands without fields, by queue code.
+struct FixedCmd {
+    int code;
+    const char *text;
+};
+constexpr FixedCmd kFixedCmds[] = {
+    {0, "VSM;"},  {1, "ST;"},      {8, "FM;"},      {10, "MT;"},     {13, "CPFFFF;"}, {16, "AT11;"},
+    {17, "MP0;"}, {18, "MP1;"},    {19, "AB0;"},    {20, "AB1;"},    {30, "MR1;"},    {32, "MR0;"},
+    {34, "GS;"},  {36, "ER0000;"}, {37, "ER0001;"}, {38, "ER0002;"},
+};
+
 // Takes the tuner-word flag with one atomic test-and-set; gives up when the
 // program stops.
 bool TakeTuneSem(Works *w) {
@@ -71,136 +82,70 @@ int SendTunerWord(Works *w, int code) {
 } // namespace
 
 int FormatLinearCmd(Works *w, int code, char *text, size_t cap, char letters[2]) {
-    auto put = [&](const char *l) {
-        letters[0] = l[0];
-        letters[1] = l[1];
-    };
     int n = -1;
+    for (const FixedCmd &c : kFixedCmds)
+        if (c.code == code) n = std::snprintf(text, cap, "%s", c.text);
     switch (code) {
-    case 0:
-        put("VS");
-        n = std::snprintf(text, cap, "VSM;");
-        break;
-    case 1:
-        put("ST");
-        n = std::snprintf(text, cap, "ST;");
-        break;
     case 7:
-        put("SA");
         n = std::snprintf(text, cap, "SA%d;", Fit(w->antenna.load() + 1, 0, 9));
         break;
-    case 8:
-        put("FM");
-        n = std::snprintf(text, cap, "FM;");
-        break;
     case 9:
-        put("FA");
         n = std::snprintf(text, cap, "FA%011lu;",
                           static_cast<unsigned long>(static_cast<uint32_t>(w->freq.load())));
-        break;
-    case 10:
-        put("MT");
-        n = std::snprintf(text, cap, "MT;");
         break;
     case 11:
     case 27:
     case 39:
     case 40:
-        put("MT");
         n = std::snprintf(text, cap, "MT1%08X;", static_cast<unsigned>(w->tunerWord.load()));
         break;
     case 12:
-        put("FS");
         n = std::snprintf(text, cap, "FS%01d%04d;", Fit(w->fsMode.load(), 0, 9),
                           Fit(w->fsValue.load() / 10, 0, 9999));
         break;
-    case 13:
-        put("CP");
-        n = std::snprintf(text, cap, "CPFFFF;");
-        break;
     case 14:
-    case 15:
-    case 16: {
-        int v = code == 14 ? w->attenuator.load() : code == 15 ? w->attenuatorTune.load() : 3;
-        put("AT");
+    case 15: {
+        int v = code == 14 ? w->attenuator.load() : w->attenuatorTune.load();
         n = std::snprintf(text, cap, "%s", kAttText[Fit(v, 0, 3)]);
         break;
     }
-    case 17:
-        put("MP");
-        n = std::snprintf(text, cap, "MP0;");
-        break;
-    case 18:
-        put("MP");
-        n = std::snprintf(text, cap, "MP1;");
-        break;
-    case 19:
-        put("AB");
-        n = std::snprintf(text, cap, "AB0;");
-        break;
-    case 20:
-        put("AB");
-        n = std::snprintf(text, cap, "AB1;");
-        break;
     case 21:
-        put("AN");
         n = std::snprintf(text, cap, "AN%d;", Fit(w->antInput.load(), 0, 9));
         break;
     case 22:
-        put("TS");
         n = std::snprintf(text, cap, "TS%04d%04d%04d%04d;", Fit(w->tsThreshold[0].load(), 0, 9999),
                           Fit(w->tsThreshold[1].load(), 0, 9999),
                           Fit(w->tsThreshold[2].load(), 0, 9999),
                           Fit(w->tsThreshold[3].load(), 0, 9999));
         break;
     case 23:
-        put("FN");
         if (w->fanTarget.load() < 50)
             n = std::snprintf(text, cap, "FN0050;");
         else
             n = std::snprintf(text, cap, "FN1%03d;", Fit(w->fanTarget.load(), 0, 999));
         break;
     case 24:
-        put("PS");
         n = std::snprintf(text, cap, "PS%04d%04d%04d%04d;", Fit(w->psValue[0].load(), 0, 9999),
                           Fit(w->psValue[1].load(), 0, 9999), Fit(w->psValue[2].load(), 0, 9999),
                           Fit(w->psValue[3].load(), 0, 9999));
         break;
     case 28:
-        put("SF");
         n = std::snprintf(text, cap, "SF30000%02x;", static_cast<unsigned>(w->filterBits.load()));
         break;
-    case 30:
-        put("MR");
-        n = std::snprintf(text, cap, "MR1;");
-        break;
-    case 32:
-        put("MR");
-        n = std::snprintf(text, cap, "MR0;");
-        break;
     case 33:
-        put("GM");
         n = std::snprintf(text, cap, "GM%04d%04d;", Fit(w->gmValue[0].load(), 0, 9999),
                           Fit(w->gmValue[1].load(), 0, 9999));
         break;
-    case 34:
-        put("GS");
-        n = std::snprintf(text, cap, "GS;");
-        break;
     case 35:
-        put("GS");
         n = std::snprintf(text, cap, "GS%.10s;", w->genSettings);
         break;
-    case 36:
-    case 37:
-    case 38:
-        put("ER");
-        n = std::snprintf(text, cap, "ER000%d;", code - 36);
-        break;
     default:
-        return -1;
+        break;
     }
     if (n < 0 || static_cast<size_t>(n) >= cap) return -1;
+    // Every command text starts with the two letters it is recorded by.
+    letters[0] = text[0];
+    letters[1] = text[1];
     return n;
 }
 

@@ -7,6 +7,7 @@
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "ui/error_draw.h"
+#include "ui/param_pages.h"
 #include "ui/parameters.h"
 #include "ui/status.h"
 
@@ -35,46 +36,6 @@ constexpr int kLine1Y = 445, kLine2Y = 472;
 constexpr KeyGeometry kKeys[kMenuKeys] = {
     {0, 130, 20, 30, 0, 0},     {133, 263, 143, 153, 143, 143}, {266, 396, 276, 286, 286, 286},
     {399, 529, 409, 419, 0, 0}, {532, 662, 542, 552, 0, 0},     {665, 799, 675, 695, 685, 715},
-};
-
-struct PageDef {
-    int id;
-    const char *title;
-    const char *caption;
-};
-constexpr PageDef kPages[kParPages] = {
-    {1, "MAX BANK", " "},
-    {2, "FREQ", "Input Sens"},
-    {3, "FREQ", "Period (ms)"},
-    {4, "AUTO TUNE", "Enable TAV Tune"},
-    {5, "AUTO TUNE", "Force Attenuator"},
-    {6, "AUTO TUNE", "Target SWR (0=Off)"},
-    {7, "AUTO TUNE", "AutoTune Timeout"},
-    {8, "AUTO TUNE", "ATU Installed"},
-    {9, "HELIX USE MODE", " "},
-    {10, "NETWORK LAN", "IP"},
-    {11, "NETWORK LAN", "SUBNET"},
-    {12, "NETWORK LAN", "GATEWAY"},
-    {13, "NETWORK LAN", "DNS"},
-    {14, "PLOT", "Ref Lev"},
-    {15, "PLOT", "Ref Pos"},
-    {16, "PLOT", "Point Div"},
-    {17, "PLOT", "Offset"},
-    {18, "FILTER SETTINGS", "View"},
-    {50, "VIEW SCREEN", "DateTime"},
-    {51, "TEMPERATURE UNITS", " "},
-    {52, "PEAK POWER METER", " "},
-    {53, "PEAK POWER METER", "Release Time (ms)"},
-    {54, "1-TEMPERATURE ALARM", " SET POINT"},
-    {55, "2-TEMPERATURE ALARM", " SET POINT"},
-    {56, "SET POWER UNITS", " "},
-    {57, "SCREEN SAVER TIMEOUT", " "}, // 20 characters: no terminator
-    {58, "FACTORY DEFAULT", " "},
-    {59, "BUTTON TIME", "Long Press Time"},
-    {96, "OFF HW", " "},
-    {97, "FW UPDATE", " "},
-    {98, "UI UPDATE", " "},
-    {99, "REMOTE SERVICE", " "},
 };
 
 // Line 1 / line 2 of keys 1-6 of menus 0-12 as first written; cells that a
@@ -154,13 +115,13 @@ void InitMenuNova(Works *w) {
     w->parPages = kParPages;
     for (int p = 0; p < kParPages; p++) {
         ParPage &page = menuPar[p];
-        page.id = kPages[p].id;
+        const ParamPage &def = kParamPages[p];
+        page.id = def.id;
         // The title may fill all 20 bytes; then it has no terminator.
-        std::memcpy(page.title, kPages[p].title,
-                    std::min(sizeof page.title, std::strlen(kPages[p].title)));
-        std::snprintf(page.item[0].caption, sizeof page.item[0].caption, "%s", kPages[p].caption);
+        std::memcpy(page.title, def.title, std::min(sizeof page.title, std::strlen(def.title)));
+        std::snprintf(page.item[0].caption, sizeof page.item[0].caption, "%s", def.caption);
         page.item[0].noEdit = 0;
-        page.item[0].digitEdit = p >= 9 && p <= 12 ? 1 : 0;
+        page.item[0].digitEdit = def.lan != nullptr ? 1 : 0;
         page.itemCount = 1;
     }
     for (int m = 0; m < 13; m++)

@@ -3,9 +3,9 @@
 #include "model/works.h"
 #include "display/graph.h"
 #include "display/ttf.h"
-#include "model/plot_state.h"
 #include "config/network.h"
 #include "ui/menu.h"
+#include "ui/param_pages.h"
 #include "ui/status.h"
 
 #include <cstdio>
@@ -18,19 +18,6 @@ namespace {
 
 constexpr int kValueLen = 32;
 constexpr uint8_t kOrange[3] = {250, 150, 0};
-
-const char *const kTimeoutNames[5] = {"25sec", "20sec", "15sec", "10sec", "5sec"};
-const char *const kSaveScreenNames[5] = {"5min", "10min", "20min", "30min", "60min"};
-
-// Pages whose value exists for item 0 only.
-bool ItemZeroOnly(int page) {
-    return page == 8 || page == 19 || page == 20 || (page >= 24 && page <= 26) ||
-           (page >= 28 && page <= 31);
-}
-
-const char *OnOff(bool on) {
-    return on ? "ON" : "OFF";
-}
 
 void Text(Works *w, int slotNo, int x, int y, const char *text, int r, int g, int b) {
     putString(slotNo, x, y, text, r, g, b, &w->fb, 0, 0, 0, 0);
@@ -179,135 +166,36 @@ void DrawFilterTable(Works *w) {
 } // namespace
 
 void LanPage(int page, const uint8_t **bytes, int *group) {
-    uint8_t *b;
-    int *cnt;
-    switch (page) {
-    case 10:
-        b = NetMask_v, cnt = &CntNetMask;
-        break;
-    case 11:
-        b = Gateway_v, cnt = &CntGateway;
-        break;
-    case 12:
-        b = DNS_v, cnt = &CntDNS;
-        break;
-    default:
-        b = IP_v, cnt = &CntIP;
-        break;
-    }
+    const LanAddr &a = LanAddrOf(page);
     // The cursor is a group 0-3; anything else points at the last group.
-    int g = *cnt >= 0 && *cnt <= 3 ? *cnt : 3;
-    LAN_vect = b;
+    int g = *a.group >= 0 && *a.group <= 3 ? *a.group : 3;
+    LAN_vect = a.bytes;
     LAN_idx = g;
-    *bytes = b;
+    *bytes = a.bytes;
     *group = g;
 }
 
 void LoadParameterMenu(Works *w, char *out, int page, int item) {
     out[0] = '\0';
-    if (ItemZeroOnly(page) && item != 0) return;
-    switch (page) {
-    case 0:
-        std::snprintf(out, kValueLen, "%d", w->maxBank.load());
-        break;
-    case 1:
-        std::snprintf(out, kValueLen, "%s", w->fsMode.load() == 0 ? "FQ1" : "FQ2");
-        break;
-    case 2:
-        std::snprintf(out, kValueLen, "%d", w->fsValue.load());
-        break;
-    case 3:
-        std::snprintf(out, kValueLen, "%s", (w->tuneOpt.load() & 1) ? "On" : "Off");
-        break;
-    case 4:
-        std::snprintf(out, kValueLen, "%sdB", AttenuatorName(w->attenuatorTune.load()));
-        break;
-    case 5:
-        std::snprintf(out, kValueLen, "%02.02f", static_cast<double>(w->swrTarget.load()));
-        break;
-    case 6: {
-        int idx = w->swrTimeoutIdx.load();
-        std::snprintf(out, kValueLen, "%s", idx <= 4 ? kTimeoutNames[idx] : "-");
-        break;
-    }
-    case 7:
-        std::snprintf(out, kValueLen, "%s", (w->tuneEnabled.load() & 0x80) ? "No" : "Yes");
-        break;
-    case 8:
-        std::snprintf(out, kValueLen, "%s", w->remoteOn.load() == 1 ? "Remote" : "Local");
-        break;
-    case 9:
-    case 10:
-    case 11:
-    case 12: {
+    if (page < 0 || page >= kParPages) return;
+    const ParamPage &p = kParamPages[page];
+    if ((p.itemZero & kShowItem0) && item != 0) return;
+    if (p.lan != nullptr) {
         const uint8_t *bytes;
         int group;
         LanPage(page, &bytes, &group);
         SplitAddrInv(out, bytes);
-        break;
+        return;
     }
-    case 13:
-        std::snprintf(out, kValueLen, "%d", RefLevel.load());
-        break;
-    case 14:
-        std::snprintf(out, kValueLen, "%d", RefPos.load());
-        break;
-    case 15:
-        std::snprintf(out, kValueLen, "%d", PointDiv.load());
-        break;
-    case 16:
-        std::snprintf(out, kValueLen, "%3.02f", w->offsetPlot);
-        break;
-    case 17:
-        std::snprintf(out, kValueLen, "%s", OnOff(w->filterView.load() != 0));
-        break;
-    case 18:
-        std::snprintf(out, kValueLen, "%s", OnOff(w->viewTimeStr.load() != 0));
-        break;
-    case 19:
-        std::snprintf(out, kValueLen, "%s", w->tempUnits.load() == 1 ? "Fahrenheit" : "Celsius");
-        break;
-    case 20:
-        std::snprintf(out, kValueLen, "%s", OnOff(w->auxFwdEnable.load() != 0));
-        break;
-    case 21:
-        std::snprintf(out, kValueLen, "%i", TimerPeakSec.load());
-        break;
-    case 22:
-        std::snprintf(out, kValueLen, "%02.02f", static_cast<double>(w->tempMax1.load()));
-        break;
-    case 23:
-        std::snprintf(out, kValueLen, "%02.02f", static_cast<double>(w->tempMax2.load()));
-        break;
-    case 24:
-        std::snprintf(out, kValueLen, "%s", w->powerUnits.load() == 1 ? "dBm" : "Watt");
-        break;
-    case 25: {
-        int idx = w->saveScreenIdx.load();
-        std::snprintf(out, kValueLen, "%s", idx <= 4 ? kSaveScreenNames[idx] : "-");
-        break;
-    }
-    case 26:
-        std::snprintf(out, kValueLen, "%s",
-                      w->factoryDefault.load() == 1 ? "Set Default" : "No Default");
-        break;
-    case 27:
-        std::snprintf(out, kValueLen, "%01.01f sec", TIME_LONG_PRESS);
-        break;
-    case 28:
-        std::snprintf(out, kValueLen, "OFF");
-        break;
-    case 29:
-        std::snprintf(out, kValueLen, "%s", OnOff(w->linkFlags.load() & 1));
-        break;
-    case 30:
-        std::snprintf(out, kValueLen, "%s", OnOff(w->linkFlags.load() & 8));
-        break;
-    case 31:
-        std::snprintf(out, kValueLen, "%s", OnOff(w->linkFlags.load() & 2));
-        break;
-    default:
-        break;
+    double v = p.value.get != nullptr ? p.value.get(w) : 0;
+    if (p.names[0] != nullptr) {
+        int i = static_cast<int>(v);
+        const char *name = i >= 0 && i < 5 && p.names[i] != nullptr ? p.names[i] : "-";
+        std::snprintf(out, kValueLen, p.format, name);
+    } else if (p.scale == 1) {
+        std::snprintf(out, kValueLen, p.format, static_cast<int>(v));
+    } else {
+        std::snprintf(out, kValueLen, p.format, v);
     }
 }
 
