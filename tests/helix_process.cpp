@@ -14,6 +14,7 @@ bool HelixProcess::Start(const std::string &err, const std::string &cwd) {
     pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
+        setsid(); // a session leader with no terminal, as a service runs
         int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) dup2(fd, 2);
         int devnull = open("/dev/null", O_RDWR);

@@ -209,4 +209,22 @@ TEST_F(ErrorList, ConcurrentAddAndRemoveKeepTheCountTrue) {
         EXPECT_EQ(ExistError(w, code), seen[code]) << code;
 }
 
+// Two links fail: each is shown in turn, and answering one keeps the other.
+TEST_F(ErrorList, EveryFailedPortIsShownInTurn) {
+    ReportPortError(w, kPortLinear, "Linear: Unable to open device /dev/ttyAMA0");
+    ReportPortError(w, kPortCatSerial, "CAT: Unable to open device /dev/ttyUSB1");
+    EXPECT_EQ(w->portError.load(), kPortLinear);
+    EXPECT_STREQ(w->portErrorText, "Linear: Unable to open device /dev/ttyAMA0");
+    EXPECT_EQ(AnswerPortError(w), kPortLinear);
+    EXPECT_EQ(w->portError.load(), -1);
+    EXPECT_FALSE(ShowNextPortError(w)) << "the dismissal is shown first";
+    w->portError = 0;
+    EXPECT_TRUE(ShowNextPortError(w));
+    EXPECT_STREQ(w->portErrorText, "CAT: Unable to open device /dev/ttyUSB1");
+    EXPECT_EQ(AnswerPortError(w), kPortCatSerial);
+    w->portError = 0;
+    EXPECT_FALSE(ShowNextPortError(w));
+    Err();
+}
+
 } // namespace

@@ -166,6 +166,24 @@ TEST_F(Network, EveryOtherLineKeptByteForByte) {
     EXPECT_EQ(Read(), after);
 }
 
+// Only what the operator changed is rewritten: an address with a prefix
+// length reads whole and keeps it; an unreadable one is refused, not cut.
+TEST_F(Network, UnchangedLinesStayAndAPrefixLengthIsKept) {
+    Write("address 10.1.2.3/24\nnetmask 255.255.255.0 \ngateway 10.1.2.1\nnameserver 1.1.1.1/8\n");
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(ReadLanParam(), 0);
+    EXPECT_EQ(V(IP_v), V(10, 1, 2, 3));
+    EXPECT_EQ(DNS_none, 1) << "a prefix on a name server does not read whole";
+    Gateway_v[3] = 254;
+    ASSERT_EQ(SaveLanParam(), 0);
+    EXPECT_EQ(Read(), "address 10.1.2.3/24\nnetmask 255.255.255.0 \ngateway 10.1.2.254\n"
+                      "nameserver 1.1.1.1/8\n");
+    IP_v[3] = 9;
+    ASSERT_EQ(SaveLanParam(), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Read().substr(0, 20), "address 10.1.2.9/24\n");
+}
+
 // The interfaces are restarted only once the new file is in place.
 TEST_F(Network, NoRestartWithoutAWholeFile) {
     std::string text = "address 192.168.1.50\nnetmask 255.255.255.0\n";

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -53,6 +55,27 @@ TEST_F(Window, MarkerCleanUpRemountsReadOnlyAfterAFailedRm) {
     EXPECT_EQ(err.rfind("can't :rm -f /opt/good", 0), 0u) << err;
     EXPECT_EQ(SimCommands(root.root), (std::vector<std::string>{Rw(), Ro()}));
     EXPECT_EQ(RemountWindowUsers(), 0);
+}
+
+// Appends leave whole lines only: a torn line from a power cut is cut away,
+// and an append that does not fit (a full card) is rolled back.
+TEST_F(Window, AppendKeepsWholeLinesOnAFullCard) {
+    std::string path = root.Path("/opt/set/log.txt");
+    WriteWholeFile(path, "one\ntwo\nhalf a rec");
+    EXPECT_EQ(AppendFileFlushed("/opt/set/log.txt", "three\n"), 0);
+    EXPECT_EQ(ReadWholeFile(path), "one\ntwo\nthree\n");
+    std::thread([&] {
+        // A file-size limit makes the write fail part-way, as a full card does.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit old{}, lim{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        lim = old;
+        lim.rlim_cur = 20;
+        setrlimit(RLIMIT_FSIZE, &lim);
+        EXPECT_EQ(AppendFileFlushed("/opt/set/log.txt", "a record too long to fit\n"), -2);
+        setrlimit(RLIMIT_FSIZE, &old);
+    }).join();
+    EXPECT_EQ(ReadWholeFile(path), "one\ntwo\nthree\n");
 }
 
 } // namespace

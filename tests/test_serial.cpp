@@ -415,14 +415,36 @@ TEST(TavThread, FollowsTheSimulatedTransceiverAndSendsTransmitCommands) {
     SimRadioStop(radio);
 }
 
-TEST(TavThread, MissingPortEndsTheProgram) {
+// The radio switched off at start: the link waits for its port, then follows
+// it, and a port re-created at the same path (the radio power-cycled) is
+// opened again.
+TEST(TavThread, MissingPortIsWaitedForAndReopened) {
     ScopedSimRoot root;
     Unit u;
     u.works.running = 1;
     u.setup.EnableSerial = '1';
     RunningThread th(Serial, u.w());
-    EXPECT_TRUE(th.WaitDone(1000));
-    EXPECT_EQ(u.works.running.load(), 0);
+    EXPECT_FALSE(th.WaitDone(300));
+    EXPECT_EQ(u.works.running.load(), 1);
+    SimRadioConfig cfg;
+    cfg.root = root.root;
+    cfg.catPort.clear();
+    for (uint32_t hz : {7074000u, 14074000u}) {
+        cfg.freq = hz;
+        SimRadio *radio = SimRadioStart(cfg);
+        ASSERT_NE(radio, nullptr);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                TavParams p{};
+                getParameters(&p, u.w());
+                return p.freqCur == hz;
+            },
+            5000))
+            << hz;
+        SimRadioStop(radio);
+    }
+    u.setup.EnableSerial = '0';
+    EXPECT_TRUE(th.WaitDone(2000));
 }
 
 // A silent port raises error 8 in TAV mode (not in generic mode), and a

@@ -291,7 +291,8 @@ bool ShowNextPortError(Works *w) {
     for (int link = 1; link < kPortCodes; link++) {
         if (w->linkFailed[link].load() == 0) continue;
         int32_t none = 0;
-        if (w->portError.compare_exchange_strong(none, link)) ShowPortError(w, link);
+        if (!w->portError.compare_exchange_strong(none, link)) return false;
+        ShowPortError(w, link);
         return true;
     }
     return false;
