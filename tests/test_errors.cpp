@@ -40,7 +40,7 @@ class ErrorList : public ::testing::Test {
 TEST_F(ErrorList, OneEntryPerCodeAndOnlyValidCodes) {
     AddErrore(w, 8);
     AddErrore(w, 8);
-    AddErrore(w, 25);
+    AddErrore(w, kErrCodes);
     AddErrore(w, -1);
     AddErrore(w, 12);
     std::string err = Err();

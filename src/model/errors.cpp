@@ -43,6 +43,7 @@ constexpr ErrDef kErrDefs[kErrCodes] = {
     {1, "2-High", "temperature"},
     {2, "2-Warning", "temperature"},
     {2, "2-Warning", "temperature"},
+    {0, "rigctld", "unreachable"},
 };
 
 bool ValidCode(int code) {
