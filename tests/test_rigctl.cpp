@@ -15,13 +15,9 @@
 namespace {
 
 int Listen(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
+    int fd = socket(AF_INET, SOCK_STREAM, 0), one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     listen(fd, 1);
     return fd;
@@ -31,18 +27,14 @@ int Listen(int port) {
 std::string Got(int fd) {
     pollfd p{fd, POLLIN, 0};
     char buf[64];
-    if (poll(&p, 1, 5000) != 1) return "";
-    ssize_t n = read(fd, buf, sizeof buf);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
+    ssize_t n = poll(&p, 1, 5000) == 1 ? read(fd, buf, sizeof buf) : 0;
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
     int64_t v = 0;
-    EXPECT_EQ(RigctlParseLine("7074000", &v), 0);
-    EXPECT_EQ(v, 7074000);
-    EXPECT_EQ(RigctlParseLine("7074000.000000", &v), 0);
-    EXPECT_EQ(RigctlParseLine("RPRT -11", &v), 1);
-    EXPECT_EQ(v, -11);
+    EXPECT_TRUE(RigctlParseLine("7074000.000000", &v) == 0 && v == 7074000);
+    EXPECT_TRUE(RigctlParseLine("RPRT -11", &v) == 1 && v == -11);
     for (const char *bad : {"", "abc", "12 34", "RPRT", "-"})
         EXPECT_EQ(RigctlParseLine(bad, &v), -1) << bad;
 
@@ -51,8 +43,7 @@ TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
     Works *w = u.w();
     InitErrTab(w);
     w->errSuspend = 0;
-    int port = FreeTcpPort();
-    w->options.rigctldPort = port;
+    const int port = w->options.rigctldPort = FreeTcpPort();
     RigctlLink l;
     uint64_t now = 1000;
     // Steps at the same moment until the client has to wait (a connection
@@ -78,14 +69,15 @@ TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
 
     // The daemon comes: frequency and transmit state; the warning leaves.
     int ls = Listen(port);
-    auto session = [&] {
+    int d = -1;
+    auto session = [&] { // a new connection, asked for the frequency
+        if (d >= 0) close(d);
         now += 20000;
-        step(); // connects and asks for the frequency
-        int d = accept(ls, nullptr, nullptr);
+        step();
+        d = accept(ls, nullptr, nullptr);
         EXPECT_EQ(Got(d), "f\n");
-        return d;
     };
-    int d = session();
+    session();
     ASSERT_EQ(write(d, "7074000\n", 8), 8);
     EXPECT_TRUE(WaitUntil([&] { return step() && w->rigFreq.load() == 7074000; }, 5000));
     EXPECT_EQ(Got(d), "t\n");
@@ -102,12 +94,10 @@ TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
     EXPECT_TRUE(WaitUntil([&] { return step() == 1000; }, 5000));
     EXPECT_EQ(w->rigPtt.load(), 0);
     EXPECT_EQ(ExistError(w, kErrRigctld), 1);
-    close(d);
-    d = session();
+    session();
     now += kRigctlReplyMs;
     EXPECT_EQ(step(), 2000);
-    close(d);
-    d = session();
+    session();
     close(d);
     EXPECT_TRUE(WaitUntil([&] { return step() == 4000; }, 5000));
     close(ls);
