@@ -9,8 +9,10 @@
 #                                  client), pages on ports 8817 and 8818
 #
 # HELIX_SIM_ROOT (.sim-root) the root (the pair's second unit: <root>-2),
-# HELIX_PANEL_PORT (8817) the page's port, HELIX_SIM_MODE=tav|ft817|gen bank
-# 1's working mode, HELIX_PAIR_PORT (6666) the pair's WebSocket port.
+# HELIX_PANEL_PORT (8817) the page's port, HELIX_SIM_MODE=tav|ft817|gen|net bank
+# 1's working mode, HELIX_PAIR_PORT (6666) the pair's WebSocket port. In net
+# mode Hamlib's rigctld serves the simulated FT-817 on HELIX_RIGCTLD_PORT
+# (4532) and the controller follows it there (docs/hamlib.md).
 set -e
 cd "$(dirname "$0")/.."
 PAIR=0
@@ -25,14 +27,15 @@ B="$(pwd)/${BUILD_DIR:-build}"
 ROOT="${HELIX_SIM_ROOT:-$(pwd)/.sim-root}"
 PORT="${HELIX_PANEL_PORT:-8817}"
 
-# HELIX_SIM_MODE=tav|ft817|gen sets bank 1's working mode (its marker line;
-# the band rows stay).
+# HELIX_SIM_MODE=tav|ft817|gen|net sets bank 1's working mode (its marker
+# line; the band rows stay).
 prepare_root() {
     BANK1="$1/opt/set/antenna_b1.txt"
     case "${HELIX_SIM_MODE:-}" in
     tav) MARKER='!Tav' ;;
     ft817) MARKER='!817' ;;
     gen) MARKER='!Gen' ;;
+    net) MARKER='!Net' ;;
     *) MARKER='' ;;
     esac
     if [ -n "$MARKER" ]; then
@@ -77,6 +80,15 @@ start_unit() {
         PIDS="$PIDS $!"
     done
     sleep 1
+    if [ "${HELIX_SIM_MODE:-}" = net ]; then
+        # (a pair's second unit: the next port)
+        RIGPORT=$((${HELIX_RIGCTLD_PORT:-4532} + $2 - PORT))
+        OPTS="$1/opt/set/options.txt"
+        { grep -v '^RigctldPort:' "$OPTS" 2>/dev/null || true; echo "RigctldPort: $RIGPORT"; } >"$OPTS.new"
+        mv "$OPTS.new" "$OPTS"
+        rigctld -m 1020 -r "$1/dev/ttyUSB1" -T 127.0.0.1 -t "$RIGPORT" >"$1/var/log/rigctld.out" 2>&1 &
+        PIDS="$PIDS $!"
+    fi
     (cd "$B" && HELIX_ROOT="$1" PATH="$1/bin:$B:$PATH" exec ./helix 2>"$1/var/log/helix.trace") &
     PIDS="$PIDS $!"
     "$B/helix-sim-panel" --root "$1" --port "$2" --title "$3" &

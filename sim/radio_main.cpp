@@ -2,7 +2,8 @@
 //                 [--tx 0|1] [--input N] [--port PATH] [--no-cat] [--ctl PATH]
 // Runs a simulated radio on a pseudo-terminal linked into the simulated root
 // until it is killed. Without --ft817/--tav the interface marker of bank 1
-// (<root>/opt/set/antenna_b1.txt) chooses: "!817" the FT-817, else the TAV.
+// (<root>/opt/set/antenna_b1.txt) chooses: "!817" the FT-817, "!Net" too (the
+// radio behind a rig daemon), else the TAV.
 // Lines on standard input or written to the control FIFO (DIR/sim-radio.ctl)
 // change it while it runs: "freq HZ", "vfo a|b", "mode N", "tx 0|1",
 // "input N", and the link faults "silent 0|1", "garbage TEXT"; "show".
@@ -41,7 +42,7 @@ static SimRadioKind KindFromBank(const std::string &root) {
     std::string line;
     SimRadioKind kind = SimRadioKind::Tav;
     while (std::getline(f, line))
-        if (line.rfind("!817", 0) == 0)
+        if (line.rfind("!817", 0) == 0 || line.rfind("!Net", 0) == 0)
             kind = SimRadioKind::Ft817;
         else if (line.rfind("!Tav", 0) == 0 || line.rfind("!Gen", 0) == 0)
             kind = SimRadioKind::Tav;

@@ -7,6 +7,7 @@
 #include "supervisor/thresholds.h"
 #include "transceiver/cat.h"
 #include "ui/bank.h"
+#include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/mode.h"
 
@@ -19,6 +20,7 @@ void InstallHooks() {
     hooks.StartThreadAudioWrite = StartThreadAudioWrite;
     hooks.StartTavReadFFT = StartTavReadFFT;
     hooks.StartThreadSoket = StartThreadSoket;
+    hooks.StartThreadRigctl = StartThreadRigctl;
     hooks.StartThreadCommRemote = StartThreadCommRemote;
     hooks.ExitThreadRemote = ExitThreadRemote;
     hooks.ExitCAT = ExitCAT;
@@ -28,4 +30,5 @@ void InstallHooks() {
     hooks.SetModeWorkIDX = SetModeWorkIDX;
     hooks.GestioneLoadTuneVal = GestioneLoadTuneVal;
     hooks.TuneModeLabel = TuneModeLabel;
+    hooks.AmplifierStandby = AmplifierStandby;
 }

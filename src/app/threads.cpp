@@ -15,11 +15,13 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "remote/audio.h"
+#include "remote/ampctld.h"
 #include "remote/compress.h"
 #include "remote/wsocket.h"
 #include "supervisor/timer.h"
 #include "transceiver/cat.h"
 #include "transceiver/cat_serial.h"
+#include "transceiver/rigctl.h"
 #include "transceiver/serial.h"
 #include "transceiver/tav_read.h"
 #include "model/errors.h"
@@ -32,7 +34,8 @@
 
 ThreadHandle thrGPIO{"GPIO"}, thrLin{"Linear"}, thrKey{"keyb"}, thrWsock{"Wsocket"},
     thrSer{"Serial"}, thrCat{"Cat"}, thrCatSer{"CatSerial"}, thrTime{"timer"}, thrLeggi{"th_leggi"},
-    thrScrivi{"th_scrivi"}, thrFFT{"TAVRead"}, thInit{"LoadThread"}, thAggFw{"AggFWThread"};
+    thrScrivi{"th_scrivi"}, thrFFT{"TAVRead"}, thInit{"LoadThread"}, thAggFw{"AggFWThread"},
+    thrRigctl{"Rigctl"}, thrAmpctld{"Ampctld"};
 
 std::atomic<int> startInitThread{0};
 int waitTAV = 0;
@@ -134,6 +137,14 @@ void StartThreadCAT(Works *w) {
 void StartThreadCATserial(Works *w) {
     if (w->setup->EnableCatSerial == '1')
         StartThread(&thrCatSer, CatSerial, w, &w->setup->EnableCatSerial);
+}
+
+void StartThreadRigctl(Works *w) {
+    if (w->rigctlOn.load() == '1') StartThread(&thrRigctl, Rigctl, w, &w->rigctlOn);
+}
+
+void StartThreadAmpctld(Works *w) {
+    if (w->options.ampctldServer.load() == 1) StartThread(&thrAmpctld, Ampctld, w);
 }
 
 void StartThreadAudioRead(Works *w) {
@@ -312,6 +323,8 @@ void StartUp(Works *w) {
         w->remoteOn = 1;
     }
     StartThreadCATserial(w);
+    StartThreadRigctl(w);
+    StartThreadAmpctld(w);
     if (s->EnableTime == '1') StartThread(&thrTime, timer, w);
 }
 
@@ -340,6 +353,8 @@ int ShutDown(Works *w) {
         {&thrWsock, "Communicator joined Wsocket end"},
         {&thrCat, "Communicator joined Cat end"},
         {&thrCatSer, "Communicator joined CatSerial end"},
+        {&thrRigctl, "Communicator joined Rigctl end"},
+        {&thrAmpctld, "Communicator joined Ampctld end"},
         {&thrSer, "Communicator joined Serial end"},
         {&thrLin, "Communicator joined Linear end"},
         {&thrTime, "Communicator joined Time end"},

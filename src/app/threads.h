@@ -27,7 +27,7 @@ struct ThreadHandle {
 };
 
 extern ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime, thrLeggi,
-    thrScrivi, thrFFT, thInit, thAggFw;
+    thrScrivi, thrFFT, thInit, thAggFw, thrRigctl, thrAmpctld;
 
 extern std::atomic<int> startInitThread; // 1 while the splash countdown runs
 extern int waitTAV;                      // splash length in seconds
@@ -53,6 +53,10 @@ void StartThreadAudioRead(Works *works);
 void StartThreadAudioWrite(Works *works);
 void StartTavReadFFT(Works *works);
 void StartThreadSoket(Works *works);
+// The rig daemon's client, when the working mode asks for it (works->rigctlOn).
+void StartThreadRigctl(Works *works);
+// The amplifier protocol server, when the option AmpctldServer is 1.
+void StartThreadAmpctld(Works *works);
 
 void StartThreadCommRemote(Works *works);
 void ExitThreadRemote(Works *works);

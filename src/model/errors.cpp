@@ -44,7 +44,7 @@ constexpr ErrDef kErrDefs[kErrCodes] = {
     {2, "2-Warning", "temperature"},
     {2, "2-Warning", "temperature"},
     {0, "CAT link", "no answer"},
-    {0, "Rig daemon", "unreachable"},
+    {0, "rigctld", "unreachable"},
 };
 
 bool ValidCode(int code) {

@@ -1,4 +1,4 @@
-// The error and warning list: 25 numbered codes, each with a type, a title and
+// The error and warning list: 26 numbered codes, each with a type, a title and
 // a text; subsystems add and remove codes, key 1 acknowledges them.
 #pragma once
 struct Works;
@@ -7,7 +7,10 @@ constexpr int kErrTypeAlarm = 1;      // drawn red, else orange
 constexpr int kErrTypeProtection = 2; // adding it requests a protection reset
 constexpr int kErrTypeTemporary = 4;  // removed by the temporary clean-up
 
-// Fills the description table (codes 0-24) and the run-time texts of 4 and 15.
+constexpr int kErrCatNoAnswer = 25; // the FT-817 does not answer (port gone, or silent)
+constexpr int kErrRigctld = 26; // the rig daemon does not answer (a warning)
+
+// Fills the description table (codes 0-25) and the run-time texts of 4 and 15.
 void InitErrTab(Works *works);
 // The second line of a code's box (the run-time texts for codes 4 and 15).
 const char *ErrText(Works *works, int code);

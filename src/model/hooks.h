@@ -17,6 +17,7 @@ struct Hooks {
     void (*StartThreadAudioWrite)(Works *) = nullptr;
     void (*StartTavReadFFT)(Works *) = nullptr;
     void (*StartThreadSoket)(Works *) = nullptr;
+    void (*StartThreadRigctl)(Works *) = nullptr;
     void (*StartThreadCommRemote)(Works *) = nullptr;
     void (*ExitThreadRemote)(Works *) = nullptr;
     // The CAT pass-through port failed under the remote link (transceiver).
@@ -31,6 +32,10 @@ struct Hooks {
     void (*SetModeWorkIDX)(Works *) = nullptr;
     void (*GestioneLoadTuneVal)(Works *, int clearIfNone) = nullptr;
     void (*TuneModeLabel)(Works *, int mode) = nullptr;
+    // Stand-by (1) or operate (0) asked from outside the panel, with the
+    // IN-ATT key's rules: 0 done (or already so), -1 refused. Left empty, a
+    // request is refused.
+    int (*AmplifierStandby)(Works *, int standby) = nullptr;
 };
 
 extern Hooks hooks;

@@ -78,8 +78,10 @@ struct Works {
     TavParams *tavPar;
     SpectrumRec *fftRec;
     Shared<int32_t> timerUsec;
-    Shared<int32_t> ModeWorkIdx; // the bank loader (start-up, keys)
-    OptionsRecord options;       // the options file (start-up, parameter pages)
+    // Working mode, the frequency source: 0 generic, 1 TAV, 2 FT-817, 3 a rig
+    // daemon (rigctld). The bank loader (start-up, keys).
+    Shared<int32_t> ModeWorkIdx;
+    OptionsRecord options; // the options file (start-up, parameter pages)
 
     // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
     // portError names the failure on the screen (-1: just dismissed); each
@@ -198,12 +200,18 @@ struct Works {
     char errDetail[30];
     char tripLabel[10];
 
-    // --- transceiver links: Serial (TAV), CatSerial (FT-817), Cat (pass-through) ---
+    // --- transceiver links: Serial (TAV), CatSerial (FT-817), Cat (pass-through),
+    // Rigctl (a rig daemon) ---
     Shared<int32_t> serFD;
     Shared<int32_t> catFD;
     Shared<int32_t> catSerFD;
     Shared<int32_t> catFreq;
     Shared<uint8_t> catMode;
+    // The rig daemon link: its run switch ('1' runs it; the working mode sets
+    // it), the last frequency and transmit state the daemon reported.
+    SetupSwitch rigctlOn;
+    Shared<int32_t> rigFreq;
+    Shared<uint8_t> rigPtt;
     Shared<uint8_t> txTest;   // transmit-test hand-shake bits (keys, Serial, Linear)
     Shared<int32_t> rxSettle; // timer passes to wait after the TAV went back to RX
 

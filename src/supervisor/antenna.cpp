@@ -140,7 +140,7 @@ void CreaBufferDiStato(Works *w, char *text) {
     }
     PutField(text, 0, "%-4.4s", band);
     int mode = w->ModeWorkIdx.load();
-    PutField(text, 4, "%c", mode == 1 ? '1' : mode == 2 ? '2' : '0');
+    PutField(text, 4, "%c", mode >= 1 && mode <= 3 ? static_cast<char>('0' + mode) : '0');
     PutField(text, 5, "%d", w->attenuator.load());
     PutField(text, 6, "%d", w->antenna.load());
     PutField(text, 7, "%c", w->bypass.load() != 0 ? '1' : '0');

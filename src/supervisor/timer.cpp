@@ -110,6 +110,10 @@ bool FrequencySource(Works *w, SupervisorState *st, int mode) {
         if (w->antInput.load() > 0) SetAntInput(w, 0);
         w->freq = w->catFreq.load();
         return true;
+    case 3: // a rig daemon: as the FT-817, from the frequency it reported
+        if (w->antInput.load() > 0) SetAntInput(w, 0);
+        w->freq = w->rigFreq.load();
+        return true;
     case 0:
         w->freq = w->freqMeasured.load();
         if (w->antInput.load() > 0) SetAntInput(w, 0);
@@ -294,6 +298,10 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
             if (FrequencySource(w, st, mode)) {
                 FrequencyChange(w, mode);
                 if (mode == 1) TavMode(w, st);
+                // The daemon's transmit state, or the board's own transmit
+                // bit for a carrier it does not report, tells the tune.
+                if (mode == 3)
+                    w->txReady = w->rigPtt.load() != 0 || (w->boardStatus[1].load() & 1) != 0;
             }
             ThresholdsAfterTune(w, st);
             if (w->saveScreenOn.load() == 0) DrawScreen(w, st);

@@ -23,8 +23,6 @@ struct CatSerialLink {
     SerialReopener port; // the port hung up: reopened by its path
 };
 
-// Warning while the radio does not answer (port gone, or silent).
-constexpr int kErrCatNoAnswer = 25;
 
 void *CatSerial(void *arg);
 // One pass at time `now`; returns the ms to sleep before the next.

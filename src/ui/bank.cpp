@@ -9,6 +9,7 @@
 #include "model/works.h"
 #include "platform/log.h"
 #include "remote/frames.h"
+#include "ui/menu.h"
 #include "ui/mode.h"
 
 namespace {
@@ -39,7 +40,7 @@ void ChangeBanco(Works *w) {
 void ChangeInterfaceBanco(Works *w) {
     std::lock_guard<std::mutex> lock(bankMut);
     int next = w->ModeWorkIdx + 1;
-    if (next > 2 || next < 0) next = 0;
+    if (next >= kModeWorks || next < 0) next = 0;
     w->ModeWorkIdx = next;
     SetModeWorkIDX(w);
     SaveToBank(w, w->numBanco, w->antenna);

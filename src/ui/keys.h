@@ -13,3 +13,10 @@ int DecodeTasto(Works *works, int key, int longMask);
 // The TUNE key: starts an automatic tune, or stops the running one (and only
 // stops it). Nothing without a tuner or with the tune switched off.
 void GoTune(Works *works);
+
+// Stand-by (standby 1) or operate (0) asked from outside the panel (the
+// amplifier's network protocol), with the IN-ATT key's rules: no stand-by
+// while transmitting, no leaving it under transmission. Operate puts back the
+// attenuator in use. The band's row of the bank records the choice, as the
+// key does. 0 done or already so, -1 refused.
+int AmplifierStandby(Works *works, int standby);

@@ -8,6 +8,7 @@
 #include "model/screen.h"
 #include "platform/log.h"
 #include "ui/bank.h"
+#include "ui/keys.h"
 #include "ui/keys_menus.h"
 #include "ui/view.h"
 
@@ -49,6 +50,32 @@ void AttenuatorStep(Works *w) {
     }
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
 }
+
+} // namespace
+
+int AmplifierStandby(Works *w, int standby) {
+    bool transmitting = (w->boardStatus[1].load() & 1) != 0;
+    bool bypassed = w->bypass.load() == 1;
+    bool inStandby = w->attenuatorShown.load() > 3;
+    if (standby != 0) {
+        if (inStandby) return 0;
+        if (transmitting) return -1;
+        w->attenuatorShown = 4;
+        if (!bypassed) QueueCmd(w, 20);
+    } else {
+        if (!inStandby && !bypassed) return 0;
+        if (transmitting && bypassed) return -1;
+        uint8_t att = w->attenuator.load();
+        w->attenuatorShown = att <= 3 ? att : 0;
+        w->attenuator = w->attenuatorShown.load();
+        QueueCmd(w, 14);
+        if (bypassed) QueueCmd(w, 19);
+    }
+    SaveToBank(w, w->numBanco.load(), w->antenna.load());
+    return 0;
+}
+
+namespace {
 
 void AntennaStep(Works *w) {
     w->antenna = StepWrap(w->antenna.load(), 3);

@@ -19,7 +19,7 @@
 MenuRow Novamenu[kMenus];
 ParPage menuPar[kParPages];
 const char attNames[5][8] = {"0", "2", "3", "5", "StBy"};
-const char MODEwork[3][8] = {"Generic", "ZMXTAV", " FT-817"};
+const char MODEwork[kModeWorks][8] = {"Generic", "ZMXTAV", " FT-817", "rigctld"};
 
 namespace {
 
@@ -102,7 +102,7 @@ char *KeyLabel(int menu, int key, int line) {
 }
 
 const char *InterfaceName(int idx) {
-    return idx >= 0 && idx < 3 ? MODEwork[idx] : "---";
+    return idx >= 0 && idx < kModeWorks ? MODEwork[idx] : "---";
 }
 
 const char *AttenuatorName(int idx) {
@@ -154,7 +154,7 @@ void SetAttenuatorLabel(Works *w) {
 }
 
 void GetLblInterface(int idx, char *dest) {
-    if (idx < 0 || idx > 2) return;
+    if (idx < 0 || idx >= kModeWorks) return;
     std::snprintf(dest, kLabelLen, "%s", MODEwork[idx]);
 }
 

@@ -5,9 +5,22 @@
 #include "model/works.h"
 #include "model/errors.h"
 
+namespace {
+
+// The TAV serial link off: its time-out warning goes with it.
+void TavOff(SetupRecord *s, Works *w) {
+    if (s->EnableSerial == '1') {
+        s->EnableSerial = '0';
+        DeleteErrore(w, 8);
+    }
+}
+
+} // namespace
+
 void ApplyModeWork(Works *w, bool startThreads) {
     SetupRecord *s = w->setup;
-    switch (w->ModeWorkIdx.load()) {
+    const int mode = w->ModeWorkIdx.load();
+    switch (mode) {
     case 1: // TAV transceiver
         if (s->EnableSerial == '0') {
             s->EnableSerial = '1';
@@ -20,18 +33,22 @@ void ApplyModeWork(Works *w, bool startThreads) {
             s->EnableCatSerial = '1';
             if (startThreads) CallHook(hooks.StartThreadCATserial, w);
         }
-        if (s->EnableSerial == '1') {
-            s->EnableSerial = '0';
-            DeleteErrore(w, 8);
-        }
+        TavOff(s, w);
         break;
-    default: // generic: the power board measures the frequency
-        if (s->EnableSerial == '1') {
-            s->EnableSerial = '0';
-            DeleteErrore(w, 8);
-        }
+    default: // generic (the power board measures the frequency) or a rig daemon
+        TavOff(s, w);
         if (s->EnableCatSerial == '1') s->EnableCatSerial = '0';
         break;
+    }
+    // The rig daemon's client runs in mode 3 only; its thread removes its
+    // warning when it ends.
+    if (mode == 3) {
+        if (w->rigctlOn.load() != '1') {
+            w->rigctlOn = '1';
+            if (startThreads) CallHook(hooks.StartThreadRigctl, w);
+        }
+    } else if (w->rigctlOn.load() == '1') {
+        w->rigctlOn = '0';
     }
     IncPNTIn_CMDLinear(35, w);
 }
