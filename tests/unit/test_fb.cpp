@@ -4,7 +4,7 @@
 #include "display/graph.h"
 #include "platform/clock.h"
 #include "platform/fbdev.h"
-#include "test_fb_util.h"
+#include "fb_util.h"
 #include "unit.h"
 
 #include <gtest/gtest.h>
@@ -299,24 +299,6 @@ TEST(FbScreen, MissingDeviceIsAnErrorOutsideASimulatedRoot) {
     EXPECT_EQ(r, -1);
     EXPECT_FALSE(created);
     EXPECT_EQ(fb.screenMem, nullptr);
-}
-
-TEST(FbScreen, FbgrabStandInWritesTheScreen) {
-    ScopedSimRoot root;
-    FbScreen fb;
-    ASSERT_EQ(fbInit(&fb), 0);
-    std::memset(fb.workMem, 0x40, fb.memSize);
-    fbRealize(&fb);
-    // Found with only the root's bin/ and the system's directories on PATH,
-    // run outside the build directory.
-    std::string cmd = "cd '" + root.root + "' && PATH='" + root.root + "/bin:/usr/bin:/bin' fbgrab";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    Picture pic;
-    ASSERT_TRUE(ReadPicture(root.Path("/tmp/screen.png"), &pic));
-    EXPECT_EQ(pic.width, 800);
-    EXPECT_EQ(pic.rgba[0], 0x40);
-    munmap(fb.screenMem, fb.memSize);
-    fbRelease(&fb);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "display/ttf.h"
 #include "display/utf8.h"
 #include "platform/paths.h"
-#include "test_fb_util.h"
+#include "fb_util.h"
 #include "unit.h"
 
 #include <algorithm>

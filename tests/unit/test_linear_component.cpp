@@ -9,12 +9,10 @@
 #include "config/fan_table.h"
 #include "config/filter_table.h"
 #include "supervisor/thresholds.h"
-#include "helix_process.h"
 #include "platform/clock.h"
 #include "model/errors.h"
 #include "unit.h"
 
-#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -643,38 +641,6 @@ TEST(SimBoard, ControlInputReadingsAndHotStart) {
     EXPECT_EQ(st.hotStarts, 1);
     reply = SimBoardAnswer(st, "ST;", 2000, &last);
     EXPECT_EQ(reply[29], 'A') << reply << ": S2 = 0xA0, micro reset and the forced bit";
-}
-
-// The whole controller on the simulated root, with only the link thread on.
-TEST(LinearLink, ControllerProgramTalksToTheBoard) {
-    ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"),
-                   "EnableKeyb: 0\nEnableGPIO: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
-                   "EnableLinear: 1\nEnableTime: 0\nWebSocket: 0\nEnableFFT: 0\n"
-                   "EnableCatSerial: 0\n");
-    SimBoard board;
-    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
-    HelixProcess p;
-    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    uint64_t end = NowMs() + 8000;
-    while (NowMs() < end && SimBoardFrames(&board).size() < 2 * kStartUp.size() + 8)
-        SleepMs(20);
-    auto f = SimBoardFrames(&board);
-    ASSERT_GE(f.size(), 2 * kStartUp.size() + 8) << p.Err();
-    for (size_t i = 0; i < kStartUp.size(); i++) {
-        EXPECT_EQ(f[2 * i].text, "ST;");
-        EXPECT_EQ(f[2 * i + 1].text, kStartUp[i]);
-    }
-    // The bank load applied the working mode (code 35) after the start-up set;
-    // no fan table: the first status asked for full speed, queued after that.
-    EXPECT_EQ(f[2 * kStartUp.size() + 1].text.substr(0, 2), "GS");
-    EXPECT_EQ(f[2 * kStartUp.size() + 3].text, "FN1100;");
-    EXPECT_EQ(f[2 * kStartUp.size() + 5].text, "FM;");
-    for (const auto &fr : f)
-        EXPECT_TRUE(fr.crcOk && fr.known) << fr.text;
-    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
-    SimBoardStop(&board);
-    EXPECT_NE(p.Err().find("OK works->linFD="), std::string::npos);
 }
 
 } // namespace

@@ -1,24 +1,18 @@
 // The GPIO panel thread: the step on a fake clock and an in-memory register
 // block (debounce, press timing, outputs, panel-micro scheduling and link),
-// the simulated panel micro, the mapped block and the key tool.
+// the simulated panel micro and the mapped block.
 #include "unit.h"
 
-#include "helix_process.h"
 #include "panel_keys.h"
 #include "platform/clock.h"
 #include "platform/gpio_block.h"
 #include "platform/panel_micro_sim.h"
 #include "ui/gpio.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -304,102 +298,6 @@ TEST(GpioBlockMap, PlainFileMissingAndUnmappable) {
     std::string log = ReadWholeFile(root.Path("/var/log/helix.log"));
     EXPECT_NE(log.find("<3>can't open /dev/mem\n"), std::string::npos) << log;
     EXPECT_NE(log.find("<3>mmap error "), std::string::npos) << log;
-}
-
-// helix-sim-keys on a mapped simulated block while the step runs on the real clock.
-TEST(GpioBlockMap, SimKeysToolPressesKeys) {
-    ScopedSimRoot root;
-    TestUnit unit;
-    Works *w = unit.w();
-    GpioBlock b;
-    ASSERT_EQ(GpioOpen(&b), 0);
-    GpioPanel panel;
-    static std::vector<std::pair<int, int>> presses;
-    static std::mutex lock;
-    presses.clear();
-    panel.decode = [](Works *, int key, int mask) {
-        std::lock_guard<std::mutex> g(lock);
-        presses.push_back({key, mask});
-        return 0;
-    };
-    GpioStart(&b, &panel);
-    w->tinyCmdOut = kTinyIdle; // no exchanges: keys are sampled on every pass
-    w->tinyTimer = 1000000;
-    std::atomic<bool> stop{false};
-    std::thread loop([&] {
-        while (!stop) {
-            GpioStep(&b, &panel, w, NowMs());
-            SleepUs(kGpioPassUs);
-        }
-    });
-    std::string tool = std::string(HELIX_BUILD_DIR) + "/helix-sim-keys --root " + root.root;
-    EXPECT_EQ(std::system((tool + " 2 300").c_str()), 0); // short, with room for a loaded machine
-    EXPECT_EQ(std::system((tool + " 5 long").c_str()), 0);
-    EXPECT_EQ(std::system((tool + " 6 900").c_str()), 0);
-    bool got = WaitUntil(
-        [&] {
-            std::lock_guard<std::mutex> g(lock);
-            return presses.size() >= 3;
-        },
-        3000);
-    stop = true;
-    loop.join();
-    EXPECT_TRUE(got);
-    std::vector<std::pair<int, int>> want = {{2, 0}, {5, 1 << 4}, {6, 1 << 5}};
-    EXPECT_EQ(presses, want);
-    EXPECT_EQ(GpioRead(&b, kGPLEV0) & kKeyBits, kKeyBits) << "every key released again";
-    GpioClose(&b);
-    EXPECT_NE(WEXITSTATUS(std::system((tool + " 7 short 2>/dev/null").c_str())), 0);
-    EXPECT_NE(WEXITSTATUS(std::system((tool + " 1 soon 2>/dev/null").c_str())), 0);
-}
-
-std::string GpioOnlySetup() {
-    return "EnableKeyb: 0\nEnableGPIO: 1\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
-           "EnableLinear: 0\nEnableTime: 0\nWebSocket: 0\nEnableFFT: 0\n";
-}
-
-// The real controller on a simulated root: the GPIO thread runs on the
-// simulated block, reads the panel micro's version and ends with the run.
-TEST(GpioProcess, ReadsPanelVersionAndStopsCleanly) {
-    ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), GpioOnlySetup());
-    WriteWholeFile(root.Path("/panel-micro.txt"), "version 0x27\n");
-    HelixProcess p;
-    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitFor("CMD TINY c5\n", 10000)) << p.Err();
-    EXPECT_NE(p.Err().find("t1 1 -1, t2 1 -1, t3 1 -1, t4 1 -1, t5 1 -1, t6 1 -1\n"),
-              std::string::npos);
-    std::string log = ReadWholeFile(root.Path("/var/log/helix.log"));
-    EXPECT_NE(log.find("<6>GPIO operations start\n<6>GPIO loop start\n<6>panel micro version 27\n"),
-              std::string::npos)
-        << log;
-    long ms = p.Stop(SIGTERM, 8000);
-    EXPECT_GE(ms, 0);
-    ASSERT_TRUE(WIFEXITED(p.status));
-    EXPECT_EQ(WEXITSTATUS(p.status), 0);
-    log = ReadWholeFile(root.Path("/var/log/helix.log"));
-    EXPECT_NE(log.find("<6>GPIO operations end\n"), std::string::npos);
-    EXPECT_NE(log.find("<6>Communicator joined GPIO end\n"), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(root.Path("/panel-micro.log")).rfind("B0\nC5\n", 0), 0u);
-    // The keys were never touched by the program.
-    std::string mem = ReadWholeFile(root.Path("/dev/mem"));
-    ASSERT_EQ(mem.size(), 4096u);
-    uint32_t lev;
-    std::memcpy(&lev, mem.data() + kGPLEV0, 4);
-    EXPECT_EQ(lev & kKeyBits, kKeyBits);
-}
-
-TEST(GpioProcess, NoGpioBlockEndsTheProcessWithStatus8) {
-    ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), GpioOnlySetup());
-    unlink(root.Path("/dev/mem").c_str());
-    HelixProcess p;
-    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitExit(10000));
-    ASSERT_TRUE(WIFEXITED(p.status));
-    EXPECT_EQ(WEXITSTATUS(p.status), 8);
-    EXPECT_NE(ReadWholeFile(root.Path("/var/log/helix.log")).find("<3>can't open /dev/mem\n"),
-              std::string::npos);
 }
 
 } // namespace

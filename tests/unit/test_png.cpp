@@ -3,7 +3,7 @@
 #include "model/works.h"
 #include "display/png.h"
 #include "model/screen.h"
-#include "test_fb_util.h"
+#include "fb_util.h"
 #include "unit.h"
 
 #include <cstring>

@@ -7,7 +7,7 @@
 // the drawn screen to <build>/screens/<name>.png for inspection.
 #pragma once
 
-#include "test_fb_util.h"
+#include "fb_util.h"
 #include "unit.h"
 
 #include <gtest/gtest.h>

@@ -367,7 +367,7 @@ TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
     EXPECT_GE(u.helix.Stop(SIGTERM, 10000), 0);
 }
 
-// The page itself in a headless browser (tests/sim_panel_browser.js, with
+// The page itself in a headless browser (tests/support/sim_panel_browser.js, with
 // playwright-core and Debian's chromium).
 TEST(SimPanel, PageInAHeadlessBrowser) {
     std::string dir = std::string(HELIX_SOURCE_DIR) + "/tests";
@@ -379,9 +379,8 @@ TEST(SimPanel, PageInAHeadlessBrowser) {
     StartWholeUnit(&u);
     if (HasFatalFailure()) return;
     std::string out = u.root.Path("/browser.out");
-    std::string cmd = "node " + dir +
-                      "/sim_panel_browser.js http://127.0.0.1:" + std::to_string(u.panel.port) +
-                      "/ " + u.root.root + " >" + out + " 2>&1";
+    std::string cmd = "node " + dir + "/support/sim_panel_browser.js http://127.0.0.1:" +
+                      std::to_string(u.panel.port) + "/ " + u.root.root + " >" + out + " 2>&1";
     int rc = std::system(cmd.c_str());
     EXPECT_EQ(rc, 0) << ReadWholeFile(out);
     std::printf("%s", ReadWholeFile(out).c_str());

@@ -2,7 +2,7 @@
 // the "statusB" picture, and the closing screen after SIGTERM.
 #include "display/ttf.h"
 #include "helix_process.h"
-#include "test_fb_util.h"
+#include "fb_util.h"
 #include "unit.h"
 
 #include <chrono>

@@ -607,7 +607,7 @@ TEST(RemoteStandardClient, NodeWsReceivesStatusAndSpectrum) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
-    std::string cmd = "node " + dir + "/ws_client.js " + std::to_string(port) + " " +
+    std::string cmd = "node " + dir + "/support/ws_client.js " + std::to_string(port) + " " +
                       srv.works.accessPhrase + " 2>&1";
     std::string out;
     FILE *p = popen(cmd.c_str(), "r");

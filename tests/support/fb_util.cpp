@@ -1,4 +1,4 @@
-#include "test_fb_util.h"
+#include "fb_util.h"
 
 #include "display/png.h"
 

@@ -6,7 +6,7 @@
 #include "jpeg/idct.h"
 #include "jpeg/jpgd.h"
 #include "remote/screen_image.h"
-#include "test_fb_util.h"
+#include "fb_util.h"
 #include "unit.h"
 
 #include <algorithm>
@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -431,28 +430,6 @@ TEST_F(Jpeg, FileMemoryAndStreamSourcesAgree) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(Bytes(p, p + mem.px.size()), mem.px);
     std::free(p);
-}
-
-TEST_F(Jpeg, DjpegToolWritesPpmAndPgmAndReportsFailure) {
-    Bytes jpg = Encode("bars", 17, 13, "-sample 2x1");
-    WriteBytes(dir + "/t.jpg", jpg);
-    std::string tool = std::string(HELIX_BUILD_DIR) + "/helix-djpeg";
-    for (bool grey : {false, true}) {
-        std::string cmd =
-            tool + " '" + dir + "/t.jpg' '" + dir + "/t.out'" + (grey ? " --grey" : "");
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        Image im;
-        ASSERT_TRUE(Ours(jpg, grey ? 1 : 3, &im));
-        std::string head = std::string(grey ? "P5" : "P6") + "\n17 13\n255\n";
-        Bytes want(head.begin(), head.end());
-        want.insert(want.end(), im.px.begin(), im.px.end());
-        EXPECT_EQ(ReadBytes(dir + "/t.out"), want);
-    }
-    WriteBytes(dir + "/bad.jpg", Bytes(100, 0x55));
-    std::string cmd = tool + " '" + dir + "/bad.jpg' '" + dir + "/t.out' 2>'" + dir + "/err.txt'";
-    int rc = std::system(cmd.c_str());
-    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1);
-    EXPECT_EQ(ReadWholeFile(dir + "/err.txt"), "cannot decode " + dir + "/bad.jpg\n");
 }
 
 TEST_F(Jpeg, UncompressFillsTheWorkBufferOnlyWithAScreenSizedImage) {
