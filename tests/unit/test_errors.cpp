@@ -2,7 +2,7 @@
 #include "unit.h"
 
 #include "model/cmd_queue.h"
-#include "app/threads.h"
+#include "model/hooks.h"
 #include "model/errors.h"
 
 #include <algorithm>
@@ -163,24 +163,45 @@ TEST_F(ErrorList, AcknowledgeRemovesErrorsWithoutFlags) {
     EXPECT_NE(Err().find("FOUND ERR: 9 \n"), std::string::npos);
 }
 
+// The starts the restart asks the application for, each with its switch as it
+// was at the call. The hooks only record: the real threads would fail at once
+// without their devices, dropping their switches and raising the fault again
+// while the test looks.
+std::vector<std::string> gStarts;
+
 TEST_F(ErrorList, RemoteThreadsRestartOnlyAfterAFault) {
+    const Hooks app = hooks;
+    hooks.StartThreadAudioWrite = [](Works *w) {
+        gStarts.push_back(std::string("write ") + w->setup->EnableWrite.load());
+    };
+    hooks.StartThreadAudioRead = [](Works *w) {
+        gStarts.push_back(std::string("read ") + w->setup->EnableRead.load());
+    };
+    hooks.StartThreadCAT = [](Works *w) {
+        gStarts.push_back(std::string("CAT ") + w->setup->EnableCAT.load());
+    };
+    hooks.StartTavReadFFT = [](Works *w) {
+        gStarts.push_back(std::string("FFT ") + w->setup->EnableFFT.load());
+    };
+    gStarts.clear();
     w->remoteOn = 1;
     w->remoteFault = 0;
     GestErroreRemote(w);
+    EXPECT_TRUE(gStarts.empty());
     EXPECT_EQ(w->setup->EnableWrite.load(), '0');
     w->remoteFault = 1;
     GestErroreRemote(w);
-    std::string err = Err();
+    EXPECT_EQ(gStarts, (std::vector<std::string>{"write 1", "read 1", "CAT 1", "FFT 1"}));
     EXPECT_EQ(w->remoteFault.load(), 0);
-    for (SetupSwitch *sw : {&w->setup->EnableWrite, &w->setup->EnableRead, &w->setup->EnableCAT,
-                            &w->setup->EnableFFT})
-        EXPECT_EQ(sw->load(), '1');
+    // Threads whose switches are on are left alone.
+    gStarts.clear();
+    w->remoteFault = 1;
+    GestErroreRemote(w);
+    EXPECT_TRUE(gStarts.empty());
+    hooks = app;
+    std::string err = Err();
     EXPECT_NE(err.find(">>> RESTART REMOTE!\n"), std::string::npos);
     EXPECT_NE(err.find("start audio write\n"), std::string::npos);
-    EXPECT_TRUE(thrScrivi.started.load());
-    w->running = 0;
-    for (ThreadHandle *h : {&thrScrivi, &thrLeggi, &thrCat, &thrFFT})
-        EXPECT_TRUE(JoinThread(h));
 }
 
 TEST_F(ErrorList, ConcurrentAddAndRemoveKeepTheCountTrue) {
