@@ -44,6 +44,16 @@ int FreeTcpPort();
 std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::string &text);
 
+// How long a test waits for something that must happen. It only bounds a
+// failing run (a passing one takes what the work takes), so it is far above
+// any delay of a loaded machine or an emulator.
+constexpr int kPatienceMs = 60000;
+// The bound on what must end promptly: at once, or within its own polls of a
+// few ms to a second (a thread told to stop, a failing probe). Far above any
+// scheduling delay of a loaded machine or an emulator, and still catching one
+// that waits out a long sleep, a blocking read or a walk over every point.
+constexpr uint64_t kPromptMs = 10000;
+
 // Polls `cond` every 10 ms until it holds or `ms` have passed.
 template <typename F> bool WaitUntil(F cond, int ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -118,7 +118,7 @@ TEST(Ft817Thread, FrequencyReachesCatFreqOnTheRealLine) {
     u.setup.EnableCatSerial = '1';
     {
         RunningThread th(CatSerial, u.w());
-        EXPECT_TRUE(WaitUntil([&] { return u.works.catFreq.load() == 14234560; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return u.works.catFreq.load() == 14234560; }, kPatienceMs));
         // The line as the controller set it: 38400 baud, 8 data bits, 2 stop bits, raw.
         int fd = open(SimRadioPty(radio).c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(fd, 0);
@@ -132,9 +132,9 @@ TEST(Ft817Thread, FrequencyReachesCatFreqOnTheRealLine) {
         EXPECT_FALSE(tio.c_cflag & PARENB);
         EXPECT_FALSE(tio.c_lflag & ICANON);
         SimRadioSetFreq(radio, 7074000);
-        EXPECT_TRUE(WaitUntil([&] { return u.works.catFreq.load() == 7074000; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return u.works.catFreq.load() == 7074000; }, kPatienceMs));
         u.setup.EnableCatSerial = '0';
-        EXPECT_TRUE(th.WaitDone(2000));
+        EXPECT_TRUE(th.WaitDone(kPatienceMs));
     }
     for (const std::string &c : SimRadioCommands(radio))
         EXPECT_EQ(c, "op=03");
@@ -145,7 +145,7 @@ TEST(Ft817Thread, FrequencyReachesCatFreqOnTheRealLine) {
     v.works.running = 1;
     v.setup.EnableCatSerial = '1';
     RunningThread th(CatSerial, v.w());
-    EXPECT_TRUE(th.WaitDone(1000));
+    EXPECT_TRUE(th.WaitDone(kPatienceMs));
     EXPECT_EQ(v.works.portError.load(), 2);
     EXPECT_STREQ(v.works.portErrorText, "CAT: Unable to open device /dev/ttyUSB1");
 }
@@ -244,7 +244,7 @@ TEST(CatProbe, MatchNonMatchAndNoDevice) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(VerifyCAT(u.w()), -1);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(kPromptMs));
     EXPECT_NE(err.find("No CAT serial port found"), std::string::npos) << err;
 
     // VORNCAT0 the transceiver, VORNCAT1 a device that stops after "DT" and
@@ -262,7 +262,9 @@ TEST(CatProbe, MatchNonMatchAndNoDevice) {
     EXPECT_EQ(VerifyCAT(u.w()), 0);
     auto took = std::chrono::steady_clock::now() - t0;
     err = testing::internal::GetCapturedStderr();
-    EXPECT_LT(took, std::chrono::seconds(6)) << "the partial answer held the probe";
+    // The quiet port is given up at its bound, not read for ever.
+    EXPECT_LT(took, std::chrono::milliseconds(kCatProbeBoundMs + kPromptMs))
+        << "the partial answer held the probe";
     size_t p2 = err.find("Opened /dev/VORNCAT2---");
     size_t p1 = err.find("Opened /dev/VORNCAT1---");
     size_t p0 = err.find("Opened /dev/VORNCAT0---");
@@ -286,7 +288,7 @@ TEST(CatProbe, MatchNonMatchAndNoDevice) {
             if (n > 0) answer.append(buf, (size_t)n);
             return answer.find("0;") != std::string::npos;
         },
-        2000);
+        kPatienceMs);
     // The probe takes the five bytes "DT001"; the ';' of that answer comes first.
     EXPECT_EQ(answer, ";FA00014074000;");
     close(fd);
@@ -300,10 +302,13 @@ TEST(CatPassThrough, ThreadEndsPromptlyWhenTheRunEndsBeforeTheProbe) {
     FakeCatPort partial(root.Path("/dev/VORNCAT0"), "DT");
     u.setup.EnableCAT = '1';
     testing::internal::CaptureStderr();
+    uint64_t t0 = NowMs();
     RunningThread t(Cat, u.w());
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     u.works.running = 0;
-    EXPECT_TRUE(t.WaitDone(1000)) << "the thread probed after the run ended";
+    EXPECT_TRUE(t.WaitDone(kPatienceMs));
+    // It left its 3 s wait when the run ended, not at the wait's end.
+    EXPECT_LT(NowMs() - t0, 3000u);
     t.t.join();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("CAT serial search..."), std::string::npos) << err;
@@ -318,19 +323,14 @@ TEST(CatProbe, StopsWhenItsSwitchDrops) {
     FakeCatPort partial(root.Path("/dev/VORNCAT0"), "DT");
     u.setup.EnableCAT = '1';
     std::atomic<int> result{1};
-    std::atomic<uint64_t> endedAt{0};
     testing::internal::CaptureStderr();
-    std::thread probe([&] {
-        result = VerifyCAT(u.w(), &u.setup.EnableCAT);
-        endedAt = NowMs();
-    });
+    std::thread probe([&] { result = VerifyCAT(u.w(), &u.setup.EnableCAT); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    uint64_t dropped = NowMs();
     u.setup.EnableCAT = '0';
     probe.join();
     testing::internal::GetCapturedStderr();
+    // -2: ended by the switch, before the port's own bound (which gives -1).
     EXPECT_EQ(result.load(), -2);
-    EXPECT_LT(endedAt.load() - dropped, 200u);
     EXPECT_EQ(OpenOn(partial.slaveName), 0) << "the port is closed again";
 }
 

@@ -36,7 +36,7 @@ TEST(Keyboard, KeysActAndTheKeyboardIsFoundAgainAfterUnplugging) {
     Works *w = k.u.w();
     ASSERT_EQ(SimKeyboardPlug(k.root.root, true), 0);
     RunningThread t(keyb, w);
-    ASSERT_TRUE(WaitUntil([&] { return k.LogCount("Keyboard opened") == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return k.LogCount("Keyboard opened") == 1; }, kPatienceMs));
 
     // F11 held: one press, repeats and a release; then one more key to know
     // the F11 events have all been read.
@@ -46,23 +46,23 @@ TEST(Keyboard, KeysActAndTheKeyboardIsFoundAgainAfterUnplugging) {
     k.Key(87, 0);
     k.Key(99, 1);
     k.Key(99, 0);
-    ASSERT_TRUE(WaitUntil([&] { return k.Commands("fbgrab") == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return k.Commands("fbgrab") == 1; }, kPatienceMs));
     EXPECT_EQ(k.LogCount("Save setup"), 1);
     EXPECT_EQ(k.Commands("fbgrab " + k.root.root + "/tmp/screen.png"), 1);
     EXPECT_FALSE(ReadWholeFile(k.root.Path("/opt/set/setup.txt")).empty());
 
     // Unplugged and plugged again: found again and working.
     ASSERT_EQ(SimKeyboardPlug(k.root.root, false), 0);
-    ASSERT_TRUE(WaitUntil([&] { return k.LogCount("keyboard removed") == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return k.LogCount("keyboard removed") == 1; }, kPatienceMs));
     ASSERT_EQ(SimKeyboardPlug(k.root.root, true), 0);
-    ASSERT_TRUE(WaitUntil([&] { return k.LogCount("Keyboard opened") == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return k.LogCount("Keyboard opened") == 2; }, kPatienceMs));
     k.Key(68, 1);
-    ASSERT_TRUE(WaitUntil([&] { return k.Commands("sshshell") == 1; }, 5000));
-    EXPECT_TRUE(WaitUntil([&] { return (w->linkFlags & 2) != 0; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return k.Commands("sshshell") == 1; }, kPatienceMs));
+    EXPECT_TRUE(WaitUntil([&] { return (w->linkFlags & 2) != 0; }, kPatienceMs));
 
     // F12 ends the program: `running` drops for every thread.
     k.Key(88, 1);
-    ASSERT_TRUE(t.WaitDone(5000));
+    ASSERT_TRUE(t.WaitDone(kPatienceMs));
     EXPECT_EQ(w->running.load(), 0);
     EXPECT_EQ(k.LogCount("Exited by KEY_F12"), 1);
     EXPECT_EQ(k.Commands("stty sane"), 1);
@@ -77,13 +77,13 @@ TEST(Keyboard, ShutdownDoesNotWaitForAKey) {
         }
         RunningThread t(keyb, k.u.w());
         if (plugged) {
-            ASSERT_TRUE(WaitUntil([&] { return k.LogCount("Keyboard opened") == 1; }, 5000));
+            ASSERT_TRUE(WaitUntil([&] { return k.LogCount("Keyboard opened") == 1; }, kPatienceMs));
         }
         SleepMs(100);
         uint64_t start = NowMs();
         k.u.w()->running = 0;
-        ASSERT_TRUE(t.WaitDone(3000));
-        EXPECT_LT(NowMs() - start, 1000u);
+        ASSERT_TRUE(t.WaitDone(kPatienceMs));
+        EXPECT_LT(NowMs() - start, kPromptMs);
     }
 }
 

@@ -53,7 +53,7 @@ bool PeerClosed(int fd, int ms) {
 std::string ReadReply(int fd) {
     std::string out;
     while (out.find("\r\n\r\n") == std::string::npos) {
-        std::string more = ReadSome(fd, 1, 3000);
+        std::string more = ReadSome(fd, 1, kPatienceMs);
         if (more.empty()) break;
         out += more;
     }
@@ -137,7 +137,7 @@ int ConnectTo(int port) {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(uint16_t(port));
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < kPatienceMs / 20; ++i) {
         if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) return s;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -192,7 +192,7 @@ TEST(RemoteHandshake, ServerAnswersCrLfAndLfRequestsRefusesLongKeys) {
         TestUnit u;
         ServedPeer p(u);
         Send(p.peer(), Request(std::string(len, 'Q'), "\r\n"));
-        EXPECT_TRUE(PeerClosed(p.peer(), 3000)) << "key of " << len;
+        EXPECT_TRUE(PeerClosed(p.peer(), kPatienceMs)) << "key of " << len;
         p.t.join();
         p.t = std::thread([] {});
         EXPECT_EQ(p.result, kWsRefused);
@@ -222,10 +222,10 @@ TEST(RemotePhrase, NothingBeforeThePhraseAndAWrongPhraseCloses) {
         // The phrase, masked with a non-zero key, opens the way.
         Send(p.peer(), Phrase(u.works.accessPhrase, 0x37));
         Send(p.peer(), Short("ST", "VORNFT00"));
-        EXPECT_TRUE(WaitUntil([&] { return u.setup.EnableSpectrum == '0'; }, 3000));
+        EXPECT_TRUE(WaitUntil([&] { return u.setup.EnableSpectrum == '0'; }, kPatienceMs));
         EXPECT_EQ(u.works.wsConnected, 1);
         Send(p.peer(), Short("SC", "RX;"));
-        EXPECT_EQ(ReadSome(tav[1], 3, 3000), "RX;");
+        EXPECT_EQ(ReadSome(tav[1], 3, kPatienceMs), "RX;");
         close(tav[1]);
         u.works.serFD = -1;
         close(tav[0]);
@@ -237,7 +237,7 @@ TEST(RemotePhrase, NothingBeforeThePhraseAndAWrongPhraseCloses) {
         ServedPeer p(u);
         p.Open(false);
         Send(p.peer(), Phrase(std::string(u.works.accessPhrase) + "x"));
-        EXPECT_TRUE(PeerClosed(p.peer(), 3000));
+        EXPECT_TRUE(PeerClosed(p.peer(), kPatienceMs));
         p.t.join();
         p.t = std::thread([] {});
         EXPECT_EQ(p.result, kWsWrongPhrase);
@@ -259,14 +259,14 @@ TEST(RemoteFrames, HostileFramesCloseWithoutHarm) {
         TestUnit u;
         ServedPeer p(u);
         p.Open();
-        ASSERT_TRUE(WaitUntil([&] { return u.works.wsConnected == 1; }, 3000));
+        ASSERT_TRUE(WaitUntil([&] { return u.works.wsConnected == 1; }, kPatienceMs));
         send(p.peer(), hostile[i].data(), hostile[i].size(), MSG_NOSIGNAL);
         if (i == 0) { // a full 65535-byte frame is read whole; the link stays up
             Send(p.peer(), Short("ST", "VORNFD7"));
-            EXPECT_TRUE(WaitUntil([&] { return u.works.fftDivide == 7; }, 3000));
+            EXPECT_TRUE(WaitUntil([&] { return u.works.fftDivide == 7; }, kPatienceMs));
             EXPECT_EQ(u.works.wsConnected, 1);
         } else {
-            EXPECT_TRUE(PeerClosed(p.peer(), 3000)) << "frame " << i;
+            EXPECT_TRUE(PeerClosed(p.peer(), kPatienceMs)) << "frame " << i;
             EXPECT_EQ(u.works.wsConnected, 0);
             EXPECT_EQ(u.works.wsSocket, -1);
         }
@@ -315,7 +315,7 @@ TEST(RemoteFrames, ChunkBoundariesAndRawScreen) {
             sendWebSockSerSpectrFrame(u.w(), reinterpret_cast<const uint8_t *>(data.data()), total),
             0);
         int chunks = (total + 511) / 512;
-        std::string wire = ReadSome(fds[1], size_t(chunks) * 526, 3000);
+        std::string wire = ReadSome(fds[1], size_t(chunks) * 526, kPatienceMs);
         ASSERT_EQ(wire.size(), size_t(chunks) * 526) << total;
         std::vector<uint8_t> out(kWsSpectrumCap + 1, 0xEE);
         WsAssembly a;
@@ -339,7 +339,7 @@ TEST(RemoteFrames, ChunkBoundariesAndRawScreen) {
     for (size_t i = 0; i < img.size(); ++i)
         img[i] = char(i * 13 + 5);
     ASSERT_EQ(WsSendChunked(u.w(), "FB", reinterpret_cast<const uint8_t *>(img.data()), 800), 0);
-    std::string wire = ReadSome(fds[1], 2 * 526, 3000);
+    std::string wire = ReadSome(fds[1], 2 * 526, kPatienceMs);
     auto s = std::make_unique<WsSession>();
     s->server = false;
     for (int c = 0; c < 2; ++c)
@@ -348,7 +348,7 @@ TEST(RemoteFrames, ChunkBoundariesAndRawScreen) {
     // Nothing is written once the link is down.
     WsLinkClose(u.w(), fds[0]);
     EXPECT_EQ(sendWebSockStatusFrame(u.w(), "x", 1), -1);
-    EXPECT_TRUE(PeerClosed(fds[1], 1000));
+    EXPECT_TRUE(PeerClosed(fds[1], kPatienceMs));
     close(fds[1]);
     fbRelease(&u.works.fb);
 }
@@ -370,7 +370,7 @@ TEST(RemoteFrames, AStalledPeerTimesOutAndMarksTheLinkDown) {
                   .count();
     EXPECT_EQ(r, -1);
     EXPECT_EQ(u.works.wsConnected, 0);
-    EXPECT_LT(ms, 3000);
+    EXPECT_LT(ms, kWsSendTimeoutMs + int(kPromptMs));
     // The status sender never waits for a held lock.
     u.works.wsConnected = 1;
     pthread_mutex_lock(&u.sendMut);
@@ -448,10 +448,10 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
         TestUnit &a, &b;
         ~Stop() { a.works.running = b.works.running = 0; }
     } stop{srv, cli};
-    bool up = WaitUntil([&] { return srv.works.wsConnected == 1; }, 10000);
+    bool up = WaitUntil([&] { return srv.works.wsConnected == 1; }, kPatienceMs);
     if (!up) std::fprintf(stderr, "%s", ReadWholeFile(root.Path("/var/log/helix.log")).c_str());
     ASSERT_TRUE(up);
-    ASSERT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 1; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 1; }, kPatienceMs));
     // Status text (a command here) from the server; the client acts on it.
     cli.works.fftDivide = 1;
     std::string status = "VORNFT02" + std::string(36, ' ');
@@ -460,12 +460,13 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
             sendWebSockStatusFrame(srv.w(), status.data(), int(status.size()));
             return cli.setup.Enable1600 == '1' && cli.works.fftDivide == 2;
         },
-        3000));
+        kPatienceMs));
     std::vector<uint8_t> bins(1706);
     for (size_t i = 0; i < bins.size(); ++i)
         bins[i] = uint8_t(200 + i % 40);
     EXPECT_EQ(sendWebSockSerSpectrFrame(srv.w(), bins.data(), 1706), 0);
-    EXPECT_TRUE(WaitUntil([&] { return Level(cli, 853) == float(bins[938]) - 192.0f; }, 3000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return Level(cli, 853) == float(bins[938]) - 192.0f; }, kPatienceMs));
     EXPECT_EQ(Level(cli, 0), float(bins[85]) - 192.0f);
     // Transceiver parameters reach the client's record.
     std::vector<uint8_t> par(40, '0');
@@ -476,16 +477,16 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
             getParameters(&copy, cli.w()); // under serMut, as every reader
             return copy.received == 1;
         },
-        3000));
+        kPatienceMs));
     EXPECT_EQ(sendWebSockSerParFrame(srv.w(), par.data(), 124), -1) << "longer than a short frame";
     // A command from the client reaches the server.
     EXPECT_EQ(sendWebSockRemoteCmd(cli.w(), "VORNFD9"), 0);
-    EXPECT_TRUE(WaitUntil([&] { return srv.works.fftDivide == 9; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return srv.works.fftDivide == 9; }, kPatienceMs));
     // The remote station's bank key steps the server's bank, not its own.
     srv.works.maxBank = cli.works.maxBank = 5;
     srv.works.numBanco = cli.works.numBanco = 1;
     BankKey(cli.w());
-    EXPECT_TRUE(WaitUntil([&] { return srv.works.numBanco == 2; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return srv.works.numBanco == 2; }, kPatienceMs));
     EXPECT_EQ(cli.works.numBanco, 1);
     // Server switched off: it ends within a few polls, the client loses the link.
     auto t0 = std::chrono::steady_clock::now();
@@ -494,21 +495,21 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
     auto stopMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
             .count();
-    EXPECT_LT(stopMs, 600) << "server took " << stopMs << " ms to stop";
+    EXPECT_LT(stopMs, int(kPromptMs)) << "server took " << stopMs << " ms to stop";
     std::printf("server stopped %lld ms after its switch dropped\n", (long long)stopMs);
-    EXPECT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 0; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 0; }, kPatienceMs));
     // Back again: the client reconnects by itself.
     srv.setup.WebSocket = '1';
     server = std::make_unique<RunningThread>(Wsocket, srv.w());
-    EXPECT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 1; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return cli.works.wsConnected == 1; }, kPatienceMs));
     t0 = std::chrono::steady_clock::now();
     srv.works.running = cli.works.running = 0;
-    EXPECT_TRUE(client.WaitDone(3000));
+    EXPECT_TRUE(client.WaitDone(kPatienceMs));
     EXPECT_TRUE(server->WaitDone(3000));
     stopMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
             .count();
-    EXPECT_LT(stopMs, 600) << "threads took " << stopMs << " ms to stop";
+    EXPECT_LT(stopMs, int(kPromptMs)) << "threads took " << stopMs << " ms to stop";
     std::printf("server and client stopped %lld ms after running dropped\n", (long long)stopMs);
 }
 
@@ -530,7 +531,7 @@ TEST(RemotePair, NextPeerAfterHostileAndClientBackOff) {
         ReadReply(a);
         Send(a, Phrase(srv.works.accessPhrase));
         Send(a, std::string("\x82\x7F\x00\x00\x10\x00", 6));
-        EXPECT_TRUE(PeerClosed(a, 3000));
+        EXPECT_TRUE(PeerClosed(a, kPatienceMs));
         close(a);
         int b = ConnectTo(port);
         ASSERT_GE(b, 0);
@@ -538,7 +539,7 @@ TEST(RemotePair, NextPeerAfterHostileAndClientBackOff) {
         EXPECT_NE(ReadReply(b).find("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="), std::string::npos);
         close(b);
         srv.works.running = 0;
-        EXPECT_TRUE(server.WaitDone(3000));
+        EXPECT_TRUE(server.WaitDone(kPatienceMs));
     }
     // A fake server answering with a wrong accept value.
     EXPECT_EQ(WsNextBackoff(2000), 4000);
@@ -569,14 +570,14 @@ TEST(RemotePair, NextPeerAfterHostileAndClientBackOff) {
                           "Connection: Upgrade\r\nSec-WebSocket-Accept: "
                           "AAAAAAAAAAAAAAAAAAAAAAAAAAA=\r\nSec-WebSocket-Protocol: chat\r\n\r\n";
         send(c, bad.data(), bad.size(), MSG_NOSIGNAL);
-        EXPECT_TRUE(PeerClosed(c, 3000));
+        EXPECT_TRUE(PeerClosed(c, kPatienceMs));
         close(c);
     }
     auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(when[1] - when[0]).count();
     EXPECT_GE(gap, 1900);
     EXPECT_EQ(cli.works.running, 1) << "a refused handshake must not stop the unit";
     cli.works.running = 0;
-    EXPECT_TRUE(client.WaitDone(3000));
+    EXPECT_TRUE(client.WaitDone(kPatienceMs));
     close(ls);
 }
 
@@ -619,7 +620,7 @@ TEST(RemoteStandardClient, NodeWsReceivesStatusAndSpectrum) {
     stop = true;
     feeder.join();
     srv.works.running = 0;
-    EXPECT_TRUE(server.WaitDone(3000));
+    EXPECT_TRUE(server.WaitDone(kPatienceMs));
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("open, protocol chat"), std::string::npos) << out;
     EXPECT_NE(out.find("ST and SP received"), std::string::npos) << out;
@@ -636,7 +637,7 @@ TEST(RemoteFrames, AudioFrameLayout) {
     u.works.audioBitrate = 0;
     const int16_t pcm[8] = {1, -1, 2, -2, 300, -300, 0x1234, -0x1234};
     ASSERT_EQ(sendWebSockAudioFrame(u.w(), pcm), 0);
-    std::string f = ReadSome(fds[1], 26, 2000);
+    std::string f = ReadSome(fds[1], 26, kPatienceMs);
     ASSERT_EQ(f.size(), 26u);
     EXPECT_EQ(f.substr(0, 10), std::string("\x82\x7E\x00\x16SO\x00\x00\x00\x10", 10));
     EXPECT_EQ(std::memcmp(f.data() + 10, pcm, 16), 0);
@@ -649,13 +650,13 @@ TEST(RemoteFrames, AudioFrameLayout) {
     for (size_t i = 0; i < tone.size(); ++i)
         tone[i] = int16_t((i * 523) % 20000 - 10000);
     ASSERT_EQ(sendWebSockAudioFrame(u.w(), tone.data()), 0);
-    std::string h = ReadSome(fds[1], 10, 2000);
+    std::string h = ReadSome(fds[1], 10, kPatienceMs);
     ASSERT_EQ(h.size(), 10u);
     uint32_t n = WsGet32(reinterpret_cast<const uint8_t *>(h.data()) + 6);
     EXPECT_GT(n, 0u);
     EXPECT_LE(n, 960u * 4);
     EXPECT_EQ((uint8_t(h[2]) << 8 | uint8_t(h[3])), int(n) + 6);
-    EXPECT_EQ(ReadSome(fds[1], n, 2000).size(), size_t(n));
+    EXPECT_EQ(ReadSome(fds[1], n, kPatienceMs).size(), size_t(n));
     // Too long to fit a receiver as raw audio: not sent.
     u.works.audioBitrate = 0;
     u.works.audioFrame = 99 * 240;

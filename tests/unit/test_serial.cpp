@@ -393,19 +393,20 @@ TEST(TavThread, FollowsTheSimulatedTransceiverAndSendsTransmitCommands) {
             getParameters(&p, u.w());
             return p;
         };
-        EXPECT_TRUE(WaitUntil([&] { return par().freqCur == 14074000u; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return par().freqCur == 14074000u; }, kPatienceMs));
         EXPECT_EQ(par().inputSel, 1);
         EXPECT_GE(u.works.serFD.load(), 0);
         SimRadioSetFreq(radio, 7074000);
         SimRadioSetVfo(radio, 1);
-        EXPECT_TRUE(WaitUntil([&] { return par().freqCur == 7074000u && par().activeVfoB; }, 2000));
+        EXPECT_TRUE(
+            WaitUntil([&] { return par().freqCur == 7074000u && par().activeVfoB; }, kPatienceMs));
         u.works.tuneOpt = 0x21;
-        EXPECT_TRUE(WaitUntil([&] { return SimRadioTx(radio) == 1; }, 2000));
-        EXPECT_TRUE(WaitUntil([&] { return par().txFlag == 1; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return SimRadioTx(radio) == 1; }, kPatienceMs));
+        EXPECT_TRUE(WaitUntil([&] { return par().txFlag == 1; }, kPatienceMs));
         u.works.tuneOpt = 0x05;
-        EXPECT_TRUE(WaitUntil([&] { return SimRadioTx(radio) == 0; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return SimRadioTx(radio) == 0; }, kPatienceMs));
         u.setup.EnableSerial = '0';
-        EXPECT_TRUE(th.WaitDone(2000));
+        EXPECT_TRUE(th.WaitDone(kPatienceMs));
     }
     EXPECT_EQ(ExistError(u.w(), 8), 0);
     EXPECT_EQ(u.works.running.load(), 1);
@@ -421,7 +422,7 @@ TEST(TavThread, MissingPortEndsTheProgram) {
     u.works.running = 1;
     u.setup.EnableSerial = '1';
     RunningThread th(Serial, u.w());
-    EXPECT_TRUE(th.WaitDone(1000));
+    EXPECT_TRUE(th.WaitDone(kPatienceMs));
     EXPECT_EQ(u.works.running.load(), 0);
 }
 
@@ -446,11 +447,11 @@ TEST(TavThread, SilenceAndCutFramesOnARealPort) {
     RunningThread a(Serial, tav.w());
     {
         RunningThread b(Serial, gen.w());
-        EXPECT_TRUE(WaitUntil([&] { return ExistError(tav.w(), 8) != 0; }, 2500));
-        EXPECT_TRUE(WaitUntil([&] { return gen.works.errHoldOff.load() == 2000; }, 2500));
+        EXPECT_TRUE(WaitUntil([&] { return ExistError(tav.w(), 8) != 0; }, kPatienceMs));
+        EXPECT_TRUE(WaitUntil([&] { return gen.works.errHoldOff.load() == 2000; }, kPatienceMs));
         EXPECT_EQ(ExistError(gen.w(), 8), 0);
         gen.setup.EnableSerial = '0';
-        EXPECT_TRUE(b.WaitDone(2000));
+        EXPECT_TRUE(b.WaitDone(kPatienceMs));
     }
 
     // Half a frame, then silence: dropped after the silence, the next frame counts.
@@ -460,7 +461,7 @@ TEST(TavThread, SilenceAndCutFramesOnARealPort) {
     DeleteErrore(tav.w(), 8);
     tav.works.errHoldOff = 0;
     SimRadioSendRaw(radio, Bytes(f.begin(), f.begin() + 12));
-    EXPECT_TRUE(WaitUntil([&] { return ExistError(tav.w(), 8) != 0; }, 2500));
+    EXPECT_TRUE(WaitUntil([&] { return ExistError(tav.w(), 8) != 0; }, kPatienceMs));
     EXPECT_EQ(tav.tavPar.received, 0);
     SimRadioSendRaw(radio, f);
     EXPECT_TRUE(WaitUntil(
@@ -469,12 +470,12 @@ TEST(TavThread, SilenceAndCutFramesOnARealPort) {
             getParameters(&p, tav.w());
             return p.freqCur == 18100000u;
         },
-        2000));
+        kPatienceMs));
     // Stopped in the middle of a frame: the thread still ends at once.
     SimRadioSendRaw(radio, Bytes(f.begin(), f.begin() + 12));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     tav.setup.EnableSerial = '0';
-    EXPECT_TRUE(a.WaitDone(2000));
+    EXPECT_TRUE(a.WaitDone(kPatienceMs));
     SimRadioStop(radio);
 }
 

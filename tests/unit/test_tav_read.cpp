@@ -205,7 +205,7 @@ TEST(Spectrum, ThreadSendsSpectraToAPeerUntilSwitchedOff) {
     size_t peak = size_t(std::max_element(bins.begin(), bins.end()) - bins.begin());
     EXPECT_NEAR(double(peak), (2048 + 256 - 341) / 2.0, 1.0);
     s.u.setup.EnableFFT = '0';
-    EXPECT_TRUE(t.WaitDone(3000));
+    EXPECT_TRUE(t.WaitDone(kPatienceMs));
     w->wsConnected = 0;
     close(sv[0]);
     close(sv[1]);
