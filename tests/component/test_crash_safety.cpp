@@ -299,9 +299,8 @@ TEST(CrashSafety, EverySaveSurvivesAThousandKills) {
 TEST(CrashSafety, WholeControllerKilledWhileKeysSave) {
     ScopedSimRoot root;
     const std::string setupPath = root.Path("/opt/set/setup.txt");
-    WriteWholeFile(setupPath, "EnableKeyb: 0\nEnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\n"
-                              "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
-                              "EnableFFT: 0\nMAXbank: 20\n");
+    WriteWholeFile(setupPath,
+                   SwitchesOff("EnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\nMAXbank: 20\n"));
     {
         // The file in the form every save writes, so a save changes only the
         // bank line.
@@ -335,23 +334,23 @@ TEST(CrashSafety, WholeControllerKilledWhileKeysSave) {
         HelixProcess p;
         ASSERT_TRUE(p.Start(root.Path("/err" + std::to_string(round) + ".txt")));
         // The start reads the file the last kill left.
-        if (!WaitUntil([&] { return upCount() > up; }, 60000)) {
+        if (!WaitUntil([&] { return upCount() > up; }, kPatienceMs)) {
             std::string frames;
             for (const SimFrame &f : SimBoardFrames(&board))
                 frames += f.text + " ";
             ADD_FAILURE() << "start " << round << " did not come up\n"
                           << p.Err() << "\nboard saw: " << frames;
-            p.Stop(SIGKILL, 8000);
+            p.Stop(SIGKILL);
             break;
         }
         if (round == kRounds) {
-            EXPECT_GE(p.Stop(SIGTERM, 8000), 0);
+            EXPECT_GE(p.Stop(SIGTERM), 0);
             break;
         }
         // Keys act once the splash is over.
-        if (!p.WaitFor("Time Loading ... 1..", 40000)) {
+        if (!p.WaitFor("Time Loading ... 1..")) {
             ADD_FAILURE() << "start " << round << " kept its splash\n" << p.Err();
-            p.Stop(SIGKILL, 8000);
+            p.Stop(SIGKILL);
             break;
         }
         SleepMs(1500);
@@ -366,7 +365,7 @@ TEST(CrashSafety, WholeControllerKilledWhileKeysSave) {
             }
         });
         SleepMs(800 + int(rng() % 2500));
-        p.Stop(SIGKILL, 8000);
+        p.Stop(SIGKILL);
         stop = true;
         presser.join();
         std::string after = ReadWholeFile(setupPath);

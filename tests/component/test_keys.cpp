@@ -13,9 +13,6 @@
 
 namespace {
 
-const char *kSetup = "EnableKeyb: 0\nEnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\n"
-                     "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n";
-
 size_t CountAt(SimBoard *board) {
     size_t n = 0;
     for (const SimFrame &f : SimBoardFrames(board))
@@ -25,7 +22,8 @@ size_t CountAt(SimBoard *board) {
 
 TEST(KeysEndToEnd, AttenuatorKeyReachesTheBoard) {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
+    WriteWholeFile(root.Path("/opt/set/setup.txt"),
+                   SwitchesOff("EnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\n"));
     SimBoard board;
     ASSERT_EQ(SimBoardStart(&board, root.root), 0);
     HelixProcess p;
@@ -33,30 +31,23 @@ TEST(KeysEndToEnd, AttenuatorKeyReachesTheBoard) {
 
     // After the splash the supervisor sets the amplifier in line ("AB0;"); the
     // start-up sends no attenuator command, so any that follows is the key's.
-    bool started = WaitUntil(
-        [&] {
-            for (const SimFrame &f : SimBoardFrames(&board))
-                if (f.text == "AB0;") return true;
-            return false;
-        },
-        40000);
-    if (!started) {
+    if (!WaitUntil([&] { return BoardHeard(&board, "AB0;"); }, kPatienceMs) ||
+        !WaitBoardIdle(&board)) {
         ADD_FAILURE() << "the unit did not come up\n" << p.Err();
-        p.Stop(SIGTERM, 8000);
+        p.Stop(SIGTERM);
         SimBoardStop(&board);
         return;
     }
-    SleepMs(1500);
     size_t before = CountAt(&board);
     // Two short presses: at least one of them is a 0-5 dB step (the other may
     // be standby).
     EXPECT_EQ(SimKeyHold(root.root, 2, 200), 0);
     SleepMs(300);
     EXPECT_EQ(SimKeyHold(root.root, 2, 200), 0);
-    EXPECT_TRUE(WaitUntil([&] { return CountAt(&board) > before; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return CountAt(&board) > before; }, kPatienceMs))
         << "no attenuator command after the key\n"
         << p.Err();
-    EXPECT_GE(p.Stop(SIGTERM, 8000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
     SimBoardStop(&board);
 }
 

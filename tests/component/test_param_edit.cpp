@@ -13,10 +13,6 @@
 
 namespace {
 
-const char *kSetup = "EnableKeyb: 0\nEnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\n"
-                     "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n"
-                     "MAXbank: 20\n";
-
 // A short press, then time for the release to pass the debounce.
 void Press(const std::string &root, int key) {
     ASSERT_EQ(SimKeyHold(root, key, 100), 0);
@@ -25,14 +21,15 @@ void Press(const std::string &root, int key) {
 
 TEST(ParamEditEndToEnd, SetEditConfirmSavesTheSetupFile) {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
+    WriteWholeFile(root.Path("/opt/set/setup.txt"),
+                   SwitchesOff("EnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\nMAXbank: 20\n"));
     SimBoard board;
     ASSERT_EQ(SimBoardStart(&board, root.root), 0);
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    // The splash countdown ends, then the main menu takes the keys.
-    ASSERT_TRUE(p.WaitFor("Time Loading ... 1..", 30000)) << p.Err();
-    SleepMs(2000);
+    // The main menu takes the keys once the supervisor runs: it sets the
+    // amplifier in line ("AB0;").
+    ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "AB0;"); }, kPatienceMs)) << p.Err();
     std::string setup = root.Path("/opt/set/setup.txt");
     ASSERT_EQ(ReadWholeFile(setup).find("MAXbank: 19\n"), std::string::npos);
 
@@ -42,11 +39,12 @@ TEST(ParamEditEndToEnd, SetEditConfirmSavesTheSetupFile) {
     // Nothing is saved before the confirm.
     EXPECT_EQ(ReadWholeFile(setup).find("MAXbank: 19\n"), std::string::npos);
     Press(root.root, 6); // ENTER: confirm and save
-    EXPECT_TRUE(WaitUntil(
-        [&] { return ReadWholeFile(setup).find("\nMAXbank: 19\n") != std::string::npos; }, 5000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadWholeFile(setup).find("\nMAXbank: 19\n") != std::string::npos; },
+                  kPatienceMs))
         << ReadWholeFile(setup) << p.Err();
 
-    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
     SimBoardStop(&board);
 }
 

@@ -33,13 +33,17 @@ TEST(ControllerLinks, Ft817ModePollsAndTavModeWithoutPortEnds) {
     setenv("HELIX_ROOT", tav.root.c_str(), 1);
     ASSERT_TRUE(pt.Start(tav.Path("/err.txt")));
 
-    EXPECT_TRUE(pf.WaitFor("---------------- OK works->catSerFD=", 20000)) << pf.Err();
-    EXPECT_TRUE(pt.WaitExit(8000)) << "the TAV unit without its port kept running";
-    EXPECT_TRUE(pf.WaitFor("ModeWorkIdx 2 \n", 100));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::vector<std::string> cmds = SimRadioCommands(radio);
-    EXPECT_GE(std::count(cmds.begin(), cmds.end(), "op=03"), 3) << "the FT-817 was not polled";
-    EXPECT_GE(pf.Stop(SIGTERM, 6000), 0);
+    EXPECT_TRUE(pf.WaitFor("---------------- OK works->catSerFD=")) << pf.Err();
+    EXPECT_TRUE(pt.WaitExit()) << "the TAV unit without its port kept running";
+    EXPECT_TRUE(pf.WaitFor("ModeWorkIdx 2 \n"));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::vector<std::string> cmds = SimRadioCommands(radio);
+            return std::count(cmds.begin(), cmds.end(), "op=03") >= 3;
+        },
+        kPatienceMs))
+        << "the FT-817 was not polled";
+    EXPECT_GE(pf.Stop(SIGTERM), 0);
     std::string log = ReadWholeFile(ft.Path("/var/log/helix.log"));
     EXPECT_NE(log.find("Communicator joined CatSerial end"), std::string::npos);
     EXPECT_EQ(log.find("Communicator joined Serial end"), std::string::npos);

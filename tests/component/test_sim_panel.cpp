@@ -298,7 +298,7 @@ struct WholeUnit {
         return r ? r->body : std::string();
     }
     ~WholeUnit() {
-        helix.Stop(SIGTERM, 10000);
+        helix.Stop(SIGTERM);
         panel.Stop();
         EndSim(board);
         EndSim(radio);
@@ -312,15 +312,16 @@ void StartWholeUnit(WholeUnit *u) {
     std::string log = u->root.Path("/var/log");
     u->board = SpawnSim("helix-sim-board", u->root.root, log + "/sim-board.out");
     u->radio = SpawnSim("helix-sim-radio", u->root.root, log + "/sim-radio.out");
-    ASSERT_TRUE(
-        WaitUntil([&] { return access(u->root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return access(u->root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; },
+                          kPatienceMs));
     ASSERT_TRUE(u->helix.Start(log + "/helix.trace"));
     ASSERT_TRUE(u->panel.Start(u->root.root));
     ASSERT_TRUE(WaitUntil(
         [&] { return u->State().find("\"board\":true,\"radio\":true") != std::string::npos; },
-        5000));
-    ASSERT_TRUE(u->helix.WaitFor("MEMTUNE: load a Tune for 14070000", 40000)) << u->helix.Err();
-    ASSERT_TRUE(WaitUntil([&] { return u->State().find("MT1") != std::string::npos; }, 5000));
+        kPatienceMs));
+    ASSERT_TRUE(u->helix.WaitFor("MEMTUNE: load a Tune for 14070000")) << u->helix.Err();
+    ASSERT_TRUE(
+        WaitUntil([&] { return u->State().find("MT1") != std::string::npos; }, kPatienceMs));
 }
 
 } // namespace
@@ -346,12 +347,14 @@ TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
     EXPECT_EQ(r2->status, 200);
     // The simulators took the lines: their state lines tell.
     EXPECT_TRUE(WaitUntil(
-        [&] { return state().find("\"radioState\":\"freq 7074000,") != std::string::npos; }, 3000))
+        [&] { return state().find("\"radioState\":\"freq 7074000,") != std::string::npos; },
+        kPatienceMs))
         << state();
     EXPECT_TRUE(WaitUntil(
-        [&] { return state().find(", freq 7074000, filter") != std::string::npos; }, 3000))
+        [&] { return state().find(", freq 7074000, filter") != std::string::npos; }, kPatienceMs))
         << state();
-    EXPECT_TRUE(WaitUntil([&] { return state().find("SA2; -> SA2;") != std::string::npos; }, 10000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return state().find("SA2; -> SA2;") != std::string::npos; }, kPatienceMs))
         << state();
     EXPECT_TRUE(WaitUntil(
         [&] {
@@ -359,12 +362,13 @@ TEST(SimPanel, WholeUnitFollowsTheDialAndShowsABoardLinkFault) {
             return now && now->status == 200 && !BandBoxOf(now->body).empty() &&
                    BandBoxOf(now->body) != box20;
         },
-        5000));
+        kPatienceMs));
 
     ASSERT_TRUE(c.Post("/api/board", "silent 1000000", "text/plain"));
-    EXPECT_TRUE(WaitUntil([&] { return state().find("{\"code\":4,") != std::string::npos; }, 20000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return state().find("{\"code\":4,") != std::string::npos; }, kPatienceMs))
         << state();
-    EXPECT_GE(u.helix.Stop(SIGTERM, 10000), 0);
+    EXPECT_GE(u.helix.Stop(SIGTERM), 0);
 }
 
 // The page itself in a headless browser (tests/support/sim_panel_browser.js, with
@@ -412,9 +416,9 @@ TEST(SimPanel, WholeUnitTemperatureAlarmAndRecovery) {
                           "true}") != std::string::npos &&
                    s.find("MP1; -> MP1;") != std::string::npos;
         },
-        15000))
+        kPatienceMs))
         << u.State();
-    EXPECT_TRUE(WaitUntil([&] { return red(box()); }, 5000)) << std::hex << box();
+    EXPECT_TRUE(WaitUntil([&] { return red(box()); }, kPatienceMs)) << std::hex << box();
 
     ASSERT_TRUE(c.Post("/api/board", "temp 30", "text/plain"));
     EXPECT_TRUE(WaitUntil(
@@ -424,9 +428,9 @@ TEST(SimPanel, WholeUnitTemperatureAlarmAndRecovery) {
                    s.find("{\"code\":0,") != std::string::npos &&
                    s.find("AB1; -> AB1;") != std::string::npos;
         },
-        15000))
+        kPatienceMs))
         << u.State();
-    EXPECT_TRUE(WaitUntil([&] { return orange(box()); }, 5000)) << std::hex << box();
+    EXPECT_TRUE(WaitUntil([&] { return orange(box()); }, kPatienceMs)) << std::hex << box();
 }
 
 namespace {
@@ -476,8 +480,8 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
                                                        "10000001 16000000 1\n");
     std::string log = u.root.Path("/var/log");
     u.radio = SpawnSim("helix-sim-radio", u.root.root, log + "/sim-radio.out");
-    ASSERT_TRUE(
-        WaitUntil([&] { return access(u.root.Path("/dev/ttyUSB1").c_str(), F_OK) == 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return access(u.root.Path("/dev/ttyUSB1").c_str(), F_OK) == 0; },
+                          kPatienceMs));
     ASSERT_TRUE(u.helix.Start(log + "/helix.trace"));
     ASSERT_TRUE(u.panel.Start(u.root.root));
     httplib::Client c("127.0.0.1", u.panel.port);
@@ -492,18 +496,19 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
         long p = s && s->status == 200 ? PngPixel(s->body, 4, 290, &w, &h) : -1L;
         return p == 0x500C0C;
     };
-    ASSERT_TRUE(u.helix.WaitFor("Unable to open device /dev/ttyAMA0", 40000)) << tail();
-    EXPECT_TRUE(WaitUntil(failureScreen, 20000)) << "no link-failure screen";
+    ASSERT_TRUE(u.helix.WaitFor("Unable to open device /dev/ttyAMA0")) << tail();
+    EXPECT_TRUE(WaitUntil(failureScreen, kPatienceMs)) << "no link-failure screen";
 
     const std::string wire = u.root.Path("/sim-board.wire");
     u.board = SpawnSim("helix-sim-board", u.root.root, log + "/sim-board.out");
-    ASSERT_TRUE(
-        WaitUntil([&] { return access(u.root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return access(u.root.Path("/dev/ttyAMA0").c_str(), F_OK) == 0; },
+                          kPatienceMs));
     SleepMs(300);
     EXPECT_TRUE(ReadWholeFile(wire).empty());
     ASSERT_TRUE(u.panel.Press(5)); // Retry
-    EXPECT_TRUE(WaitUntil([&] { return !failureScreen(); }, 10000)) << "still the failure screen";
-    EXPECT_TRUE(WaitUntil([&] { return StateField(u.State(), "freq") == "14074000"; }, 15000))
+    EXPECT_TRUE(WaitUntil([&] { return !failureScreen(); }, kPatienceMs))
+        << "still the failure screen";
+    EXPECT_TRUE(WaitUntil([&] { return StateField(u.State(), "freq") == "14074000"; }, kPatienceMs))
         << "the link did not come back\n"
         << u.State() << tail();
 
@@ -519,7 +524,7 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
                    s.find("SA2; -> SA2;") != std::string::npos &&
                    s.find("MT1") != std::string::npos;
         },
-        15000))
+        kPatienceMs))
         << since();
     EXPECT_TRUE(WaitUntil(
         [&] {
@@ -530,9 +535,9 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
                    DecodeModoFromTuneval(word) == 1 && DecodeInduttanzaFromTuneval(word) == 96 &&
                    DecodeCapacitaFromTuneval(word) == 210;
         },
-        10000))
+        kPatienceMs))
         << u.State();
-    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(u.root.root, 7074000, 2); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(u.root.root, 7074000, 2); }, kPatienceMs));
 
     // Tune from the keys on a matchable load.
     const std::string atu = u.root.Path(BankAtuFile(1, 2));
@@ -541,35 +546,44 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
     ASSERT_TRUE(u.panel.Line("board", "load 200 0"));
     EXPECT_TRUE(WaitUntil(
         [&] { return std::strtod(StateField(u.State(), "seen swr").c_str(), nullptr) > 2.0; },
-        5000))
+        kPatienceMs))
         << u.State();
     ASSERT_TRUE(u.panel.Line("board", "drive 0.5"));
     ASSERT_TRUE(u.panel.Press(4)); // TUNE: the tune menu
     SleepMs(500);
     ASSERT_TRUE(u.panel.Press(4)); // TUNE: start
-    ASSERT_TRUE(u.helix.WaitFor("START AUTO TUNE", 10000)) << tail();
-    EXPECT_TRUE(WaitUntil([&] { return AtuEntry(atu, 2115) != stored40; }, 40000)) << tail();
-    SleepMs(1000);
+    ASSERT_TRUE(u.helix.WaitFor("START AUTO TUNE")) << tail();
+    // The stored entry is the word the board holds, and the load is matched.
+    std::string st;
+    auto entryOfBoard = [&] {
+        st = u.State();
+        uint32_t word =
+            static_cast<uint32_t>(std::strtoul(StateField(st, "tuner word").c_str(), nullptr, 16));
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
+                      DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
+        return std::string(entry);
+    };
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return AtuEntry(atu, 2115) == entryOfBoard() &&
+                   std::strtod(StateField(st, "seen swr").c_str(), nullptr) < 1.5;
+        },
+        kPatienceMs))
+        << AtuEntry(atu, 2115) << "\n"
+        << st;
     ASSERT_TRUE(u.panel.Line("board", "drive 0"));
-    std::string st = u.State();
-    uint32_t word =
-        static_cast<uint32_t>(std::strtoul(StateField(st, "tuner word").c_str(), nullptr, 16));
-    EXPECT_LT(std::strtod(StateField(st, "seen swr").c_str(), nullptr), 1.5) << st;
-    char entry[64];
-    std::snprintf(entry, sizeof entry, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
-                  DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
-    EXPECT_EQ(AtuEntry(atu, 2115), entry);
 
     // The board goes silent and comes back.
     ASSERT_TRUE(u.panel.Line("board", "silent 1000000"));
     EXPECT_TRUE(
-        WaitUntil([&] { return u.State().find("{\"code\":4,") != std::string::npos; }, 20000))
+        WaitUntil([&] { return u.State().find("{\"code\":4,") != std::string::npos; }, kPatienceMs))
         << u.State();
     from = ReadWholeFile(wire).size();
     ASSERT_TRUE(u.panel.Line("board", "silent 0"));
     EXPECT_TRUE(u.panel.Press(1)); // RESET / Error
     EXPECT_TRUE(
-        WaitUntil([&] { return u.State().find("{\"code\":4,") == std::string::npos; }, 15000))
+        WaitUntil([&] { return u.State().find("{\"code\":4,") == std::string::npos; }, kPatienceMs))
         << u.State();
     // The link talks again: the unit follows the radio back to 20 m.
     ASSERT_TRUE(u.panel.Line("radio", "freq 14074000"));
@@ -579,7 +593,7 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
             return s.find("FA00014074000; -> FA00014074000;") != std::string::npos &&
                    s.find("SA1; -> SA1;") != std::string::npos;
         },
-        20000))
+        kPatienceMs))
         << since();
-    EXPECT_GE(u.helix.Stop(SIGTERM, 10000), 0);
+    EXPECT_GE(u.helix.Stop(SIGTERM), 0);
 }

@@ -2,6 +2,7 @@
 // the "statusB" picture, and the closing screen after SIGTERM.
 #include "display/ttf.h"
 #include "helix_process.h"
+#include "platform/clock.h"
 #include "fb_util.h"
 #include "unit.h"
 
@@ -34,9 +35,7 @@ std::vector<uint8_t> BuildPicture(const char *name) {
 
 TEST(Splash, CountdownThenStatusPictureThenClosingScreen) {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"),
-                   "EnableKeyb: 0\nEnableGPIO: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
-                   "EnableLinear: 0\nEnableTime: 0\nWebSocket: 0\nEnableFFT: 0\n");
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff());
     TTFLoad("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 30, 9);
     const auto start = BuildPicture("start"), statusB = BuildPicture("statusB");
     ASSERT_EQ(start.size(), 1536000u);
@@ -56,29 +55,24 @@ TEST(Splash, CountdownThenStatusPictureThenClosingScreen) {
 
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitFor("Time Loading ...10..", 8000)) << p.Err();
+    ASSERT_TRUE(p.WaitFor("Time Loading ...10..")) << p.Err();
 
-    // Two successive countdown frames, each exactly the splash plus its text.
+    // Countdown frames, each exactly the splash plus its text, two of them
+    // at least; then, after the splash phase, the "statusB" picture.
     std::set<int> seen;
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (seen.size() < 2 && std::chrono::steady_clock::now() < until) {
-        auto screen = Screen(root.root);
-        for (size_t k = 0; k < countdown.size(); k++)
-            if (screen == countdown[k]) seen.insert(10 - static_cast<int>(k));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    bool status = WaitUntil(
+        [&] {
+            SleepMs(40);
+            auto screen = Screen(root.root);
+            for (size_t k = 0; k < countdown.size(); k++)
+                if (screen == countdown[k]) seen.insert(10 - static_cast<int>(k));
+            return screen == statusB;
+        },
+        kPatienceMs);
     EXPECT_GE(seen.size(), 2u) << "countdown frames not seen";
-
-    // After the splash phase: the "statusB" picture.
-    bool status = false;
-    until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!status && std::chrono::steady_clock::now() < until) {
-        status = Screen(root.root) == statusB;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
     EXPECT_TRUE(status) << "statusB not shown";
 
-    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
     auto closing = Expected(start, "Error! Close Program! Restart hw.", 330);
     Picture grabbed;
     ASSERT_TRUE(GrabScreen(root.root, &grabbed));

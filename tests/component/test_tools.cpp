@@ -107,7 +107,7 @@ TEST(GpioBlockMap, SimKeysToolPressesKeys) {
             std::lock_guard<std::mutex> g(lock);
             return presses.size() >= 3;
         },
-        3000);
+        kPatienceMs);
     stop = true;
     loop.join();
     EXPECT_TRUE(got);

@@ -20,9 +20,9 @@
 
 namespace {
 
-const char *kSetup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\n"
-                     "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n"
-                     "AutoTuneMode: 1\nSWRescAutoTune: 150\nAttenuatorTune: 0\n";
+// The link and the supervisor, tuning automatically below SWR 1.5.
+const std::string kTuneSwitches =
+    "EnableLinear: 1\nEnableTime: 1\nAutoTuneMode: 1\nSWRescAutoTune: 150\nAttenuatorTune: 0\n";
 // The transceiver's bank: 40 m and 20 m on antenna 1, tuner in line.
 const char *kAntennas = "!Tav\n40m 7000000 7300000 1 1 0 0 100.0\n"
                         "20m 14000000 14350000 1 1 0 0 100.0\n";
@@ -44,7 +44,7 @@ long LastFrame(const std::vector<SimFrame> &f, const std::string &prefix) {
 
 TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"), kSetup);
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff(kTuneSwitches));
     WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), kAntennas);
 
     SimBoard board;
@@ -73,20 +73,21 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
     auto frames = [&] { return SimBoardFrames(&board); };
-    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, 30000))
+    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, kPatienceMs))
         << p.Err();
-    SleepMs(1500);
+    ASSERT_TRUE(WaitBoardIdle(&board));
 
     // Key up: 5 W forward (drive 0.5 W, gain 10, no pad); the supervisor
     // starts the tune.
     SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.5f; });
     SimRadioSetTx(radio, 1);
-    ASSERT_TRUE(p.WaitFor("START AUTO TUNE", 10000)) << p.Err();
+    ASSERT_TRUE(p.WaitFor("START AUTO TUNE")) << p.Err();
     const std::string file = root.Path(BankAtuFile(1, 1));
     // The unit's memory of this bank has entries on 20 m only: 7.074 MHz is
     // entry 2115.
     EXPECT_EQ(EntryLine(ReadWholeFile(file), 2115), "");
-    bool stored = WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, 30000);
+    bool stored =
+        WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, kPatienceMs);
     // Unkey. The end of a tune sends the transceiver "RX;"; until its next
     // report shows the carrier gone, the unit may start another tune: the
     // drive (still on) lets it end as the first did, unless that report cuts
@@ -107,7 +108,7 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
             return count("START AUTO TUNE") ==
                    count("Save Tune To File") + count("ERRORE MAX TUNE");
         },
-        20000))
+        kPatienceMs))
         << p.Err();
     bool cut = count("ERRORE MAX TUNE") > 0;
     SleepMs(300);
@@ -121,9 +122,9 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     // 20 m (nothing stored: the tuner is cleared), then back to 40 m: the
     // stored word goes out again, and it matches the load.
     SimRadioSetFreq(radio, 14074000);
-    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, kPatienceMs))
         << p.Err().substr(p.Err().size() > 3000 ? p.Err().size() - 3000 : 0);
-    SleepMs(1500);
+    EXPECT_TRUE(WaitBoardIdle(&board));
     size_t from = frames().size();
     SimRadioSetFreq(radio, 7074000);
     uint32_t word = 0;
@@ -134,7 +135,7 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
                 if (std::sscanf(fr[i].text.c_str(), "MT1%8X;", &word) == 1) return true;
             return false;
         },
-        5000))
+        kPatienceMs))
         << "the stored word was not sent again";
     char want[64];
     std::snprintf(want, sizeof want, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
@@ -151,7 +152,7 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
         EXPECT_EQ(boardWord, word);
     }
 
-    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
 }
 
 // FT-817 mode: the operator starts the tune from the keys (TUNE opens the tune
@@ -159,10 +160,7 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
 // matchable load; the result is stored and comes back after another band.
 TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
     ScopedSimRoot root;
-    WriteWholeFile(root.Path("/opt/set/setup.txt"),
-                   "EnableKeyb: 0\nEnableGPIO: 1\nEnableLinear: 1\nEnableTime: 1\n"
-                   "WebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n"
-                   "AutoTuneMode: 1\nSWRescAutoTune: 150\nAttenuatorTune: 0\n");
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff(kTuneSwitches + "EnableGPIO: 1\n"));
     WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), "!817\n40m 7000000 7300000 1 1 0 0 100.0\n"
                                                          "20m 14000000 14350000 1 1 0 0 100.0\n");
 
@@ -195,9 +193,9 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
         return e.substr(e.size() > 4000 ? e.size() - 4000 : 0);
     };
     // The polled frequency reaches the board once the unit is up.
-    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, 40000))
+    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, kPatienceMs))
         << tail();
-    SleepMs(1500);
+    ASSERT_TRUE(WaitBoardIdle(&board));
     const std::string file = root.Path(BankAtuFile(1, 1));
     ASSERT_EQ(EntryLine(ReadWholeFile(file), 2115), "");
     double before = 0;
@@ -212,8 +210,9 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
     ASSERT_EQ(SimKeyHold(root.root, 4, 200), 0);
     SleepMs(600);
     ASSERT_EQ(SimKeyHold(root.root, 4, 200), 0);
-    ASSERT_TRUE(p.WaitFor("START AUTO TUNE", 10000)) << tail();
-    bool stored = WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, 40000);
+    ASSERT_TRUE(p.WaitFor("START AUTO TUNE")) << tail();
+    bool stored =
+        WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, kPatienceMs);
     EXPECT_TRUE(stored) << tail();
     SleepMs(500);
     SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.0f; });
@@ -233,9 +232,9 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
 
     // 20 m, then back to 40 m: the stored word goes out again.
     SimRadioSetFreq(radio, 14074000);
-    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, 10000))
+    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, kPatienceMs))
         << tail();
-    SleepMs(1500);
+    EXPECT_TRUE(WaitBoardIdle(&board));
     size_t from = frames().size();
     SimRadioSetFreq(radio, 7074000);
     char want[16];
@@ -247,10 +246,10 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
                 if (fr[i].text == want) return true;
             return false;
         },
-        10000))
+        kPatienceMs))
         << "the stored word " << want << " was not sent again\n"
         << tail();
-    EXPECT_GE(p.Stop(SIGTERM, 8000), 0);
+    EXPECT_GE(p.Stop(SIGTERM), 0);
 }
 
 } // namespace

@@ -78,3 +78,28 @@ HelixProcess::~HelixProcess() {
         waitpid(pid, &status, 0);
     }
 }
+
+std::string SwitchesOff(const std::string &extra) {
+    return "EnableKeyb: 0\nEnableGPIO: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\n"
+           "EnableLinear: 0\nEnableTime: 0\nWebSocket: 0\nEnableFFT: 0\n" +
+           extra;
+}
+
+bool BoardHeard(SimBoard *board, const std::string &text, size_t from) {
+    std::vector<SimFrame> f = SimBoardFrames(board);
+    for (size_t i = from; i < f.size(); i++)
+        if (f[i].text == text) return true;
+    return false;
+}
+
+bool WaitBoardIdle(SimBoard *board) {
+    return WaitUntil(
+        [&] {
+            std::vector<SimFrame> f = SimBoardFrames(board);
+            if (f.size() < 6) return false;
+            for (size_t i = f.size() - 6; i < f.size(); i++)
+                if (f[i].text != "ST;" && f[i].text != "FM;") return false;
+            return true;
+        },
+        kPatienceMs);
+}

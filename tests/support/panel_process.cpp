@@ -25,7 +25,7 @@ bool PanelProcess::Start(const std::string &root) {
         _exit(127);
     }
     httplib::Client c("127.0.0.1", port);
-    return WaitUntil([&] { return static_cast<bool>(c.Get("/api/state")); }, 10000);
+    return WaitUntil([&] { return static_cast<bool>(c.Get("/api/state")); }, kPatienceMs);
 }
 
 std::string PanelProcess::State() const {
@@ -53,7 +53,7 @@ int PanelProcess::Stop() {
     kill(pid, SIGTERM);
     int st = 0;
     bool ended = false;
-    WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; }, 5000);
+    WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; }, int(kPromptMs));
     if (!ended) {
         kill(pid, SIGKILL);
         waitpid(pid, &st, 0);
