@@ -1,5 +1,7 @@
 #include "unit.h"
 
+#include "model/cmd_queue.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,6 +20,14 @@ std::string ReadWholeFile(const std::string &path) {
 void WriteWholeFile(const std::string &path, const std::string &text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << text;
+}
+
+std::vector<int> Queued(Works *w) {
+    std::vector<int> codes;
+    int code;
+    while (CmdQueueTake(w, &code))
+        codes.push_back(code);
+    return codes;
 }
 
 int FreeTcpPort() {

@@ -39,6 +39,8 @@ struct ScopedSimRoot {
     std::string Path(const std::string &rel) const { return root + rel; }
 };
 
+// Takes every code waiting in the power-board command ring, in order.
+std::vector<int> Queued(Works *w);
 // A TCP port on the loopback that is free at the moment of asking.
 int FreeTcpPort();
 std::string ReadWholeFile(const std::string &path);

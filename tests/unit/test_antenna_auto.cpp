@@ -16,14 +16,6 @@
 
 namespace {
 
-std::vector<int> Queued(Works *w) {
-    std::vector<int> v;
-    int code;
-    while (CmdQueueTake(w, &code))
-        v.push_back(code);
-    return v;
-}
-
 struct AutoAnt : ::testing::Test {
     TestUnit unit;
     Works *w = unit.w();

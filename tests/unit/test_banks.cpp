@@ -201,14 +201,6 @@ TEST_F(Bank, SaveToBankChangesTheFirstMatchingRow) {
     EXPECT_EQ(Read("antenna_b5.txt"), before);
 }
 
-std::vector<int> Queued(Works *w) {
-    std::vector<int> v;
-    int code;
-    while (CmdQueueTake(w, &code))
-        v.push_back(code);
-    return v;
-}
-
 TEST_F(Bank, WorkingModeSwitchesTheLinks) {
     SetupRecord &s = unit.setup;
     s.EnableSerial = '1';

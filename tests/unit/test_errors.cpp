@@ -28,13 +28,6 @@ class ErrorList : public ::testing::Test {
             v.push_back(w->errList[i].load());
         return v;
     }
-    std::vector<int> Queue() {
-        std::vector<int> v;
-        int code;
-        while (CmdQueueTake(w, &code))
-            v.push_back(code);
-        return v;
-    }
 };
 
 TEST_F(ErrorList, OneEntryPerCodeAndOnlyValidCodes) {
@@ -108,7 +101,7 @@ TEST_F(ErrorList, ProtectionCycle) {
     ASSERT_EQ(w->errFlags.load(), 5);
     // Key 1: reset the protections and resend the board's settings.
     EXPECT_EQ(GPIO_Errori(w), 1);
-    EXPECT_EQ(Queue(), (std::vector<int>{13, 17, 19, 14}));
+    EXPECT_EQ(Queued(w), (std::vector<int>{13, 17, 19, 14}));
     EXPECT_EQ(w->cmdQueueDrain.load(), 1);
     EXPECT_EQ(w->errResend.load(), 1);
     // The board answered: the list empties.
@@ -127,7 +120,7 @@ TEST_F(ErrorList, MicroResetReinitialisesTheBoard) {
     w->freq = 7074000;
     ResetBiasCmd(w);
     Err();
-    std::vector<int> q = Queue();
+    std::vector<int> q = Queued(w);
     ASSERT_GE(q.size(), 4u + 14u);
     EXPECT_EQ(q[0], 13);
     EXPECT_EQ(q[1], 0) << "start-up commands follow the protection reset";
@@ -143,7 +136,7 @@ TEST_F(ErrorList, AcknowledgingAMicroResetGivesTheBoardItsSettingsBack) {
     AddErrore(w, 16); // a temporary warning: no protection flag
     EXPECT_EQ(GPIO_Errori(w), 1);
     EXPECT_EQ(ExistError(w, 16), 0);
-    std::vector<int> q = Queue();
+    std::vector<int> q = Queued(w);
     EXPECT_EQ(std::count(q.begin(), q.end(), 32), 1) << "start-up set with its MR0";
     EXPECT_EQ(std::count(q.begin(), q.end(), 22), 1) << "thresholds";
     EXPECT_EQ(w->cmdQueueDrain.load(), 1);
@@ -151,7 +144,7 @@ TEST_F(ErrorList, AcknowledgingAMicroResetGivesTheBoardItsSettingsBack) {
     w->boardStatus[2] = 0;
     AddErrore(w, 16);
     EXPECT_EQ(GPIO_Errori(w), 1);
-    EXPECT_TRUE(Queue().empty());
+    EXPECT_TRUE(Queued(w).empty());
     Err();
 }
 

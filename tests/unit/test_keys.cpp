@@ -73,13 +73,7 @@ struct Keys : ::testing::Test {
     }
     void Short(int k) { Hold(k, 100); }
     void Long(int k) { Hold(k, 700); }
-    Codes Drain() {
-        Codes c;
-        int code;
-        while (CmdQueueTake(w, &code))
-            c.push_back(code);
-        return c;
-    }
+    Codes Drain() { return Queued(w); }
     void Write(const std::string &file, const std::string &text) {
         WriteWholeFile(root.Path("/opt/set/" + file), text);
     }

@@ -44,14 +44,6 @@ int Decode(Works *w, const std::string &reply) {
     return DecodeCatCmd(w, reply.c_str(), static_cast<int>(reply.size()));
 }
 
-std::vector<int> Queued(Works *w) {
-    std::vector<int> out;
-    int c;
-    while (CmdQueueTake(w, &c))
-        out.push_back(c);
-    return out;
-}
-
 // A unit whose link port is one end of a socket pair, the test holding the
 // other (the board's side); the link's step runs on the fake clock `now`.
 struct Rig {

@@ -58,13 +58,7 @@ class ParamEdit : public ::testing::Test {
     Works *w = u.w();
     std::string SetupPath() const { return root.Path("/opt/set/setup.txt"); }
     bool SetupExists() const { return access(SetupPath().c_str(), F_OK) == 0; }
-    std::vector<int> Queued() {
-        std::vector<int> codes;
-        int code;
-        while (CmdQueueTake(w, &code))
-            codes.push_back(code);
-        return codes;
-    }
+    std::vector<int> Queued() { return ::Queued(w); }
     void SetUp() override {
         unlink(SetupPath().c_str());
         RefLevel = 0, RefPos = 0, PointDiv = 1;

@@ -2,7 +2,6 @@
 // read-only remount never lands inside another's save.
 #include "unit.h"
 
-#include "app/threads.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 
@@ -41,18 +40,6 @@ TEST_F(Window, OverlappingWritersShareOneWindow) {
     EXPECT_EQ(RemountRo(), 0);
     EXPECT_EQ(SimCommands(root.root).size(), 5u);
     EXPECT_EQ(SimCommands(root.root).back(), Ro());
-}
-
-TEST_F(Window, MarkerCleanUpRemountsReadOnlyAfterAFailedRm) {
-    std::string rm = root.Path("/bin/rm");
-    WriteWholeFile(rm, "#!/bin/sh\nexit 1\n");
-    chmod(rm.c_str(), 0755);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(AggFWRemoveMarker(), -1);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind("can't :rm -f /opt/good", 0), 0u) << err;
-    EXPECT_EQ(SimCommands(root.root), (std::vector<std::string>{Rw(), Ro()}));
-    EXPECT_EQ(RemountWindowUsers(), 0);
 }
 
 } // namespace

@@ -9,21 +9,13 @@
 
 namespace {
 
-std::vector<int> Drain(Works *w) {
-    std::vector<int> out;
-    int code;
-    while (CmdQueueTake(w, &code))
-        out.push_back(code);
-    return out;
-}
-
 TEST(CommandRing, KeepsOrderAndWrapsAround) {
     TestUnit u;
     Works *w = u.w();
     for (int round = 0; round < 3; round++) { // crosses the wrap at 30 several times
         for (int i = 0; i < 20; i++)
             ASSERT_EQ(IncPNTIn_CMDLinear(7 + i, w), 0);
-        std::vector<int> got = Drain(w);
+        std::vector<int> got = Queued(w);
         ASSERT_EQ(got.size(), 20u);
         for (int i = 0; i < 20; i++)
             EXPECT_EQ(got[i], 7 + i);
@@ -52,7 +44,7 @@ TEST(CommandRing, FullRingKeepsCodesPendingAndSendsThemFirst) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("cmd queue full: code 18 waits"), std::string::npos);
     EXPECT_NE(err.find("cmd queue full: code 31 refused"), std::string::npos);
-    std::vector<int> got = Drain(w);
+    std::vector<int> got = Queued(w);
     std::vector<int> want = {18, 16, 20};
     for (int c : fill)
         if (c != 17 && c != 14) want.push_back(c);
@@ -68,9 +60,9 @@ TEST(CommandRing, ACodeAlreadyWaitingIsNotQueuedTwice) {
     // The same setting written in turn by different codes keeps every step.
     for (int c : {19, 20, 19, 19, 14, 16, 16, 14})
         ASSERT_EQ(IncPNTIn_CMDLinear(c, w), 0);
-    EXPECT_EQ(Drain(w), (std::vector<int>{28, 22, 23, 9, 19, 20, 19, 14, 16, 14}));
+    EXPECT_EQ(Queued(w), (std::vector<int>{28, 22, 23, 9, 19, 20, 19, 14, 16, 14}));
     ASSERT_EQ(IncPNTIn_CMDLinear(28, w), 0);
-    EXPECT_EQ(Drain(w), (std::vector<int>{28})) << "queued again once sent";
+    EXPECT_EQ(Queued(w), (std::vector<int>{28})) << "queued again once sent";
 }
 
 TEST(CommandRing, SeveralProducersLoseNothing) {
@@ -117,7 +109,7 @@ TEST(CommandRing, StartUpCommandsInOrder) {
     testing::internal::CaptureStderr();
     InitMicroCmd(w);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Init CRT ... \n"), std::string::npos);
-    std::vector<int> got = Drain(w);
+    std::vector<int> got = Queued(w);
     ASSERT_GE(got.size(), 14u);
     std::vector<int> head(got.begin(), got.begin() + 5);
     std::vector<int> tail(got.end() - 9, got.end());

@@ -15,14 +15,6 @@
 
 namespace {
 
-std::vector<int> Drain(Works *w) {
-    std::vector<int> codes;
-    int code;
-    while (CmdQueueTake(w, &code))
-        codes.push_back(code);
-    return codes;
-}
-
 // A unit past its first selection: filters for 40 m and 20 m, a band table
 // with the same two bands, every action already in force at 14.074 MHz.
 struct SupervisedUnit : ScreenUnit {
@@ -68,12 +60,12 @@ TEST(SupervisorFrequency, AChangeQueuesItsCodesOnceInEachMode) {
         SupervisedUnit u(mode);
         Works *w = &u.works;
         u.Pass();
-        EXPECT_TRUE(Drain(w).empty()) << "nothing changed";
+        EXPECT_TRUE(Queued(w).empty()) << "nothing changed";
         // 40 m: the frequency (not in generic mode, where the board measured
         // it), the filter and the thresholds, in that order.
         u.SetSource(7074000);
         u.Pass();
-        std::vector<int> codes = Drain(w);
+        std::vector<int> codes = Queued(w);
         std::vector<int> want = mode == 0 ? std::vector<int>{28, 22} : std::vector<int>{9, 28, 22};
         ASSERT_GE(codes.size(), want.size());
         EXPECT_EQ(std::vector<int>(codes.begin(), codes.begin() + want.size()), want);
@@ -83,11 +75,11 @@ TEST(SupervisorFrequency, AChangeQueuesItsCodesOnceInEachMode) {
         EXPECT_EQ(w->tuneBand.load(), 0);
         for (int i = 0; i < 3; i++)
             u.Pass();
-        EXPECT_TRUE(Drain(w).empty()) << "the same frequency again";
+        EXPECT_TRUE(Queued(w).empty()) << "the same frequency again";
         // Within the band only the frequency goes out.
         u.SetSource(7150000);
         u.Pass();
-        codes = Drain(w);
+        codes = Queued(w);
         if (mode == 0) {
             EXPECT_EQ(std::count(codes.begin(), codes.end(), 9), 0);
         } else {
@@ -105,13 +97,13 @@ TEST(SupervisorFrequency, ABankLoadRepeatsTheActionsOnceAtTheSameFrequency) {
     w->filterBits = 0; // the new bank's filter is not set yet
     w->bandRow = -1;
     u.Pass();
-    std::vector<int> codes = Drain(w);
+    std::vector<int> codes = Queued(w);
     ASSERT_GE(codes.size(), 2u);
     EXPECT_EQ(codes[0], 9);
     EXPECT_EQ(codes[1], 28);
     EXPECT_NE(w->bandRow.load(), -1);
     u.Pass();
-    EXPECT_TRUE(Drain(w).empty());
+    EXPECT_TRUE(Queued(w).empty());
 }
 
 TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
@@ -120,10 +112,10 @@ TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
         Works *w = &u.works;
         w->antInput = 3;
         u.Pass();
-        EXPECT_EQ(Drain(w), std::vector<int>{21});
+        EXPECT_EQ(Queued(w), std::vector<int>{21});
         EXPECT_EQ(w->antInput.load(), 0);
         u.Pass();
-        EXPECT_TRUE(Drain(w).empty());
+        EXPECT_TRUE(Queued(w).empty());
     }
     // TAV mode follows the transceiver's selector while it receives and no
     // transmit test runs.
@@ -132,10 +124,10 @@ TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
     u.tavPar.inputSel = 2;
     w->txTest = 1 << 4;
     u.Pass();
-    EXPECT_TRUE(Drain(w).empty());
+    EXPECT_TRUE(Queued(w).empty());
     w->txTest = 0;
     u.Pass();
-    EXPECT_EQ(Drain(w), std::vector<int>{21});
+    EXPECT_EQ(Queued(w), std::vector<int>{21});
     EXPECT_EQ(w->antInput.load(), 2);
     u.tavPar.inputSel = 1;
     u.tavPar.txFlag = 1;
@@ -147,7 +139,7 @@ TEST(SupervisorFrequency, InputSelectorResetAndFollowedByMode) {
     none.works.catFreq = none.works.freqMeasured = 7074000;
     none.Pass();
     EXPECT_EQ(none.works.freq.load(), 14074000);
-    EXPECT_TRUE(Drain(&none.works).empty());
+    EXPECT_TRUE(Queued(&none.works).empty());
 }
 
 TEST(SupervisorScreen, FirstNormalPassShowsTheMeterFace) {
@@ -236,22 +228,22 @@ TEST(SupervisorFrequency, AnEndedTuneGetsItsInputThresholdBackAtTheSameFrequency
     SupervisedUnit u(2);
     Works *w = &u.works;
     u.Pass();
-    Drain(w);
+    Queued(w);
     // A tune opened the input threshold; while it runs nothing changes it.
     w->tsThreshold[0] = 4095;
     w->tuneBand = -1;
     w->tuneState = 1;
     u.Pass();
-    EXPECT_TRUE(Drain(w).empty());
+    EXPECT_TRUE(Queued(w).empty());
     // It ended: the band's thresholds go out again, once.
     w->tuneState = 0;
     u.Pass();
-    std::vector<int> codes = Drain(w);
+    std::vector<int> codes = Queued(w);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 22), 1);
     EXPECT_EQ(w->tsThreshold[0].load(), 10); // sqrt(100 W / K2 1)
     EXPECT_EQ(w->tuneBand.load(), 1);
     u.Pass();
-    EXPECT_TRUE(Drain(w).empty());
+    EXPECT_TRUE(Queued(w).empty());
 }
 
 struct TavTuneUnit : SupervisedUnit {
@@ -305,7 +297,7 @@ TEST(SupervisorTavTune, HandShakeBitsClearAfterTheirWaits) {
     IncPNTIn_CMDLinear(1, w);
     u.Pass();
     EXPECT_FALSE(u.Bit(5));
-    Drain(w);
+    Queued(w);
     u.Pass();
     EXPECT_TRUE(u.Bit(5));
     // Bits 4 and 6: the transceiver ended the tune after 31 waiting passes.

@@ -19,14 +19,6 @@ bool FileExistsForTest(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-std::vector<int> Queued(Works *w) {
-    std::vector<int> out;
-    int c;
-    while (CmdQueueTake(w, &c))
-        out.push_back(c);
-    return out;
-}
-
 const char *kBands =
     "; start stop fwdW fwdRaw reflW reflRaw inW inRaw K3 PWIN I REFL FWD L0 C0 ... step\n"
     "1800000 2000000 100 1000 10 500 5 250 -0.01 20 10 100 600 1 2 3 4 5 6 7 8 9 10 11\n"

@@ -3,6 +3,7 @@
 
 #include "app/threads.h"
 #include "platform/clock.h"
+#include "platform/shell.h"
 #include "model/errors.h"
 #include "supervisor/timer.h"
 #include "radio.h"
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -270,29 +272,41 @@ TEST_F(ThreadSet, PanelMicroMailboxWaitsForTheGpioThread) {
     EXPECT_EQ(w->tinyCmd.load(), 0);
 }
 
+// The update marker: removed inside the write window; kept when the
+// partition cannot be made writable; a failed removal still remounts it
+// read-only.
 TEST_F(ThreadSet, MarkerCleanUp) {
-    ASSERT_EQ(access(root.Path("/opt/good").c_str(), F_OK), 0);
+    const std::string rw = "mount -o remount defaults,rw " + root.root + "/opt/set",
+                      ro = "mount -v -n -o remount -r " + root.root + "/opt/set";
     testing::internal::CaptureStderr();
-    EXPECT_EQ(AggFWRemoveMarker(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "--------- END THREAD AGG FW!!!\n");
-    EXPECT_NE(access(root.Path("/opt/good").c_str(), F_OK), 0);
-    auto cmds = SimCommands(root.root);
-    ASSERT_EQ(cmds.size(), 2u);
-    EXPECT_EQ(cmds[1], "mount -v -n -o remount -r " + root.root + "/opt/set");
-    // A missing marker is no error.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(AggFWRemoveMarker(), 0);
-    testing::internal::GetCapturedStderr();
-}
-
-TEST_F(ThreadSet, MarkerStaysWhenTheRemountFails) {
     SimCommandFails(root.root, "mount", true);
-    testing::internal::CaptureStderr();
     EXPECT_EQ(AggFWRemoveMarker(), -1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.rfind("can't mount rw /opt/set/ error", 0), 0u) << err;
     EXPECT_EQ(access(root.Path("/opt/good").c_str(), F_OK), 0);
-    EXPECT_EQ(SimCommands(root.root).size(), 1u) << "no read-only remount";
+    EXPECT_EQ(SimCommands(root.root), std::vector<std::string>{rw}) << "no read-only remount";
+    SimCommandFails(root.root, "mount", false);
+
+    const std::string rm = root.Path("/bin/rm"); // found before the system's
+    WriteWholeFile(rm, "#!/bin/sh\nexit 1\n");
+    chmod(rm.c_str(), 0755);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AggFWRemoveMarker(), -1);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("can't :rm -f /opt/good", 0), 0u) << err;
+    EXPECT_EQ(SimCommands(root.root), (std::vector<std::string>{rw, rw, ro}));
+    EXPECT_EQ(RemountWindowUsers(), 0);
+    unlink(rm.c_str());
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AggFWRemoveMarker(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "--------- END THREAD AGG FW!!!\n");
+    EXPECT_NE(access(root.Path("/opt/good").c_str(), F_OK), 0);
+    EXPECT_EQ(SimCommands(root.root), (std::vector<std::string>{rw, rw, ro, rw, ro}));
+    // A missing marker is no error.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AggFWRemoveMarker(), 0);
+    testing::internal::GetCapturedStderr();
 }
 
 } // namespace
