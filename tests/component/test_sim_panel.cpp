@@ -444,18 +444,6 @@ std::string StateField(const std::string &state, const std::string &key) {
     return state.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-// The entry line of `idx` in a tuner-memory file, "" when there is none.
-std::string AtuEntry(const std::string &file, int idx) {
-    std::string text = ReadWholeFile(file), key = std::to_string(idx) + " ";
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        if (text.compare(at, key.size(), key) == 0) return text.substr(at, end - at);
-        at = end + 1;
-    }
-    return "";
-}
-
 } // namespace
 
 // An FT-817 unit worked only through the page's interface and its keys:
@@ -541,7 +529,7 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
 
     // Tune from the keys on a matchable load.
     const std::string atu = u.root.Path(BankAtuFile(1, 2));
-    const std::string stored40 = AtuEntry(atu, 2115);
+    const std::string stored40 = AtuFileEntry(atu, 2115);
     ASSERT_EQ(stored40, "2115 7075000 1 1 96 210");
     ASSERT_TRUE(u.panel.Line("board", "load 200 0"));
     EXPECT_TRUE(WaitUntil(
@@ -566,11 +554,11 @@ TEST(SimPanel, WholeUnitFt817LinkRetryQsyTuneAndSilentBoard) {
     };
     EXPECT_TRUE(WaitUntil(
         [&] {
-            return AtuEntry(atu, 2115) == entryOfBoard() &&
+            return AtuFileEntry(atu, 2115) == entryOfBoard() &&
                    std::strtod(StateField(st, "seen swr").c_str(), nullptr) < 1.5;
         },
         kPatienceMs))
-        << AtuEntry(atu, 2115) << "\n"
+        << AtuFileEntry(atu, 2115) << "\n"
         << st;
     ASSERT_TRUE(u.panel.Line("board", "drive 0"));
 

@@ -27,21 +27,6 @@ const std::string kTuneSwitches =
 const char *kAntennas = "!Tav\n40m 7000000 7300000 1 1 0 0 100.0\n"
                         "20m 14000000 14350000 1 1 0 0 100.0\n";
 
-// The entry line of `idx` in a tuner-memory file, "" when there is none.
-std::string EntryLine(const std::string &text, int idx) {
-    std::istringstream in(text);
-    std::string line, key = std::to_string(idx) + " ";
-    while (std::getline(in, line))
-        if (line.rfind(key, 0) == 0) return line;
-    return "";
-}
-
-long LastFrame(const std::vector<SimFrame> &f, const std::string &prefix) {
-    for (size_t i = f.size(); i-- > 0;)
-        if (f[i].text.rfind(prefix, 0) == 0) return static_cast<long>(i);
-    return -1;
-}
-
 TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     ScopedSimRoot root;
     WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff(kTuneSwitches));
@@ -73,7 +58,7 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
     auto frames = [&] { return SimBoardFrames(&board); };
-    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, kPatienceMs))
+    ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00007074000;"); }, kPatienceMs))
         << p.Err();
     ASSERT_TRUE(WaitBoardIdle(&board));
 
@@ -85,9 +70,8 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     const std::string file = root.Path(BankAtuFile(1, 1));
     // The unit's memory of this bank has entries on 20 m only: 7.074 MHz is
     // entry 2115.
-    EXPECT_EQ(EntryLine(ReadWholeFile(file), 2115), "");
-    bool stored =
-        WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, kPatienceMs);
+    EXPECT_EQ(AtuFileEntry(file, 2115), "");
+    bool stored = WaitUntil([&] { return !AtuFileEntry(file, 2115).empty(); }, kPatienceMs);
     // Unkey. The end of a tune sends the transceiver "RX;"; until its next
     // report shows the carrier gone, the unit may start another tune: the
     // drive (still on) lets it end as the first did, unless that report cuts
@@ -115,14 +99,14 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     uint32_t boardWord = 0;
     SimBoardSet(&board, [&](SimBoardState &st) { boardWord = st.tunerWord; });
     EXPECT_TRUE(stored) << ReadWholeFile(file);
-    std::string entry = EntryLine(ReadWholeFile(file), 2115);
+    std::string entry = AtuFileEntry(file, 2115);
     SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.0f; });
     SleepMs(500);
 
     // 20 m (nothing stored: the tuner is cleared), then back to 40 m: the
     // stored word goes out again, and it matches the load.
     SimRadioSetFreq(radio, 14074000);
-    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, kPatienceMs))
+    EXPECT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00014074000;"); }, kPatienceMs))
         << p.Err().substr(p.Err().size() > 3000 ? p.Err().size() - 3000 : 0);
     EXPECT_TRUE(WaitBoardIdle(&board));
     size_t from = frames().size();
@@ -193,11 +177,11 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
         return e.substr(e.size() > 4000 ? e.size() - 4000 : 0);
     };
     // The polled frequency reaches the board once the unit is up.
-    ASSERT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00007074000;") >= 0; }, kPatienceMs))
+    ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00007074000;"); }, kPatienceMs))
         << tail();
     ASSERT_TRUE(WaitBoardIdle(&board));
     const std::string file = root.Path(BankAtuFile(1, 1));
-    ASSERT_EQ(EntryLine(ReadWholeFile(file), 2115), "");
+    ASSERT_EQ(AtuFileEntry(file, 2115), "");
     double before = 0;
     SimBoardSet(&board, [&](SimBoardState &st) {
         double g = SimBoardReflection(st, st.tunerWord);
@@ -211,8 +195,7 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
     SleepMs(600);
     ASSERT_EQ(SimKeyHold(root.root, 4, 200), 0);
     ASSERT_TRUE(p.WaitFor("START AUTO TUNE")) << tail();
-    bool stored =
-        WaitUntil([&] { return !EntryLine(ReadWholeFile(file), 2115).empty(); }, kPatienceMs);
+    bool stored = WaitUntil([&] { return !AtuFileEntry(file, 2115).empty(); }, kPatienceMs);
     EXPECT_TRUE(stored) << tail();
     SleepMs(500);
     SimBoardSet(&board, [](SimBoardState &st) { st.driveW = 0.0f; });
@@ -228,11 +211,11 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
     char entry[64];
     std::snprintf(entry, sizeof entry, "2115 7075000 1 %d %d %d", DecodeModoFromTuneval(word),
                   DecodeInduttanzaFromTuneval(word), DecodeCapacitaFromTuneval(word));
-    EXPECT_EQ(EntryLine(ReadWholeFile(file), 2115), entry);
+    EXPECT_EQ(AtuFileEntry(file, 2115), entry);
 
     // 20 m, then back to 40 m: the stored word goes out again.
     SimRadioSetFreq(radio, 14074000);
-    EXPECT_TRUE(WaitUntil([&] { return LastFrame(frames(), "FA00014074000;") >= 0; }, kPatienceMs))
+    EXPECT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00014074000;"); }, kPatienceMs))
         << tail();
     EXPECT_TRUE(WaitBoardIdle(&board));
     size_t from = frames().size();

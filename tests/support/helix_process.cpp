@@ -92,6 +92,17 @@ bool BoardHeard(SimBoard *board, const std::string &text, size_t from) {
     return false;
 }
 
+std::string AtuFileEntry(const std::string &file, int idx) {
+    std::string text = ReadWholeFile(file), key = std::to_string(idx) + " ";
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        if (text.compare(at, key.size(), key) == 0) return text.substr(at, end - at);
+        at = end + 1;
+    }
+    return "";
+}
+
 bool WaitBoardIdle(SimBoard *board) {
     return WaitUntil(
         [&] {

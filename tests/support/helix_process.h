@@ -31,6 +31,8 @@ struct HelixProcess {
 std::string SwitchesOff(const std::string &extra = "");
 // Whether the simulated board received a frame `text` at or after frame `from`.
 bool BoardHeard(SimBoard *board, const std::string &text, size_t from = 0);
+// The line of entry `idx` in the tuner-memory file `file`, "" when there is none.
+std::string AtuFileEntry(const std::string &file, int idx);
 // Waits until the board's last six frames are status and frequency polls:
 // whatever was queued before has gone out.
 bool WaitBoardIdle(SimBoard *board);
