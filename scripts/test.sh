@@ -100,7 +100,7 @@ step_pc() {
     run_ctest "${BUILD_DIR:-build}"
 }
 step_arm64() {
-    variant_build build-arm64 "helix helix_tests" $CROSS -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake
+    variant_build build-arm64 "helix helix_unit_tests" $CROSS -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake
     run_ctest build-arm64 -L unit
     echo "--- the package for the board"
     (cd build-arm64 && cpack -G DEB >/dev/null && ls helix_*_arm64.deb)
@@ -114,7 +114,7 @@ step_asan() {
     sanitized_ctest build-asan
 }
 step_tsan() {
-    sanitized_build build-tsan helix_tests thread
+    sanitized_build build-tsan helix_unit_tests thread
     # ThreadSanitizer needs the lower address-space randomisation of older
     # kernels; setarch -R turns randomisation off for the test run.
     if setarch "$(uname -m)" -R true 2>/dev/null; then
