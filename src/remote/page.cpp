@@ -36,6 +36,7 @@ const char *const kHead = R"PAGE(<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>HELIX amplifier</title>
+<link rel="icon" href="data:,">
 <style>
 body{font-family:sans-serif;background:#111;color:#ddd;margin:12px;max-width:900px}
 h1{font-size:20px;margin:0 0 8px}
@@ -54,9 +55,9 @@ canvas{width:100%;height:200px;background:#000;border-radius:4px}
 #state.up{color:#4c4} #state.down{color:#f54}
 </style></head><body>
 <h1>HELIX amplifier <span id="state" class="down">not connected</span></h1>
-<div class="box row" id="login">
+<form class="box row" id="login">
 <input id="phrase" type="password" placeholder="access phrase" autocomplete="current-password">
-<button id="connect">Connect</button></div>
+<button id="connect" type="submit">Connect</button></form>
 <div class="box">
 <div class="meter"><span>Forward</span><div class="bar" id="fwd-bar"><div></div></div><span id="fwd">-</span></div>
 <div class="meter"><span>Reflected</span><div class="bar" id="refl-bar"><div></div></div><span id="refl">-</span></div>
@@ -123,10 +124,10 @@ function status(t) {
     const add = (text, alarm) => {
       const li = document.createElement("li");
       li.textContent = text;
-      li.className = alarm ? "alarm" : "warn";
+      li.className = alarm === undefined ? "" : alarm ? "alarm" : "warn";
       list.appendChild(li);
     };
-    if (code < 0) add("none (now)", false);
+    if (code < 0) add("none now", undefined);
     history.forEach(([when, c], i) => add((i === 0 && c === code ? "now: " : when + ": ") +
       ERRORS[c][0] + " \u2013 " + ERRORS[c][1], ERRORS[c][2]));
   }
@@ -177,8 +178,7 @@ setInterval(() => {
   for (const b of ["bank-next", "sp-off", "sp-854", "sp-1706"]) $(b).disabled = !up;
   if (Date.now() - lastSpectrum > 3000) $("sp-state").textContent = "off";
 }, 250);
-$("connect").onclick = connect;
-$("phrase").onkeydown = e => { if (e.key === "Enter") connect(); };
+$("login").onsubmit = e => { e.preventDefault(); connect(); };
 $("bank-next").onclick = () => send("VORNBANK");
 $("sp-off").onclick = () => send("VORNFT00");
 $("sp-854").onclick = () => send("VORNFT01");
