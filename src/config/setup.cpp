@@ -260,11 +260,9 @@ void ApplyLine(Works *w, const char *line) {
             // good) keeps the default.
             char *end = nullptr;
             long d = std::strtol(clean, &end, 10);
-            if (end != clean && d >= 0 && d <= kDivideMax)
-                w->fftDivide = static_cast<int>(d);
-            else
-                LogErr("setup: Divide %s out of 0..%d, keeping %d", clean, kDivideMax,
-                       w->fftDivide.load());
+            bool ok = end != clean && d >= 0 && d <= kDivideMax;
+            if (!ok) LogErr("setup: Divide %s out of 0..%d, the default 0 kept", clean, kDivideMax);
+            w->fftDivide = ok ? static_cast<int>(d) : 0;
         } else if (ScanInt(slot, &v) && k.load != nullptr) {
             k.load(w, v);
         }

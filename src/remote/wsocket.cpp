@@ -34,6 +34,7 @@ int wsServerStartWaitMs = 2000;
 int wsProveMs = 3000;
 int wsTakeoverIdleMs = 60000;
 int wsClientSilenceMs = 30000;
+int wsPingMs = 10000;
 
 namespace {
 
@@ -399,7 +400,7 @@ int Fill(WsConn *c) {
             return kWsSilent;
         }
         if (c->nextPing != 0 && now >= c->nextPing) {
-            c->nextPing = now + kWsPingMs;
+            c->nextPing = now + uint64_t(wsPingMs);
             WsSendControl(c->works, kWsPing, nullptr, 0);
         }
         RemoteCommandsTick(c->works);
@@ -677,7 +678,7 @@ int ServeSession(Works *w, WsLobby *lobby, std::unique_ptr<WsPending> p) {
     conn->lastRx = NowMs();
     // A standard client (it masks its frames) is pinged; this system's own
     // peers do not know the control frames.
-    conn->nextPing = p->pings ? conn->lastRx + kWsPingMs : 0;
+    conn->nextPing = p->pings ? conn->lastRx + uint64_t(wsPingMs) : 0;
     std::memcpy(conn->in, p->in, size_t(p->len));
     conn->inLen = p->len;
     s->server = true;

@@ -24,7 +24,6 @@ constexpr int kWsBackoffMaxMs = 30000;
 constexpr int kWsPendingMax = 16;    // connections proving themselves at once
 constexpr int kWsPendingPerPeer = 4; // of them from one address
 constexpr int kWsBacklog = 16;
-constexpr int kWsPingMs = 10000; // server: a ping to a peer that masks its frames
 
 void *Wsocket(void *arg);
 void *Wclient(void *arg);
@@ -37,6 +36,8 @@ extern int wsProveMs;
 extern int wsTakeoverIdleMs;
 // A client that has heard nothing for this long connects again (30000).
 extern int wsClientSilenceMs;
+// The server pings a peer that masks its frames (a standard client) this often (10000).
+extern int wsPingMs;
 
 struct WsLobby;
 
