@@ -1,14 +1,13 @@
-// The unit's own page in headless Chromium: node remote_page_browser.js PORT
-// PHRASE [SHOT]. Loads http://127.0.0.1:PORT/, types the phrase, waits for the
-// live status (band and bank), presses "Next bank" and waits for the bank to
-// change; SHOT, when given, receives a screenshot. Exit 0 when all hold.
+// node remote_page_browser.js PORT PHRASE [SHOT]: the unit's page in headless
+// Chromium; types the phrase, waits for the live status, presses "Next bank"
+// and waits for the bank to change (SHOT: a screenshot). Exit 0 when all hold.
 "use strict";
 const { chromium } = require("playwright-core");
 
 const [port, phrase, shot] = process.argv.slice(2);
 (async () => {
-  const browser = await chromium.launch({
-    executablePath: process.env.HELIX_CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox"] });
+  const chrome = process.env.HELIX_CHROMIUM || "/usr/bin/chromium";
+  const browser = await chromium.launch({ executablePath: chrome, args: ["--no-sandbox"] });
   try {
     const page = await browser.newPage({ viewport: { width: 900, height: 760 } });
     const outside = [];
@@ -25,8 +24,7 @@ const [port, phrase, shot] = process.argv.slice(2);
       { timeout: 15000 });
     if (outside.length) throw new Error("fetched from elsewhere: " + outside.join(" "));
     if (shot) await page.screenshot({ path: shot, fullPage: true });
-    console.log("band", await text("#band"), "bank", bank, "->", await text("#bank"),
-      "forward", await text("#fwd"));
+    console.log("band", await text("#band"), "bank", bank, "->", await text("#bank"));
   } finally {
     await browser.close();
   }

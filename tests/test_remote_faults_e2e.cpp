@@ -1,8 +1,7 @@
 // The remote link against the real controller in a simulated root: a hostile
-// JPEG's memory, a screen JPEG that stays, a peer served past trickling
-// connections (keepalive, the divide cut, bank saves coalesced), standard
-// clients (Python websockets, Chromium on the unit's own page) with the
-// access options.
+// JPEG's memory, a screen JPEG that stays, a peer served past trickling connections
+// (keepalive, the divide cut, bank saves coalesced), standard clients (Python
+// websockets, Chromium on the unit's page) with the access options.
 #include "helix_process.h"
 #include "jpeg/jpgd.h"
 #include "remote/ws_proto.h"
@@ -15,13 +14,6 @@
 #include <sys/socket.h>
 
 namespace {
-
-int Count(const std::string &text, const std::string &what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
 
 std::string Shell(const std::string &cmd) {
     std::string out;
@@ -45,8 +37,8 @@ struct ServerUnit {
         EXPECT_TRUE(helix.Start(root.Path("/err.txt")));
         EXPECT_TRUE(WaitUntil([&] { return Count(Log(), "Listening on port") == 1; }, 20000));
     }
-    std::string Log() const { return ReadWholeFile(root.Path("/var/log/helix.log")); }
     std::string File(const char *path) const { return ReadWholeFile(root.Path(path)); }
+    std::string Log() const { return File("/var/log/helix.log"); }
     long HighWaterKb() const {
         std::string s = ReadWholeFile("/proc/" + std::to_string(helix.pid) + "/status");
         return std::atol(s.c_str() + s.find("VmHWM:") + 6);
@@ -105,14 +97,11 @@ TEST(RemoteFaultsEndToEnd, HugeJpegCostsNoMemoryAndAScreenJpegStays) {
 
 TEST(RemoteFaultsEndToEnd, APeerPastTricklersKeepaliveDivideCutAndBankSavesCoalesced) {
     ServerUnit s;
-    std::vector<std::unique_ptr<WsPeer>> slow;
-    for (int i = 0; i < 3; ++i) {
-        slow.push_back(std::make_unique<WsPeer>(s.port));
-        send(slow.back()->fd, "G", 1, MSG_NOSIGNAL);
-    }
+    WsPeer slow1(s.port), slow2(s.port), slow3(s.port);
+    for (int fd : {slow1.fd, slow2.fd, slow3.fd})
+        send(fd, "G", 1, MSG_NOSIGNAL); // a request that never ends
     WsPeer peer(s.port);
-    EXPECT_NE(peer.Open("tarabantulio").find("101"), std::string::npos);
-    std::string status, ss;
+    std::string status = peer.Open("tarabantulio"), ss;
     EXPECT_TRUE(peer.WaitFor(0x82, &status, 10000) && status.substr(0, 2) == "ST");
     EXPECT_EQ(Count(s.Log(), "not complete in"), 0) << "served before the slow ones timed out";
     // Keepalive on the server's end (its timer shows between sends).
@@ -139,20 +128,17 @@ TEST(RemoteFaultsEndToEnd, StandardClientsPythonAndChromiumWithTheAccessOptions)
     ServerUnit s("AccessPhrase: open sesame\nRemoteBind: 127.0.0.1\nRemoteAllow: 127.0.0.0/8\n");
     std::string port = std::to_string(s.port), tests = std::string(HELIX_SOURCE_DIR) + "/tests";
     EXPECT_EQ(Count(Shell("ss -tln '( sport = :" + port + " )'"), "127.0.0.1:" + port), 1);
-    if (std::system("/usr/bin/python3 -c 'import websockets' 2>/dev/null") == 0) {
-        std::string out = Shell("/usr/bin/python3 " + tests + "/ws_python_client.py " + port +
-                                " 'open sesame' " + "VORNFD7 2>&1");
-        EXPECT_EQ(out.rfind("status ", 0), 0u) << out;
-        EXPECT_TRUE(s.helix.WaitFor("BUFFER Wsocket : VORNFD7", 5000));
-    } else {
-        std::printf("python3-websockets missing: that client is not tried\n");
-    }
-    if (std::system("command -v node >/dev/null && command -v chromium >/dev/null") != 0 ||
+    if (std::system("/usr/bin/python3 -c 'import websockets' && command -v node && command -v "
+                    "chromium >/dev/null 2>&1") != 0 ||
         ReadWholeFile(tests + "/node_modules/playwright-core/package.json").empty())
-        GTEST_SKIP() << "node, chromium or playwright-core missing (scripts/deps.sh)";
+        GTEST_SKIP() << "python3-websockets, node, chromium or playwright-core missing (deps.sh)";
+    std::string out = Shell("/usr/bin/python3 " + tests + "/ws_python_client.py " + port +
+                            " 'open sesame' VORNFD7 2>&1");
+    EXPECT_EQ(out.rfind("status ", 0), 0u) << out;
+    EXPECT_TRUE(s.helix.WaitFor("BUFFER Wsocket : VORNFD7", 5000));
     const char *shot = std::getenv("HELIX_REMOTE_PAGE_SHOT");
-    std::string out = Shell("node " + tests + "/remote_page_browser.js " + port +
-                            " 'open sesame' " + (shot ? shot : "") + " 2>&1");
+    out = Shell("node " + tests + "/remote_page_browser.js " + port + " 'open sesame' " +
+                (shot ? shot : "") + " 2>&1");
     EXPECT_NE(out.find("bank 1 -> 2"), std::string::npos) << out;
     EXPECT_TRUE(
         WaitUntil([&] { return Count(s.File("/opt/set/setup.txt"), "NumBanco: 2"); }, 5000));

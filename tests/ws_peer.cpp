@@ -14,12 +14,13 @@ using Clock = std::chrono::steady_clock;
 std::string Read(int fd, size_t want, int ms, const char *stop = nullptr) {
     std::string out;
     auto end = Clock::now() + std::chrono::milliseconds(ms);
+    char c;
     while (out.size() < want && (!stop || out.find(stop) == std::string::npos)) {
         pollfd p{fd, POLLIN, 0};
-        char c;
-        if (poll(&p, 1, ms > 0 ? 20 : 0) > 0 && recv(fd, &c, 1, 0) != 1) break;
-        if (p.revents != 0) out += c;
-        if (Clock::now() >= end) break;
+        int r = poll(&p, 1, ms > 0 ? 20 : 0);
+        if (r > 0 && recv(fd, &c, 1, 0) != 1) break;
+        if (r > 0) out += c;
+        if (r <= 0 && Clock::now() >= end) break;
     }
     return out;
 }
@@ -30,8 +31,7 @@ WsPeer::WsPeer(int port) {
     for (int i = 0; i < 200 && fd < 0; ++i) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
         if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
-        close(fd);
-        fd = -1;
+        close(fd), fd = -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -66,14 +66,12 @@ void WsPeer::Send(uint8_t kind, const std::string &payload, bool masked) {
 }
 
 bool WsPeer::WaitFor(uint8_t kind, std::string *payload, int ms) {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-        std::string h = Read(fd, 2, ms);
+    for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+        std::string h = Read(fd, 2, ms),
+                    l = h.size() == 2 && uint8_t(h[1]) == 126 ? Read(fd, 2, ms) : "";
         if (h.size() < 2) return false;
-        size_t n = uint8_t(h[1]) & 0x7F;
-        std::string l = n == 126 ? Read(fd, 2, ms) : "";
-        if (l.size() == 2) n = size_t(uint8_t(l[0]) << 8 | uint8_t(l[1]));
-        *payload = Read(fd, n, ms);
+        *payload =
+            Read(fd, l.size() == 2 ? uint8_t(l[0]) << 8 | uint8_t(l[1]) : uint8_t(h[1]) & 0x7F, ms);
         if (uint8_t(h[0]) == kind) return true;
     }
     return false;

@@ -4,13 +4,20 @@
 #include <cstdint>
 #include <string>
 
+// How often `what` occurs in `text`.
+inline int Count(const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 struct WsPeer {
     int fd = -1;
     explicit WsPeer(int port); // 127.0.0.1:port, tried for 4 s
     WsPeer(int socket, bool) : fd(socket) {}
     ~WsPeer();
-    // The request (standard: any order, "Connection: Upgrade", no
-    // subprotocol) and the phrase; returns the reply's head.
+    // The request (standard or this system's own) and the phrase; the reply's head.
     std::string Open(const std::string &phrase, bool standard = true);
     void Send(uint8_t kind, const std::string &payload, bool masked = true);
     // The next frame of `kind` within `ms` (others are skipped).

@@ -1,11 +1,6 @@
-"""A standard WebSocket client (Python websockets) against the unit:
-ws_python_client.py PORT PHRASE COMMAND. Proves itself with the phrase, sends
-the remote command as an "ST" frame and prints the first status text that
-follows; exit 0 once it has one."""
-import asyncio
-import sys
-
-import websockets
+"""ws_python_client.py PORT PHRASE COMMAND: Python websockets against the unit;
+prints the first status text after the phrase and the command."""
+import asyncio, sys, websockets
 
 
 async def main(port, phrase, command):
