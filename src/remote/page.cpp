@@ -91,7 +91,7 @@ const char *const kTail = R"PAGE(;
 const $ = id => document.getElementById(id);
 const ifaces = {"0": "Generic", "1": "TAV", "2": "FT-817"};
 const tuners = {"T": "in line", "B": "through", "N": "not installed"};
-let ws = null, lastStatus = 0, lastSpectrum = 0, spec = null, history = [], lastErr = -2;
+let ws = null, lastStatus = 0, lastSpectrum = 0, bins = null, history = [], lastErr = -2;
 
 function field(t, a, n) { return parseFloat(t.substr(a, n)); }
 function bar(id, frac) { $(id).firstChild.style.width = Math.max(0, Math.min(1, frac)) * 100 + "%"; }
@@ -135,15 +135,15 @@ function status(t) {
 }
 function spectrum(d) {
   const total = d.getUint32(2), off = d.getUint32(6);
-  if (off === 0 || !spec || spec.length !== total) spec = new Uint8Array(total);
+  if (off === 0 || !bins || bins.length !== total) bins = new Uint8Array(total);
   if (off >= total) return;
-  spec.set(new Uint8Array(d.buffer, d.byteOffset + 10, Math.min(512, total - off, d.byteLength - 10)), off);
+  bins.set(new Uint8Array(d.buffer, d.byteOffset + 10, Math.min(512, total - off, d.byteLength - 10)), off);
   if (off + 512 < total) return;
   const c = $("spectrum"), g = c.getContext("2d");
   g.fillStyle = "#000"; g.fillRect(0, 0, c.width, c.height);
   g.strokeStyle = "#f0a"; g.beginPath();
   for (let i = 0; i < total; i++) {
-    const x = i * c.width / total, y = c.height - (spec[i] / 242) * c.height;
+    const x = i * c.width / total, y = c.height - (bins[i] / 242) * c.height;
     i ? g.lineTo(x, y) : g.moveTo(x, y);
   }
   g.stroke();
