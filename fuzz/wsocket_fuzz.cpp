@@ -1,7 +1,9 @@
 // Fuzz target over the server side of the remote link: the bytes a peer sends
 // (handshake, access phrase, frames) go through one end of a socket pair into
 // the connection loop. When the first input byte is odd, a valid handshake
-// and the phrase are put in front, so mutations reach the frames quickly.
+// and the phrase are put in front, so mutations reach the frames quickly:
+// this system's own request and phrase, or (bit 1 also set) a standard
+// client's request and a masked phrase.
 #include "config/setup.h"
 #include "model/works.h"
 #include "display/fb.h"
@@ -48,6 +50,10 @@ const char kPrefix[] = "GET /chat HTTP/1.1\r\nHost: h:6666\r\nUpgrade: websocket
                        "Connection: keep-alive, Upgrade\r\n"
                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                        "Sec-WebSocket-Protocol: chat\r\nSec-WebSocket-Version: 13\r\n\r\n";
+const char kStandard[] =
+    "GET / HTTP/1.1\r\nhost: h\r\nconnection: Upgrade\r\nupgrade: websocket\r\n"
+    "Origin: http://h\r\nSec-WebSocket-Version: 13\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
 
 } // namespace
 
@@ -60,12 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     w->serFD = -1;
     std::string in;
     if (size > 0 && (data[0] & 1)) {
-        in = kPrefix;
+        bool standard = (data[0] & 2) != 0;
+        in = standard ? kStandard : kPrefix;
         const char *phrase = w->accessPhrase;
+        const char key[4] = {0x37, 0x11, 0x5A, 0x7E};
         in += char(0x81);
-        in += char(std::strlen(phrase));
-        in.append(4, '\0');
-        in += phrase;
+        in += char(std::strlen(phrase) | (standard ? 0x80 : 0));
+        for (size_t i = 0; i < 4; ++i)
+            in += standard ? key[i] : '\0';
+        for (size_t i = 0; phrase[i] != '\0'; ++i)
+            in += char(phrase[i] ^ (standard ? key[i % 4] : 0));
     }
     if (size > 0) in.append(reinterpret_cast<const char *>(data) + 1, size - 1);
     int fds[2];

@@ -27,6 +27,7 @@ void InstallHooks() {
     hooks.SetFilterFromfreq = SetFilterFromfreq;
     hooks.SearchCambioSoglie_TS = SearchCambioSoglie_TS;
     hooks.ChangeBanco = ChangeBanco;
+    hooks.ChangeBancoUnsaved = ChangeBancoUnsaved;
     hooks.SetModeWorkIDX = SetModeWorkIDX;
     hooks.GestioneLoadTuneVal = GestioneLoadTuneVal;
     hooks.TuneModeLabel = TuneModeLabel;

@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -255,7 +256,13 @@ void ApplyLine(Works *w, const char *line) {
         // A number that does not start with a decimal keeps the previous value.
         int v;
         if (std::strcmp(k.name, "Divide") == 0) {
-            w->fftDivide = std::atoi(slot);
+            // A value out of range (a huge one would stop the spectrum for
+            // good) keeps the default.
+            char *end = nullptr;
+            long d = std::strtol(clean, &end, 10);
+            bool ok = end != clean && d >= 0 && d <= kDivideMax;
+            if (!ok) LogErr("setup: Divide %s out of 0..%d, the default 0 kept", clean, kDivideMax);
+            w->fftDivide = ok ? static_cast<int>(d) : 0;
         } else if (ScanInt(slot, &v) && k.load != nullptr) {
             k.load(w, v);
         }
@@ -368,7 +375,8 @@ void FormatSetupFile(Works *w, char *out, size_t cap, size_t *len) {
         else if (std::strcmp(k.name, "AudioCompress") == 0)
             std::snprintf(line, sizeof line, "AudioCompress: %d\n", w->audioBitrate.load());
         else if (std::strcmp(k.name, "Divide") == 0)
-            std::snprintf(line, sizeof line, "Divide: %d\n", w->fftDivide.load());
+            std::snprintf(line, sizeof line, "Divide: %d\n",
+                          std::clamp(w->fftDivide.load(), 0, kDivideMax));
         else
             std::snprintf(line, sizeof line, "%s: %s\n", k.name, SlotOf(w, k));
         text += line;

@@ -12,6 +12,11 @@ struct Works;
 void SetSlot(char *slot, size_t width, const char *value);
 #define SET_SLOT(field, value) SetSlot((field), sizeof(field), (value))
 
+// The spectrum divide (setup key `Divide`, remote command "VORNFD"): every
+// n-th USB transfer is transformed. A peer's value is cut to 1..kDivideMax;
+// the setup file holds 0 (its default, every transfer) or 1..kDivideMax.
+constexpr int kDivideMax = 100;
+
 void initSetup(Works *works);
 void readSetup(Works *works);
 void writeSetup(Works *works);

@@ -259,6 +259,7 @@ struct Decoder {
     bool err = false;
 
     int req = 3;
+    uint64_t maxPixels = kAnyPixels;
     std::unique_ptr<uint8_t, FreeDeleter> out;
     std::vector<uint8_t> planes;
     std::vector<int16_t> offsets; // red, green and blue chroma offsets of one row
@@ -364,6 +365,7 @@ struct Decoder {
         if (len != 6 + 3 * static_cast<size_t>(ncomp)) return false;
         if (precision != 8) return false;
         if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) return false;
+        if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > maxPixels) return false;
         if (ncomp != 1 && ncomp != 3) return false;
         for (int i = 0; i < ncomp; i++) {
             Comp &c = comp[i];
@@ -1073,7 +1075,7 @@ struct Decoder {
 } // namespace
 
 uint8_t *DecodeImage(const uint8_t *data, size_t size, int req_comps, int *width, int *height,
-                     int *actual_comps) {
+                     int *actual_comps, uint64_t maxPixels) {
     if (data == nullptr || width == nullptr || height == nullptr || actual_comps == nullptr)
         return nullptr;
     if (req_comps != 1 && req_comps != 3 && req_comps != 4) return nullptr;
@@ -1081,11 +1083,47 @@ uint8_t *DecodeImage(const uint8_t *data, size_t size, int req_comps, int *width
     d->data = data;
     d->size = size;
     d->req = req_comps;
+    d->maxPixels = maxPixels;
     if (!d->Run()) return nullptr;
     *width = d->width;
     *height = d->height;
     *actual_comps = d->ncomp;
     return d->out.release();
+}
+
+bool ReadFrameSize(const uint8_t *data, size_t size, int *width, int *height, int *comps) {
+    if (data == nullptr || width == nullptr || height == nullptr || comps == nullptr) return false;
+    if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    size_t pos = 2;
+    while (pos + 1 < size) {
+        if (data[pos] != 0xFF || data[pos + 1] == 0xFF) {
+            pos++;
+            continue;
+        }
+        uint8_t m = data[pos + 1];
+        pos += 2;
+        if (m == 0 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue; // no segment
+        if (m == 0xD8 || m == 0xD9 || m == 0xDA) return false;         // no frame before
+        if (size - pos < 2) return false;
+        size_t len = static_cast<size_t>((data[pos] << 8) | data[pos + 1]);
+        if (len < 2 || len > size - pos) return false;
+        if (m == 0xC0 || m == 0xC1 || m == 0xC2) {
+            const uint8_t *p = data + pos + 2;
+            if (len < 8) return false;
+            int h = (p[1] << 8) | p[2], w = (p[3] << 8) | p[4], n = p[5];
+            if (p[0] != 8 || (n != 1 && n != 3) || len != 8 + 3 * static_cast<size_t>(n) || w < 1 ||
+                w > kMaxSide || h < 1 || h > kMaxSide)
+                return false;
+            *width = w;
+            *height = h;
+            *comps = n;
+            return true;
+        }
+        // Other frame types are not decoded (0xC4 is a Huffman table).
+        if (m != 0xC4 && ((m >= 0xC3 && m <= 0xCF) || m == 0xDE || m == 0xDF)) return false;
+        pos += len;
+    }
+    return false;
 }
 
 } // namespace jpgd

@@ -66,7 +66,8 @@ int jpeg_decoder_file_stream::read(uint8_t *buffer, int max_bytes, bool *eof_fla
 }
 
 unsigned char *decompress_jpeg_image_from_stream(jpeg_decoder_stream *stream, int *width,
-                                                 int *height, int *actual_comps, int req_comps) {
+                                                 int *height, int *actual_comps, int req_comps,
+                                                 uint64_t max_pixels) {
     if (stream == nullptr || width == nullptr || height == nullptr || actual_comps == nullptr)
         return nullptr;
     if (req_comps != 1 && req_comps != 3 && req_comps != 4) return nullptr;
@@ -83,23 +84,33 @@ unsigned char *decompress_jpeg_image_from_stream(jpeg_decoder_stream *stream, in
         all.resize(at + static_cast<size_t>(n));
         if (n == 0) break;
     }
-    return DecodeImage(all.data(), all.size(), req_comps, width, height, actual_comps);
+    return DecodeImage(all.data(), all.size(), req_comps, width, height, actual_comps, max_pixels);
 }
 
 unsigned char *decompress_jpeg_image_from_memory(const unsigned char *data, int size, int *width,
-                                                 int *height, int *actual_comps, int req_comps) {
+                                                 int *height, int *actual_comps, int req_comps,
+                                                 uint64_t max_pixels) {
     if (data == nullptr || size <= 0) return nullptr;
-    return DecodeImage(data, static_cast<size_t>(size), req_comps, width, height, actual_comps);
+    return DecodeImage(data, static_cast<size_t>(size), req_comps, width, height, actual_comps,
+                       max_pixels);
+}
+
+bool read_jpeg_frame_size(const unsigned char *data, int size, int *width, int *height,
+                          int *comps) {
+    if (data == nullptr || size <= 0) return false;
+    return ReadFrameSize(data, static_cast<size_t>(size), width, height, comps);
 }
 
 unsigned char *decompress_jpeg_image_from_file(const char *file_name, int *width, int *height,
-                                               int *actual_comps, int req_comps) {
+                                               int *actual_comps, int req_comps,
+                                               uint64_t max_pixels) {
     if (file_name == nullptr || width == nullptr || height == nullptr || actual_comps == nullptr ||
         (req_comps != 1 && req_comps != 3 && req_comps != 4))
         return nullptr;
     jpeg_decoder_file_stream stream;
     if (!stream.open(file_name)) return nullptr;
-    return decompress_jpeg_image_from_stream(&stream, width, height, actual_comps, req_comps);
+    return decompress_jpeg_image_from_stream(&stream, width, height, actual_comps, req_comps,
+                                             max_pixels);
 }
 
 } // namespace jpgd

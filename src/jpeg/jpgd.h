@@ -54,12 +54,22 @@ class jpeg_decoder_file_stream : public jpeg_decoder_stream {
 // Decodes a whole image into width x height x req_comps bytes (rows top to
 // bottom, no gaps) that the caller frees with free(). req_comps is 1 (grey),
 // 3 (red, green, blue) or 4 (red, green, blue, 255); *actual_comps receives
-// the image's own count (1 or 3). Null on any failure.
+// the image's own count (1 or 3). Null on any failure. An image of more than
+// `max_pixels` pixels (width x height) fails before its buffers are allocated.
+constexpr uint64_t kAnyPixelCount = uint64_t{16384} * 16384;
 unsigned char *decompress_jpeg_image_from_stream(jpeg_decoder_stream *stream, int *width,
-                                                 int *height, int *actual_comps, int req_comps);
+                                                 int *height, int *actual_comps, int req_comps,
+                                                 uint64_t max_pixels = kAnyPixelCount);
 unsigned char *decompress_jpeg_image_from_memory(const unsigned char *data, int size, int *width,
-                                                 int *height, int *actual_comps, int req_comps);
+                                                 int *height, int *actual_comps, int req_comps,
+                                                 uint64_t max_pixels = kAnyPixelCount);
 unsigned char *decompress_jpeg_image_from_file(const char *file_name, int *width, int *height,
-                                               int *actual_comps, int req_comps);
+                                               int *actual_comps, int req_comps,
+                                               uint64_t max_pixels = kAnyPixelCount);
+
+// The frame's width, height and component count from its header alone
+// (nothing decoded, nothing allocated); false when the data has no frame
+// header this decoder takes before its first scan.
+bool read_jpeg_frame_size(const unsigned char *data, int size, int *width, int *height, int *comps);
 
 } // namespace jpgd

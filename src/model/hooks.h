@@ -29,6 +29,7 @@ struct Hooks {
     // Operator interface: the bank and working mode, stored tunes, the
     // network-arrangement label of the tune menu.
     void (*ChangeBanco)(Works *) = nullptr;
+    void (*ChangeBancoUnsaved)(Works *) = nullptr; // the same step, the setup not written
     void (*SetModeWorkIDX)(Works *) = nullptr;
     void (*GestioneLoadTuneVal)(Works *, int clearIfNone) = nullptr;
     void (*TuneModeLabel)(Works *, int mode) = nullptr;

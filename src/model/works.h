@@ -11,6 +11,7 @@
 
 #include "display/fb.h"
 #include "model/records.h"
+#include "model/remote_link.h"
 
 template <typename T> using Shared = std::atomic<T>;
 
@@ -224,7 +225,8 @@ struct Works {
     Shared<int16_t> tcpPort;
     char serverAddr[16];
     char accessPhrase[13];
-    char remoteCmd[200]; // body of the last "ST" frame, for dispStat
+    char remoteCmd[200];   // body of the last "ST" frame, for dispStat
+    RemoteLink remoteLink; // a peer's bank saves; the server's status on a remote station
     Shared<int32_t> fftDivide;
     void *opusEnc;
     void *opusDec;

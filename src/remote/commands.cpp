@@ -1,12 +1,13 @@
 #include "remote/commands.h"
 
+#include "config/setup.h"
 #include "model/works.h"
 #include "model/hooks.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/shell.h"
 
-#include <climits>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,13 +47,28 @@ void Reboot(Works *w) {
 
 } // namespace
 
+void RemoteCommandsTick(Works *w, bool force) {
+    RemoteLink &r = w->remoteLink;
+    if (r.bankSavePending.load() == 0) return;
+    uint64_t now = NowMs();
+    if (!force && r.bankSavedMs.load() != 0 &&
+        !expired(r.bankSavedMs.load(), now, kBankSaveEveryMs))
+        return;
+    r.bankSavePending = 0;
+    r.bankSavedMs = now;
+    writeSetup(w);
+}
+
 int dispStat(Works *w) {
     char *cmd = w->remoteCmd;
     cmd[sizeof w->remoteCmd - 1] = '\0';
     Trace("BUFFER Wsocket : %s\n", cmd);
     if (Starts(cmd, "VORNBANK") || Starts(cmd, "VORNPA1")) {
         std::fputs("ChangeBanco\n", stderr);
-        CallHook(hooks.ChangeBanco, w);
+        // The step is taken at once; its setup write at most once a second.
+        CallHook(hooks.ChangeBancoUnsaved, w);
+        w->remoteLink.bankSavePending = 1;
+        RemoteCommandsTick(w);
         return kCmdBank;
     }
     if (Starts(cmd, "VORNTU2")) return kCmdTune2;
@@ -70,9 +86,9 @@ int dispStat(Works *w) {
     }
     if (Starts(cmd, "VORNFD")) {
         long v = std::strtol(cmd + 6, nullptr, 10); // no digits give 0
-        if (v > INT_MAX) v = INT_MAX;
-        if (v < INT_MIN) v = INT_MIN;
-        w->fftDivide = int(v);
+        int d = int(std::clamp(v, 1L, long(kDivideMax)));
+        if (d != v) LogErr("VORNFD: divide %.20s out of 1..%d, cut to %d", cmd + 6, kDivideMax, d);
+        w->fftDivide = d;
         return kCmdDivide;
     }
     if (Starts(cmd, "VORNRB")) {

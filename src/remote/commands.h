@@ -1,5 +1,6 @@
 // Remote commands: the text of every "ST" frame either end receives.
 #pragma once
+#include <cstdint>
 struct Works;
 
 // What dispStat recognised in `remoteCmd`.
@@ -16,6 +17,13 @@ enum RemoteCmd {
 
 // Carries out the command in `works->remoteCmd`; returns which one it was.
 int dispStat(Works *works);
+
+// A peer's bank steps change the bank at once and are saved at most once a
+// second (coalesced): the frame loops call this on every poll; it writes the
+// setup owed once the last such write is kBankSaveEveryMs old, or at once
+// with `force` (a connection that ends).
+constexpr uint64_t kBankSaveEveryMs = 1000;
+void RemoteCommandsTick(Works *works, bool force = false);
 
 // Milliseconds "VORNRB" waits between the panel notice and the reboot.
 extern int remoteRebootWaitMs;

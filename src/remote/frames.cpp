@@ -94,6 +94,32 @@ int WsSendTagged(Works *w, const char tag[2], const uint8_t *body, int length) {
     return r;
 }
 
+namespace {
+int ControlFrame(uint8_t *frame, uint8_t kind, const uint8_t *payload, int length) {
+    if (length < 0 || length > 125) length = 0;
+    frame[0] = kind;
+    frame[1] = uint8_t(length);
+    if (length > 0) std::memcpy(frame + 2, payload, size_t(length));
+    return length + 2;
+}
+} // namespace
+
+int WsSendControl(Works *w, uint8_t kind, const uint8_t *payload, int length) {
+    if (w == nullptr || w->wsConnected != 1) return -1;
+    uint8_t frame[127];
+    int n = ControlFrame(frame, kind, payload, length);
+    if (LockSend(w) != 0) return -1;
+    int r = WriteFrameLocked(w, frame, n);
+    UnlockSend(w);
+    return r;
+}
+
+int WsWriteControl(int fd, uint8_t kind, const uint8_t *payload, int length) {
+    uint8_t frame[127];
+    int n = ControlFrame(frame, kind, payload, length);
+    return WsWriteAll(fd, frame, n, kWsSendTimeoutMs);
+}
+
 int WsSendChunked(Works *w, const char tag[2], const uint8_t *data, int total) {
     if (w == nullptr || w->wsConnected != 1 || total <= 0) return -1;
     uint8_t chunk[kWsChunkFrame];

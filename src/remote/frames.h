@@ -31,6 +31,12 @@ int WsSendTagged(Works *works, const char tag[2], const uint8_t *body, int lengt
 // A chunked object ("SP" or "FB").
 int WsSendChunked(Works *works, const char tag[2], const uint8_t *data, int total);
 
+// A control frame (ping, pong or close; at most 125 payload bytes, never
+// masked) on the published socket, under the send lock; 0 when it went out.
+int WsSendControl(Works *works, uint8_t kind, const uint8_t *payload, int length);
+// The same frame written straight to `fd` (a connection not published yet).
+int WsWriteControl(int fd, uint8_t kind, const uint8_t *payload, int length);
+
 // Writes all of `data` to `fd` within `timeoutMs`; 0 when all went out.
 int WsWriteAll(int fd, const uint8_t *data, int length, int timeoutMs);
 

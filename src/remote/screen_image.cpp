@@ -11,23 +11,29 @@
 int Uncompress(Works *works, const uint8_t *data, int length) {
     FbScreen &fb = works->fb;
     int w = 0, h = 0, comps = 0;
-    unsigned char *pixels =
-        jpgd::decompress_jpeg_image_from_memory(data, length, &w, &h, &comps, 4);
+    // The frame header first: an image of any other size is refused before
+    // the decoder allocates anything for it.
+    if (!jpgd::read_jpeg_frame_size(data, length, &w, &h, &comps)) {
+        LogInfo("Screen image dropped: not a JPEG image that can be decoded");
+        return -1;
+    }
+    if (w != fb.sizeX || h != fb.sizeY || fb.pixelSize != 4 || fb.workMem == nullptr ||
+        fb.backMem == nullptr || uint64_t(w) * uint64_t(h) * 4 < fb.memSize) {
+        LogInfo("Screen image dropped: %dx%d does not fit the %dx%d screen", w, h, fb.sizeX,
+                fb.sizeY);
+        return -1;
+    }
+    unsigned char *pixels = jpgd::decompress_jpeg_image_from_memory(
+        data, length, &w, &h, &comps, 4, uint64_t(fb.sizeX) * uint64_t(fb.sizeY));
     if (pixels == nullptr) {
         LogInfo("Screen image dropped: not a JPEG image that can be decoded");
         return -1;
     }
-    size_t decoded = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
-    if (w != fb.sizeX || h != fb.sizeY || fb.pixelSize != 4 || fb.workMem == nullptr ||
-        decoded < fb.memSize) {
-        LogInfo("Screen image dropped: %dx%d does not fit the %dx%d screen", w, h, fb.sizeX,
-                fb.sizeY);
-        std::free(pixels);
-        return -1;
-    }
-    // Noted before the copy: a kept band gives its rows back first.
-    fbMarkRows(&fb, 0, fb.sizeY - 1, 0);
-    std::memcpy(fb.workMem, pixels, fb.memSize);
+    // It becomes the background, as a raw image does, and stays until the
+    // next picture load. Noted before the copy: a kept band gives its rows back first.
+    fbInvalidate(&fb);
+    std::memcpy(fb.backMem, pixels, fb.memSize);
+    std::memcpy(fb.workMem, fb.backMem, fb.memSize);
     std::free(pixels);
     return 0;
 }

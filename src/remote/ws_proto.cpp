@@ -2,7 +2,10 @@
 
 #include "platform/log.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <glib.h>
 #include <openssl/sha.h>
 
@@ -24,19 +27,35 @@ int WsAcceptValue(const char *key, char out[29]) {
 
 namespace {
 
-const char *const kRequest[] = {"GET ",
-                                "Host: ",
-                                "Sec-WebSocket-Version: ",
-                                "Sec-WebSocket-Protocol: ",
-                                "Sec-WebSocket-Key: ",
-                                "Connection: keep-alive, Upgrade",
-                                "Upgrade: websocket"};
 const char *const kResponse[] = {"HTTP/1.1 101 Switching Protocols", "Upgrade: websocket",
                                  "Connection: Upgrade",
                                  "Sec-WebSocket-Accept:", "Sec-WebSocket-Protocol: chat"};
 
 bool StartsWith(const char *line, const char *prefix) {
     return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
+
+// Text of `n` bytes equal to `word`, letter case aside.
+bool Same(const char *text, size_t n, const char *word) {
+    return std::strlen(word) == n && strncasecmp(text, word, n) == 0;
+}
+
+// `word` among the comma-separated tokens of `text` (n bytes), case aside.
+bool HasToken(const char *text, size_t n, const char *word) {
+    size_t at = 0;
+    while (at < n) {
+        while (at < n && (text[at] == ' ' || text[at] == '\t' || text[at] == ','))
+            ++at;
+        size_t end = at;
+        while (end < n && text[end] != ',')
+            ++end;
+        size_t e = end;
+        while (e > at && (text[e - 1] == ' ' || text[e - 1] == '\t'))
+            --e;
+        if (Same(text + at, e - at, word)) return true;
+        at = end;
+    }
+    return false;
 }
 
 // The rest of a header line without up to two final CR/LF characters; false
@@ -51,6 +70,65 @@ bool TakeKey(const char *rest, char *key) {
     return true;
 }
 
+int Refuse(WsHandshake *h) {
+    h->refused = true;
+    return -1;
+}
+
+// One request line of `n` characters (its line end removed).
+int RequestLine(WsHandshake *h, const char *line, size_t n) {
+    if (n == 0) {
+        if (h->lines == 0) return 0; // blank lines before the request line
+        if (!h->upgrade) return h->get ? 2 : Refuse(h);
+        // Without a key there is no accept value to answer with.
+        return h->keySeen ? 1 : Refuse(h);
+    }
+    if (++h->lines > kWsRequestLines) return Refuse(h);
+    if (h->lines == 1) {
+        if (std::strncmp(line, "GET ", 4) != 0) return Refuse(h);
+        h->get = true;
+        size_t end = 4;
+        while (end < n && line[end] != ' ')
+            ++end;
+        size_t len = std::min(end - 4, sizeof h->path - 1);
+        std::memcpy(h->path, line + 4, len);
+        h->path[len] = '\0';
+        return 0;
+    }
+    const char *colon = static_cast<const char *>(std::memchr(line, ':', n));
+    if (colon == nullptr) {
+        h->ownForm = false;
+        return 0;
+    }
+    size_t nameLen = size_t(colon - line);
+    const char *value = colon + 1;
+    size_t valueLen = n - nameLen - 1;
+    while (valueLen > 0 && (*value == ' ' || *value == '\t'))
+        ++value, --valueLen;
+    while (valueLen > 0 && (value[valueLen - 1] == ' ' || value[valueLen - 1] == '\t'))
+        --valueLen;
+    if (Same(line, nameLen, "Upgrade")) {
+        if (HasToken(value, valueLen, "websocket")) h->upgrade = true;
+    } else if (Same(line, nameLen, "Connection")) {
+        if (valueLen != 19 || std::strncmp(value, "keep-alive, Upgrade", 19) != 0)
+            h->ownForm = false;
+    } else if (Same(line, nameLen, "Sec-WebSocket-Key")) {
+        if (valueLen > kWsMaxKey) {
+            LogErr("key longer than %d characters refused", kWsMaxKey);
+            return Refuse(h);
+        }
+        std::memcpy(h->key, value, valueLen);
+        h->key[valueLen] = '\0';
+        h->keySeen = true;
+        LogInfo("Caught key %s", h->key);
+    } else if (Same(line, nameLen, "Sec-WebSocket-Protocol")) {
+        if (HasToken(value, valueLen, "chat")) h->chat = true;
+    } else if (!Same(line, nameLen, "Host") && !Same(line, nameLen, "Sec-WebSocket-Version")) {
+        h->ownForm = false;
+    }
+    return 0;
+}
+
 } // namespace
 
 void WsHandshakeClient(WsHandshake *h, const char *ownKey) {
@@ -61,67 +139,92 @@ void WsHandshakeClient(WsHandshake *h, const char *ownKey) {
 
 int WsHandshakeLine(WsHandshake *h, const char *line, int length) {
     LogInfo("Received %d bytes %s", length, line);
-    const char *const *table = h->server ? kRequest : kResponse;
-    int entries = h->server ? 7 : 5;
-    for (int i = 0; i < entries; ++i) {
-        if (!StartsWith(line, table[i])) continue;
+    if (h->server) {
+        size_t n = size_t(length);
+        while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+            --n;
+        return RequestLine(h, line, n);
+    }
+    for (int i = 0; i < 5; ++i) {
+        if (!StartsWith(line, kResponse[i])) continue;
         ++h->count;
-        LogInfo("Caught %s go to status %d/%d", table[i], h->count, entries);
-        const char *keyPrefix = h->server ? "Sec-WebSocket-Key: " : "Sec-WebSocket-Accept: ";
-        if (!StartsWith(line, keyPrefix)) continue;
-        if (!TakeKey(line + std::strlen(keyPrefix), h->key)) {
+        LogInfo("Caught %s go to status %d/%d", kResponse[i], h->count, 5);
+        if (i == 0) h->statusSeen = true;
+        if (!StartsWith(line, "Sec-WebSocket-Accept: ")) continue;
+        if (!TakeKey(line + 22, h->key)) {
             LogErr("key longer than %d characters refused", kWsMaxKey);
-            h->refused = true;
-            return -1;
+            return Refuse(h);
         }
         LogInfo("Caught key %s", h->key);
-        h->keySeen = true;
-        if (!h->server) {
-            if (std::strcmp(h->key, h->expect) == 0) {
-                LogErr("keys correct %s %s", h->expect, h->key);
-            } else {
-                LogErr("keys not correct %s %s", h->expect, h->key);
-                h->refused = true;
-                return -1;
-            }
-            break; // the rest of the prefixes are not tried on this line
+        if (std::strcmp(h->key, h->expect) != 0) {
+            LogErr("keys not correct %s %s", h->expect, h->key);
+            return Refuse(h);
         }
+        LogErr("keys correct %s %s", h->expect, h->key);
+        h->keySeen = true;
+        break; // the rest of the prefixes are not tried on this line
     }
     if (length < 3) {
         ++h->count;
         LogInfo("status advanced %d", h->count);
-    }
-    if (h->server) {
-        if (h->count < 8) return 0;
-        // Without a key there is no accept value to answer with.
-        if (!h->keySeen) {
-            h->refused = true;
-            return -1;
-        }
-        return 1;
+        // A server that does not name the subprotocol ends its answer here.
+        if (h->statusSeen && h->keySeen) return 1;
     }
     if (h->count <= 5) return 0;
-    if (!h->keySeen) { // a response without an accept value proves nothing
-        h->refused = true;
-        return -1;
-    }
-    return 1;
+    // A response without an accept value proves nothing.
+    return h->keySeen ? 1 : Refuse(h);
 }
 
-int WsFrameRest(const uint8_t head[4]) {
-    uint8_t b0 = head[0], b1 = head[1];
-    // A short text frame always carries its 4-byte key; standard clients also
-    // set the mask bit for it, which changes nothing in its layout.
-    if (b0 == 0x81 && b1 >= 0x80 && b1 < 0x80 + 126) b1 &= 0x7F;
-    if (b1 > 126) return -1; // the 32-bit length form, or the mask bit
-    if (b1 == 126) {
-        int n = (head[2] << 8) | head[3];
-        if (b0 == 0x82 && n < 2) return -1; // a binary payload needs its tag
-        return n;
+int WsUpgradeReply(const WsHandshake *h, char *out, int cap) {
+    char accept[29];
+    WsAcceptValue(h->key, accept);
+    int n = std::snprintf(out, size_t(cap),
+                          "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                          "Connection: Upgrade\r\nSec-WebSocket-Accept: %s\r\n%s\r\n",
+                          accept, h->chat || h->ownForm ? "Sec-WebSocket-Protocol: chat\r\n" : "");
+    return n < cap ? n : cap - 1;
+}
+
+int WsParseHead(const uint8_t *f, int have, WsHead *h) {
+    if (have < 2) return 0;
+    *h = WsHead{};
+    h->b0 = f[0];
+    int n7 = f[1] & 0x7F;
+    h->masked = (f[1] & 0x80) != 0;
+    bool text = h->b0 == kWsText, binary = h->b0 == kWsBinary;
+    bool control = h->b0 == kWsClose || h->b0 == kWsPing || h->b0 == kWsPong;
+    if (n7 == 127) return -1; // the 64-bit length form: no peer of this system sends it
+    if (h->masked && !text && !binary && !control) return -1;
+    if (control && n7 > 125) return -1;
+    int at = 2, len = n7;
+    if (n7 == 126) {
+        if (have < 4) return 0;
+        len = (f[2] << 8) | f[3];
+        at = 4;
+        h->extended = true;
     }
-    int l = b1 + ((b0 & 1) ? 4 : 0);
-    if (l < 2) return -1; // the frame would end inside the four bytes read
-    return l - 2;
+    if (h->masked || (text && !h->extended)) {
+        h->keyAt = at;
+        at += 4;
+    } else if (!text && !binary && !control && !h->extended && (h->b0 & 1)) {
+        at += 4; // an unknown odd kind: read as the short text form
+    }
+    if (binary && len < 2) return -1; // a binary payload needs its tag
+    if (!text && !binary && !control && at + len < 4) return -1;
+    h->payloadAt = at;
+    h->length = len;
+    return at + len;
+}
+
+void WsUnmask(const uint8_t *f, const WsHead &h, uint8_t *out) {
+    const uint8_t *p = f + h.payloadAt;
+    if (h.keyAt < 0) {
+        std::memcpy(out, p, size_t(h.length));
+        return;
+    }
+    const uint8_t *k = f + h.keyAt;
+    for (int i = 0; i < h.length; ++i)
+        out[i] = p[i] ^ k[i & 3];
 }
 
 int WsAssembleChunk(WsAssembly *a, uint8_t *target, uint32_t capacity, const uint8_t *body,

@@ -7,10 +7,13 @@
 #include "platform/log.h"
 #include "platform/random.h"
 #include "platform/serial.h"
+#include "remote/access.h"
 #include "remote/audio.h"
 #include "remote/commands.h"
 #include "remote/frames.h"
+#include "remote/page.h"
 #include "model/hooks.h"
+#include "model/remote_link.h"
 #include "model/tav_params.h"
 
 #include <arpa/inet.h>
@@ -23,10 +26,15 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
 int wsServerStartWaitMs = 2000;
+int wsProveMs = 3000;
+int wsTakeoverIdleMs = 60000;
+int wsClientSilenceMs = 30000;
+int wsPingMs = 10000;
 
 namespace {
 
@@ -49,7 +57,333 @@ bool Pause(Works *w, bool server, int ms) {
     return KeepGoing(w, server);
 }
 
-// Waits for more input; kWsGoOn when bytes were added.
+int WriteText(int fd, const char *text, int length) {
+    return WsWriteAll(fd, reinterpret_cast<const uint8_t *>(text), length, kWsSendTimeoutMs);
+}
+
+void Eik(const char *tag) {
+    LogInfo("EIK, %s", tag);
+    Trace("EIK, %s\n", tag);
+}
+
+} // namespace
+
+// --- Connections that have not proved themselves yet ------------------------
+
+// A connection between its accept and its access phrase. It is read without
+// waiting: several are served side by side, each within its deadline.
+struct WsPending {
+    int fd = -1;
+    uint32_t addr = 0; // the peer's IPv4 address, host order (0: not IPv4)
+    char ip[INET_ADDRSTRLEN] = "?";
+    uint64_t deadline = 0;
+    bool request = true;   // still reading the request (else the phrase)
+    bool longLine = false; // dropping the rest of an over-long request line
+    bool framed = false;   // a frame has begun
+    bool pings = false;    // the phrase came masked: a standard client
+    uint32_t skip = 0;     // bytes still to drop of a frame ignored before the phrase
+    WsHandshake h;
+    int len = 0;
+    uint8_t in[4096];
+    ~WsPending() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// The connections proving themselves, the listening socket they come from,
+// and the first of them that proved itself, until it is served.
+struct WsLobby {
+    Works *works = nullptr;
+    int listenFd = -1;
+    WsAllowList allow;
+    std::unique_ptr<WsPending> pend[kWsPendingMax];
+    std::unique_ptr<WsPending> proved;
+    int polled[kWsPendingMax + 1]; // slot of each polled descriptor (-1: the listener)
+    uint64_t refusedLogMs = 0;     // refused peers are logged at most once a minute
+    int refusedQuiet = 0;
+};
+
+namespace {
+
+// The access phrase in a text frame: kWsGoOn when it is not a text frame,
+// 1 when it is the phrase, kWsWrongPhrase when it is another text.
+int PhraseFrame(Works *w, const uint8_t *f, const WsHead &h) {
+    if (h.b0 != kWsText || (h.extended && !h.masked)) return kWsGoOn;
+    const char *phrase = WsPhrase(w);
+    char text[kOptionText] = {};
+    int n = h.length < int(sizeof text) ? h.length : int(sizeof text) - 1;
+    WsHead cut = h;
+    cut.length = n;
+    WsUnmask(f, cut, reinterpret_cast<uint8_t *>(text));
+    if (h.length != int(std::strlen(phrase)) || std::memcmp(text, phrase, size_t(n)) != 0) {
+        for (int i = 0; i < n; ++i) // the log line stays one printable line
+            if (uint8_t(text[i]) < ' ') text[i] = '?';
+        LogErr("required >%s< differ from >%s<", phrase, text);
+        return kWsWrongPhrase;
+    }
+    LogInfo("required >%s< equals to >%s<", phrase, text);
+    return 1;
+}
+
+// A frame before the phrase: the phrase itself, ping, close; everything else
+// is ignored.
+int PendingFrame(Works *w, WsPending *p, const uint8_t *f, const WsHead &h) {
+    if (h.b0 == kWsPing || h.b0 == kWsClose) {
+        uint8_t payload[125];
+        WsUnmask(f, h, payload);
+        int n = h.b0 == kWsPing ? h.length : (h.length >= 2 ? 2 : 0);
+        WsWriteControl(p->fd, h.b0 == kWsPing ? kWsPong : kWsClose, payload, n);
+        return h.b0 == kWsPing ? kWsGoOn : kWsPeerClose;
+    }
+    int r = PhraseFrame(w, f, h);
+    if (r == 1) p->pings = h.masked;
+    return r;
+}
+
+// A complete request without an upgrade: the page for "/", nothing else.
+void AnswerPlainRequest(Works *w, WsPending *p) {
+    std::string reply;
+    if (std::strcmp(p->h.path, "/") == 0 || std::strcmp(p->h.path, "/index.html") == 0) {
+        std::string page = WsPage(w);
+        reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
+                std::to_string(page.size()) + "\r\n\r\n" + page;
+        LogInfo("page sent to %s", p->ip);
+    } else {
+        reply = "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nConnection: close\r\n"
+                "Content-Length: 10\r\n\r\nnot found\n";
+    }
+    WriteText(p->fd, reply.data(), int(reply.size()));
+    shutdown(p->fd, SHUT_WR);
+}
+
+// Acts on what has arrived: request lines, then frames up to the phrase.
+// Returns kWsGoOn to wait for more, 1 when the peer proved itself (the bytes
+// after its phrase stay in `in`), or the reason to close it.
+int PendingParse(Works *w, WsPending *p) {
+    int used = 0, r = kWsGoOn;
+    while (r == kWsGoOn && used < p->len) {
+        uint8_t *b = p->in + used;
+        int have = p->len - used;
+        if (p->request) {
+            const uint8_t *nl = static_cast<const uint8_t *>(std::memchr(b, '\n', size_t(have)));
+            int n = nl != nullptr ? int(nl - b) + 1 : 0;
+            if (n == 0 || n > kWsLineMax) { // an over-long line is dropped whole
+                if (n == 0 && have < kWsLineMax) break;
+                used += n != 0 ? n : have;
+                p->longLine = n == 0;
+                continue;
+            }
+            used += n;
+            if (p->longLine) { // the end of an over-long line
+                p->longLine = false;
+                continue;
+            }
+            char line[kWsLineMax + 1];
+            std::memcpy(line, b, size_t(n));
+            line[n] = '\0';
+            int hr = WsHandshakeLine(&p->h, line, n);
+            if (hr < 0) {
+                r = kWsRefused;
+            } else if (hr == 2) {
+                AnswerPlainRequest(w, p);
+                r = kWsClosed;
+            } else if (hr == 1) {
+                char reply[256];
+                int len = WsUpgradeReply(&p->h, reply, sizeof reply);
+                r = WriteText(p->fd, reply, len) == 0 ? kWsGoOn : kWsClosed;
+                LogInfo("Sec-WebSocket-Accept sent to %s", p->ip);
+                p->request = false;
+            }
+            continue;
+        }
+        if (p->skip > 0) {
+            uint32_t take = uint32_t(have) < p->skip ? uint32_t(have) : p->skip;
+            used += int(take);
+            p->skip -= take;
+            continue;
+        }
+        // This system's client ends its request with a second empty line.
+        if (!p->framed && (b[0] == '\r' || b[0] == '\n')) {
+            ++used;
+            continue;
+        }
+        WsHead h;
+        int total = WsParseHead(b, have, &h);
+        if (total < 0) {
+            r = kWsBadFrame;
+            break;
+        }
+        if (total == 0) break;
+        p->framed = true;
+        if (total > have) {
+            bool small = h.b0 == kWsText || h.b0 == kWsPing || h.b0 == kWsClose;
+            if (!small) { // not the phrase: dropped as it comes
+                p->skip = uint32_t(total - have);
+                used += have;
+                continue;
+            }
+            if (total > int(sizeof p->in)) r = kWsWrongPhrase; // far longer than any phrase
+            break;
+        }
+        used += total;
+        r = PendingFrame(w, p, b, h);
+    }
+    std::memmove(p->in, p->in + used, size_t(p->len - used));
+    p->len -= used;
+    return r;
+}
+
+// Reads what has arrived (when `readable`) and acts on it; kWsGoOn, 1 proved,
+// or the reason to close.
+int PendingStep(Works *w, WsPending *p, bool readable) {
+    bool end = false;
+    if (readable && p->len < int(sizeof p->in)) {
+        ssize_t n = recv(p->fd, p->in + p->len, sizeof p->in - size_t(p->len), MSG_DONTWAIT);
+        if (n > 0) p->len += int(n);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) end = true;
+    }
+    int r = PendingParse(w, p);
+    if (r != kWsGoOn) return r;
+    if (end) return kWsClosed;
+    if (NowMs() >= p->deadline) {
+        LogInfo("%s: handshake and phrase not complete in %d ms", p->ip, wsProveMs);
+        return kWsTimedOut;
+    }
+    return kWsGoOn;
+}
+
+std::unique_ptr<WsPending> NewPending(int fd, uint32_t addr) {
+    auto p = std::make_unique<WsPending>();
+    p->fd = fd;
+    p->addr = addr;
+    in_addr a{htonl(addr)};
+    inet_ntop(AF_INET, &a, p->ip, sizeof p->ip);
+    p->deadline = NowMs() + uint64_t(wsProveMs);
+    return p;
+}
+
+// --- The lobby: the listening socket and the connections proving themselves -
+
+void LobbyCloseAll(WsLobby *l) {
+    for (auto &p : l->pend)
+        p.reset();
+}
+
+// Room for a new connection from `addr`: a full lobby, or one that holds
+// kWsPendingPerPeer from that address already, gives up its oldest there.
+int LobbySlot(WsLobby *l, uint32_t addr) {
+    int free = -1, same = 0, oldestSame = -1, oldest = -1;
+    for (int i = 0; i < kWsPendingMax; ++i) {
+        WsPending *p = l->pend[i].get();
+        if (p == nullptr) {
+            if (free < 0) free = i;
+            continue;
+        }
+        if (oldest < 0 || p->deadline < l->pend[oldest]->deadline) oldest = i;
+        if (p->addr != addr) continue;
+        ++same;
+        if (oldestSame < 0 || p->deadline < l->pend[oldestSame]->deadline) oldestSame = i;
+    }
+    int evict = same >= kWsPendingPerPeer ? oldestSame : free < 0 ? oldest : -1;
+    if (evict < 0) return free;
+    LogInfo("%s: closed for a newer connection", l->pend[evict]->ip);
+    l->pend[evict].reset();
+    return evict;
+}
+
+void LobbyAccept(WsLobby *l) {
+    for (int round = 0; round < kWsPendingMax; ++round) {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        int fd = accept4(l->listenFd, reinterpret_cast<sockaddr *>(&peer), &len,
+                         SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                LogErr("Accept-ing error %d", errno);
+            return;
+        }
+        uint32_t addr = ntohl(peer.sin_addr.s_addr);
+        if (!WsAllowed(l->allow, addr)) {
+            close(fd);
+            uint64_t now = NowMs();
+            if (l->refusedLogMs == 0 || expired(l->refusedLogMs, now, 60000)) {
+                char ip[INET_ADDRSTRLEN] = "?";
+                inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+                LogErr("peer %s refused: not in RemoteAllow (%d more refused since the last "
+                       "notice)",
+                       ip, l->refusedQuiet);
+                l->refusedLogMs = now;
+                l->refusedQuiet = 0;
+            } else {
+                ++l->refusedQuiet;
+            }
+            continue;
+        }
+        WsKeepAlive(fd);
+        int slot = LobbySlot(l, addr);
+        l->pend[slot] = NewPending(fd, addr);
+        LogInfo("Connected by %s", l->pend[slot]->ip);
+    }
+}
+
+// The descriptors to wait on: the listener, then each connection.
+int LobbyFds(WsLobby *l, pollfd *fds) {
+    int n = 0;
+    if (l->listenFd >= 0) {
+        fds[n] = {l->listenFd, POLLIN, 0};
+        l->polled[n++] = -1;
+    }
+    for (int i = 0; i < kWsPendingMax; ++i) {
+        if (!l->pend[i]) continue;
+        fds[n] = {l->pend[i]->fd, POLLIN, 0};
+        l->polled[n++] = i;
+    }
+    return n;
+}
+
+// Acts on the poll's results (`fds` as LobbyFds gave them) and on the
+// deadlines. A connection that proved itself moves to `proved` (the first
+// one only: a later one in the same round is closed).
+void LobbyService(WsLobby *l, const pollfd *fds, int n) {
+    bool ready[kWsPendingMax] = {};
+    bool accept = false;
+    for (int k = 0; k < n; ++k) {
+        if (fds[k].revents == 0) continue;
+        if (l->polled[k] < 0)
+            accept = true;
+        else
+            ready[l->polled[k]] = true;
+    }
+    for (int i = 0; i < kWsPendingMax; ++i) {
+        if (!l->pend[i]) continue;
+        int r = PendingStep(l->works, l->pend[i].get(), ready[i]);
+        if (r == kWsGoOn) continue;
+        if (r == 1 && !l->proved) {
+            l->proved = std::move(l->pend[i]);
+            continue;
+        }
+        if (r == 1) LogInfo("%s proved itself after another; closed", l->pend[i]->ip);
+        l->pend[i].reset();
+    }
+    if (accept) LobbyAccept(l);
+}
+
+// A proved peer that cannot have the session (it is in use): told and closed.
+void LobbyTurnAway(WsLobby *l) {
+    WsPending *p = l->proved.get();
+    LogErr("%s proved itself but the session is in use; closed", p->ip);
+    if (p->pings) {
+        const uint8_t busy[2] = {0x03, 0xF5}; // 1013: try again later
+        WsWriteControl(p->fd, kWsClose, busy, 2);
+    }
+    l->proved.reset();
+}
+
+// --- Reading a session ------------------------------------------------------
+
+// Waits for more input; kWsGoOn when bytes were added. Meanwhile it keeps
+// the server's other duties: pings, the owed setup write, the lobby.
 int Fill(WsConn *c) {
     if (c->inPos == c->inLen) c->inPos = c->inLen = 0;
     if (c->inPos > 0 && c->inLen == int(sizeof c->in)) {
@@ -59,17 +393,37 @@ int Fill(WsConn *c) {
     }
     for (;;) {
         if (!KeepGoing(c->works, c->server)) return kWsStopped;
-        if (c->deadline != 0 && NowMs() >= c->deadline) return kWsTimedOut;
-        pollfd p{c->fd, POLLIN, 0};
-        int r = poll(&p, 1, kWsPollMs);
+        uint64_t now = NowMs();
+        if (c->deadline != 0 && now >= c->deadline) return kWsTimedOut;
+        if (c->silenceMs > 0 && expired(c->lastRx, now, uint64_t(c->silenceMs))) {
+            LogErr("nothing heard from the server for %d ms", c->silenceMs);
+            return kWsSilent;
+        }
+        if (c->nextPing != 0 && now >= c->nextPing) {
+            c->nextPing = now + uint64_t(wsPingMs);
+            WsSendControl(c->works, kWsPing, nullptr, 0);
+        }
+        RemoteCommandsTick(c->works);
+        pollfd fds[2 + kWsPendingMax];
+        fds[0] = {c->fd, POLLIN, 0};
+        int n = 1 + (c->lobby != nullptr ? LobbyFds(c->lobby, fds + 1) : 0);
+        int r = poll(fds, nfds_t(n), kWsPollMs);
         if (r < 0 && errno != EINTR) return kWsClosed;
-        if (r <= 0) continue;
-        ssize_t n = recv(c->fd, c->in + c->inLen, sizeof c->in - size_t(c->inLen), MSG_DONTWAIT);
-        if (n > 0) {
-            c->inLen += int(n);
+        if (c->lobby != nullptr) {
+            LobbyService(c->lobby, fds + 1, r > 0 ? n - 1 : 0);
+            if (c->lobby->proved) {
+                if (expired(c->lastRx, NowMs(), uint64_t(wsTakeoverIdleMs))) return kWsTakenOver;
+                LobbyTurnAway(c->lobby);
+            }
+        }
+        if (r <= 0 || fds[0].revents == 0) continue;
+        ssize_t got = recv(c->fd, c->in + c->inLen, sizeof c->in - size_t(c->inLen), MSG_DONTWAIT);
+        if (got > 0) {
+            c->inLen += int(got);
+            c->lastRx = NowMs();
             return kWsGoOn;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         return kWsClosed;
     }
 }
@@ -90,8 +444,9 @@ int ReadExact(WsConn *c, uint8_t *dst, int n) {
     return kWsGoOn;
 }
 
-// One handshake line (up to kWsLineMax characters, NUL-terminated); returns
-// its length or a WsEnd. A longer line comes out in pieces without a line end.
+// One response line of the client's handshake (up to kWsLineMax characters,
+// NUL-terminated); returns its length or a WsEnd. A longer line comes out in
+// pieces without a line end.
 int ReadLine(WsConn *c, char *line) {
     int n = 0;
     while (n < kWsLineMax) {
@@ -119,15 +474,7 @@ int Handshake(WsConn *c, WsHandshake *h) {
     }
 }
 
-int WriteText(int fd, const char *text) {
-    return WsWriteAll(fd, reinterpret_cast<const uint8_t *>(text), int(std::strlen(text)),
-                      kWsSendTimeoutMs);
-}
-
-void Eik(const char *tag) {
-    LogInfo("EIK, %s", tag);
-    Trace("EIK, %s\n", tag);
-}
+// --- Acting on frames -------------------------------------------------------
 
 // Writes a received body to a serial port: 0 written, 1 no port open, -1 failed.
 int ToPort(int fd, const uint8_t *body, int length) {
@@ -150,8 +497,8 @@ void ShowScreen(Works *w, WsSession *s, int total) {
         fbRealize(fb);
         return;
     }
-    // Any other size is a JPEG image; one that does not decode to the screen's
-    // size leaves the screen as it was.
+    // Any other size is a JPEG image; one that is not of the screen's size
+    // leaves the screen as it was.
     if (Uncompress(w, s->fbBuf.data(), total) == 0) fbRealize(fb);
 }
 
@@ -172,14 +519,10 @@ int Audio(Works *w, WsSession *s, const uint8_t *body, int length) {
     return kWsGoOn;
 }
 
-int Binary(Works *w, WsSession *s, const uint8_t *f, int length) {
-    bool extended = f[1] == 126;
-    const uint8_t *payload = f + (extended ? 4 : 2);
-    int pl = length - (extended ? 4 : 2);
+int Binary(Works *w, WsSession *s, const uint8_t *payload, int pl, bool extended) {
     char tag[3] = {char(payload[0]), char(payload[1]), 0};
     const uint8_t *body = payload + 2;
     int bl = pl - 2;
-    if (s->server && !s->phraseOk) return kWsGoOn; // nothing before the phrase
     if (!extended) {
         if (std::strcmp(tag, "CA") == 0) {
             Eik(tag);
@@ -192,6 +535,9 @@ int Binary(Works *w, WsSession *s, const uint8_t *f, int length) {
         }
         if (std::strcmp(tag, "ST") == 0) {
             Eik(tag);
+            RemoteStatus status;
+            if (!s->server && ParseStatusText(reinterpret_cast<const char *>(body), bl, &status))
+                RemoteStatusStore(w, status);
             std::memset(w->remoteCmd, 0, sizeof w->remoteCmd);
             std::memcpy(w->remoteCmd, body, size_t(bl));
             dispStat(w);
@@ -236,38 +582,18 @@ int Binary(Works *w, WsSession *s, const uint8_t *f, int length) {
             return Audio(w, s, body, bl);
         }
     }
-    LogErr("wrong message type: %x", f[0]);
+    LogErr("wrong message type: %x", kWsBinary);
     return kWsGoOn;
 }
 
-int Text(Works *w, WsSession *s, const uint8_t *f, int length) {
-    int n = f[1] & 0x7F;
-    if (n != length - 6) {
-        LogInfo("wrong message length: is %d instead of %d", n, length - 6);
-        return kWsBadFrame;
-    }
-    char text[128] = {};
-    for (int i = 0; i < n; ++i)
-        text[i] = char(f[6 + i] ^ f[2 + (i % 4)]);
-    if (s->firstText) {
-        s->firstText = false;
-        const char *phrase = w->accessPhrase;
-        if (size_t(n) != std::strlen(phrase) || std::memcmp(text, phrase, size_t(n)) != 0) {
-            LogErr("required >%s< differ from >%s<", phrase, text);
-            return kWsWrongPhrase;
-        }
-        LogInfo("required >%s< equals to >%s<", phrase, text);
-        s->phraseOk = true;
-        WsLinkUp(w, s->fd);
-        std::printf("connected\n");
-        std::fflush(stdout);
-        LogInfo("Receiving data");
-        return kWsGoOn;
-    }
-    if (std::strncmp(text, "XY", 2) == 0) {
+// A text frame after the phrase: "XY" carries a pointer position, not used.
+int Text(const uint8_t *payload, int n) {
+    if (n >= 2 && std::memcmp(payload, "XY", 2) == 0) {
         Eik("XY");
+        char text[16] = {};
+        std::memcpy(text, payload + 2, size_t(n - 2 < 15 ? n - 2 : 15));
         int x = 0, y = 0;
-        std::sscanf(text + 2, "%5d%5d", &x, &y); // pointer position: not used
+        std::sscanf(text, "%5d%5d", &x, &y);
     }
     return kWsGoOn;
 }
@@ -275,87 +601,131 @@ int Text(Works *w, WsSession *s, const uint8_t *f, int length) {
 } // namespace
 
 int WsReadFrame(WsConn *c, WsSession *s) {
-    int r = ReadExact(c, s->frame, 4);
+    int r = ReadExact(c, s->frame, 2);
     if (r != kWsGoOn) {
         if (r == kWsClosed) LogInfo("TCP read Error 1a %d", errno);
         return r;
     }
-    int rest = WsFrameRest(s->frame);
-    if (rest < 0) {
-        LogInfo("frame refused: %02x %02x %02x %02x", s->frame[0], s->frame[1], s->frame[2],
-                s->frame[3]);
+    WsHead h;
+    int have = 2, total = WsParseHead(s->frame, have, &h);
+    if (total == 0) { // the 16-bit length follows
+        r = ReadExact(c, s->frame + 2, 2);
+        if (r != kWsGoOn) {
+            if (r == kWsClosed) LogInfo("TCP read Error 1a %d", errno);
+            return r;
+        }
+        have = 4;
+        total = WsParseHead(s->frame, have, &h);
+    }
+    if (total < 0) {
+        LogInfo("frame refused: %02x %02x", s->frame[0], s->frame[1]);
         return kWsBadFrame;
     }
-    r = ReadExact(c, s->frame + 4, rest);
+    r = ReadExact(c, s->frame + have, total - have);
     if (r != kWsGoOn) {
         if (r == kWsClosed) LogInfo("TCP read Error 6a %d", errno);
         return r;
     }
-    return 4 + rest;
+    return total;
 }
 
 int WsDispatch(Works *w, WsSession *s, const uint8_t *f, int length) {
     ++s->frames;
-    uint8_t b0 = f[0], b1 = f[1];
-    if (b0 == 0x81 && (b1 & 0x7F) < 126) { // with or without the mask bit
-        if (!s->server) {
-            LogErr("wrong message type: %x", b0);
+    WsHead h;
+    if (WsParseHead(f, length, &h) != length) {
+        LogInfo("frame refused: %02x %02x", f[0], length > 1 ? f[1] : 0);
+        return kWsBadFrame;
+    }
+    const uint8_t *payload = f + h.payloadAt;
+    if (h.keyAt >= 0) {
+        WsUnmask(f, h, s->plain);
+        payload = s->plain;
+    }
+    switch (h.b0) {
+    case kWsText:
+        if (h.extended && !h.masked) {
+            Eik("XY"); // the extended text form carries nothing this system uses
             return kWsGoOn;
         }
-        return Text(w, s, f, length);
-    }
-    if (b0 == 0x81 && b1 == 126) {
-        Eik("XY"); // the extended text form carries nothing this system uses
+        if (s->server) return Text(payload, h.length);
+        break;
+    case kWsBinary:
+        return Binary(w, s, payload, h.length, h.extended);
+    case kWsPing:
+        WsSendControl(w, kWsPong, payload, h.length);
         return kWsGoOn;
+    case kWsPong:
+        return kWsGoOn;
+    case kWsClose:
+        LogInfo("close frame from the peer");
+        WsSendControl(w, kWsClose, payload, h.length >= 2 ? 2 : 0);
+        return kWsPeerClose;
+    default:
+        break;
     }
-    if (b0 == 0x82 && length >= 4) return Binary(w, s, f, length);
-    LogErr("wrong message type: %x", b0);
+    LogErr("wrong message type: %x", h.b0);
     return kWsGoOn;
 }
 
-int WsServeConnection(Works *w, int fd) {
+namespace {
+
+// Serves a peer that proved itself until its connection ends.
+int ServeSession(Works *w, WsLobby *lobby, std::unique_ptr<WsPending> p) {
     auto conn = std::make_unique<WsConn>();
     auto s = std::make_unique<WsSession>();
     conn->works = w;
-    conn->fd = fd;
+    conn->fd = p->fd;
     conn->server = true;
+    conn->lobby = lobby;
+    conn->lastRx = NowMs();
+    // A standard client (it masks its frames) is pinged; this system's own
+    // peers do not know the control frames.
+    conn->nextPing = p->pings ? conn->lastRx + uint64_t(wsPingMs) : 0;
+    std::memcpy(conn->in, p->in, size_t(p->len));
+    conn->inLen = p->len;
     s->server = true;
-    s->fd = fd;
-    // A peer has kWsHandshakeMs for the request and its access phrase.
-    conn->deadline = NowMs() + kWsHandshakeMs;
-    WsHandshake h;
-    int r = Handshake(conn.get(), &h);
-    if (r == kWsGoOn) {
-        char accept[29];
-        char line[64];
-        WsAcceptValue(h.key, accept);
-        std::snprintf(line, sizeof line, "Sec-WebSocket-Accept: %s\r\n", accept);
-        const char *reply[] = {"HTTP/1.1 101 Switching Protocols\r\n", "Upgrade: websocket\r\n",
-                               "Connection: Upgrade\r\n", line,
-                               "Sec-WebSocket-Protocol: chat\r\n\r\n"};
-        for (const char *text : reply) {
-            if (WriteText(fd, text) != 0) {
-                r = kWsClosed;
-                break;
-            }
-        }
-        LogInfo("Sec-WebSocket-Accept: %s", accept);
-    } else if (r == kWsTimedOut) {
-        LogInfo("handshake not complete in %d ms", kWsHandshakeMs);
-    }
+    s->fd = p->fd;
+    s->pings = p->pings;
+    p->fd = -1; // the session closes it
+    WsLinkUp(w, s->fd);
+    std::printf("connected\n");
+    std::fflush(stdout);
+    LogInfo("Receiving data");
+    int r = kWsGoOn;
     while (r == kWsGoOn) {
         int n = WsReadFrame(conn.get(), s.get());
-        if (n < 0) {
-            r = n;
-            break;
-        }
-        r = WsDispatch(w, s.get(), s->frame, n);
-        if (s->phraseOk) conn->deadline = 0;
+        r = n < 0 ? n : WsDispatch(w, s.get(), s->frame, n);
     }
+    if (r == kWsTakenOver && s->pings) {
+        const uint8_t away[2] = {0x03, 0xE9}; // 1001: going away
+        WsSendControl(w, kWsClose, away, 2);
+    }
+    RemoteCommandsTick(w, true);
     LogInfo("TCP exiting");
-    WsLinkClose(w, fd);
+    WsLinkClose(w, s->fd);
     LogInfo("TCP closed");
     return r;
+}
+
+} // namespace
+
+int WsServeConnection(Works *w, int fd) {
+    auto p = NewPending(fd, 0);
+    int r = kWsGoOn;
+    while (r == kWsGoOn) {
+        if (!KeepGoing(w, true)) {
+            r = kWsStopped;
+            break;
+        }
+        pollfd pf{fd, POLLIN, 0};
+        bool readable = poll(&pf, 1, kWsPollMs) > 0;
+        r = PendingStep(w, p.get(), readable);
+    }
+    if (r != 1) {
+        LogInfo("TCP exiting");
+        return r;
+    }
+    return ServeSession(w, nullptr, std::move(p));
 }
 
 void *Wsocket(void *arg) {
@@ -365,7 +735,12 @@ void *Wsocket(void *arg) {
     std::printf("wsocket\n");
     std::fflush(stdout);
     if (!Pause(w, true, wsServerStartWaitMs)) return nullptr;
-    int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    uint32_t bindAddr;
+    if (!WsBindAddress(w->options.remoteBind, &bindAddr)) {
+        LogErr("Binding error: RemoteBind %s is not an IPv4 address", w->options.remoteBind);
+        return nullptr;
+    }
+    int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (ls < 0) {
         LogErr("Socket open error %d", errno);
         return nullptr;
@@ -374,35 +749,41 @@ void *Wsocket(void *arg) {
     setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_addr.s_addr = htonl(bindAddr);
     addr.sin_port = htons(uint16_t(port));
     if (bind(ls, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
         LogErr("Binding error %d", errno);
         close(ls);
         return nullptr;
     }
-    if (listen(ls, 1) != 0) {
+    if (listen(ls, kWsBacklog) != 0) {
         LogErr("Listening error %d", errno);
         close(ls);
         return nullptr;
     }
     LogInfo("Listening on port %d", port);
+    auto lobby = std::make_unique<WsLobby>();
+    lobby->works = w;
+    lobby->listenFd = ls;
+    lobby->allow = WsReadAllowList(w->options.remoteAllow);
     while (KeepGoing(w, true)) {
         w->wsConnected = 0;
-        pollfd p{ls, POLLIN, 0};
-        if (poll(&p, 1, kWsPollMs) <= 0) continue;
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        int fd = accept4(ls, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC);
-        if (fd < 0) { // a peer that reset before we took it: wait for the next
-            LogErr("Accept-ing error %d", errno);
-            continue;
+        pollfd fds[1 + kWsPendingMax];
+        int n = LobbyFds(lobby.get(), fds);
+        int r = poll(fds, nfds_t(n), kWsPollMs);
+        LobbyService(lobby.get(), fds, r > 0 ? n : 0);
+        RemoteCommandsTick(w);
+        while (lobby->proved && KeepGoing(w, true)) {
+            // The first to prove itself has the session; the others go.
+            LobbyCloseAll(lobby.get());
+            std::string ip = lobby->proved->ip;
+            if (ServeSession(w, lobby.get(), std::move(lobby->proved)) == kWsTakenOver)
+                LogErr("session of %s (silent for %d ms) taken over by %s", ip.c_str(),
+                       wsTakeoverIdleMs, lobby->proved->ip);
         }
-        char ip[INET_ADDRSTRLEN] = "?";
-        inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-        LogInfo("Connected by %s", ip);
-        if (WsServeConnection(w, fd) == kWsWrongPhrase) Pause(w, true, 1000);
     }
+    LobbyCloseAll(lobby.get());
+    lobby->proved.reset();
     close(ls);
     return nullptr;
 }
@@ -425,6 +806,8 @@ int WsMakeClientKey(char key[25]) {
 }
 
 namespace {
+
+constexpr int kClientHandshakeMs = 10000; // the server's answer to the request
 
 // A connected socket to the server, or -1 (a new socket every attempt).
 int Connect(Works *w) {
@@ -467,6 +850,7 @@ int Connect(Works *w) {
         return -1;
     }
     LogInfo("TCP connected");
+    WsKeepAlive(fd);
     return fd;
 }
 
@@ -495,7 +879,7 @@ int WsClientAttempt(Works *w, const char *key) {
     s->fd = fd;
     int r = kWsGoOn;
     for (const char *text : request) {
-        if (WriteText(fd, text) != 0) {
+        if (WriteText(fd, text, int(std::strlen(text))) != 0) {
             LogInfo("TCP write Error");
             r = kWsClosed;
             break;
@@ -504,20 +888,24 @@ int WsClientAttempt(Works *w, const char *key) {
     }
     WsHandshake h;
     WsHandshakeClient(&h, key);
-    conn->deadline = NowMs() + kWsHandshakeMs;
+    conn->deadline = NowMs() + kClientHandshakeMs;
     if (r == kWsGoOn) r = Handshake(conn.get(), &h);
     conn->deadline = 0;
     if (r == kWsGoOn) {
         // The access phrase: a text frame with a zero key, so in clear.
-        uint8_t frame[6 + sizeof w->accessPhrase] = {0x81};
-        int n = int(strnlen(w->accessPhrase, sizeof w->accessPhrase - 1));
+        const char *phrase = WsPhrase(w);
+        uint8_t frame[6 + kOptionText] = {kWsText};
+        int n = int(strnlen(phrase, 125));
         frame[1] = uint8_t(n);
-        std::memcpy(frame + 6, w->accessPhrase, size_t(n));
+        std::memcpy(frame + 6, phrase, size_t(n));
         if (WsWriteAll(fd, frame, n + 6, kWsSendTimeoutMs) != 0) r = kWsClosed;
     }
     if (r == kWsGoOn) {
         WsLinkUp(w, fd);
         LogInfo("Websocket Connected");
+        // A server that has gone quiet is given up and called again.
+        conn->lastRx = NowMs();
+        conn->silenceMs = wsClientSilenceMs;
     }
     while (r == kWsGoOn) {
         int n = WsReadFrame(conn.get(), s.get());
@@ -527,6 +915,7 @@ int WsClientAttempt(Works *w, const char *key) {
         }
         r = WsDispatch(w, s.get(), s->frame, n);
     }
+    RemoteCommandsTick(w, true);
     WsLinkClose(w, fd);
     if (r == kWsStopped) return kWsStopped;
     LogErr("reconnecting");

@@ -1,5 +1,6 @@
 #include "supervisor/meters.h"
 
+#include "model/remote_link.h"
 #include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
@@ -246,8 +247,23 @@ struct MeterFace {
     FreqText freq;
 };
 
+// What the meters show: this unit's readings, or on a remote station that
+// is connected, its server's (reflected power from forward power and SWR).
+struct Readings {
+    float fwd, fwdAux, refl, swr, in;
+};
+
+Readings ShownReadings(Works *w) {
+    RemoteStatus r;
+    if (RemoteStatusShown(w, &r))
+        return {r.fwd, r.fwd, ReflectedFromSwr(r.fwd, r.swr), r.swr, r.in};
+    return {w->pwrFwd.load(), w->pwrFwdAux.load(), w->pwrRefl.load(), w->swr.load(),
+            w->pwrIn.load()};
+}
+
 void ComposeMeters(Works *w, MeterFace *m) {
     std::memset(m, 0, sizeof *m);
+    const Readings now = ShownReadings(w);
     m->tag = 'M';
     const bool peaks = w->auxFwdEnable.load() == 1;
     m->peaks = peaks ? 1 : 0;
@@ -255,10 +271,10 @@ void ComposeMeters(Works *w, MeterFace *m) {
     // Left meter: forward power. The needles stop at the end of the scale;
     // the text shows the reading as it is.
     const float fwdTop = w->powerClass.load() == '1' ? 120.0f : 60.0f;
-    const float fwd = w->pwrFwd.load();
+    const float fwd = now.fwd;
     w->needleAngle1 = Angle(Limit(fwd, 0.0f, fwdTop), number_ofStep_meter_FWD);
     if (peaks) {
-        float aux = Limit(w->pwrFwdAux.load(), 0.0f, fwdTop);
+        float aux = Limit(now.fwdAux, 0.0f, fwdTop);
         if (w->peakAngle1.load() == 0.0f)
             w->peakVal1 = aux;
         else
@@ -277,7 +293,7 @@ void ComposeMeters(Works *w, MeterFace *m) {
     m->right = 1;
     switch (view) {
     case 1: {
-        float refl = w->pwrRefl.load();
+        float refl = now.refl;
         value = Limit(refl, 0.0f, 60.0f);
         steps = number_ofStep_meter_REFL;
         std::snprintf(m->label, sizeof m->label, "REFLECTED");
@@ -287,7 +303,7 @@ void ComposeMeters(Works *w, MeterFace *m) {
         break;
     }
     case 2: {
-        float swr = Limit(w->swr.load(), 0.0f, 100.0f);
+        float swr = Limit(now.swr, 0.0f, 100.0f);
         value = CalcolaSWR(swr);
         steps = number_ofStep_meter_SWR;
         std::snprintf(m->label, sizeof m->label, "SWR");
@@ -297,7 +313,7 @@ void ComposeMeters(Works *w, MeterFace *m) {
         break;
     }
     case 3: {
-        float in = w->pwrIn.load();
+        float in = now.in;
         value = Limit(in, 0.0f, 60.0f);
         steps = number_ofStep_meter_PW;
         std::snprintf(m->label, sizeof m->label, "PRWIN");

@@ -250,9 +250,14 @@ void TavTransferDone(TavCtx *c, int status, int actual) {
             float l = par.lp >= 1 ? r->lpOffset : 0.0f;
             r->recalc = float(std::pow(10.0, (21.4 - double(r->globalOffset) + double(l)) / 20.0));
             c->count = TavScale(c->buf, actual, r->recalc, c->samples);
+            // A new setting counts from this transfer, whatever was left of the old.
+            int every = w->fftDivide.load();
+            if (every != r->divideSeen) {
+                r->divideSeen = every;
+                r->divide = 1;
+            }
             if (--r->divide <= 0) {
                 // A setting of 0 or less means every transfer.
-                int every = w->fftDivide.load();
                 r->divide = every >= 1 ? every : 1;
                 if (w->wsConnected == 1) fftCalc(&r->fft, c->samples, c->count, w);
             }

@@ -47,7 +47,8 @@ struct TavReader {
     bool failed = false; // a resubmission failed: the loop ends
     float globalOffset = 0, lpOffset = 0, attOffset = 0;
     float recalc = 0;
-    int divide = 1;
+    int divide = 1;     // transfers until the next transform
+    int divideSeen = 0; // the fftDivide the countdown was loaded from
     int errCounter = 0;
     long transfers = 0; // completed transfers
     TavCtx ctx[kTavXfers];

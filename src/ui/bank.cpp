@@ -26,15 +26,25 @@ void ReloadCurrentBank(Works *w) {
 }
 } // namespace
 
-void ChangeBanco(Works *w) {
+namespace {
+void StepBank(Works *w, bool save) {
     std::lock_guard<std::mutex> lock(bankMut);
     int next = w->numBanco + 1;
     // A MAX BANK lowered below the current bank must not run on past it.
     if (next >= w->maxBank || next < 0) next = 0;
     w->numBanco = next;
-    writeSetup(w);
+    if (save) writeSetup(w);
     LoadAllBankTable(w, next);
     w->bandRow = -1;
+}
+} // namespace
+
+void ChangeBanco(Works *w) {
+    StepBank(w, true);
+}
+
+void ChangeBancoUnsaved(Works *w) {
+    StepBank(w, false);
 }
 
 void ChangeInterfaceBanco(Works *w) {

@@ -5,6 +5,9 @@ struct Works;
 // Next antenna bank (wraps to 0 at or past `maxBank`), saved in the setup
 // file, its tables loaded and the band row chosen again by the supervisor.
 void ChangeBanco(Works *works);
+// The same step without the setup write: the caller saves (the remote
+// commands save a peer's bank steps at most once a second).
+void ChangeBancoUnsaved(Works *works);
 // Next working interface (generic, TAV, FT-817), applied and stored in the bank.
 void ChangeInterfaceBanco(Works *works);
 // Copies the antenna table (with its interface) and the three tuner memories

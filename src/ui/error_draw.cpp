@@ -1,6 +1,7 @@
 #include "ui/error_draw.h"
 
 #include "model/errors.h"
+#include "model/remote_link.h"
 #include "model/works.h"
 #include "display/graph.h"
 #include "display/ttf.h"
@@ -34,8 +35,17 @@ void DrawTastoErrore(Works *w, int x0, int x1, int code) {
 
 void DrawError(Works *w) {
     if (w->screenFlags.load() != 0) return;
-    int codes[kErrCodes];
+    int codes[kErrCodes + 1];
     int n = ErrListSnapshot(w, codes);
+    // A remote station shows its server's last error too, newest of all.
+    RemoteStatus r;
+    if (RemoteStatusShown(w, &r) && r.err >= 0) {
+        int kept = 0;
+        for (int i = 0; i < n; i++)
+            if (codes[i] != r.err) codes[kept++] = codes[i];
+        codes[kept] = r.err;
+        n = kept + 1;
+    }
     // With more than six codes the six newest are shown.
     int first = n > kSlots ? n - kSlots : 0;
     for (int k = 0; first + k < n && k < kSlots; k++) {

@@ -2,6 +2,7 @@
 
 #include "model/tuner_word.h"
 #include "model/errors.h"
+#include "model/remote_link.h"
 #include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
@@ -142,7 +143,9 @@ void InitMenuNova(Works *w) {
 
 void SetModeWorkLabel(Works *w) {
     if (w->menuIdx.load() != 0) return;
-    SetLabelf(0, 1, 2, "BANK%i", w->numBanco.load());
+    // A remote station's bank key steps its server's bank: that one is shown.
+    RemoteStatus r;
+    SetLabelf(0, 1, 2, "BANK%i", RemoteStatusShown(w, &r) ? r.bank : w->numBanco.load());
 }
 
 void SetAttenuatorLabel(Works *w) {

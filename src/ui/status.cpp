@@ -5,6 +5,7 @@
 #include "model/tuner_word.h"
 #include "model/errors.h"
 #include "model/hooks.h"
+#include "model/remote_link.h"
 #include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
@@ -157,13 +158,40 @@ namespace {
 // What the information bar shows: the texts and the colours that depend on
 // the state. Only bytes, so that two equal bars compare equal byte for byte.
 struct InfoBar {
-    uint8_t message; // 0: none, 1: the debug line, 2: second function, 3: bypass not saved
+    uint8_t message; // 0: none, 1: the debug line, 2: second function, 3: bypass not
+                     // saved, 4: a remote station lost its server
     uint8_t remote;  // 0: "Local", 1: "Remote", 2: "Remote" in red (a fault)
     char debug[2][128];
     char box[6][128];
     char temps[128];
     char supply[128];
 };
+
+// A remote station shows its server's amplifier, marked "Remote".
+void ComposeRemoteBar(Works *w, const RemoteStatus &r, InfoBar *bar) {
+    std::snprintf(bar->box[0], sizeof bar->box[0], "%s", InterfaceName(r.iface - '0'));
+    std::snprintf(bar->box[1], sizeof bar->box[1], "  Coax: --");
+    std::snprintf(bar->box[2], sizeof bar->box[2], "Band:%s",
+                  r.band[0] == '\0' || r.band[0] == '-' ? "---" : r.band);
+    if (r.bypass)
+        std::snprintf(bar->box[3], sizeof bar->box[3], "Att %s", attNames[4]);
+    else
+        std::snprintf(bar->box[3], sizeof bar->box[3], "Att %sdB", AttenuatorName(r.att));
+    std::snprintf(bar->box[4], sizeof bar->box[4], "Ant %d", r.ant + 1);
+    std::snprintf(bar->box[5], sizeof bar->box[5], "%s",
+                  r.tuner == 'B'   ? "Atu: Bpy"
+                  : r.tuner == 'N' ? "Atu: None"
+                                   : "Atu: On");
+    bar->remote = 1;
+    if (w->tempUnits.load() == 1)
+        std::snprintf(bar->temps, sizeof bar->temps, "PA Temp: %04.01f°F",
+                      static_cast<double>(ConversionCelsius_to_Fahrenheit(r.temp)));
+    else
+        std::snprintf(bar->temps, sizeof bar->temps, "PA Temp: %04.01f°C",
+                      static_cast<double>(r.temp));
+    std::snprintf(bar->supply, sizeof bar->supply, "PA Voltage: %04.01fV       Current: %04.01fA",
+                  static_cast<double>(r.volts), static_cast<double>(r.amps));
+}
 
 void ComposeInfoBar(Works *w, InfoBar *bar) {
     std::memset(bar, 0, sizeof *bar);
@@ -181,6 +209,8 @@ void ComposeInfoBar(Works *w, InfoBar *bar) {
         bar->message = 2;
     } else if (w->keyFlags.load() & 2) {
         bar->message = 3;
+    } else if (RemoteStatusLost(w)) {
+        bar->message = 4;
     }
 
     // 2: the boxes.
@@ -208,6 +238,8 @@ void ComposeInfoBar(Works *w, InfoBar *bar) {
         std::snprintf(bar->temps, sizeof bar->temps, "PA Temp1: %04.01f°C      Temp2: %04.01f°C",
                       t1, t2);
     InfoSupplyText(w, bar->supply, sizeof bar->supply);
+    RemoteStatus r;
+    if (RemoteStatusShown(w, &r)) ComposeRemoteBar(w, r, bar);
 }
 
 void PaintInfoBar(Works *w, const InfoBar &bar) {
@@ -218,6 +250,8 @@ void PaintInfoBar(Works *w, const InfoBar &bar) {
         Text(w, 8, 5, 350, "Entering second function...", 250, 250, 250);
     } else if (bar.message == 3) {
         Text(w, 8, 5, 350, "ATU ByPass not saved!", 250, 250, 250);
+    } else if (bar.message == 4) {
+        Text(w, 8, 5, 350, "Link to the server lost: this unit's own readings", 250, 0, 0);
     }
 
     static const int kBox[7][3] = {{1, 110, 10},    {115, 260, 125}, {265, 400, 275},
