@@ -728,6 +728,31 @@ int WsServeConnection(Works *w, int fd) {
     return ServeSession(w, nullptr, std::move(p));
 }
 
+namespace {
+constexpr int kWsBindRetryMs = 5000;
+constexpr uint64_t kWsBindLogMs = 60000;
+
+// A listening socket on `bindAddr`:`port`, or -1 with errno kept.
+int OpenListener(uint32_t bindAddr, int port) {
+    int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (ls < 0) return -1;
+    int one = 1;
+    setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(bindAddr);
+    addr.sin_port = htons(uint16_t(port));
+    if (bind(ls, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(ls, kWsBacklog) != 0) {
+        int err = errno;
+        close(ls);
+        errno = err;
+        return -1;
+    }
+    return ls;
+}
+} // namespace
+
 void *Wsocket(void *arg) {
     Works *w = static_cast<Works *>(arg);
     int port = Port(w);
@@ -740,26 +765,21 @@ void *Wsocket(void *arg) {
         LogErr("Binding error: RemoteBind %s is not an IPv4 address", w->options.remoteBind);
         return nullptr;
     }
-    int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (ls < 0) {
-        LogErr("Socket open error %d", errno);
-        return nullptr;
-    }
-    int one = 1;
-    setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(bindAddr);
-    addr.sin_port = htons(uint16_t(port));
-    if (bind(ls, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        LogErr("Binding error %d", errno);
-        close(ls);
-        return nullptr;
-    }
-    if (listen(ls, kWsBacklog) != 0) {
-        LogErr("Listening error %d", errno);
-        close(ls);
-        return nullptr;
+    // A port in use (another program, a unit still closing) is tried again
+    // every 5 s for as long as the switch is on; the failure is logged once
+    // a minute.
+    int ls;
+    uint64_t loggedAt = 0;
+    bool logged = false;
+    while ((ls = OpenListener(bindAddr, port)) < 0) {
+        int err = errno;
+        uint64_t now = NowMs();
+        if (!logged || expired(loggedAt, now, kWsBindLogMs)) {
+            LogErr("Binding error %d", err);
+            logged = true;
+            loggedAt = now;
+        }
+        if (!Pause(w, true, kWsBindRetryMs)) return nullptr;
     }
     LogInfo("Listening on port %d", port);
     auto lobby = std::make_unique<WsLobby>();

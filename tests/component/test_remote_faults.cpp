@@ -132,12 +132,12 @@ TEST(RemoteFaultsEndToEnd, StandardClientsPythonAndChromiumWithTheAccessOptions)
                     "chromium >/dev/null 2>&1") != 0 ||
         ReadWholeFile(tests + "/node_modules/playwright-core/package.json").empty())
         GTEST_SKIP() << "python3-websockets, node, chromium or playwright-core missing (deps.sh)";
-    std::string out = Shell("/usr/bin/python3 " + tests + "/ws_python_client.py " + port +
+    std::string out = Shell("/usr/bin/python3 " + tests + "/support/ws_python_client.py " + port +
                             " 'open sesame' VORNFD7 2>&1");
     EXPECT_EQ(out.rfind("status ", 0), 0u) << out;
     EXPECT_TRUE(s.helix.WaitFor("BUFFER Wsocket : VORNFD7", 5000));
     const char *shot = std::getenv("HELIX_REMOTE_PAGE_SHOT");
-    out = Shell("node " + tests + "/remote_page_browser.js " + port + " 'open sesame' " +
+    out = Shell("node " + tests + "/support/remote_page_browser.js " + port + " 'open sesame' " +
                 (shot ? shot : "") + " 2>&1");
     EXPECT_NE(out.find("bank 1 -> 2"), std::string::npos) << out;
     EXPECT_TRUE(

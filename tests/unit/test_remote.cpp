@@ -444,12 +444,26 @@ TEST(RemotePair, ServerAndClientOverLoopback) {
     srv.works.tcpPort = cli.works.tcpPort = int16_t(port);
     srv.setup.WebSocket = '1';
     cli.setup.WebSocket = '2';
+    // The port is taken at first: the server tries it again until it is free.
+    int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(uint16_t(port));
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(blocker, 1), 0);
     auto server = std::make_unique<RunningThread>(Wsocket, srv.w());
     RunningThread client(Wclient, cli.w());
     struct Stop {
         TestUnit &a, &b;
         ~Stop() { a.works.running = b.works.running = 0; }
     } stop{srv, cli};
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadWholeFile(root.Path("/var/log/helix.log")).find("Binding error 98") !=
+                   std::string::npos;
+        },
+        kPatienceMs));
+    close(blocker);
     bool up = WaitUntil([&] { return srv.works.wsConnected == 1; }, kPatienceMs);
     if (!up) std::fprintf(stderr, "%s", ReadWholeFile(root.Path("/var/log/helix.log")).c_str());
     ASSERT_TRUE(up);
