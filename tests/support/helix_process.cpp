@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -15,6 +16,8 @@ bool HelixProcess::Start(const std::string &err, const std::string &cwd) {
     if (pid < 0) return false;
     if (pid == 0) {
         setsid(); // a session leader with no terminal, as a service runs
+        // A test killed on its time-out takes its controller with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) dup2(fd, 2);
         int devnull = open("/dev/null", O_RDWR);
