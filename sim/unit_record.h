@@ -29,6 +29,7 @@ struct UnitRecord {
         initSetup(w);
         InitOptions(w);
     }
+    ~UnitRecord() { UnlinkWorks(&works); }
     UnitRecord(const UnitRecord &) = delete;
     UnitRecord &operator=(const UnitRecord &) = delete;
     Works *w() { return &works; }

@@ -9,6 +9,7 @@
 #include "config/fan_table.h"
 #include "model/works.h"
 #include "platform/log.h"
+#include "platform/wait.h"
 #include "model/errors.h"
 
 #include <algorithm>
@@ -102,6 +103,11 @@ int StatusReply(Works *w, const char *r) {
         Trace(">>> ERRORI: End Gest Errori!!\n");
         w->errResend = 0;
     }
+    // New readings (or status bits) are drawn at once.
+    if (std::memcmp(w->statusSeen, r + 2, sizeof w->statusSeen) != 0) {
+        std::memcpy(w->statusSeen, r + 2, sizeof w->statusSeen);
+        WakeSupervisor(w);
+    }
     uint8_t s0 = static_cast<uint8_t>(charToInt(r[2]));
     uint8_t s1 = static_cast<uint8_t>(charToInt(r[3]));
     uint8_t s2 = static_cast<uint8_t>(charToInt(r[28]) + 16 * charToInt(r[29]));
@@ -180,10 +186,13 @@ int StatusReply(Works *w, const char *r) {
     GestTemperatureFunction(w, 2, 0, 23, w->temp1.load(), w->tempMax1.load());
     GestTemperatureFunction(w, 22, 21, 24, w->temp2.load(), w->tempMax2.load());
 
+    int pause = 10;
     switch (w->tuneState.load()) {
     case 0: {
         int code;
-        w->linearProcessStatus = TakeNextCmd(w, &code) ? code : 8;
+        bool queued = TakeNextCmd(w, &code);
+        w->linearProcessStatus = queued ? code : kLinFreqPoll;
+        if (queued && w->cmdQueueDrain.load() == 1 && !PacingBySleep()) pause = 0;
         break;
     }
     case 1:
@@ -202,7 +211,7 @@ int StatusReply(Works *w, const char *r) {
         w->linearProcessStatus = kLinStatus;
         break;
     }
-    return 10;
+    return pause;
 }
 
 // A status reply must reach the S2 digits before its ';' and carry hex
@@ -254,7 +263,8 @@ int DecodeCatCmd(Works *w, const char *text, int length) {
         std::memcpy(f, r + 3, 11);
         f[11] = '\0';
         long long v = std::atoll(f);
-        if (v > 0 && v <= INT32_MAX) w->freqMeasured = static_cast<int32_t>(v);
+        if (v > 0 && v <= INT32_MAX && w->freqMeasured.exchange(static_cast<int32_t>(v)) != v)
+            WakeSupervisor(w);
     } else if (is("CP")) {
         w->errSuspend.fetch_and(static_cast<uint8_t>(~1));
     } else if (is("AB")) {
@@ -309,6 +319,7 @@ int DecodeCatCmd(Works *w, const char *text, int length) {
     } else {
         return Failed(w, "---------------------------------------cmd non riconosciuto:%s\n", r);
     }
-    NextCmdPriority(w, kLinStatus);
-    return 20;
+    // Inside a batch the next command goes at once; otherwise the pause
+    // before the next poll.
+    return NextCmdPriority(w, kLinStatus) && !PacingBySleep() ? 0 : 20;
 }

@@ -8,6 +8,7 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "platform/serial_linear.h"
+#include "platform/wait.h"
 #include "model/errors.h"
 
 #include <algorithm>
@@ -108,13 +109,13 @@ bool TakeNextCmd(Works *w, int *code) {
     return false;
 }
 
-void NextCmdPriority(Works *w, int dflt) {
+bool NextCmdPriority(Works *w, int dflt) {
     w->retryCount = 0;
     int code;
     if (w->cmdQueueDrain.load() == 1 && TakeNextCmd(w, &code)) {
         w->linearProcessStatus = code;
         Trace("cmd ext: %d\n", code);
-        return;
+        return true;
     }
     w->cmdQueueDrain = 0;
     w->linearProcessStatus = dflt;
@@ -122,6 +123,7 @@ void NextCmdPriority(Works *w, int dflt) {
         Trace(">>> ERRORI: Send All CMD for Error\n");
         w->errResend = 2;
     }
+    return false;
 }
 
 void GestRetrayCMD(Works *w) {
@@ -170,6 +172,7 @@ static int DiscardStaleInput(int fd, LinearLink *l) {
         if (n <= 0) break;
     }
     l->rxIdx = 0;
+    l->inLen = l->inPos = 0;
     return waiting < 0 && SerialGone(errno) ? -1 : 0;
 }
 
@@ -200,27 +203,34 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
     int fd = w->linFD.load();
     switch (st) {
     case kLinWait: {
-        int waiting = l->port.down ? 0 : SerialBytesWaiting(fd);
-        if (waiting < 0 && SerialGone(errno)) {
-            PortGone(w, l, now);
-            waiting = 0;
-        }
-        if (waiting == 0) {
-            w->counterrortimeout.fetch_add(1);
-            if (expired(l->sentAt, now, kLinReplyTimeoutMs)) {
-                GestRetrayCMD(w);
-                // What came of the failed reply must not prefix the next one.
-                l->rxIdx = 0;
+        if (l->inPos == l->inLen) {
+            int waiting = l->port.down ? 0 : SerialBytesWaiting(fd);
+            if (waiting < 0 && SerialGone(errno)) {
+                PortGone(w, l, now);
+                waiting = 0;
             }
-            return 1;
+            if (waiting == 0) {
+                w->counterrortimeout.fetch_add(1);
+                if (expired(l->sentAt, now, kLinReplyTimeoutMs)) {
+                    GestRetrayCMD(w);
+                    // What came of the failed reply must not prefix the next one.
+                    l->rxIdx = 0;
+                }
+                return 1;
+            }
+            long r = waiting > 0
+                         ? SerialRead(fd, l->in,
+                                      std::min<size_t>(sizeof l->in, static_cast<size_t>(waiting)))
+                         : -1;
+            if (r <= 0) {
+                LogErr("timeout %d", static_cast<int>(r));
+                GestRetrayCMD(w);
+                return 20;
+            }
+            l->inLen = static_cast<int>(r);
+            l->inPos = 0;
         }
-        char c = 0;
-        long r = waiting > 0 ? SerialRead(fd, &c, 1) : -1;
-        if (r != 1) {
-            LogErr("timeout %d", static_cast<int>(r));
-            GestRetrayCMD(w);
-            return 20;
-        }
+        char c = l->in[l->inPos++];
         if (l->rxIdx > kLinRxSize - 5) {
             l->rxIdx = 0;
             Trace("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
@@ -262,6 +272,18 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
             NextCmdPriority(w, kLinStatus);
             return 0;
         }
+        // A batch (a band change's commands) goes out back to back: a poll
+        // that was due waits until the batch is out.
+        if ((st == kLinStatus || st == kLinFreqPoll) && w->cmdQueueDrain.load() == 1 &&
+            !PacingBySleep()) {
+            int code;
+            if (TakeNextCmd(w, &code)) {
+                st = code;
+                w->linearProcessStatus = code;
+            } else {
+                w->cmdQueueDrain = 0;
+            }
+        }
         // One exchange at a time: bytes waiting before the command goes out
         // belong to an exchange that already failed.
         if (!l->port.down && DiscardStaleInput(fd, l) != 0) PortGone(w, l, now);
@@ -271,8 +293,34 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
     }
 }
 
+void LinearWait(Works *w, LinearLink *l, int ms, uint64_t now) {
+    if (PacingBySleep()) {
+        SleepMs(static_cast<uint32_t>(ms));
+        return;
+    }
+    if (w->linearProcessStatus.load() == kLinWait && ms == 1) {
+        // Waiting for the reply: until its bytes come or its time-out (while
+        // the port is down, until the next reopen attempt).
+        uint64_t until = l->sentAt + kLinReplyTimeoutMs;
+        if (l->port.down && l->port.nextTry < until) until = l->port.nextTry;
+        int left = until > now ? static_cast<int>(until - now) : 1;
+        WaitPortOrWake(l->port.down ? -1 : w->linFD.load(), -1, left);
+        return;
+    }
+    // A pause between exchanges; a batch queued meanwhile ends it (a wake-up
+    // for a code queued without a batch leaves the pause as it was).
+    uint64_t until = now + static_cast<uint64_t>(ms);
+    for (;;) {
+        if (w->cmdQueueDrain.load() == 1 && !CmdQueueEmpty(w)) return;
+        uint64_t t = NowMs();
+        if (t >= until) return;
+        if (WaitPortOrWake(-1, w->linWake, static_cast<int>(until - t)) == kWaitTimeout) return;
+    }
+}
+
 void *Linear(void *arg) {
     Works *w = static_cast<Works *>(arg);
+    if (!PacingBySleep()) RelaxTimers(1000);
     w->linearProcessStatus = kLinStatus;
     if (OpenLinear(w) != 0) {
         // Nothing to talk to: the fault is on the screen through portError.
@@ -287,8 +335,9 @@ void *Linear(void *arg) {
     }
     LinearLink link;
     while (w->running.load() != 0) {
-        int pause = LinearStep(w, &link, NowMs());
-        if (pause > 0) SleepMs(static_cast<uint32_t>(pause));
+        uint64_t now = NowMs();
+        int pause = LinearStep(w, &link, now);
+        if (pause > 0) LinearWait(w, &link, pause, now);
     }
     SerialClose(w->linFD.exchange(-1));
     return nullptr;

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/instance.h"
 #include "platform/log.h"
+#include "platform/wait.h"
 #include "config/network.h"
 
 #include <cerrno>
@@ -22,10 +23,12 @@
 #include <cstring>
 
 static Works *gWorks = nullptr;
+static int gStopWake = -1; // wakes main at once on a stop signal
 
 // SIGTERM and SIGINT take the normal shutdown path.
 static void OnStopSignal(int) {
     if (gWorks != nullptr) gWorks->running.store(0);
+    WakeSignal(gStopWake);
 }
 
 namespace {
@@ -99,6 +102,7 @@ int main(int argc, char **argv) {
     CntIP = CntDNS = CntNetMask = CntGateway = 3;
 
     gWorks = w;
+    gStopWake = WakeOpen();
     struct sigaction sa {};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
@@ -120,7 +124,8 @@ int main(int argc, char **argv) {
     ReadLanParam();
 
     StartUp(w);
+    // A thread that drops `running` is seen within a second; a stop signal at once.
     while (w->running != 0)
-        SleepMs(100);
+        WaitPortOrWake(-1, gStopWake, 1000);
     return ShutDown(w);
 }

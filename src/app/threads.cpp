@@ -216,7 +216,7 @@ bool SleepWhileRunning(Works *w, unsigned ms) {
     uint64_t start = NowMs();
     while (!expired(start, NowMs(), ms)) {
         if (w->running == 0) return false;
-        SleepMs(10);
+        SleepMs(50);
     }
     return w->running != 0;
 }

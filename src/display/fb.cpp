@@ -17,22 +17,27 @@ std::mutex rowsLock;
 
 // Copies, row by row, the damaged columns [lo, hi] of each row from src to
 // dst and clears that damage; with `all`, every row whole.
-void CopyDamage(uint8_t *dst, const uint8_t *src, const FbScreen *fb, int16_t *lo, int16_t *hi,
-                bool all) {
+// Returns the number of rows copied.
+uint32_t CopyDamage(uint8_t *dst, const uint8_t *src, const FbScreen *fb, int16_t *lo, int16_t *hi,
+                    bool all) {
     const size_t line = fb->lineSize, ps = fb->pixelSize;
+    uint32_t rows = 0;
     if (all) {
         std::memcpy(dst, src, static_cast<size_t>(fb->sizeY) * line);
+        rows = static_cast<uint32_t>(fb->sizeY);
     } else {
         for (int32_t y = 0; y < fb->sizeY; y++) {
             if (lo[y] > hi[y]) continue;
             const size_t off = y * line + static_cast<size_t>(lo[y]) * ps;
             std::memcpy(dst + off, src + off, static_cast<size_t>(hi[y] - lo[y] + 1) * ps);
+            rows++;
         }
     }
     for (int32_t y = 0; y < fb->sizeY; y++) {
         lo[y] = INT16_MAX;
         hi[y] = -1;
     }
+    return rows;
 }
 
 // Adds columns [left, right] of row y to a damage list.
@@ -209,13 +214,14 @@ void fbRealize(FbScreen *fb) {
     std::lock_guard<std::mutex> lock(rowsLock);
     if (fb->drawnLo == nullptr) {
         std::memcpy(fb->screenMem, fb->workMem, fb->memSize);
+        fb->realizedRows = static_cast<uint32_t>(fb->sizeY);
         return;
     }
     // A band whose owner did not draw since the last restore (its screen
     // went away) shows the background, as it would have without the band.
     for (FbBand &b : fb->bands)
         if (b.retained != 0) ReleaseBand(fb, &b);
-    CopyDamage(fb->screenMem, fb->workMem, fb, fb->shownLo, fb->shownHi, false);
+    fb->realizedRows = CopyDamage(fb->screenMem, fb->workMem, fb, fb->shownLo, fb->shownHi, false);
 }
 
 void fbSetBack(FbScreen *fb) {

@@ -45,7 +45,8 @@ struct FbScreen {
     // drawing functions through fbMarkRect / fbMarkSpan.
     int16_t *drawnLo, *drawnHi, *shownLo, *shownHi;
     uint8_t backChanged;
-    uint32_t passCount; // restores since the last whole copy
+    uint32_t passCount;    // restores since the last whole copy
+    uint32_t realizedRows; // rows the last fbRealize put on the screen
     FbBand bands[kFbBands];
 };
 

@@ -3,6 +3,7 @@
 #include "model/hooks.h"
 #include "model/works.h"
 #include "platform/log.h"
+#include "platform/wait.h"
 
 #include <mutex>
 
@@ -96,6 +97,7 @@ int IncPNTIn_CMDLinear(int code, Works *w) {
     w->cmdQueue[in] = code;
     // Publish the slot before the index moves, so the reader never sees a stale code.
     w->cmdQueueIn.store((in + 1) % kCmdQueueSlots, std::memory_order_release);
+    WakeSignal(w->linWake);
     return 0;
 }
 

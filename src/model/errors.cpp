@@ -103,6 +103,7 @@ const char *ErrText(Works *w, int code) {
 }
 
 void AddErrore(Works *w, int code) {
+    WakeSupervisor(w);
     if (!ValidCode(code)) return;
     if (w->errSuspend.load() & 1) return;
     {
@@ -125,6 +126,7 @@ void AddErrore(Works *w, int code) {
 }
 
 void DeleteErrore(Works *w, int code) {
+    WakeSupervisor(w);
     std::lock_guard<std::mutex> lock(w->errLock);
     int pos = FindLocked(w, code);
     if (pos < 0) return;

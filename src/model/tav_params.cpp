@@ -67,6 +67,7 @@ void storeParameters(Works *w, int length, const uint8_t *payload) {
     t->freqCur = t->memoryMode ? t->freqMem : t->activeVfoB ? t->freqB : t->freqA;
     t->modeCur = t->activeVfoB ? t->modeB : t->modeA;
     if (pthread_mutex_unlock(w->serMut) != 0) LogErr("serMut mutex cannot be unlocked");
+    WakeSupervisor(w);
 }
 
 void getParameters(TavParams *copy, Works *w) {

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/wait.h"
 
 double TIME_LONG_PRESS = 0.5;
 int number_ofStep_meter_FWD = 60;
@@ -28,6 +29,18 @@ void LinkWorks(Works *w, SetupRecord *setup, pthread_mutex_t *connMut, pthread_m
     fftRec->buf1 = spectrum1;
     // Descriptor 0 would be standard input.
     w->linFD = w->serFD = w->catFD = w->catSerFD = -1;
+    w->linWake = WakeOpen();
+    w->timerWake = WakeOpen();
+}
+
+void UnlinkWorks(Works *w) {
+    WakeClose(w->linWake);
+    WakeClose(w->timerWake);
+    w->linWake = w->timerWake = -1;
+}
+
+void WakeSupervisor(Works *w) {
+    WakeSignal(w->timerWake);
 }
 
 void InitGlobalVar(Works *w) {

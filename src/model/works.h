@@ -79,6 +79,7 @@ struct Works {
     TavParams *tavPar;
     SpectrumRec *fftRec;
     Shared<int32_t> timerUsec;
+    int32_t timerWake = -1; // wakes the supervisor at once: a new frequency (any link)
     // Working mode, the frequency source: 0 generic, 1 TAV, 2 FT-817, 3 a rig
     // daemon (rigctld). The bank loader (start-up, keys).
     Shared<int32_t> ModeWorkIdx;
@@ -94,6 +95,7 @@ struct Works {
 
     // --- power-board link and command ring: Linear; any thread queues codes ---
     Shared<int32_t> linFD;
+    int32_t linWake = -1;                // wakes the link's pause: a code was queued (any thread)
     Shared<int32_t> linearProcessStatus; // link state (see amplifier/linear.h)
     Shared<int32_t> counterrortimeout;   // 1 ms idle polls since the last send
     Shared<int32_t> cmdQueue[kCmdQueueSlots];
@@ -127,6 +129,7 @@ struct Works {
     Shared<float> temp1, temp2;
     Shared<int32_t> freqMeasured;
     Shared<int32_t> txReady; // (also timer from a transceiver's transmit flag)
+    char statusSeen[40];     // the last status reply's readings, to tell new ones
 
     // --- board settings: timer (frequency actions), keys, Linear (replies) ---
     Shared<int32_t> freq;
@@ -331,6 +334,15 @@ extern int CntIP, CntDNS, CntNetMask, CntGateway;
 void LinkWorks(Works *works, SetupRecord *setup, pthread_mutex_t *connMut, pthread_mutex_t *sendMut,
                pthread_mutex_t *serMut, TavParams *tavPar, SpectrumRec *fftRec, uint32_t *spectrum0,
                uint32_t *spectrum1);
+
+// Closes what LinkWorks opened (a record that does not live for the run).
+void UnlinkWorks(Works *works);
+
+// Something the screen shows moved (a new frequency, a key, new readings, the
+// error list): the supervisor's next pass runs at once. Its frequency
+// actions follow a new frequency without waiting for a tick, and an idle
+// screen may wait longer between passes without missing a change.
+void WakeSupervisor(Works *works);
 
 // Writes the defaults into a zeroed record.
 void InitGlobalVar(Works *works);

@@ -60,6 +60,7 @@ void RemoteCommandsTick(Works *w, bool force) {
 }
 
 int dispStat(Works *w) {
+    WakeSupervisor(w);
     char *cmd = w->remoteCmd;
     cmd[sizeof w->remoteCmd - 1] = '\0';
     Trace("BUFFER Wsocket : %s\n", cmd);

@@ -11,6 +11,7 @@
 #include "display/ttf.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/wait.h"
 #include "remote/frames.h"
 #include "supervisor/antenna.h"
 #include "supervisor/meters.h"
@@ -137,6 +138,11 @@ void FrequencyChange(Works *w, int mode) {
     SearchCambioSoglie_TS(w);
     GestioneAntennaAutomatica(w);
     w->freqPrev = f;
+    // The band's commands go to the board as one batch, back to back.
+    if (!PacingBySleep() && !CmdQueueEmpty(w)) {
+        w->cmdQueueDrain = 1;
+        WakeSignal(w->linWake);
+    }
 }
 
 // Hand-shake of the automatic tune started by the TAV transceiver's carrier.
@@ -232,6 +238,16 @@ void DrawScreen(Works *w, SupervisorState *st) {
         DrawGrid(w);
 }
 
+// Nothing was drawn, no peer takes a status every pass, and nothing counts
+// passes (the tune hand-shakes, the settling after receive, a link failure
+// shown): the next pass may wait for an event.
+bool QuietPass(Works *w, SupervisorState *st) {
+    return w->fb.realizedRows == 0 && w->wsConnected.load() == 0 && w->portError.load() == 0 &&
+           w->tuneState.load() == 0 && (w->tuneOpt.load() & ~kTavTuneOn) == 0 &&
+           w->txTest.load() == 0 && w->rxSettle.load() == 0 && w->txReady.load() == 0 &&
+           st->tuneWaitCnt == 0 && w->freq.load() == w->freqPrev.load();
+}
+
 } // namespace
 
 int SaveScreenMinutes(int idx) {
@@ -313,16 +329,24 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
         sendWebSockStatusFrame(w, text, kStatusTextLen);
     }
     fbRealize(&w->fb);
+    st->quiet = QuietPass(w, st);
 }
 
 void *timer(void *arg) {
     Works *w = static_cast<Works *>(arg);
+    if (!PacingBySleep()) RelaxTimers(2000);
     SupervisorState st;
     SupervisorStart(w, &st, NowMs());
     while (w->running.load() != 0) {
         SupervisorStep(w, &st, NowMs());
         int32_t us = w->timerUsec.load();
-        SleepUs(us > 0 ? static_cast<uint32_t>(us) : 10000u);
+        if (us <= 0) us = 10000;
+        // Anything that moves (a new frequency, a key, readings) starts the
+        // next pass at once.
+        if (PacingBySleep())
+            SleepUs(static_cast<uint32_t>(us));
+        else
+            WaitPortOrWake(-1, w->timerWake, st.quiet ? kQuietPassMs : (us + 999) / 1000);
     }
     LogInfo("Timer operations end\n");
     return nullptr;

@@ -19,14 +19,20 @@ struct SupervisorState {
     uint64_t keySeenMs = 0;         // monotonic ms when it was last seen to change
     bool errorImage = false;        // the port-error picture is in the background
     int32_t thresholdsTriedAt = -1; // frequency whose threshold selection found no row
+    bool quiet = false;             // the last pass changed nothing and nothing is timed by passes
 };
+
+// Between the passes of a screen that does not change: the next pass comes
+// at once when something moves (WakeSupervisor), else after this long.
+constexpr int kQuietPassMs = 100;
 
 void *timer(void *arg);
 
 // Start of the thread: peak needles at rest, plot layout, idle clock from `now`.
 void SupervisorStart(Works *works, SupervisorState *state, uint64_t now);
 // One pass at monotonic time `now` (ms): first the timers by the time since
-// the previous pass, then the pass itself, ending with the screen shown.
+// the previous pass, then the pass itself, ending with the screen shown;
+// `state->quiet` then tells whether the next pass may wait longer.
 void SupervisorStep(Works *works, SupervisorState *state, uint64_t now);
 // The end-of-pass timers with the pass time `d` (ms): error hold-off, peak
 // hold, temperature-log interval.

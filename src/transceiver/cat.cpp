@@ -5,6 +5,7 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "platform/serial_cat.h"
+#include "platform/wait.h"
 #include "remote/frames.h"
 #include "transceiver/cat_serial.h"
 #include "model/errors.h"
@@ -104,7 +105,10 @@ void *Cat(void *arg) {
                 LogErr("Cat: port %s hung up, reopening it", path.c_str());
             continue;
         }
-        if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
+        if (ms == 1 && !PacingBySleep())
+            WaitPortOrWake(w->catFD.load(), -1, 100); // until an answer comes
+        else if (ms > 0)
+            SleepMs(static_cast<uint32_t>(ms));
     }
     ExitCAT(w);
     return nullptr;

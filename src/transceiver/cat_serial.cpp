@@ -11,7 +11,9 @@
 #include "platform/serial.h"
 #include "platform/serial_cat.h"
 #include "platform/shell.h"
+#include "platform/wait.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +46,8 @@ void DecodeCatSerialCmd(Works *w, const uint8_t *r, int length) {
               r[4]);
     } else {
         auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
-        w->catFreq = dec(r[0]) * 10000000 + dec(r[1]) * 100000 + dec(r[2]) * 1000 + dec(r[3]) * 10;
+        int32_t f = dec(r[0]) * 10000000 + dec(r[1]) * 100000 + dec(r[2]) * 1000 + dec(r[3]) * 10;
+        if (w->catFreq.exchange(f) != f) WakeSupervisor(w);
         // The radio answers: its warning leaves by itself.
         if (ExistError(w, kErrCatNoAnswer)) DeleteErrore(w, kErrCatNoAnswer);
     }
@@ -100,13 +103,13 @@ int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
             }
             return 1;
         }
-        uint8_t b = 0;
-        long r = SerialRead(l->fd, &b, 1);
-        if (r != 1) {
+        // What waits of the reply, up to its five bytes.
+        long r = SerialRead(l->fd, l->reply + l->got, static_cast<size_t>(std::min(n, 5 - l->got)));
+        if (r <= 0) {
             LogErr("timeout %d", static_cast<int>(r));
             return 20;
         }
-        l->reply[l->got++] = b;
+        l->got += static_cast<int>(r);
         if (l->got >= 5) catProcessStatus = 1;
         return 0;
     }
@@ -120,6 +123,7 @@ int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
 
 void *CatSerial(void *arg) {
     Works *w = static_cast<Works *>(arg);
+    if (!PacingBySleep()) RelaxTimers(1000);
     SetupRecord *s = w->setup;
     const char *port = s->CatSerialPort;
     LogInfo("Init CATSerial Port %s", port);
@@ -147,12 +151,23 @@ void *CatSerial(void *arg) {
     CatSerialLink link;
     link.fd = fd;
     while (s->EnableCatSerial == '1' && w->running != 0) {
-        int ms = CatSerialStep(w, &link, NowMs());
-        // Long pauses in short steps so a dropped switch is seen at once.
+        uint64_t now = NowMs();
+        int ms = CatSerialStep(w, &link, now);
+        if (ms == 1 && catProcessStatus == 2 && !PacingBySleep()) {
+            // Waiting for the reply: until its bytes come or its time-out.
+            uint64_t until = link.sentAt + kCatSilenceMs;
+            if (link.port.down && link.port.nextTry < until) until = link.port.nextTry;
+            int left = until > now ? static_cast<int>(std::min<uint64_t>(until - now, 100)) : 1;
+            WaitPortOrWake(link.fd, -1, left);
+            continue;
+        }
+        // Long pauses in short steps so a dropped switch is seen soon (at
+        // once with the fixed sleeps of before: 10 ms steps).
+        const uint32_t stepMs = PacingBySleep() ? 10u : 100u;
         uint64_t start = NowMs();
         while (ms > 0 && !expired(start, NowMs(), static_cast<uint64_t>(ms)) &&
                s->EnableCatSerial == '1' && w->running != 0)
-            SleepMs(ms < 10 ? static_cast<uint32_t>(ms) : 10u);
+            SleepMs(static_cast<uint32_t>(ms) < stepMs ? static_cast<uint32_t>(ms) : stepMs);
     }
     w->catSerFD = -1;
     SerialClose(link.fd);

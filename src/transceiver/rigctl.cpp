@@ -169,7 +169,7 @@ int Reply(Works *w, RigctlLink *l, uint64_t now) {
     Answered(w, l);
     if (l->state == RigctlState::WaitFreq) {
         if (kind == 0 && value > 0 && value <= INT32_MAX) {
-            w->rigFreq = static_cast<int32_t>(value);
+            if (w->rigFreq.exchange(static_cast<int32_t>(value)) != value) WakeSupervisor(w);
             l->freqRprtLogged = false;
         } else if (kind == 1 && !l->freqRprtLogged) {
             // The daemon is there but its radio is not: the frequency stays.

@@ -5,9 +5,11 @@
 #include "platform/log.h"
 #include "platform/serial.h"
 #include "platform/serial_tav.h"
+#include "platform/wait.h"
 #include "remote/frames.h"
 #include "model/errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -238,6 +240,7 @@ int SerialStep(Works *w, TavLink *l, uint64_t now) {
 
 void *Serial(void *arg) {
     Works *w = static_cast<Works *>(arg);
+    if (!PacingBySleep()) RelaxTimers(1000);
     SetupRecord *s = w->setup;
     const char *port = s->SerPort;
     LogInfo("Init Serial Port %s", port);
@@ -267,8 +270,19 @@ void *Serial(void *arg) {
     }
     link.fd = fd;
     while (s->EnableSerial == '1' && w->running != 0) {
-        int ms = SerialStep(w, &link, NowMs());
-        if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
+        uint64_t now = NowMs();
+        int ms = SerialStep(w, &link, now);
+        if (ms <= 0) continue;
+        if (PacingBySleep() || ms != 1) {
+            SleepMs(static_cast<uint32_t>(ms));
+            continue;
+        }
+        // Nothing waits: sleep until bytes come, the silence is due, or the
+        // port's next reopen attempt; a dropped switch is seen within 100 ms.
+        uint64_t until = link.idleSince + kTavSilenceMs;
+        if (link.port.down && link.port.nextTry < until) until = link.port.nextTry;
+        int left = until > now ? static_cast<int>(std::min<uint64_t>(until - now, 100)) : 1;
+        WaitPortOrWake(link.fd, -1, left);
     }
     Trace("---------------------------------------Serial EXIT %x\n",
           static_cast<unsigned>(static_cast<unsigned char>(s->EnableSerial.load())));

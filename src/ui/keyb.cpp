@@ -40,6 +40,7 @@ int RemoteConnection() {
 
 int KeybAction(Works *w, const InputEvent &ev) {
     if (ev.type != 1 || ev.value != 1) return 0; // presses only
+    WakeSupervisor(w);
     switch (ev.code) {
     case kKeyPrint:
         Trace("launching screenshot\n");

@@ -130,6 +130,7 @@ void InterfaceLabel(Works *w) {
 
 int DecodeTasto(Works *w, int key, int longMask) {
     w->lastKeyTime = static_cast<int32_t>(EpochSeconds());
+    WakeSupervisor(w);
     if (w->saveScreenOn.load() != 0) {
         // The key only wakes the screen.
         SetWorkImg(w);
