@@ -1,10 +1,12 @@
 #!/bin/sh
-# Installs the Debian packages the build, the simulated unit and the tests need.
+# Installs the Debian packages the build, the simulated unit and the tests need
+# (lintian, systemd-analyze from systemd and file, for CPack's debug-symbol
+# package, are the package test's).
 set -e
 PKGS="cmake g++ make pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium
-python3-websockets iproute2"
+python3-websockets iproute2 lintian systemd file"
 # The board's builds (arm64, armhf), when the test variants ask for them:
 # cross compilers, the emulator that runs their tests, and the board's -dev
 # packages of the libraries.

@@ -103,11 +103,17 @@ step_arm64() {
     variant_build build-arm64 "helix helix_unit_tests" $CROSS -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake
     run_ctest build-arm64 -L unit
     echo "--- the package for the board"
-    (cd build-arm64 && cpack -G DEB >/dev/null && ls helix_*_arm64.deb)
+    board_package build-arm64 arm64
+}
+# CPack's package of a board build, and lintian on it (no error, no warning).
+board_package() { # build dir, architecture
+    (cd "$1" && rm -f helix*_"$2".deb helix*_"$2".ddeb && cpack -G DEB >/dev/null &&
+        ls helix_*_"$2".deb &&
+        lintian --fail-on error,warning helix_*_"$2".deb)
 }
 step_armhf() {
     variant_build build-armhf "helix" $CROSS -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
-    (cd build-armhf && cpack -G DEB >/dev/null && ls helix_*_armhf.deb)
+    board_package build-armhf armhf
 }
 step_asan() {
     sanitized_build build-asan all address,undefined

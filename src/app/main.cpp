@@ -3,6 +3,7 @@
 #include "model/cmd_queue.h"
 #include "config/setup.h"
 #include "config/antenna_banks.h"
+#include "config/backup.h"
 #include "config/band_table.h"
 #include "config/fan_table.h"
 #include "config/filter_table.h"
@@ -33,11 +34,24 @@ static void OnStopSignal(int) {
 
 namespace {
 
-const char kUsage[] = "usage: helix [--version | --help]\n"
-                      "  (no arguments)  run the amplifier controller\n"
-                      "  --version       print the version\n"
-                      "  --help          print this text\n"
-                      "HELIX_ROOT, when set, is prefixed to every fixed path (a simulated unit).\n";
+const char kUsage[] =
+    "usage: helix [--version | --help | --backup FILE | --restore FILE]\n"
+    "  (no arguments)   run the amplifier controller\n"
+    "  --version        print the version\n"
+    "  --help           print this text\n"
+    "  --backup FILE    save every settings file (/opt/set, the network file) to FILE\n"
+    "  --restore FILE   put the settings saved in FILE back (the controller stopped)\n"
+    "HELIX_ROOT, when set, is prefixed to every fixed path (a simulated unit).\n";
+
+int TakeInstanceLock();
+
+// Prints what a backup or restore did; returns its status.
+int Report(int status, const std::string &out, const std::string &err) {
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
+    std::fputs(err.c_str(), stderr);
+    return status;
+}
 
 // The command line; returns the exit status, or -1 to run the controller.
 int Arguments(int argc, char **argv) {
@@ -49,6 +63,18 @@ int Arguments(int argc, char **argv) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    std::string out, err;
+    if (argc == 3 && std::strcmp(argv[1], "--backup") == 0)
+        return Report(BackupSettings(argv[2], &out, &err), out, err);
+    if (argc == 3 && std::strcmp(argv[1], "--restore") == 0) {
+        // Never under a running controller: the lock is held to the end.
+        if (int status = TakeInstanceLock(); status != 0) {
+            std::fputs("helix: stop the controller before a restore (systemctl stop helix)\n",
+                       stderr);
+            return status;
+        }
+        return Report(RestoreSettings(argv[2], &out, &err), out, err);
     }
     std::fprintf(stderr, "helix: unknown argument %s\n%s", argv[1], kUsage);
     return 2;

@@ -30,7 +30,8 @@ constexpr DefaultBand kDefaultBands[kAntRows] = {
 };
 
 // Fills `row` from one row line; fields the line does not carry stay 0.
-void ParseRow(const char *line, AntennaRow *row) {
+// Returns where the reading stopped.
+const char *ParseRow(const char *line, AntennaRow *row) {
     *row = AntennaRow{};
     // Band name: up to the first blank or tab, at most 7 characters kept; the
     // rest of a longer name is skipped up to the separator.
@@ -52,6 +53,7 @@ void ParseRow(const char *line, AntennaRow *row) {
         p = end;
     }
     row->pwr = std::strtof(p, &end);
+    return end;
 }
 
 int MarkerIndex(const char *line) {
@@ -92,19 +94,19 @@ void InitTabAntenna(Works *w, int keepSettings) {
     w->memRows = kAntRows;
 }
 
-int LoadTabConfig(Works *w, int bank) {
-    for (AntennaRow &r : w->antTab)
-        r.ampEnable = 0;
-    std::string text;
-    if (!ReadFileText(BankAntennaFile(bank).c_str(), &text)) {
-        InitTabAntenna(w, 0);
-        if (w->memRow >= w->memRows || w->memRow < 0) w->memRow = 0;
-        return 0;
-    }
+int ParseTabConfigText(const std::string &text, AntennaRow *tab, int *rows, std::string *why) {
     int mode = 0;
-    int rows = 0;
+    *rows = 0;
+    int n = 0;
+    if (why != nullptr) why->clear();
+    auto refuse = [&](const char *what) {
+        if (why != nullptr && why->empty()) Refuse(why, n, what);
+    };
+    if (int at = FirstLongLine(text, 511); at != 0 && why != nullptr)
+        Refuse(why, at, "longer than 511 characters");
     // Lines over 511 characters are cut, never read on as another row.
     for (std::string line : TableLines(text, 511)) {
+        n++;
         // Hand-edited files: indentation, tabs and empty lines are not data.
         size_t lead = 0;
         while (lead < line.size() && IsFieldSeparator(line[lead]))
@@ -117,10 +119,27 @@ int LoadTabConfig(Works *w, int bank) {
             if (m >= 0) mode = m;
             continue;
         }
-        if (rows >= kAntRows) break;
-        ParseRow(line.c_str(), &w->antTab[rows]);
-        rows++;
+        if (*rows >= kAntRows) break;
+        AntennaRow &r = tab[*rows];
+        if (!OnlyBlanksLeft(ParseRow(line.c_str(), &r))) refuse("not a band row");
+        // (The loader then takes the default names and ranges for all rows.)
+        if (r.fStart == 0 || r.fStop == 0) refuse("a band without its frequencies");
+        (*rows)++;
     }
+    return mode;
+}
+
+int LoadTabConfig(Works *w, int bank) {
+    for (AntennaRow &r : w->antTab)
+        r.ampEnable = 0;
+    std::string text;
+    if (!ReadFileText(BankAntennaFile(bank).c_str(), &text)) {
+        InitTabAntenna(w, 0);
+        if (w->memRow >= w->memRows || w->memRow < 0) w->memRow = 0;
+        return 0;
+    }
+    int rows = 0;
+    int mode = ParseTabConfigText(text, w->antTab, &rows, nullptr);
     w->memRows = rows;
     for (int i = 0; i < rows; i++) {
         if (w->antTab[i].fStart == 0 || w->antTab[i].fStop == 0) {

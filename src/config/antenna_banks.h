@@ -15,6 +15,10 @@ std::string BankAtuFile(int bank, int ant);
 void InitTabAntenna(Works *works, int keepSettings);
 // Loads the bank's antenna table; returns the interface index of its marker.
 int LoadTabConfig(Works *works, int bank);
+// The reading of an antenna file's text into `tab` (kAntRows rows; *rows set);
+// returns the interface index of its marker. `why`, when given, gets the
+// first line the reader does not take whole (empty when none).
+int ParseTabConfigText(const std::string &text, AntennaRow *tab, int *rows, std::string *why);
 void SaveTabConfig(Works *works, int bank);
 void SaveToBank(Works *works, int bank, int antIdx);
 // Loads the antenna table and tuner memories of `bank` and applies its interface.

@@ -35,7 +35,8 @@ int32_t NextInt(const char **p) {
     return static_cast<int32_t>(v);
 }
 
-BandConfig ParseRow(const std::string &line) {
+// `rest`, when given, gets where the reading stopped.
+BandConfig ParseRow(const std::string &line, const char **rest = nullptr) {
     BandConfig r{};
     const char *p = line.c_str();
     r.fStart = NextUnsigned(&p);
@@ -56,6 +57,7 @@ BandConfig ParseRow(const std::string &line) {
         r.startC[i] = NextInt(&p);
     }
     r.fineStep = NextInt(&p);
+    if (rest != nullptr) *rest = p;
     return r;
 }
 
@@ -90,6 +92,19 @@ int ParseBandTable(const std::string &text, BandConfig **rows, bool trace) {
               r.startL[4], r.startC[4], r.fineStep);
     }
     return count;
+}
+
+int CheckBandTable(const std::string &text, std::string *why) {
+    if (int n = FirstLongLine(text, 255)) return Refuse(why, n, "longer than 255 characters");
+    int n = 0;
+    for (const auto &l : TableLines(text, 255)) {
+        n++;
+        if (IsCommentLine(l)) continue;
+        const char *rest = nullptr;
+        ParseRow(l, &rest);
+        if (!OnlyBlanksLeft(rest)) return Refuse(why, n, "not a row of numbers");
+    }
+    return 0;
 }
 
 int ReadConfigFile(Works *w) {

@@ -12,6 +12,8 @@ int ReadConfigFile(Works *works);
 // Parses the file text into `rows` (allocated with new[], nullptr when empty);
 // returns the row count.
 int ParseBandTable(const std::string &text, BandConfig **rows, bool trace);
+// 0 when the reader takes every line of `text` whole, else -1 and why.
+int CheckBandTable(const std::string &text, std::string *why);
 // Row i (0 <= i < count - 1) with fStart[i] <= freq < fStart[i + 1], compared
 // as signed 32-bit numbers; -1 when none (the last row only closes a band).
 int BandRowForFreq(const BandConfig *rows, int count, int32_t freq);

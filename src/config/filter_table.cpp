@@ -14,6 +14,35 @@ static const char *const kFilterHeader =
     ";Fstart(hz)\tFstop         enabled   : 1= abilitata, l'ordine delle righe corrisponde al "
     "filtro di attivazione   j23 ultimo by pass (0 ,54000000)  verso esterno\n";
 
+// One row line; `rest`, when given, gets where the reading stopped.
+static FilterRow ParseFilterRow(const std::string &line, const char **rest = nullptr) {
+    const char *p = line.c_str();
+    char *end = nullptr;
+    FilterRow r{};
+    r.fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
+    if (end != p) p = end;
+    r.fStop = static_cast<int32_t>(std::strtoul(p, &end, 0));
+    if (end != p) p = end;
+    r.enabled = static_cast<int32_t>(std::strtol(p, &end, 10));
+    if (rest != nullptr) *rest = end != p ? end : p;
+    return r;
+}
+
+int CheckTabFiltri(const std::string &text, std::string *why) {
+    if (int n = FirstLongLine(text, 511)) return Refuse(why, n, "longer than 511 characters");
+    int n = 0, rows = 0;
+    for (const auto &line : TableLines(text, 511)) {
+        n++;
+        if (rows >= kFilterRows) break; // the reader stops here
+        if (IsCommentLine(line)) continue;
+        const char *rest = nullptr;
+        ParseFilterRow(line, &rest);
+        if (!OnlyBlanksLeft(rest)) return Refuse(why, n, "not start, stop and flag");
+        rows++;
+    }
+    return 0;
+}
+
 int ParseTabFiltri(Works *w, const std::string &text) {
     for (auto &row : w->filterTab)
         row.enabled = 0;
@@ -21,14 +50,7 @@ int ParseTabFiltri(Works *w, const std::string &text) {
     for (const auto &line : TableLines(text, 511)) {
         if (n >= kFilterRows) break;
         if (IsCommentLine(line)) continue;
-        const char *p = line.c_str();
-        char *end = nullptr;
-        FilterRow r{};
-        r.fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
-        if (end != p) p = end;
-        r.fStop = static_cast<int32_t>(std::strtoul(p, &end, 0));
-        if (end != p) p = end;
-        r.enabled = static_cast<int32_t>(std::strtol(p, &end, 10));
+        FilterRow r = ParseFilterRow(line);
         w->filterTab[n] = r;
         Trace("Filter %i %ld,%ld,%x\n", n, static_cast<long>(r.fStart), static_cast<long>(r.fStop),
               static_cast<unsigned>(r.enabled & 0xFF));

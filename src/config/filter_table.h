@@ -11,6 +11,8 @@ struct Works;
 int LoadTabFiltri(Works *works);
 // Parses the file text into the table (enabled flags cleared first); returns rows read.
 int ParseTabFiltri(Works *works, const std::string &text);
+// 0 when the reader takes every row it reads of `text` whole, else -1 and why.
+int CheckTabFiltri(const std::string &text, std::string *why);
 // The file text for the current table.
 std::string FormatTabFiltri(Works *works);
 // Writes the whole table back through the safe-write helper; 0 on success.

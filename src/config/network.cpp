@@ -1,5 +1,6 @@
 #include "config/network.h"
 
+#include "config/table_text.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -146,6 +147,36 @@ int SplitAddr(const char *text, uint8_t bytes[4]) {
 
 void SplitAddrInv(char *text, const uint8_t bytes[4]) {
     std::snprintf(text, 16, "%i.%i.%i.%i", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+int CheckLanText(const std::string &text, std::string *why) {
+    int n = 0;
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        size_t nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+        n++;
+        std::string_view word, value;
+        SplitLine(line, &word, &value);
+        for (int i = 0; i < 4; i++) {
+            if (word != kEntries[i].keyword) continue;
+            std::string v(value);
+            uint8_t bytes[4];
+            std::string prefix;
+            if (!(v.empty() && (i == 2 || i == 3)) && !ReadAddress(i, v, bytes, &prefix))
+                return Refuse(why, n, std::string(kEntries[i].keyword) + " \"" + v + "\" refused");
+        }
+    }
+    return 0;
+}
+
+int RestoreLanFile(const std::string &text) {
+    if (RunShell("mount -o remount defaults,rw " + ResolvePath("/")) != 0) {
+        LogErrTrace("can't mount rw / %d", errno);
+        return -1;
+    }
+    return WriteFileSafe(kInterfaces, text, false);
 }
 
 int ReadLanParam() {

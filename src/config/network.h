@@ -3,6 +3,7 @@
 // in the network pages and written back by rewriting the matching lines.
 #pragma once
 #include <cstdint>
+#include <string>
 
 extern char IP[32], NetMask[32], Gateway[32], DNS[32], MAC[32];
 extern uint8_t IP_v[4], NetMask_v[4], Gateway_v[4], DNS_v[4];
@@ -24,3 +25,9 @@ int ReadLanParam();
 // other line kept byte for byte), then restarts the interfaces. -1 on
 // failure, else the restart command's status.
 int SaveLanParam();
+// 0 when the reader takes every address line of a network file's `text`,
+// else -1 and why.
+int CheckLanText(const std::string &text, std::string *why);
+// Puts a whole network file in place (a restore): the root file system made
+// writable as for a save, then the safe write. 0, or -1 (logged).
+int RestoreLanFile(const std::string &text);

@@ -70,19 +70,15 @@ bool Apply(OptionsRecord *o, const OptionKey &k, const char *value) {
     return true;
 }
 
-} // namespace
-
-void InitOptions(Works *w) {
-    for (const OptionKey &k : kOptionKeys)
-        Apply(&w->options, k, k.fallback);
-    std::lock_guard<std::mutex> lock(gUnknownLock);
-    gUnknown.clear();
-}
-
-void ParseOptions(Works *w, const std::string &text) {
-    std::vector<std::string> unknown;
+// Applies the lines of `text` to `o`; lines of unknown keys go to `unknown`.
+// Returns the number of values refused (logged when `log`); *why names the
+// first.
+int ApplyOptionsText(OptionsRecord *o, const std::string &text, std::vector<std::string> *unknown,
+                     bool log, std::string *why) {
+    int refused = 0, lineNo = 0;
     size_t at = 0;
     while (at < text.size()) {
+        lineNo++;
         size_t end = text.find('\n', at);
         std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
         at = end == std::string::npos ? text.size() : end + 1;
@@ -98,15 +94,38 @@ void ParseOptions(Works *w, const std::string &text) {
             }
         }
         if (key == nullptr) {
-            unknown.push_back(line);
+            unknown->push_back(line);
             continue;
         }
         const char *value = line.c_str() + std::strlen(key->name) + 2;
-        if (!Apply(&w->options, *key, value))
-            LogErr("options: bad value for %s, keeping the default", key->name);
+        if (Apply(o, *key, value)) continue;
+        if (log) LogErr("options: bad value for %s, keeping the default", key->name);
+        if (refused++ == 0 && why != nullptr)
+            *why = "line " + std::to_string(lineNo) + ": bad value for " + key->name;
     }
+    return refused;
+}
+
+} // namespace
+
+void InitOptions(Works *w) {
+    for (const OptionKey &k : kOptionKeys)
+        Apply(&w->options, k, k.fallback);
+    std::lock_guard<std::mutex> lock(gUnknownLock);
+    gUnknown.clear();
+}
+
+void ParseOptions(Works *w, const std::string &text) {
+    std::vector<std::string> unknown;
+    ApplyOptionsText(&w->options, text, &unknown, true, nullptr);
     std::lock_guard<std::mutex> lock(gUnknownLock);
     gUnknown = std::move(unknown);
+}
+
+int CheckOptionsText(const std::string &text, std::string *why) {
+    OptionsRecord scratch{};
+    std::vector<std::string> unknown;
+    return ApplyOptionsText(&scratch, text, &unknown, false, why) == 0 ? 0 : -1;
 }
 
 int ReadOptions(Works *w) {

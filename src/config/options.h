@@ -15,6 +15,9 @@ void InitOptions(Works *works);
 int ReadOptions(Works *works);
 // Applies the text of an options file over the current values.
 void ParseOptions(Works *works, const std::string &text);
+// 0 when the reader takes every value of an options file's `text`, else -1
+// and why.
+int CheckOptionsText(const std::string &text, std::string *why);
 // The file's text from the current values: the known keys in table order,
 // then the unknown lines as they were read.
 std::string FormatOptions(Works *works);

@@ -1,6 +1,7 @@
 #include "config/setup.h"
 
 #include "config/antenna_banks.h"
+#include "config/table_text.h"
 #include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
@@ -213,12 +214,52 @@ void SaveLiveValues(Works *w) {
     }
 }
 
-void ApplyLine(Works *w, const char *line) {
-    SetupRecord *s = w->setup;
+// The key whose name, a colon and one blank start `line`, and its value;
+// null when the line is none of them.
+const Key *MatchKey(const char *line, const char **value) {
     for (const Key &k : kKeys) {
         size_t n = std::strlen(k.name);
         if (std::strncmp(line, k.name, n) != 0 || line[n] != ':' || line[n + 1] != ' ') continue;
-        const char *value = line + n + 2;
+        *value = line + n + 2;
+        return &k;
+    }
+    return nullptr;
+}
+
+// A value copied up to its first control byte (a carriage return inside the
+// line, say): the saved line could not carry the rest.
+void CleanValue(const char *value, char *clean, size_t cap) {
+    size_t len = 0;
+    while (len < cap - 1 && static_cast<unsigned char>(value[len]) >= ' ' && value[len] != 0x7F) {
+        clean[len] = value[len];
+        len++;
+    }
+    clean[len] = '\0';
+}
+
+// Whether the reader takes `value` for key `k` (a switch that is a visible
+// character, a number that starts with a decimal) rather than keeping the
+// value it had.
+bool ValueReadable(const Key &k, const char *value) {
+    if (k.form == Form::Char) return IsSwitchChar(value[0]);
+    if (k.form == Form::TcpPort) {
+        short port;
+        return std::sscanf(value, "%hd", &port) == 1;
+    }
+    if (k.form == Form::Text || std::strcmp(k.name, "Divide") == 0) return true;
+    char clean[sizeof(SetupRecord)];
+    CleanValue(value, clean, sizeof clean);
+    char slot[sizeof(SetupRecord)];
+    SetSlot(slot, k.width, clean);
+    int v;
+    return ScanInt(slot, &v);
+}
+
+void ApplyLine(Works *w, const char *line) {
+    SetupRecord *s = w->setup;
+    const char *value = nullptr;
+    if (const Key *key = MatchKey(line, &value)) {
+        const Key &k = *key;
         if (k.form == Form::TcpPort) {
             short port;
             if (std::sscanf(value, "%hd", &port) == 1) w->tcpPort = port;
@@ -238,16 +279,8 @@ void ApplyLine(Works *w, const char *line) {
             if (std::strcmp(k.name, "Enable1600") == 0) s->EnableSpectrum = '1';
             return;
         }
-        // A value ends at a control byte (a carriage return inside the line,
-        // say): the saved line could not carry it and would read back otherwise.
         char clean[sizeof(SetupRecord)];
-        size_t len = 0;
-        while (len < sizeof clean - 1 && static_cast<unsigned char>(value[len]) >= ' ' &&
-               value[len] != 0x7F) {
-            clean[len] = value[len];
-            len++;
-        }
-        clean[len] = '\0';
+        CleanValue(value, clean, sizeof clean);
         SetSlot(slot, k.width, clean);
         if (k.form == Form::Text) {
             if (std::strcmp(k.name, "Server") == 0) SET_SLOT(w->serverAddr, slot);
@@ -410,6 +443,35 @@ void readSetup(Works *w) {
     }
     std::fclose(f);
     EchoToLog(w);
+}
+
+int CheckSetupText(const std::string &text, std::string *why) {
+    int n = 0, known = 0;
+    bool lineStart = true;
+    // Read as readSetup reads it: pieces of at most 99 characters, each
+    // taken as a line.
+    for (size_t pos = 0; pos < text.size();) {
+        size_t nl = text.find('\n', pos);
+        size_t len = (nl == std::string::npos ? text.size() : nl + 1) - pos;
+        if (len > 99) len = 99;
+        std::string line = text.substr(pos, len);
+        pos += len;
+        if (lineStart) n++;
+        lineStart = line.back() == '\n';
+        if (line.back() == '\n') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const char *value = nullptr;
+        const Key *k = MatchKey(line.c_str(), &value);
+        if (k == nullptr) continue;
+        known++;
+        if (!ValueReadable(*k, value))
+            return Refuse(why, n, std::string(k->name) + " not readable");
+    }
+    if (known == 0) {
+        if (why != nullptr) *why = "no setting of the setup file";
+        return -1;
+    }
+    return 0;
 }
 
 void RestoreFactorySetup(Works *w) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 
 struct Works;
 
@@ -24,3 +25,6 @@ void writeSetup(Works *works);
 void FormatSetupFile(Works *works, char *out, size_t cap, size_t *len);
 // Factory defaults: deletes the bank files, then initSetup, writeSetup, readSetup.
 void RestoreFactorySetup(Works *works);
+// 0 when the reader takes every setting line of a setup file's `text` (and
+// there is at least one), else -1 and why.
+int CheckSetupText(const std::string &text, std::string *why);

@@ -14,3 +14,21 @@ std::vector<std::string> TableLines(const std::string &text, size_t maxLen) {
     }
     return lines;
 }
+
+int FirstLongLine(const std::string &text, size_t maxLen) {
+    int line = 1;
+    for (size_t pos = 0; pos < text.size(); line++) {
+        size_t nl = text.find('\n', pos);
+        size_t end = nl == std::string::npos ? text.size() : nl;
+        size_t len = end - pos;
+        if (len > 0 && text[end - 1] == '\r') len--; // the reader drops it first
+        if (len > maxLen) return line;
+        pos = end + 1;
+    }
+    return 0;
+}
+
+int Refuse(std::string *why, int line, const std::string &what) {
+    if (why != nullptr) *why = "line " + std::to_string(line) + ": " + what;
+    return -1;
+}

@@ -12,3 +12,16 @@ inline bool IsCommentLine(const std::string &line) {
 inline bool IsFieldSeparator(char c) {
     return c == ' ' || c == '\t';
 }
+
+// For the checks of a file before it is put in place (a restore): whether a
+// reader took the whole of a line, and where a text has a line its reader
+// would cut.
+inline bool OnlyBlanksLeft(const char *p) {
+    while (IsFieldSeparator(*p))
+        p++;
+    return *p == '\0';
+}
+// The 1-based number of the first line longer than `maxLen`, or 0.
+int FirstLongLine(const std::string &text, size_t maxLen);
+// "line N: what" for a check's refusal; always returns -1.
+int Refuse(std::string *why, int line, const std::string &what);

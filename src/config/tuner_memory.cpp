@@ -240,64 +240,74 @@ void InsertTuneToMem(Works *w, int bank, int ant) {
 
 namespace {
 
+// Reads the text of a tuner-memory file into `tab`: the number of entry lines
+// loaded. Lines it skips are logged under `name` when `log` is set, counted
+// in *bad and the first of them described in *why (each when given).
+int ParseAtuText(const std::string &text, const char *name, TuneEntry *tab, bool log, int *badOut,
+                 std::string *why) {
+    int loaded = 0;
+    int lineNo = 0;
+    int bad = 0;
+    auto skip = [&](const char *what) {
+        if (++bad == 1 && why != nullptr) *why = "line " + std::to_string(lineNo) + ": " + what;
+        if (log && bad <= kBadLinesLogged) LogErr("%s line %d: %s, skipped", name, lineNo, what);
+    };
+    for (size_t pos = 0; pos < text.size();) {
+        size_t nl = text.find('\n', pos);
+        size_t end = nl == std::string::npos ? text.size() : nl;
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        lineNo++;
+        // (Read in pieces of 511 characters: a longer line is not an entry.)
+        if (line.size() >= 511) {
+            skip("line too long");
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line[0] == ';' || OnlyBlanks(line.c_str())) continue;
+        if (loaded >= kTuneMemEntries) {
+            if (log)
+                LogErr("%s: more entries than the table holds; the rest is skipped", name);
+            else
+                skip("more entries than the table holds");
+            break;
+        }
+        const char *p = line.c_str();
+        long idx;
+        if (!ParseLong(p, &idx)) {
+            skip("not an entry");
+            continue;
+        }
+        if (idx < 0 || idx >= kTuneMemEntries) {
+            if (log) {
+                Trace("LoadTabAtu Errore idx\n");
+                std::fputs("LoadTabAtu Errore idx", stdout);
+                std::fflush(stdout);
+            }
+            skip("index outside the table");
+            continue;
+        }
+        TuneEntry e{};
+        if (!ParseEntry(p, &e)) {
+            skip("not an entry");
+            continue;
+        }
+        tab[idx] = e;
+        loaded++;
+    }
+    if (log && bad > kBadLinesLogged) LogErr("%s: %d bad lines skipped in all", name, bad);
+    if (badOut != nullptr) *badOut = bad;
+    return loaded;
+}
+
 // Reads the file of (`bank`, `ant`) into `tab` (cleared first): the number
 // of entry lines loaded, 0 for a missing file.
 int ReadAtuFile(int bank, int ant, TuneEntry *tab) {
     std::memset(static_cast<void *>(tab), 0, sizeof(TuneEntry) * kTuneMemEntries);
     std::string unitPath = BankAtuFile(bank, ant + 1);
-    FILE *f = std::fopen(ResolvePath(unitPath).c_str(), "r");
-    int loaded = 0;
-    if (f != nullptr) {
-        int lineNo = 0;
-        int bad = 0;
-        auto skip = [&](const char *why) {
-            if (++bad <= kBadLinesLogged)
-                LogErr("%s line %d: %s, skipped", unitPath.c_str(), lineNo, why);
-        };
-        char line[512];
-        while (std::fgets(line, sizeof line, f) != nullptr) {
-            lineNo++;
-            size_t n = std::strlen(line);
-            if (n == sizeof line - 1 && line[n - 1] != '\n') {
-                int ch;
-                while ((ch = std::fgetc(f)) != EOF && ch != '\n') {
-                }
-                skip("line too long");
-                continue;
-            }
-            if (n > 0 && line[n - 1] == '\n') line[--n] = '\0';
-            if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
-            if (line[0] == ';' || OnlyBlanks(line)) continue;
-            if (loaded >= kTuneMemEntries) {
-                LogErr("%s: more entries than the table holds; the rest is skipped",
-                       unitPath.c_str());
-                break;
-            }
-            const char *p = line;
-            long idx;
-            if (!ParseLong(p, &idx)) {
-                skip("not an entry");
-                continue;
-            }
-            if (idx < 0 || idx >= kTuneMemEntries) {
-                Trace("LoadTabAtu Errore idx\n");
-                std::fputs("LoadTabAtu Errore idx", stdout);
-                std::fflush(stdout);
-                skip("index outside the table");
-                continue;
-            }
-            TuneEntry e{};
-            if (!ParseEntry(p, &e)) {
-                skip("not an entry");
-                continue;
-            }
-            tab[idx] = e;
-            loaded++;
-        }
-        std::fclose(f);
-        if (bad > kBadLinesLogged) LogErr("%s: %d bad lines skipped in all", unitPath.c_str(), bad);
-    }
-    return loaded;
+    std::string text;
+    if (!ReadFileText(unitPath.c_str(), &text)) return 0;
+    return ParseAtuText(text, unitPath.c_str(), tab, true, nullptr, nullptr);
 }
 
 // Writes `tab` to the file of (`bank`, `ant`) in its write window; 0 or -1.
@@ -321,6 +331,13 @@ int WriteAtuFile(int bank, int ant, const TuneEntry *tab) {
 }
 
 } // namespace
+
+int CheckAtuText(const std::string &text, std::string *why) {
+    std::unique_ptr<TuneEntry[]> tab(new TuneEntry[kTuneMemEntries]());
+    int bad = 0;
+    ParseAtuText(text, "", tab.get(), false, &bad, why);
+    return bad == 0 ? 0 : -1;
+}
 
 int LoadTabAtu(Works *w, int bank, int ant) {
     if (!AntOk(ant)) {

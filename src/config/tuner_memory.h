@@ -4,6 +4,7 @@
 // works.tuneMemLock.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct Works;
 struct TuneEntry;
@@ -38,3 +39,6 @@ void InsertTuneToMem(Works *works, int bank, int ant);
 int LoadTabAtu(Works *works, int bank, int ant);
 // Writes antenna `ant`'s table to the file of `bank`: 0, or -1 on failure (logged).
 int SaveTabAtu(Works *works, int bank, int ant);
+// 0 when the reader takes every line of a tuner-memory file's `text`, else -1
+// and why (the first line it would skip).
+int CheckAtuText(const std::string &text, std::string *why);

@@ -40,13 +40,27 @@ void MakeParentDirs(const std::string &realPath) {
 // place.
 static std::mutex gWriteLock;
 
-static int WriteReplace(const std::string &real, const std::string &content) {
+// Makes a change of the directory entries above `real` durable.
+static void SyncParentDir(const std::string &real) {
+    size_t slash = real.rfind('/');
+    std::string dir =
+        slash == std::string::npos ? std::string(".") : std::string(real.data(), slash + 1);
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+}
+
+static int WriteReplace(const std::string &real, const std::string &content, bool makeDirs = true) {
     std::lock_guard<std::mutex> lock(gWriteLock);
-    MakeParentDirs(real);
+    if (makeDirs) MakeParentDirs(real);
     std::string tmp = real + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        LogErr("can't write %s error %d", real.c_str(), errno);
+        int err = errno;
+        LogErr("can't write %s error %d", real.c_str(), err);
+        errno = err; // for the caller's message
         return -1;
     }
     if (WriteAll(fd, content.data(), content.size()) != 0 || fsync(fd) != 0) {
@@ -62,15 +76,7 @@ static int WriteReplace(const std::string &real, const std::string &content) {
         unlink(tmp.c_str());
         return -1;
     }
-    // Make the rename itself durable.
-    size_t slash = real.rfind('/');
-    std::string dir =
-        slash == std::string::npos ? std::string(".") : std::string(real.data(), slash + 1);
-    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-    }
+    SyncParentDir(real); // the rename itself made durable
     return 0;
 }
 
@@ -129,7 +135,21 @@ int RenameFile(const char *from, const char *to) {
 }
 
 bool ReadFileText(const char *path, std::string *out) {
+    return ReadNamedFile(ResolvePath(path), out);
+}
+
+int RemoveFile(const char *path) {
     std::string real = ResolvePath(path);
+    if (unlink(real.c_str()) != 0) return errno == ENOENT ? 0 : -1;
+    SyncParentDir(real);
+    return 0;
+}
+
+int WriteNamedFileSafe(const std::string &path, const std::string &content) {
+    return WriteReplace(path, content, false);
+}
+
+bool ReadNamedFile(const std::string &real, std::string *out) {
     FILE *f = std::fopen(real.c_str(), "rb");
     if (f == nullptr) return false;
     char buf[4096];
@@ -137,6 +157,7 @@ bool ReadFileText(const char *path, std::string *out) {
     out->clear();
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
         out->append(buf, n);
+    bool whole = std::ferror(f) == 0; // a read error is no whole file
     std::fclose(f);
-    return true;
+    return whole;
 }

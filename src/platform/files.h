@@ -23,6 +23,16 @@ int RenameFile(const char *from, const char *to);
 // Reads a whole file at the unit path `path`; returns false if it can't be opened.
 bool ReadFileText(const char *path, std::string *out);
 
+// Removes the file at the unit path `path` (resolved here) and makes the
+// removal durable. 0 removed or absent, -1 failure (errno kept).
+int RemoveFile(const char *path);
+
+// A file the operator names (a backup archive): the path is taken as given,
+// never inside the simulated root. Read whole; written as WriteFileSafe
+// writes (temporary file, flush, rename), without the remount window.
+bool ReadNamedFile(const std::string &path, std::string *out);
+int WriteNamedFileSafe(const std::string &path, const std::string &content);
+
 // Creates the missing directories above the real path `realPath` (already resolved).
 void MakeParentDirs(const std::string &realPath);
 

@@ -207,7 +207,7 @@ struct FakeCatPort {
         cfmakeraw(&tio);
         tcsetattr(slave, TCSANOW, &tio);
         close(slave);
-        symlink(slaveName.c_str(), link.c_str());
+        EXPECT_EQ(symlink(slaveName.c_str(), link.c_str()), 0);
         t = std::thread([this, answer] {
             std::string got;
             while (run) {

@@ -265,7 +265,7 @@ TEST(FbScreen, VirtualScreenIsAFileOtherProcessesCanRead) {
     fbRelease(&fb);
 
     // A short file is grown to the full screen instead of faulting.
-    truncate(file.c_str(), 100);
+    ASSERT_EQ(truncate(file.c_str(), 100), 0);
     ASSERT_EQ(fbInit(&fb), 0);
     fbRealize(&fb);
     ASSERT_EQ(stat(file.c_str(), &st), 0);
