@@ -86,6 +86,7 @@ bool Poll(const std::string &t) {
 struct Result {
     std::vector<double> lat[kBands]; // ms
     std::vector<double> floorMs;
+    std::vector<std::string> commands; // per QSY, the band's commands in wire order
     int missed = 0;
 };
 
@@ -179,9 +180,13 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
             continue;
         }
         double cmdBytes = 0;
+        std::string seq;
         for (const SimFrame &x : fr)
-            if (x.ms >= t0 && x.ms <= mt->ms && !Poll(x.text))
+            if (x.ms >= t0 && x.ms <= mt->ms && !Poll(x.text)) {
                 cmdBytes += 2 + x.text.size() + 2 + x.reply.size();
+                seq += x.text;
+            }
+        res.commands.push_back(seq);
         double radioMs = mode == "ft817" ? 10 * kCatByteMs
                          : mode == "tav" ? kTavParamBytes * kTavByteMs
                                          : 0;
@@ -232,6 +237,7 @@ int main(int argc, char **argv) {
     std::printf("%-6s %-6s %13s %13s %13s %13s %7s %10s\n", "mode", "pacing", "FA", "SF", "SA",
                 "MT1", "floor", "MT1/floor");
     for (const std::string &mode : modes) {
+        std::vector<std::string> eventCommands;
         for (bool bySleep : {false, true}) {
             Result r = Run(mode, bySleep, qsys);
             std::printf("%-6s %-6s", mode.c_str(), bySleep ? "sleep" : "event");
@@ -247,6 +253,11 @@ int main(int argc, char **argv) {
             std::printf(" %7.1f %10.1f", fl, fl > 0 && mt >= 0 ? mt / fl : -1.0);
             if (mode == "tav") std::printf("  (+ the stream's %d ms period)", kTavPeriodMs);
             if (r.missed != 0) std::printf("  %d QSYs without MT1", r.missed);
+            // The same commands in the same order, whatever the pacing.
+            if (!bySleep)
+                eventCommands = r.commands;
+            else
+                std::printf("  wire %s", eventCommands == r.commands ? "identical" : "DIFFERS");
             std::printf("\n");
             std::fflush(stdout);
         }
