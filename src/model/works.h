@@ -80,6 +80,7 @@ struct Works {
     Shared<int32_t> timerUsec;
     Shared<int32_t> ModeWorkIdx; // the bank loader (start-up, keys)
     OptionsRecord options;       // the options file (start-up, parameter pages)
+    TunerDesign tunerDesign;     // the tuner design file (start-up)
 
     // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
     // portError names the failure on the screen (-1: just dismissed); each
