@@ -13,6 +13,7 @@ constexpr double kLnScaleMax = 0.35;
 // A priori the scales are 1 within about 10 %.
 constexpr double kScalePrior = 0.1;
 constexpr int kParMax = 4;
+constexpr double kWeightSwr = 20.0;
 
 double LogSwr(double rho) {
     if (!(rho < 0.998)) return kTuneLogSwrCap;
@@ -36,8 +37,12 @@ void Elements(const TuneNet &n, const TuneFit &f, double l, double c, TuneCplx *
     *yc = TuneCplx(0.0, n.w * std::exp(f.lnSC) * (n.cStray + c * n.cStep));
 }
 
+// A reading's weight: its ln SWR is only as sure as the reflected reading's
+// distance from the forward one, so high readings count less, in proportion
+// to the SWR (the spread of ln SWR that a relative error of the reflected
+// power gives grows as SWR / 4).
 double ResidualWeight(double d) {
-    return 1.0 / (0.5 + d);
+    return 1.0 / (0.5 + d + std::exp(d) / kWeightSwr);
 }
 
 // The weighted residuals of the readings (and the scales' prior); their count.

@@ -47,6 +47,18 @@ struct Probe {
     int arr, l, c;
 };
 
+// One line search: the steps of one element walked with the other fixed.
+struct Line {
+    bool active;
+    int arr;
+    bool axisL; // the coil's steps walked (else the capacitor's)
+    int fixed;  // the other element's step
+    int cur;    // the best position so far (-1 before the start is read)
+    double fCur;
+    int pending; // the position to read next
+    int dir, step;
+};
+
 struct Search {
     TuneNet net;
     TuneFit fit;
@@ -58,10 +70,8 @@ struct Search {
     int qHead, qLen;
     int confirmations, dropouts, modelReads;
     int ring1Centre, ring2Centre; // words the rings were last queued round
-    // Line searches: axis 0 C, 1 L, 2 done; the word moved from, the probe
-    // waiting for its reading.
-    int lineAxis, lineDir, lineStep, lineBase, lineProbe;
-    bool lineMoved;
+    Line line;                    // the line search under way
+    int lineNo;                   // lines begun
     int finalWords[kFinalReads];
     int nFinal;
     bool debug; // a trace line per sample and per fit
@@ -132,7 +142,6 @@ void Begin(Works *w) {
     gS.arrBit[kTuneArrAnt] = d.txSideBit == 18 ? kTunerModeCL : kTunerModeLC;
     gS.arrBit[kTuneArrThrough] = kTunerModeThrough;
     gS.ring1Centre = gS.ring2Centre = -1;
-    gS.lineProbe = -1;
     gS.debug = w->tuneDebug.load() != 0;
     Trace("--------- TUNE SEARCH: model, %.3f MHz\n", hz / 1e6);
 }
@@ -299,60 +308,100 @@ void QueueRing(int centre, int r) {
         Push(ring[idx[i]]);
 }
 
-// Line searches along C, then L, from the best word: the step doubles while
-// the SWR falls and halves when it rises. True when a probe was queued.
+// Line searches from the best word: along C and along L through it, then
+// along L at the capacitor steps next to it and along C at the inductor steps
+// next to it, each of those from the step the model puts best on its line
+// (where one capacitor or coil step is a large change, the valley of a match
+// runs across the steps). The step doubles while the SWR falls and halves
+// when it rises; a line ends when neither neighbour of its best is lower.
+constexpr int kLineCount = 6;
+
+// The word at position x of the current line.
+Probe LineWord(int x) {
+    return gS.line.axisL ? Probe{gS.line.arr, x, gS.line.fixed}
+                         : Probe{gS.line.arr, gS.line.fixed, x};
+}
+
+// Sets up line `no` round the best word `b`; false when it has no place.
+bool LineSetUp(int no, int b) {
+    const Word &w = gS.words[b];
+    Line &ln = gS.line;
+    ln = Line{};
+    ln.arr = w.arr;
+    ln.axisL = no == 1 || no == 2 || no == 3;
+    int off = no == 2 || no == 4 ? -1 : no == 3 || no == 5 ? 1 : 0;
+    ln.fixed = (ln.axisL ? w.c : w.l) + off;
+    if (ln.fixed < 0 || ln.fixed > kTuneStepTop) return false;
+    ln.pending = ln.axisL ? w.l : w.c;
+    if (off != 0) {
+        double best = 1e9;
+        for (int x = 0; x <= kTuneStepTop; x++) {
+            Probe p = LineWord(x);
+            double d = TuneModelLogSwr(gS.net, gS.fit, p.arr, p.l, p.c);
+            if (d < best) {
+                best = d;
+                ln.pending = x;
+            }
+        }
+    }
+    ln.cur = -1;
+    return true;
+}
+
+// True when a probe was queued; false when the line searches are over.
 bool LineProbe() {
     for (;;) {
-        if (gS.lineAxis >= 2) return false;
-        int b = Best();
-        if (b < 0) return false;
-        if (gS.lineBase < 0) {
-            gS.lineBase = b;
-            gS.lineDir = 1;
-            gS.lineStep = 1;
-            gS.lineMoved = false;
+        Line &ln = gS.line;
+        if (!ln.active) {
+            int b = Best();
+            if (gS.lineNo >= kLineCount || b < 0 || gS.words[b].mean() <= kLineSearchAbove)
+                return false;
+            ln.active = LineSetUp(gS.lineNo++, b);
+            continue;
         }
-        if (gS.lineProbe >= 0) {
-            const Word &p = gS.words[gS.lineProbe];
-            bool better = p.mean() < gS.words[gS.lineBase].mean();
-            gS.lineProbe = -1;
+        int x = ln.pending;
+        double fx = 1e9;
+        if (x >= 0 && x <= kTuneStepTop) {
+            Probe p = LineWord(x);
+            int i = Find(p.arr, p.l, p.c);
+            if (i < 0) {
+                Push(p);
+                return true;
+            }
+            fx = gS.words[i].mean();
+        }
+        if (ln.cur < 0) { // the start
+            ln.cur = x;
+            ln.fCur = fx;
+            ln.pending = x + 1;
+            ln.dir = 0;
+            continue;
+        }
+        bool better = fx < ln.fCur;
+        if (ln.dir == 0) { // the first neighbours tell the direction
             if (better) {
-                gS.lineBase = Find(p.arr, p.l, p.c);
-                gS.lineStep *= 2;
-                gS.lineMoved = true;
-            } else if (gS.lineStep > 1) {
-                gS.lineStep /= 2;
-            } else if (!gS.lineMoved && gS.lineDir > 0) {
-                gS.lineDir = -1;
+                ln.dir = x > ln.cur ? 1 : -1;
+                ln.step = 2;
+                ln.cur = x;
+                ln.fCur = fx;
+            } else if (x == ln.cur + 1) {
+                ln.pending = ln.cur - 1;
+                continue;
             } else {
-                gS.lineAxis++;
-                gS.lineBase = -1;
+                ln.active = false;
                 continue;
             }
-        }
-        const Word &base = gS.words[gS.lineBase];
-        int dl = gS.lineAxis == 1 ? gS.lineDir * gS.lineStep : 0;
-        int dc = gS.lineAxis == 0 ? gS.lineDir * gS.lineStep : 0;
-        Probe p{base.arr, base.l + dl, base.c + dc};
-        if (!InRange(p.l, p.c)) {
-            // Past the bank's end: as a rise.
-            if (gS.lineStep > 1) {
-                gS.lineStep /= 2;
-            } else if (!gS.lineMoved && gS.lineDir > 0) {
-                gS.lineDir = -1;
-            } else {
-                gS.lineAxis++;
-                gS.lineBase = -1;
-            }
+        } else if (better) {
+            ln.cur = x;
+            ln.fCur = fx;
+            ln.step *= 2;
+        } else if (ln.step > 1) {
+            ln.step /= 2;
+        } else {
+            ln.active = false;
             continue;
         }
-        int i = Find(p.arr, p.l, p.c);
-        if (i >= 0) {
-            gS.lineProbe = i; // known already: judged at once
-            continue;
-        }
-        Push(p);
-        return true;
+        ln.pending = ln.cur + ln.dir * ln.step;
     }
 }
 
@@ -443,8 +492,6 @@ int Next(Works *w) {
                 QueueRing(b, 2);
             } else {
                 w->tuneStep = kLines;
-                gS.lineBase = -1;
-                if (b < 0 || gS.words[b].mean() <= kLineSearchAbove) gS.lineAxis = 2;
             }
             break;
         case kLines:

@@ -250,7 +250,7 @@ struct Works {
     Shared<int32_t> menuIdx;    // current soft-key menu 0..12 (also timer)
     Shared<int32_t> parPage;    // parameter page 0..parPages-1
     Shared<int32_t> parItem;    // item of the page
-    Shared<int32_t> parPages;   // number of parameter pages (32)
+    Shared<int32_t> parPages;   // number of parameter pages (33)
     Shared<int32_t> memRow;     // row of the memory-table editor
     Shared<int32_t> filterRow;  // row chosen on the filter page
     Shared<int32_t> saveBank;   // store-tune destination bank
