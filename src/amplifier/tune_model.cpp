@@ -10,8 +10,9 @@ constexpr double kZ0 = 50.0;
 // The load stays inside SWR e^9 (|u| 4.5); the scales within about +-40 %.
 constexpr double kUMax = 4.5;
 constexpr double kLnScaleMax = 0.35;
-// A priori the scales are 1 within about 10 %.
-constexpr double kScalePrior = 0.1;
+// A priori the scales are 1 within about 50 %: enough to keep them in place
+// while the readings say little about them.
+constexpr double kScalePrior = 0.3;
 constexpr int kParMax = 4;
 constexpr double kWeightSwr = 20.0;
 
