@@ -10,7 +10,7 @@ constexpr double kZ0 = 50.0;
 // The load stays inside SWR e^9 (|u| 4.5); the scales within about +-40 %.
 constexpr double kUMax = 4.5;
 constexpr double kLnScaleMax = 0.35;
-// A priori the scales are 1 within about 50 %: enough to keep them in place
+// A priori the scales are 1 within about 30 %: enough to keep them in place
 // while the readings say little about them.
 constexpr double kScalePrior = 0.3;
 constexpr int kParMax = 4;
@@ -21,45 +21,59 @@ double LogSwr(double rho) {
     return std::log((1.0 + rho) / (1.0 - rho));
 }
 
+// 1 / z without the library's guarded complex division (the network's
+// impedances are never near overflow); z = 0 is taken as a tiny value.
 TuneCplx Inv(TuneCplx z) {
-    if (std::abs(z) < 1e-15) z = 1e-15;
-    return 1.0 / z;
+    double n = z.real() * z.real() + z.imag() * z.imag();
+    if (n < 1e-30) return {1e15, 0.0};
+    return {z.real() / n, -z.imag() / n};
 }
 
-TuneCplx LoadZ(const TuneFit &f) {
+// A fit made ready for many words: the load's impedance and the scales.
+struct Prepared {
+    TuneCplx zl;
+    double sl, sc;   // ohm per inductor step, siemens per farad
+    double dThrough; // the load's own ln SWR, for through readings
+};
+
+Prepared Prepare(const TuneNet &n, const TuneFit &f) {
     TuneCplx g = TuneLoadGamma(f);
-    return kZ0 * (1.0 + g) / (1.0 - g);
+    Prepared p;
+    p.zl = kZ0 * (1.0 + g) * Inv(1.0 - g);
+    p.sl = n.w * std::exp(f.lnSL) * n.lStep;
+    p.sc = n.w * std::exp(f.lnSC);
+    p.dThrough = std::min(2.0 * std::sqrt(f.u[0] * f.u[0] + f.u[1] * f.u[1]), kTuneLogSwrCap);
+    return p;
 }
 
-// The series coil (with its loss) and the shunt capacitance's admittance.
-void Elements(const TuneNet &n, const TuneFit &f, double l, double c, TuneCplx *zs, TuneCplx *yc) {
-    double xl = n.w * std::exp(f.lnSL) * l * n.lStep;
-    *zs = TuneCplx(xl / n.q, xl);
-    *yc = TuneCplx(0.0, n.w * std::exp(f.lnSC) * (n.cStray + c * n.cStep));
+double LogSwrOf(const TuneNet &n, const Prepared &p, int arr, double l, double c) {
+    if (arr == kTuneArrThrough) return p.dThrough;
+    double xl = p.sl * l;
+    TuneCplx zs(xl / n.q, xl), yc(0.0, p.sc * (n.cStray + c * n.cStep));
+    TuneCplx zin = arr == kTuneArrTx ? Inv(yc + Inv(p.zl + zs)) : zs + Inv(yc + Inv(p.zl));
+    TuneCplx a = zin - kZ0, b = zin + kZ0;
+    return LogSwr(std::sqrt(std::norm(a) / std::norm(b)));
 }
 
 // A reading's weight: its ln SWR is only as sure as the reflected reading's
 // distance from the forward one, so high readings count less, in proportion
 // to the SWR (the spread of ln SWR that a relative error of the reflected
-// power gives grows as SWR / 4).
-double ResidualWeight(double d) {
-    return 1.0 / (0.5 + d + std::exp(d) / kWeightSwr);
+// power gives grows as SWR / 4). The through reading has no network in it:
+// the surest of all.
+double ResidualWeight(const TuneReading &r) {
+    return (r.arr == kTuneArrThrough ? 3.0 : 1.0) / (0.5 + r.d + std::exp(r.d) / kWeightSwr);
 }
 
 // The weighted residuals of the readings (and the scales' prior); their count.
-int Residuals(const TuneNet &net, const TuneReading *r, int n, bool scales, const TuneFit &f,
-              double *out) {
+int Residuals(const TuneNet &net, const TuneReading *r, const double *wt, int n, bool scales,
+              const TuneFit &f, double *out) {
+    Prepared p = Prepare(net, f);
     int k = 0;
     for (int i = 0; i < n; i++) {
-        double pred = r[i].arr == kTuneArrThrough
-                          ? std::min(2.0 * std::hypot(f.u[0], f.u[1]), kTuneLogSwrCap)
-                          : TuneModelLogSwr(net, f, r[i].arr, r[i].l, r[i].c);
-        double diff = pred - r[i].d;
+        double diff = LogSwrOf(net, p, r[i].arr, r[i].l, r[i].c) - r[i].d;
         // A capped reading only says "at least the cap".
         if (r[i].d >= kTuneLogSwrCap - 1e-9 && diff > 0.0) diff = 0.0;
-        // The through reading has no network in it: the surest of all.
-        double wt = ResidualWeight(r[i].d) * (r[i].arr == kTuneArrThrough ? 3.0 : 1.0);
-        out[k++] = wt * diff;
+        out[k++] = wt[i] * diff;
     }
     if (scales) {
         out[k++] = f.lnSL / kScalePrior;
@@ -137,17 +151,13 @@ TuneCplx TuneLoadGamma(const TuneFit &f) {
 }
 
 double TuneModelLogSwr(const TuneNet &n, const TuneFit &f, int arr, double l, double c) {
-    if (arr == kTuneArrThrough) return std::min(2.0 * std::hypot(f.u[0], f.u[1]), kTuneLogSwrCap);
-    TuneCplx zs, yc;
-    Elements(n, f, l, c, &zs, &yc);
-    TuneCplx zl = LoadZ(f);
-    TuneCplx zin = arr == kTuneArrTx ? Inv(yc + Inv(zl + zs)) : zs + Inv(yc + Inv(zl));
-    return LogSwr(std::abs((zin - kZ0) / (zin + kZ0)));
+    return LogSwrOf(n, Prepare(n, f), arr, l, c);
 }
 
 bool TuneModelMatch(const TuneNet &n, const TuneFit &f, int arr, double *l, double *c) {
-    TuneCplx zl = LoadZ(f);
-    double sl = std::exp(f.lnSL) * n.lStep * n.w, sc = std::exp(f.lnSC) * n.w;
+    Prepared p = Prepare(n, f);
+    TuneCplx zl = p.zl;
+    double sl = p.sl, sc = p.sc;
     double lOhm = 0.0, cMho = 0.0; // the reactance and susceptance wanted
     bool ok = true;
     if (arr == kTuneArrTx) {
@@ -197,14 +207,15 @@ double TuneModelBestWord(const TuneNet &n, const TuneFit &f, int arr, int *lOut,
     double lf, cf;
     bool ok = TuneModelMatch(n, f, arr, &lf, &cf);
     int l = static_cast<int>(std::lround(lf)), c = static_cast<int>(std::lround(cf));
-    double best = TuneModelLogSwr(n, f, arr, l, c);
+    Prepared p = Prepare(n, f);
+    double best = LogSwrOf(n, p, arr, l, c);
     if (!ok) {
         // Where no steps match, the best lies on an edge of the banks' range:
         // along each edge, every step (the dip of a far load is narrow).
         for (int k = 0; k <= kTuneStepTop; k++) {
             const int edge[4][2] = {{k, 0}, {k, kTuneStepTop}, {0, k}, {kTuneStepTop, k}};
             for (const auto &e : edge) {
-                double d = TuneModelLogSwr(n, f, arr, e[0], e[1]);
+                double d = LogSwrOf(n, p, arr, e[0], e[1]);
                 if (d < best) {
                     best = d;
                     l = e[0];
@@ -223,7 +234,7 @@ double TuneModelBestWord(const TuneNet &n, const TuneFit &f, int arr, int *lOut,
                     if ((dl == 0 && dc == 0) || tl < 0 || tc < 0 || tl > kTuneStepTop ||
                         tc > kTuneStepTop)
                         continue;
-                    double d = TuneModelLogSwr(n, f, arr, tl, tc);
+                    double d = LogSwrOf(n, p, arr, tl, tc);
                     if (d < best - 1e-12) {
                         best = d;
                         bl = tl;
@@ -244,9 +255,8 @@ double TuneModelBestWord(const TuneNet &n, const TuneFit &f, int arr, int *lOut,
 
 void TuneModelMatchedLoad(const TuneNet &n, const TuneFit &scales, int arr, int l, int c,
                           TuneFit *f) {
-    TuneCplx zs, yc;
-    Elements(n, scales, l, c, &zs, &yc);
-    zs = TuneCplx(0.0, zs.imag());
+    Prepared p = Prepare(n, scales);
+    TuneCplx zs(0.0, p.sl * l), yc(0.0, p.sc * (n.cStray + c * n.cStep));
     // Looking back from the load into the network fed by 50 ohm; the load
     // that word matches is its conjugate.
     TuneCplx back = arr == kTuneArrTx ? zs + Inv(1.0 / kZ0 + yc) : Inv(yc + Inv(kZ0 + zs));
@@ -265,11 +275,13 @@ double TuneModelFit(const TuneNet &net, const TuneReading *r, int n, bool scales
     n = std::min(n, kResMax - 2);
     const int np = scales ? 4 : 2;
     double p[kParMax], res[kResMax], trial[kResMax];
-    double jac[kParMax][kResMax];
+    double jac[kParMax][kResMax], wt[kResMax];
+    for (int i = 0; i < n; i++)
+        wt[i] = ResidualWeight(r[i]);
     ToParams(*f, p);
     TuneFit cur = FromParams(p, np, *f);
     ToParams(cur, p);
-    int m = Residuals(net, r, n, scales, cur, res);
+    int m = Residuals(net, r, wt, n, scales, cur, res);
     double cost = Cost(res, m);
     double lambda = 1e-3;
     for (int it = 0; it < 30; it++) {
@@ -279,7 +291,7 @@ double TuneModelFit(const TuneNet &net, const TuneReading *r, int n, bool scales
             std::copy(p, p + kParMax, q);
             const double h = 1e-6;
             q[j] += h;
-            Residuals(net, r, n, scales, FromParams(q, np, cur), trial);
+            Residuals(net, r, wt, n, scales, FromParams(q, np, cur), trial);
             for (int i = 0; i < m; i++)
                 jac[j][i] = (trial[i] - res[i]) / h;
         }
@@ -314,7 +326,7 @@ double TuneModelFit(const TuneNet &net, const TuneReading *r, int n, bool scales
             for (int i = 0; i < np; i++)
                 q[i] += dx[i];
             TuneFit next = FromParams(q, np, cur);
-            Residuals(net, r, n, scales, next, trial);
+            Residuals(net, r, wt, n, scales, next, trial);
             double c2 = Cost(trial, m);
             if (c2 < cost) {
                 double gain = cost - c2;
