@@ -18,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -156,6 +158,19 @@ void RunOne(const Options &o, Run run, const std::vector<const char *> &loads,
                 tally[1].worse, tally[1].cases);
 }
 
+// "1.02 0.87 0.66" from /proc/loadavg, or "?".
+std::string LoadAverage() {
+    char buf[64] = "";
+    FILE *f = std::fopen("/proc/loadavg", "r");
+    if (f == nullptr) return "?";
+    double a = 0, b = 0, c = 0;
+    int n = std::fscanf(f, "%lf %lf %lf", &a, &b, &c);
+    std::fclose(f);
+    if (n != 3) return "?";
+    std::snprintf(buf, sizeof buf, "%.2f %.2f %.2f", a, b, c);
+    return buf;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -218,6 +233,11 @@ int main(int argc, char **argv) {
     std::printf("Target SWR %.2f, cycle limit %d samples, %.1f W drive, seed %llu.\n",
                 static_cast<double>(o.target), TuneCycleLimit(o.limit),
                 static_cast<double>(o.drive), static_cast<unsigned long long>(o.seed));
+    std::time_t now = std::time(nullptr);
+    char day[32];
+    std::strftime(day, sizeof day, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    std::printf("%s, %ld processors, load average %s (1, 5, 15 min).\n", day,
+                sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
     auto t0 = std::chrono::steady_clock::now();
     for (Run run : {Run::Nominal, Run::Tolerance, Run::Noise}) {
         const char *key = run == Run::Nominal     ? "nominal"
@@ -226,7 +246,7 @@ int main(int argc, char **argv) {
         if (o.run == "all" || o.run == key) RunOne(o, run, loads, freqs);
     }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("\n%.1f s in all.\n", secs);
+    std::printf("\n%.1f s in all; load average at the end %s.\n", secs, LoadAverage().c_str());
     RemoveSimRoot(root);
     return 0;
 }

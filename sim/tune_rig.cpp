@@ -77,7 +77,9 @@ std::string TuneRigExchange(TuneRig *r) {
         bool step = st == kLinDecode && r->w()->tuneState.load() == 1 && cmd == "ST;";
         double t0 = step ? ThreadCpuUs() : 0.0;
         int pause = LinearStep(r->w(), &r->link, r->now);
-        if (step) {
+        // The step that ends the tune also writes the tuner-memory file: not
+        // search compute, left out.
+        if (step && r->w()->tuneState.load() != 0) {
             double us = ThreadCpuUs() - t0;
             r->stepCpuUs += us;
             r->stepCpuMaxUs = std::max(r->stepCpuMaxUs, us);

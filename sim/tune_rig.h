@@ -25,7 +25,7 @@ struct TuneRig {
     // Called with each command text before the board answers it.
     std::function<void(TuneRig &, const std::string &)> onCommand;
     // Thread CPU time of the decode passes that ran a tune step (status
-    // decoding included), microseconds.
+    // decoding included; the last step, which stores, left out), microseconds.
     double stepCpuUs = 0.0, stepCpuMaxUs = 0.0;
     int stepCount = 0;
 
