@@ -204,7 +204,8 @@ int main(int argc, char **argv) {
         if (line.back() == ' ') continue;
         std::string answer = SimBoardControl(&board, line);
         if (answer.rfind("ok", 0) != 0) {
-            std::fprintf(stderr, "%s: --%s\n", argv[0], answer.c_str());
+            std::fprintf(stderr, "%s: --%s: not a seed (%s)\n", argv[0], line.c_str(),
+                         answer.c_str());
             return 2;
         }
     }
