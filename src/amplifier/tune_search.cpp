@@ -20,6 +20,7 @@ constexpr int kFinalReads = 3;
 constexpr int kConfirmations = 3;
 constexpr int kModelReadsMax = 30;
 constexpr int kSpreadWords = 9;
+constexpr int kCircleStarts = 6;
 // The first words match loads of SWR e^0.6 to e^1.6 (1.8 to 5).
 constexpr double kSpreadMinU = 0.3, kSpreadMaxU = 0.8;
 // From this many words read the fit also takes the scales of L and C.
@@ -206,7 +207,7 @@ void Fit() {
     for (int i = 0; i < gS.nWords; i++)
         rd[n++] = TuneReading{gS.words[i].arr, gS.words[i].l, gS.words[i].c, gS.words[i].mean()};
     bool scales = n >= kScaleFitFrom;
-    TuneFit starts[4];
+    TuneFit starts[4 + kCircleStarts];
     int ns = 0;
     if (gS.fitted) starts[ns++] = gS.fit;
     // The loads the two best words match, on the circle of the through reading.
@@ -230,6 +231,16 @@ void Fit() {
         }
         starts[ns++] = f;
     }
+    // And a few loads round that circle: far loads leave the fit more than
+    // one place to settle.
+    if (t >= 0)
+        for (int k = 0; k < kCircleStarts; k++) {
+            double a = 2.0 * std::numbers::pi * k / kCircleStarts, r = gS.words[t].mean() / 2.0;
+            TuneFit f = gS.fitted ? gS.fit : TuneFit{};
+            f.u[0] = r * std::cos(a);
+            f.u[1] = r * std::sin(a);
+            starts[ns++] = f;
+        }
     double best = 1e300;
     for (int k = 0; k < ns; k++) {
         TuneFit f = starts[k];
