@@ -104,6 +104,11 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
     int rawIn = SimRawForWatts(st.driveW, k2);
     int rawFwd = SimRawForWatts(fwd, k0);
     int rawRefl = ReflRaw(st, fwd, refl);
+    if (st.noiseSeed != 0 && fwd > 0.0f) {
+        double sd = st.reflNoiseCounts * SimGauss(&st.noiseState) +
+                    st.reflNoisePct / 100.0 * rawRefl * SimGauss(&st.noiseState);
+        rawRefl = std::clamp(static_cast<int>(std::lround(rawRefl + sd)), 0, 4095);
+    }
     int rawCur = std::clamp(static_cast<int>(dcIn / st.supplyV * 4096.0f / 14.05f), 0, 4095);
     if (st.auxRaw >= 0) rawCur = std::min(st.auxRaw, 4095);
     if (inLine && tx) {
@@ -144,7 +149,7 @@ float SimBoardK(const SimBoardState &st, int type) {
 double SimBoardReflection(const SimBoardState &st, uint32_t word) {
     if (!st.tunerModel) return (st.loadSwr - 1.0) / (st.loadSwr + 1.0);
     double hz = st.freq > 0 ? static_cast<double>(st.freq) : 14070000.0;
-    return SimReflection(SimTunerInput(word, SimLoadImpedance(st.load, hz), hz));
+    return SimReflection(SimTunerInput(word, SimLoadImpedance(st.load, hz), hz, st.parts));
 }
 
 float SimBoardMeasuredSwr(const SimBoardState &st, float fwdW, double gamma) {
@@ -533,6 +538,11 @@ const char *SimBoardControlHelp() {
            "load NAME      tuner model on, antenna model: vertical dipole dipole-coax\n"
            "               endfed nomatch\n"
            "load off       tuner model off (back to the fixed SWR)\n"
+           "tolerance SEED [PCT]  tuner parts drawn within +-PCT % (5) from SEED;\n"
+           "               tolerance off: the built-in parts\n"
+           "noise SEED [COUNTS PCT]  Gaussian noise on the reflected reading while\n"
+           "               transmitting: COUNTS (2) plus PCT % (3) of the reading, from\n"
+           "               SEED; noise off: none\n"
            "fwd W|model    forward power shown (transmits when >0)\n"
            "refl W|model   reflected power shown\n"
            "temp1 C        heat-sink sensor 1, degrees C\n"
@@ -582,6 +592,26 @@ std::string SimBoardControl(SimBoard *b, const std::string &line) {
             st.load = load;
             st.tunerModel = true;
         }
+    } else if (cmd == "tolerance" && n >= 2) {
+        if (a == "off") {
+            st.parts = SimTunerBuiltInParts();
+            st.partsSeed = 0;
+        } else {
+            uint64_t seed = std::strtoull(arg1, &end, 10);
+            double pct = n >= 3 ? std::strtod(arg2, nullptr) : 5.0;
+            if (*end != '\0' || seed == 0 || !(pct >= 0.0 && pct <= 50.0)) return "error: " + line;
+            st.parts = SimTunerPartsDrawn(seed, pct);
+            st.partsSeed = seed;
+            st.partsPct = static_cast<float>(pct);
+        }
+    } else if (cmd == "noise" && n >= 2) {
+        char arg3[32] = "";
+        std::sscanf(line.c_str(), "%*s %*s %*s %31s", arg3);
+        uint64_t seed = a == "off" ? 0 : std::strtoull(arg1, &end, 10);
+        if (a != "off" && (*end != '\0' || seed == 0)) return "error: " + line;
+        st.noiseSeed = st.noiseState = seed;
+        st.reflNoiseCounts = n >= 3 ? std::strtof(arg2, nullptr) : 2.0f;
+        st.reflNoisePct = arg3[0] != '\0' ? std::strtof(arg3, nullptr) : 3.0f;
     } else if (cmd == "fwd" && need())
         st.fwdW = model ? -1.0f : std::max(f, 0.0f);
     else if (cmd == "refl" && need())
@@ -618,20 +648,24 @@ std::string SimBoardControl(SimBoard *b, const std::string &line) {
     else if (cmd == "hotstart")
         fl.hotStart = true;
     else if (cmd == "show") {
-        char out[400];
+        char out[512];
         std::snprintf(
             out, sizeof out,
             "ok drive %.1f W, fwd %s, refl %s, swr %.2f, temp %.1f/%.1f C, aux %d, "
             "freq %u, filter %02x, fan %d, ts %d %d %d %d, protection %d, bypass %d, "
-            "pads %d%d, micro reset %d, load %s, tuner word %08X, seen swr %.2f",
+            "pads %d%d, micro reset %d, load %s, tuner word %08X, seen swr %.2f, parts %s, "
+            "noise %s",
             st.driveW, st.fwdW < 0 ? "model" : std::to_string(st.fwdW).c_str(),
             st.reflW < 0 ? "model" : std::to_string(st.reflW).c_str(), st.loadSwr, st.temp1,
             st.temp2, st.auxRaw, st.freq, st.filterMask, st.fanPercent, st.ts[0], st.ts[1],
             st.ts[2], st.ts[3], st.protection, st.bypass, st.pad3, st.pad2, st.microReset,
-            st.tunerModel ? SimLoadName(st.load).c_str() : "off (fixed swr)", st.tunerWord, [&] {
+            st.tunerModel ? SimLoadName(st.load).c_str() : "off (fixed swr)", st.tunerWord,
+            [&] {
                 double g = SimBoardReflection(st, st.tunerWord);
                 return g >= 1.0 ? 999.0 : (1.0 + g) / (1.0 - g);
-            }());
+            }(),
+            st.partsSeed == 0 ? "built-in" : ("seed " + std::to_string(st.partsSeed)).c_str(),
+            st.noiseSeed == 0 ? "off" : ("seed " + std::to_string(st.noiseSeed)).c_str());
         return out;
     } else
         return "error: " + line;

@@ -44,6 +44,17 @@ struct SimBoardState {
     // last received with "MT1") in front of `load` at `freq`.
     bool tunerModel = false;
     SimLoad load;
+    // The tuner's parts: the built-in ones, or drawn within +-partsPct % from
+    // partsSeed ("tolerance SEED"); partsSeed 0 is the built-in set.
+    SimTunerParts parts = SimTunerBuiltInParts();
+    uint64_t partsSeed = 0;
+    float partsPct = 0.0f;
+    // Noise on the reflected reading while transmitting ("noise SEED"):
+    // Gaussian, reflNoiseCounts counts plus reflNoisePct % of the reading
+    // (standard deviations), from its own generator; noiseSeed 0 is off.
+    uint64_t noiseSeed = 0;
+    uint64_t noiseState = 0;
+    float reflNoiseCounts = 0.0f, reflNoisePct = 0.0f;
     float efficiency = 0.6f; // RF out / DC in
     float supplyV = 48.0f;
     float ambient = 25.0f;

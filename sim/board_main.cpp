@@ -45,6 +45,8 @@ static void Usage(const char *prog, FILE *to) {
         "  --temp-tau S       thermal time constant, seconds (60; 0 holds them)\n"
         "  --aux RAW          raw supply-current reading, 0..4095, instead of the model's\n"
         "  --freq HZ          measured frequency until \"FA\" sets another (14070000)\n"
+        "  --tolerance SEED   tuner parts drawn within +-5 %% from SEED\n"
+        "  --noise SEED       2 counts plus 3 %% noise on the reflected reading, from SEED\n"
         "  --power-class C    EEPROM power class character (0)\n"
         "  --ctl PATH         control FIFO (DIR/sim-board.ctl)\n"
         "  --wire PATH        log of the commands but the status polls (DIR/sim-board.wire)\n"
@@ -95,7 +97,7 @@ static void Feed(SimBoard *board, std::string *acc, const char *data, ssize_t n)
 }
 
 int main(int argc, char **argv) {
-    std::string root, ctl, load, wire;
+    std::string root, ctl, load, wire, tolerance, noise;
     float drive = 0.0f, gain = 10.0f, swr = 1.2f, tau = 60.0f, fwd = -1.0f, refl = -1.0f;
     float temp1 = 25.0f, temp2 = 25.0f;
     int aux = -1;
@@ -127,6 +129,10 @@ int main(int argc, char **argv) {
             aux = std::atoi(next());
         else if (a == "--freq")
             freq = std::atoll(next());
+        else if (a == "--tolerance")
+            tolerance = next();
+        else if (a == "--noise")
+            noise = next();
         else if (a == "--power-class")
             powerClass = next()[0];
         else if (a == "--temp-tau")
@@ -194,6 +200,15 @@ int main(int argc, char **argv) {
         st.ee[2][0] = 0x01;
         st.ee[2][1] = static_cast<uint8_t>(powerClass);
     });
+    for (const std::string &line : {"tolerance " + tolerance, "noise " + noise}) {
+        if (line.back() == ' ') continue;
+        std::string answer = SimBoardControl(&board, line);
+        if (answer.rfind("ok", 0) != 0) {
+            std::fprintf(stderr, "%s: --%s: not a seed (%s)\n", argv[0], line.c_str(),
+                         answer.c_str());
+            return 2;
+        }
+    }
     board.onFrame = [quiet](const SimFrame &f) {
         WireLog(f);
         if (!quiet)

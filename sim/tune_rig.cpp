@@ -4,7 +4,9 @@
 #include "config/tuner_memory.h"
 #include "model/errors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -41,6 +43,12 @@ bool SendNext(TuneRig *r) {
     return r->w()->linearProcessStatus.load() == kLinWait;
 }
 
+double ThreadCpuUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
 std::string ReadFrame(int fd) {
     std::string frame;
     char c;
@@ -66,7 +74,17 @@ std::string TuneRigExchange(TuneRig *r) {
     for (size_t i = 0; i < reply.size() + 4; i++) {
         int st = r->w()->linearProcessStatus.load();
         if (st != kLinWait && st != kLinDecode) break;
+        bool step = st == kLinDecode && r->w()->tuneState.load() == 1 && cmd == "ST;";
+        double t0 = step ? ThreadCpuUs() : 0.0;
         int pause = LinearStep(r->w(), &r->link, r->now);
+        // The step that ends the tune also writes the tuner-memory file: not
+        // search compute, left out.
+        if (step && r->w()->tuneState.load() != 0) {
+            double us = ThreadCpuUs() - t0;
+            r->stepCpuUs += us;
+            r->stepCpuMaxUs = std::max(r->stepCpuMaxUs, us);
+            r->stepCount++;
+        }
         r->now += static_cast<uint64_t>(pause > 0 ? pause : 0);
     }
     return cmd;
@@ -90,11 +108,20 @@ float TuneRigBestSwr(const SimBoardState &st, float fwdW, uint32_t *word) {
     SimBoardState s = st;
     uint32_t bestWord = 1u << 16;
     float best = SimBoardMeasuredSwr(s, fwdW, SimBoardReflection(s, bestWord));
+    // The banks' 512 steps once, then every combination.
+    double hz = s.freq > 0 ? static_cast<double>(s.freq) : 14070000.0;
+    Cplx zLoad = SimLoadImpedance(s.load, hz);
+    std::vector<Cplx> zs(512), yc(512);
+    for (int i = 0; i < 512; i++) {
+        zs[i] = SimTunerSeriesZ(i, hz, s.parts);
+        yc[i] = SimTunerShuntY(i, hz, s.parts);
+    }
     for (uint32_t mode : {1u << 23, 1u << 18})
         for (int l = 0; l < 512; l++)
             for (int c = 0; c < 512; c++) {
                 uint32_t wd = mode | SimTunerWordL(l) | SimTunerWordC(c);
-                float swr = SimBoardMeasuredSwr(s, fwdW, SimBoardReflection(s, wd));
+                double g = SimReflection(SimTunerNetwork(mode == (1u << 18), zs[l], yc[c], zLoad));
+                float swr = SimBoardMeasuredSwr(s, fwdW, g);
                 if (swr < best) {
                     best = swr;
                     bestWord = wd;
@@ -147,5 +174,7 @@ TuneRunResult TuneRigRun(TuneRig *r, bool exhaustive, int maxExchanges) {
             (mode | SimTunerWordL(e.L) | SimTunerWordC(e.C)) == (res.finalWord & 0x00FFFFFFu);
     }
     if (exhaustive) res.bestSwr = TuneRigBestSwr(r->board, fwdSeen, &res.bestWord);
+    res.cpuUsPerStep = r->stepCount > 0 ? r->stepCpuUs / r->stepCount : 0.0;
+    res.cpuUsMax = r->stepCpuMaxUs;
     return res;
 }

@@ -24,6 +24,10 @@ struct TuneRig {
     std::vector<std::string> sent; // command texts, in order
     // Called with each command text before the board answers it.
     std::function<void(TuneRig &, const std::string &)> onCommand;
+    // Thread CPU time of the decode passes that ran a tune step (status
+    // decoding included; the last step, which stores, left out), microseconds.
+    double stepCpuUs = 0.0, stepCpuMaxUs = 0.0;
+    int stepCount = 0;
 
     TuneRig();
     ~TuneRig();
@@ -50,6 +54,8 @@ struct TuneRunResult {
     bool stored = false;     // the tuner memory holds the final word at the frequency
     bool wordIsBest = false; // the board's final word is the tune's reported best
     uint32_t finalWord = 0;
+    double cpuUsPerStep = 0; // mean thread CPU time of a tune step, microseconds
+    double cpuUsMax = 0;     // the longest one
 };
 
 // Starts a tune (StartAutotune) and exchanges until it ends or `maxExchanges`

@@ -19,8 +19,9 @@ constexpr uint32_t kBitThrough = 1u << 16;
 
 // The parts as built: nominal value times the tolerance of that part.
 constexpr double kLUnit = 0.05e-6, kCUnit = 10e-12;
-constexpr double kLTol[9] = {1.031, 0.958, 1.017, 0.975, 1.046, 0.992, 1.029, 0.963, 1.012};
-constexpr double kCTol[9] = {0.966, 1.038, 0.981, 1.044, 0.957, 1.023, 0.989, 1.035, 0.971};
+constexpr SimTunerParts kBuiltIn = {
+    {1.031, 0.958, 1.017, 0.975, 1.046, 0.992, 1.029, 0.963, 1.012},
+    {0.966, 1.038, 0.981, 1.044, 0.957, 1.023, 0.989, 1.035, 0.971}};
 constexpr double kLQ[9] = {190, 175, 160, 150, 140, 130, 120, 110, 100};
 constexpr double kLShortLead = 4e-9; // a shorted coil's relay and leads
 constexpr double kCLead = 5e-9;      // in series with each switched capacitor
@@ -41,11 +42,23 @@ uint32_t Spread(int step, const int (&bits)[9]) {
     return word;
 }
 
-Cplx InductorBank(int step, double w) {
+// splitmix64: small, and the same numbers everywhere.
+uint64_t NextRandom(uint64_t *s) {
+    uint64_t z = (*s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+double Uniform(uint64_t *s) {
+    return static_cast<double>(NextRandom(s) >> 11) * (1.0 / 9007199254740992.0);
+}
+
+Cplx InductorBank(int step, double w, const SimTunerParts &p) {
     Cplx z = 0.0;
     for (int i = 0; i < 9; i++) {
         if (step & (1 << i)) {
-            double l = kLUnit * (1 << i) * kLTol[i];
+            double l = kLUnit * (1 << i) * p.lTol[i];
             z += Cplx(w * l / kLQ[i], w * l);
         } else {
             z += Cplx(0.0, w * kLShortLead);
@@ -54,11 +67,11 @@ Cplx InductorBank(int step, double w) {
     return z;
 }
 
-Cplx CapacitorBankAdmittance(int step, double w) {
+Cplx CapacitorBankAdmittance(int step, double w, const SimTunerParts &p) {
     Cplx y(0.0, w * kCWiring);
     for (int i = 0; i < 9; i++) {
         if (step & (1 << i)) {
-            double c = kCUnit * (1 << i) * kCTol[i];
+            double c = kCUnit * (1 << i) * p.cTol[i];
             y += 1.0 / Cplx(0.0, w * kCLead - 1.0 / (w * c));
         } else {
             y += Cplx(0.0, w * kCOpen);
@@ -164,27 +177,62 @@ Cplx SimLoadImpedance(const SimLoad &load, double hz) {
     return {50.0, 0.0};
 }
 
-double SimTunerL(int step) {
+const SimTunerParts &SimTunerBuiltInParts() {
+    return kBuiltIn;
+}
+
+SimTunerParts SimTunerPartsDrawn(uint64_t seed, double pct) {
+    SimTunerParts p{};
+    uint64_t s = seed;
+    for (int i = 0; i < 9; i++) {
+        p.lTol[i] = 1.0 + pct / 100.0 * (2.0 * Uniform(&s) - 1.0);
+        p.cTol[i] = 1.0 + pct / 100.0 * (2.0 * Uniform(&s) - 1.0);
+    }
+    return p;
+}
+
+double SimGauss(uint64_t *state) {
+    // Box-Muller; u1 kept away from 0.
+    double u1 = (static_cast<double>(NextRandom(state) >> 11) + 1.0) / 9007199254740993.0;
+    double u2 = Uniform(state);
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * kPi * u2);
+}
+
+double SimTunerL(int step, const SimTunerParts &p) {
     double l = 0.0;
     for (int i = 0; i < 9; i++)
-        l += (step & (1 << i)) ? kLUnit * (1 << i) * kLTol[i] : kLShortLead;
+        l += (step & (1 << i)) ? kLUnit * (1 << i) * p.lTol[i] : kLShortLead;
     return l;
 }
 
-double SimTunerC(int step) {
+double SimTunerC(int step, const SimTunerParts &p) {
     double c = kCWiring;
     for (int i = 0; i < 9; i++)
-        c += (step & (1 << i)) ? kCUnit * (1 << i) * kCTol[i] : kCOpen;
+        c += (step & (1 << i)) ? kCUnit * (1 << i) * p.cTol[i] : kCOpen;
     return c;
 }
 
-Cplx SimTunerInput(uint32_t word, Cplx zLoad, double hz) {
-    if (word & kBitThrough) return zLoad;
-    double w = 2.0 * kPi * hz;
-    Cplx zl = InductorBank(Gather(word, kLWordBits), w);
-    Cplx yc = CapacitorBankAdmittance(Gather(word, kCWordBits), w);
-    if (word & kBitA) return zl + Inverse(yc + Inverse(zLoad));
+Cplx SimTunerSeriesZ(int step, double hz, const SimTunerParts &p) {
+    return InductorBank(step, 2.0 * kPi * hz, p);
+}
+
+Cplx SimTunerShuntY(int step, double hz, const SimTunerParts &p) {
+    return CapacitorBankAdmittance(step, 2.0 * kPi * hz, p);
+}
+
+Cplx SimTunerNetwork(bool antennaSide, Cplx zl, Cplx yc, Cplx zLoad) {
+    if (antennaSide) return zl + Inverse(yc + Inverse(zLoad));
     return Inverse(yc + Inverse(zl + zLoad));
+}
+
+bool SimTunerAntennaSide(uint32_t word) {
+    return (word & kBitA) != 0;
+}
+
+Cplx SimTunerInput(uint32_t word, Cplx zLoad, double hz, const SimTunerParts &p) {
+    if (word & kBitThrough) return zLoad;
+    return SimTunerNetwork((word & kBitA) != 0, SimTunerSeriesZ(Gather(word, kLWordBits), hz, p),
+                           SimTunerShuntY(Gather(word, kCWordBits), hz, p), zLoad);
 }
 
 double SimReflection(Cplx z) {
@@ -197,4 +245,12 @@ uint32_t SimTunerWordC(int step) {
 
 uint32_t SimTunerWordL(int step) {
     return Spread(step, kLWordBits);
+}
+
+int SimTunerWordCOf(uint32_t word) {
+    return Gather(word, kCWordBits);
+}
+
+int SimTunerWordLOf(uint32_t word) {
+    return Gather(word, kLWordBits);
 }

@@ -39,13 +39,37 @@ const char *SimLoadNames();
 // The load's impedance at `hz`.
 Cplx SimLoadImpedance(const SimLoad &load, double hz);
 
+// The parts as built: each bit's factor on its nominal coil and capacitor.
+struct SimTunerParts {
+    double lTol[9], cTol[9];
+};
+// The unit's own parts (fixed, each within +-5 %).
+const SimTunerParts &SimTunerBuiltInParts();
+// Parts drawn uniformly within +-pct % of nominal from `seed`: the same seed
+// gives the same parts on every machine.
+SimTunerParts SimTunerPartsDrawn(uint64_t seed, double pct);
+// A standard normal number from the generator state `*state` (advanced).
+double SimGauss(uint64_t *state);
+
 // Inductance (H) and capacitance (F) of the banks' steps 0..511, as built.
-double SimTunerL(int step);
-double SimTunerC(int step);
+double SimTunerL(int step, const SimTunerParts &parts = SimTunerBuiltInParts());
+double SimTunerC(int step, const SimTunerParts &parts = SimTunerBuiltInParts());
+// The inductor bank's impedance and the capacitor bank's admittance of a step
+// at `hz`, and the network's input impedance made of them (`antennaSide`: the
+// capacitor across the load, else at the input).
+Cplx SimTunerSeriesZ(int step, double hz, const SimTunerParts &parts);
+Cplx SimTunerShuntY(int step, double hz, const SimTunerParts &parts);
+Cplx SimTunerNetwork(bool antennaSide, Cplx zSeries, Cplx yShunt, Cplx zLoad);
 // Input impedance of the tuner with `word` in front of `zLoad` at `hz`.
-Cplx SimTunerInput(uint32_t word, Cplx zLoad, double hz);
+Cplx SimTunerInput(uint32_t word, Cplx zLoad, double hz,
+                   const SimTunerParts &parts = SimTunerBuiltInParts());
 // Reflection coefficient magnitude against 50 ohm.
 double SimReflection(Cplx z);
+// The arrangement of a word: true for the capacitor on the antenna side (bit 18).
+bool SimTunerAntennaSide(uint32_t word);
 // The board's word bits of a capacitor / inductor step (its own table).
 uint32_t SimTunerWordC(int step);
 uint32_t SimTunerWordL(int step);
+// The steps of a word.
+int SimTunerWordCOf(uint32_t word);
+int SimTunerWordLOf(uint32_t word);

@@ -2,6 +2,7 @@
 
 #include "model/cmd_queue.h"
 #include "amplifier/commands.h"
+#include "amplifier/tune_search.h"
 #include "model/tuner_word.h"
 #include "config/tuner_memory.h"
 #include "model/errors.h"
@@ -28,6 +29,9 @@ std::mutex gTuneLock;
 // The tuner word in force when the tune started: what the board goes back to
 // when the tune ends without a single sample taken with power.
 uint32_t gWordBefore = 0;
+// The search of this tune, chosen at its start: the model search (TuneSearch
+// 1, with a known frequency) or the stepped one.
+bool gModelSearch = false;
 
 constexpr int kCoarseL = 4, kCoarseC = 8, kCoarseLastL = 2;
 constexpr float kTolerance = 0.1f;
@@ -291,6 +295,13 @@ void TuneTask(Works *w) {
         // The tune is over: no step may move the restored best or store it.
         return;
     }
+    if (gModelSearch && w->tuneStep.load() >= 3) {
+        if (TuneSearchStep(w) == 1) {
+            TuneEnd(w);
+            EndTune(w, 1);
+        }
+        return;
+    }
     StateStep(w);
 }
 
@@ -302,6 +313,7 @@ void StartAutotune(Works *w) {
     cnttune = 0;
     cnttunefine = 0;
     gWordBefore = w->tunerWord.load();
+    gModelSearch = w->options.tuneSearch.load() == 1 && w->freq.load() > 0;
     IncPNTIn_CMDLinear(18, w);
     IncPNTIn_CMDLinear(15, w);
     w->tsThreshold[0] = 4095;

@@ -8,6 +8,7 @@
 #include "config/fan_table.h"
 #include "config/filter_table.h"
 #include "config/options.h"
+#include "config/tuner_design.h"
 #include "app/hooks.h"
 #include "app/threads.h"
 #include "model/works.h"
@@ -142,6 +143,7 @@ int main(int argc, char **argv) {
     LoadTabFiltri(w);
     readSetup(w);
     ReadOptions(w);
+    ReadTunerDesign(w);
     LoadAllBankTable(w, w->numBanco);
 
     w->bandRow = -1;

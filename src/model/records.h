@@ -153,3 +153,12 @@ struct OptionsRecord {
     std::atomic<int32_t> ampctldPort{0};   // AmpctldPort
     char ampctldBind[kOptionText] = {};    // AmpctldBind
 };
+
+// --- tuner design file: the tuner's nominal parts, for the model search ---
+struct TunerDesign {
+    float lStepNH = 50.0f;  // LStepNH: the smallest coil step, nH
+    float cStepPF = 10.0f;  // CStepPF: the smallest capacitor step, pF
+    float cStrayPF = 19.0f; // CStrayPF: capacitance always present, pF
+    float coilQ = 150.0f;   // CoilQ
+    int32_t txSideBit = 23; // TxSideBit: the arrangement bit that puts C on the transmitter side
+};

@@ -84,6 +84,7 @@ struct Works {
     // daemon (rigctld). The bank loader (start-up, keys).
     Shared<int32_t> ModeWorkIdx;
     OptionsRecord options; // the options file (start-up, parameter pages)
+    TunerDesign tunerDesign; // the tuner design file (start-up)
 
     // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
     // portError names the failure on the screen (-1: just dismissed); each
@@ -262,7 +263,7 @@ struct Works {
     Shared<int32_t> menuIdx;    // current soft-key menu 0..12 (also timer)
     Shared<int32_t> parPage;    // parameter page 0..parPages-1
     Shared<int32_t> parItem;    // item of the page
-    Shared<int32_t> parPages;   // number of parameter pages (32)
+    Shared<int32_t> parPages;   // number of parameter pages (33)
     Shared<int32_t> memRow;     // row of the memory-table editor
     Shared<int32_t> filterRow;  // row chosen on the filter page
     Shared<int32_t> saveBank;   // store-tune destination bank

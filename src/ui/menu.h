@@ -9,7 +9,7 @@ struct TavParams;
 constexpr int kMenus = 16;
 constexpr int kMenuKeys = 6;
 constexpr int kLabelLen = 12; // bytes of one label cell, NUL included
-constexpr int kParPages = 32;
+constexpr int kParPages = 33;
 constexpr int kParItems = 10;
 
 struct MenuRow {

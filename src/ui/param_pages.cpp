@@ -1,6 +1,7 @@
 #include "ui/param_pages.h"
 
 #include "config/network.h"
+#include "config/options.h"
 #include "config/setup.h"
 #include "model/cmd_queue.h"
 #include "model/plot_state.h"
@@ -69,6 +70,11 @@ constexpr ParValue kAtuInstalled = {
         Trace("----------> SAVE ATU: 0x%0X\n", static_cast<unsigned>(v));
     }};
 
+// Tune Search: the options file's TuneSearch.
+constexpr ParValue kTuneSearch = {
+    [](Works *w) -> double { return w->options.tuneSearch.load(); },
+    [](Works *w, double x) { w->options.tuneSearch = static_cast<int32_t>(x); }};
+
 constexpr LanAddr kLan[4] = {{IP_v, &CntIP, nullptr},
                              {NetMask_v, &CntNetMask, nullptr},
                              {Gateway_v, &CntGateway, &Gateway_none},
@@ -126,6 +132,10 @@ void SaveFreqSense(Works *w) {
     writeSetup(w);
 }
 
+void SaveOptions(Works *w) {
+    if (WriteOptions(w) != 0) LogErr("options not saved");
+}
+
 void SaveLan(Works *) {
     if (int r = SaveLanParam(); r != 0) LogErr("network settings not applied (%d)", r);
 }
@@ -159,7 +169,7 @@ void StartRemoteService(Works *w) {
 } // namespace
 
 // Pages in list order. Where ENTER saves, the comment names the setup key that
-// holds the value.
+// holds the value (or the options file's key).
 // clang-format off
 const ParamPage kParamPages[kParPages] = {
     {.id = 1, .title = "MAX BANK", .caption = " ", // MAXbank
@@ -250,6 +260,8 @@ const ParamPage kParamPages[kParPages] = {
     {.id = 99, .title = "REMOTE SERVICE", .caption = " ",
      .value = Bit<&Works::linkFlags, 2>, .names = {"OFF", "ON"},
      .confirm = StartRemoteService, .itemZero = kItem0},
+    {.id = 60, .title = "AUTO TUNE", .caption = "Tune Search", // options.txt: TuneSearch
+     .value = kTuneSearch, .names = {"Stepped", "Model"}, .confirm = SaveOptions},
 };
 // clang-format on
 

@@ -45,7 +45,7 @@ TEST(MenuTables, PagesAndLabelsAsWritten) {
     w->antenna = 1;
     w->saveAnt = 2;
     InitMenuNova(w);
-    EXPECT_EQ(w->parPages.load(), 32);
+    EXPECT_EQ(w->parPages.load(), 33);
 
     const int ids[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                          17, 18, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 96, 97, 98, 99};
