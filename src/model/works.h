@@ -83,7 +83,7 @@ struct Works {
     // Working mode, the frequency source: 0 generic, 1 TAV, 2 FT-817, 3 a rig
     // daemon (rigctld). The bank loader (start-up, keys).
     Shared<int32_t> ModeWorkIdx;
-    OptionsRecord options; // the options file (start-up, parameter pages)
+    OptionsRecord options;   // the options file (start-up, parameter pages)
     TunerDesign tunerDesign; // the tuner design file (start-up)
 
     // --- link failures: Linear, Serial, CatSerial set them; the keys clear ---
