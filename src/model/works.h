@@ -26,6 +26,8 @@ constexpr int kPortTav = 3;       // TAV serial
 constexpr int kPortSpectrum = 5;  // USB spectrum reader
 constexpr int kPortCodes = 6;
 constexpr int kSpectrumWords = 1024;
+// Bits of screenFlags: the full-screen page over the normal display.
+constexpr int32_t kScreenStatus = 1, kScreenMemory = 2, kScreenFilter = 4, kScreenFaults = 8;
 
 // TAV transceiver state decoded from its parameter frames, guarded by serMut.
 struct TavParams {
@@ -261,6 +263,12 @@ struct Works {
     Shared<uint8_t> manualTune; // manual L/C stepping active
     Shared<uint8_t> filterView; // filter page shown
     Shared<uint8_t> factoryDefault;
+    // A short notice on the information bar (keys, timer, remote): which one
+    // (ui/status.h) and until when (monotonic ms).
+    Shared<uint8_t> notice;
+    Shared<uint64_t> noticeUntilMs;
+    // Parameter pages whose value a step changed since it was saved (bit p).
+    Shared<uint32_t> parUnsaved;
     // Display preferences: the setup reader and the parameter pages.
     Shared<uint8_t> auxFwdEnable;
     Shared<uint8_t> viewTimeStr;

@@ -131,8 +131,8 @@ void InterfaceLabel(Works *w) {
 int DecodeTasto(Works *w, int key, int longMask) {
     w->lastKeyTime = static_cast<int32_t>(EpochSeconds());
     if (w->saveScreenOn.load() != 0) {
-        // The key only wakes the screen.
-        SetWorkImg(w);
+        // The key only wakes the screen, on the page that is open.
+        SetPageImg(w);
         w->saveScreenOn = 0;
         w->keyFlags.fetch_and(static_cast<uint8_t>(~1u));
         Trace("----------> DISATTIVO SAVE SCREEN\n");

@@ -9,6 +9,7 @@
 #include "platform/log.h"
 #include "ui/bank.h"
 #include "ui/keys_menus.h"
+#include "ui/status.h"
 #include "ui/view.h"
 
 #include <cstdio>
@@ -51,6 +52,11 @@ void AttenuatorStep(Works *w) {
 }
 
 void AntennaStep(Works *w) {
+    // A running tune keeps the antenna it tunes.
+    if (w->tuneState.load() != 0) {
+        ShowNotice(w, kNoticeAntennaKept);
+        return;
+    }
     w->antenna = StepWrap(w->antenna.load(), 3);
     QueueCmd(w, 7);
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
