@@ -66,6 +66,18 @@ struct ErrDesc {
 
 struct PcmDev;
 
+// Fault-history lines waiting for the writer (model/fault_history.h).
+constexpr int kFaultQueueLines = 32;
+constexpr int kFaultLineLen = 256;
+struct FaultQueue {
+    std::mutex lock; // guards the fields below
+    char lines[kFaultQueueLines][kFaultLineLen];
+    int count;
+    uint32_t dropped;      // records lost to a full queue
+    uint64_t retryAfterMs; // after a failed append: no new try before this
+    Shared<uint32_t> generation;
+};
+
 // Grouped by owner: each section names the threads that write its fields
 // ("start-up" is main before the threads run; "keys" is the GPIO thread's key
 // dispatcher, also reached from the remote commands and the keyboard).
@@ -199,6 +211,7 @@ struct Works {
     // Run-time texts of codes 4 and 15 (the table's texts point here; Linear).
     char errDetail[30];
     char tripLabel[10];
+    FaultQueue faultQueue; // (the supervisor writes it out)
 
     // --- transceiver links: Serial (TAV), CatSerial (FT-817), Cat (pass-through) ---
     Shared<int32_t> serFD;
@@ -269,6 +282,7 @@ struct Works {
     Shared<uint64_t> noticeUntilMs;
     // Parameter pages whose value a step changed since it was saved (bit p).
     Shared<uint32_t> parUnsaved;
+    Shared<int32_t> faultTop; // first entry shown on the fault-history page
     // Display preferences: the setup reader and the parameter pages.
     Shared<uint8_t> auxFwdEnable;
     Shared<uint8_t> viewTimeStr;

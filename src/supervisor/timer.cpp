@@ -17,6 +17,7 @@
 #include "supervisor/thresholds.h"
 #include "transceiver/serial.h"
 #include "model/errors.h"
+#include "model/fault_history.h"
 #include "ui/menu.h"
 #include "ui/status.h"
 #include "ui/view.h"
@@ -310,6 +311,8 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
         sendWebSockStatusFrame(w, text, kStatusTextLen);
     }
     fbRealize(&w->fb);
+    // Faults raised since the last pass go to the history (off the link thread).
+    FaultHistoryFlush(w);
 }
 
 void *timer(void *arg) {
@@ -321,6 +324,7 @@ void *timer(void *arg) {
         int32_t us = w->timerUsec.load();
         SleepUs(us > 0 ? static_cast<uint32_t>(us) : 10000u);
     }
+    FaultHistoryFlush(w);
     LogInfo("Timer operations end\n");
     return nullptr;
 }

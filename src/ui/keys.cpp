@@ -6,6 +6,7 @@
 #include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "ui/fault_page.h"
 #include "ui/keys_menus.h"
 #include "ui/menu.h"
 #include "ui/param_edit.h"
@@ -181,6 +182,9 @@ int DecodeTasto(Works *w, int key, int longMask) {
         break;
     case 12:
         ret = KeysFilterPage(w, key);
+        break;
+    case kMenuFaults:
+        ret = KeysFaultHistory(w, key, isLong);
         break;
     default:
         break;

@@ -8,6 +8,7 @@
 #include "model/screen.h"
 #include "platform/log.h"
 #include "ui/bank.h"
+#include "ui/fault_page.h"
 #include "ui/keys_menus.h"
 #include "ui/status.h"
 #include "ui/view.h"
@@ -100,6 +101,11 @@ int KeysMain(Works *w, int key, bool isLong) {
         return 0;
     }
     if (key == 2 && isLong) return 0;
+    // On the status page key 2 opens the fault history; any other key closes it.
+    if (key == 2 && (w->screenFlags.load() & kScreenStatus) != 0) {
+        OpenFaultHistory(w);
+        return 0;
+    }
     if (EscFromStatus(w) == 1) return 0;
     switch (key) {
     case 1:
