@@ -113,7 +113,8 @@ int FaultHistoryFlush(Works *w) {
     // The lines go back in front of any that came meanwhile (as many as fit).
     std::lock_guard<std::mutex> lock(q.lock);
     int keep = taken + q.count > kFaultQueueLines ? kFaultQueueLines - q.count : taken;
-    std::memmove(q.lines[keep], q.lines[0], sizeof q.lines[0] * static_cast<size_t>(q.count));
+    if (q.count > 0)
+        std::memmove(q.lines[keep], q.lines[0], sizeof q.lines[0] * static_cast<size_t>(q.count));
     size_t at = 0;
     for (int i = 0; i < keep; i++) {
         size_t nl = text.find('\n', at);
