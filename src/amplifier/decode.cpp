@@ -187,7 +187,8 @@ int StatusReply(Works *w, const char *r) {
     GestTemperatureFunction(w, 22, 21, 24, w->temp2.load(), w->tempMax2.load());
 
     int pause = 10;
-    switch (w->tuneState.load()) {
+    const int state = w->tuneState.load();
+    switch (state) {
     case 0: {
         int code;
         bool queued = TakeNextCmd(w, &code);
@@ -200,13 +201,13 @@ int StatusReply(Works *w, const char *r) {
         w->linearProcessStatus = 11;
         break;
     case 2:
-        w->linearProcessStatus = 13;
-        w->tuneState = 1;
+    case 3: {
+        w->linearProcessStatus = state == 2 ? 13 : kLinStatus;
+        // Back to tuning, unless a stop ended the tune meanwhile.
+        uint8_t expect = static_cast<uint8_t>(state);
+        w->tuneState.compare_exchange_strong(expect, 1);
         break;
-    case 3:
-        w->linearProcessStatus = kLinStatus;
-        w->tuneState = 1;
-        break;
+    }
     default:
         w->linearProcessStatus = kLinStatus;
         break;

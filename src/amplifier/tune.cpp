@@ -27,11 +27,20 @@ namespace {
 // or stops a tune (keys, supervisor): one lock around each of them.
 std::mutex gTuneLock;
 // The tuner word in force when the tune started: what the board goes back to
-// when the tune ends without a single sample taken with power.
+// when the tune is abandoned or ends without a single sample taken with power.
 uint32_t gWordBefore = 0;
 // The search of this tune, chosen at its start: the model search (TuneSearch
 // 1, with a known frequency) or the stepped one.
 bool gModelSearch = false;
+// What the running tune belongs to, fixed at its start: its result goes to
+// this bank, antenna and frequency index whatever changes meanwhile.
+struct TuneOwner {
+    int bank = 0;
+    int ant = 0;
+    int32_t freq = 0;
+    int32_t segFrom = 0, segTo = 0; // the memory segment of `freq`
+};
+TuneOwner gOwner;
 
 constexpr int kCoarseL = 4, kCoarseC = 8, kCoarseLastL = 2;
 constexpr float kTolerance = 0.1f;
@@ -78,19 +87,9 @@ void Advance(Works *w, int state) {
     cnttunefine = 0;
 }
 
-// EscAutoTune without taking the lock (the caller holds it).
-void EndTune(Works *w, int store) {
-    // The result is the last sample; if that one had no power (a drop-out at
-    // the very end) the best stands for it, since its word is in force.
-    const TuneSample *r = TuneSampleValid(tuneParam)           ? &tuneParam
-                          : TuneSampleValid(miglioretuneParam) ? &miglioretuneParam
-                                                               : nullptr;
-    if (r != nullptr && r->swr <= kTuneMaxSwr) {
-        if (store == 1) InsertTuneToMem(w, w->numBanco.load(), w->antenna.load());
-    } else {
-        AddErrore(w, 18);
-        Trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(r ? r->swr : tuneParam.swr));
-    }
+// What every end of a tune does: the normal attenuator, the transceiver back
+// to receive, the thresholds the tune opened put back.
+void Finish(Works *w) {
     IncPNTIn_CMDLinear(14, w);
     cnttuneLast = cnttune;
     cnttune = 0;
@@ -99,6 +98,34 @@ void EndTune(Works *w, int store) {
     // the tune opened.
     w->tuneBand = -1;
     w->tuneState = 0;
+}
+
+// The end of a search, without taking the lock (the caller holds it).
+void EndTune(Works *w, int store) {
+    // The result is the last sample; if that one had no power (a drop-out at
+    // the very end) the best stands for it, since its word is in force.
+    const TuneSample *r = TuneSampleValid(tuneParam)           ? &tuneParam
+                          : TuneSampleValid(miglioretuneParam) ? &miglioretuneParam
+                                                               : nullptr;
+    if (r != nullptr && r->swr <= kTuneMaxSwr) {
+        if (store == 1) InsertTuneToMemAt(w, gOwner.bank, gOwner.ant, gOwner.freq);
+    } else {
+        AddErrore(w, 18);
+        Trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(r ? r->swr : tuneParam.swr));
+    }
+    Finish(w);
+}
+
+// The tune is abandoned (stopped, or overtaken by a change of frequency or
+// tuner): the word from before it goes back to the board, nothing is stored
+// and no error raised. The caller holds the lock.
+void AbandonLocked(Works *w) {
+    w->tunerWord = gWordBefore;
+    w->tuneC = DecodeCapacitaFromTuneval(gWordBefore);
+    w->tuneL = DecodeInduttanzaFromTuneval(gWordBefore);
+    w->tuneMode = DecodeModoFromTuneval(gWordBefore);
+    IncPNTIn_CMDLinear(11, w);
+    Finish(w);
 }
 
 // Samples; true when the tune has ended (the state does nothing more).
@@ -314,6 +341,11 @@ void StartAutotune(Works *w) {
     cnttunefine = 0;
     gWordBefore = w->tunerWord.load();
     gModelSearch = w->options.tuneSearch.load() == 1 && w->freq.load() > 0;
+    gOwner.bank = w->numBanco.load();
+    gOwner.ant = w->antenna.load();
+    gOwner.freq = w->freq.load();
+    int first, end;
+    AtuIdxSearch(gOwner.freq, &gOwner.segFrom, &gOwner.segTo, &first, &end);
     IncPNTIn_CMDLinear(18, w);
     IncPNTIn_CMDLinear(15, w);
     w->tsThreshold[0] = 4095;
@@ -335,5 +367,17 @@ void EscAutoTune(Works *w, int store) {
     // Only a running tune ends: a late stop must not report or store the
     // samples of a tune that is already over.
     if (w->tuneState.load() == 0) return;
-    EndTune(w, store);
+    if (store == 1)
+        EndTune(w, 1);
+    else
+        AbandonLocked(w);
+}
+
+void TuneFollowFrequency(Works *w, int32_t freq) {
+    std::lock_guard<std::mutex> lock(gTuneLock);
+    if (w->tuneState.load() == 0) return;
+    if (freq >= gOwner.segFrom && freq < gOwner.segTo) return;
+    Trace("tune: %ld Hz is outside the tune's memory segment, tune abandoned\n",
+          static_cast<long>(freq));
+    AbandonLocked(w);
 }

@@ -50,5 +50,12 @@ void Clr_vTuneParam(Works *works);
 // Starts an automatic tune at the current frequency (not while the tuner is
 // switched through).
 void StartAutotune(Works *works);
-// Ends a running tune; `store` 1 stores a result of SWR 6 or less.
+// Ends a running tune. `store` 1: a result of SWR 6 or less is stored in the
+// bank, antenna and frequency index the tune started with. `store` 0: the
+// tune is abandoned (the operator's stop, the transceiver's abort): the word
+// in force before it goes back to the board, nothing is stored and no error
+// is raised.
 void EscAutoTune(Works *works, int store);
+// A new frequency while a tune runs: outside the tuner-memory segment the
+// tune started in, the tune is abandoned as by a stop.
+void TuneFollowFrequency(Works *works, int32_t freq);

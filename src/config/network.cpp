@@ -94,6 +94,20 @@ void RememberValues() {
 // The prefix length of the address line ("/24"), kept when it is rewritten.
 std::string gPrefix;
 
+bool Unchanged(int entry, const uint8_t bytes[4], bool none);
+
+// The texts the status page shows follow the addresses just written.
+void RefreshTexts() {
+    for (int i = 0; i < 4; i++) {
+        const LanEntry &e = kEntries[i];
+        bool none = kNone[i] != nullptr && *kNone[i] != 0;
+        if (Unchanged(i, e.bytes, none)) continue;
+        char addr[16];
+        SplitAddrInv(addr, e.bytes);
+        std::snprintf(e.text, 32, "%s%s", none ? "" : addr, none || i != 0 ? "" : gPrefix.c_str());
+    }
+}
+
 // An address "a.b.c.d", or for "address" also "a.b.c.d/n" (n 0..32); the
 // whole value must read, or it is refused.
 bool ReadAddress(int entry, const std::string &v, uint8_t bytes[4], std::string *prefix) {
@@ -282,6 +296,7 @@ int SaveLanParam() {
     }
     // The interfaces are restarted only once the new file is whole on disk.
     if (WriteFileSafe(kInterfaces, out, false) != 0) return -1;
+    RefreshTexts();
     RememberValues();
     return RunShell("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
 }

@@ -202,7 +202,10 @@ int LoadTuneFromMEM(Works *w, int ant) {
 }
 
 void InsertTuneToMem(Works *w, int bank, int ant) {
-    int32_t freq = w->freq.load();
+    InsertTuneToMemAt(w, bank, ant, w->freq.load());
+}
+
+void InsertTuneToMemAt(Works *w, int bank, int ant, int32_t freq) {
     int32_t segFrom, segTo;
     int first, end;
     int idx = AtuIdxSearch(freq, &segFrom, &segTo, &first, &end);

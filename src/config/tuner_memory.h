@@ -34,6 +34,8 @@ int LoadTuneFromMEM(Works *works, int ant);
 // another bank (the store-tune key's choice of bank), the file is updated
 // through a scratch table and the RAM tables are left alone.
 void InsertTuneToMem(Works *works, int bank, int ant);
+// The same for the entry of `freq` (a tune's own frequency).
+void InsertTuneToMemAt(Works *works, int bank, int ant, int32_t freq);
 // Loads the tuner memory of antenna `ant` (0..2) of `bank`: the number of entry
 // lines loaded (0 for a missing file), -1 for an antenna outside 0..2.
 int LoadTabAtu(Works *works, int bank, int ant);

@@ -1,6 +1,7 @@
 #include "model/errors.h"
 
 #include "model/cmd_queue.h"
+#include "model/fault_history.h"
 #include "model/hooks.h"
 #include "model/works.h"
 #include "platform/log.h"
@@ -114,6 +115,7 @@ void AddErrore(Works *w, int code) {
         w->errCount = n + 1;
         Trace("Add: N: %i err:%i\n", n + 1, code);
     }
+    FaultHistoryRecord(w, code, kFaultAdded);
     uint8_t type = kErrDefs[code].type;
     if (type & kErrTypeProtection) {
         uint8_t old = w->errFlags.fetch_or(1);
@@ -258,8 +260,20 @@ void GestErroreRemote(Works *w) {
     }
 }
 
+namespace {
+// The codes standing when the operator acknowledges the list go to the
+// fault history.
+void RecordAcknowledged(Works *w) {
+    int codes[kErrCodes];
+    int n = ErrListSnapshot(w, codes);
+    for (int i = 0; i < n; i++)
+        FaultHistoryRecord(w, codes[i], kFaultAcked);
+}
+} // namespace
+
 int GPIO_Errori(Works *w) {
     if (w->errFlags.load() != 0) {
+        RecordAcknowledged(w);
         Trace("----------> 1- ERRORI!!\n");
         GestErrore(w);
         return 1;
@@ -269,6 +283,7 @@ int GPIO_Errori(Works *w) {
         Trace("----------> 2- ERRORI!!\n");
         GestErroreRemote(w);
         if (first == 2) return 0;
+        RecordAcknowledged(w);
         VerificaEsistonoErrori(w);
         return 1;
     }

@@ -27,6 +27,8 @@ constexpr int kPortTav = 3;       // TAV serial
 constexpr int kPortSpectrum = 5;  // USB spectrum reader
 constexpr int kPortCodes = 6;
 constexpr int kSpectrumWords = 1024;
+// Bits of screenFlags: the full-screen page over the normal display.
+constexpr int32_t kScreenStatus = 1, kScreenMemory = 2, kScreenFilter = 4, kScreenFaults = 8;
 
 // TAV transceiver state decoded from its parameter frames, guarded by serMut.
 struct TavParams {
@@ -64,6 +66,18 @@ struct ErrDesc {
 };
 
 struct PcmDev;
+
+// Fault-history lines waiting for the writer (model/fault_history.h).
+constexpr int kFaultQueueLines = 32;
+constexpr int kFaultLineLen = 256;
+struct FaultQueue {
+    std::mutex lock; // guards the fields below
+    char lines[kFaultQueueLines][kFaultLineLen];
+    int count;
+    uint32_t dropped;      // records lost to a full queue
+    uint64_t retryAfterMs; // after a failed append: no new try before this
+    Shared<uint32_t> generation;
+};
 
 // Grouped by owner: each section names the threads that write its fields
 // ("start-up" is main before the threads run; "keys" is the GPIO thread's key
@@ -204,6 +218,7 @@ struct Works {
     // Run-time texts of codes 4 and 15 (the table's texts point here; Linear).
     char errDetail[30];
     char tripLabel[10];
+    FaultQueue faultQueue; // (the supervisor writes it out)
 
     // --- transceiver links: Serial (TAV), CatSerial (FT-817), Cat (pass-through),
     // Rigctl (a rig daemon) ---
@@ -275,6 +290,13 @@ struct Works {
     Shared<uint8_t> manualTune; // manual L/C stepping active
     Shared<uint8_t> filterView; // filter page shown
     Shared<uint8_t> factoryDefault;
+    // A short notice on the information bar (keys, timer, remote): which one
+    // (ui/status.h) and until when (monotonic ms).
+    Shared<uint8_t> notice;
+    Shared<uint64_t> noticeUntilMs;
+    // Parameter pages whose value a step changed since it was saved (bit p).
+    Shared<uint32_t> parUnsaved;
+    Shared<int32_t> faultTop; // first entry shown on the fault-history page
     // Display preferences: the setup reader and the parameter pages.
     Shared<uint8_t> auxFwdEnable;
     Shared<uint8_t> viewTimeStr;

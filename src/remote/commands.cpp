@@ -1,16 +1,20 @@
 #include "remote/commands.h"
 
 #include "config/setup.h"
-#include "model/works.h"
+#include "model/fault_history.h"
 #include "model/hooks.h"
+#include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/shell.h"
+#include "remote/frames.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 int remoteRebootWaitMs = 4000;
 
@@ -43,6 +47,22 @@ void Reboot(Works *w) {
         SleepMs(20);
     }
     remoteRebootAction();
+}
+
+// "VORNFH[n]": the newest n fault-history lines (10 when no number is given,
+// at most 100), newest first, each in "ST" frames of at most 123 bytes: "FH "
+// and the start of the line, "FH+" and each further piece; then "FHEND <n>".
+void SendFaultHistory(Works *w, const char *arg) {
+    constexpr size_t kPiece = 120;
+    long n = *arg != '\0' ? std::strtol(arg, nullptr, 10) : 10;
+    n = n < 1 ? 1 : n > 100 ? 100 : n;
+    std::vector<std::string> lines = FaultHistoryRead(static_cast<size_t>(n));
+    for (const std::string &line : lines)
+        for (size_t at = 0; at < line.size(); at += kPiece)
+            if (sendWebSockRemoteCmd(
+                    w, ((at == 0 ? "FH " : "FH+") + line.substr(at, kPiece)).c_str()) != 0)
+                return;
+    sendWebSockRemoteCmd(w, ("FHEND " + std::to_string(lines.size())).c_str());
 }
 
 } // namespace
@@ -91,6 +111,10 @@ int dispStat(Works *w) {
         if (d != v) LogErr("VORNFD: divide %.20s out of 1..%d, cut to %d", cmd + 6, kDivideMax, d);
         w->fftDivide = d;
         return kCmdDivide;
+    }
+    if (Starts(cmd, "VORNFH")) {
+        SendFaultHistory(w, cmd + 6);
+        return kCmdFaults;
     }
     if (Starts(cmd, "VORNRB")) {
         Reboot(w);

@@ -13,6 +13,7 @@ enum RemoteCmd {
     kCmdSpectr1706, // "VORNFT02"
     kCmdDivide,     // "VORNFD<n>"
     kCmdReboot,     // "VORNRB"
+    kCmdFaults,     // "VORNFH[n]": the fault history, answered in "ST" frames
 };
 
 // Carries out the command in `works->remoteCmd`; returns which one it was.

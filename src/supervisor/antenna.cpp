@@ -70,7 +70,10 @@ void GestioneAntennaAutomatica(Works *w) {
         LogErr("antenna table row %d: antenna %d does not exist, antenna kept", i, ant);
         ant = 0;
     }
-    if (ant != 0 && ant != w->antenna.load() + 1) {
+    if (ant != 0 && ant != w->antenna.load() + 1 && w->tuneState.load() != 0) {
+        // A running tune keeps the antenna it tunes.
+        ShowNotice(w, kNoticeAntennaKept);
+    } else if (ant != 0 && ant != w->antenna.load() + 1) {
         int prev = w->antenna.load();
         w->antenna = ant - 1;
         if (IncPNTIn_CMDLinear(7, w) != 0) {

@@ -18,6 +18,7 @@
 #include "supervisor/thresholds.h"
 #include "transceiver/serial.h"
 #include "model/errors.h"
+#include "model/fault_history.h"
 #include "ui/menu.h"
 #include "ui/status.h"
 #include "ui/view.h"
@@ -127,6 +128,8 @@ bool FrequencySource(Works *w, SupervisorState *st, int mode) {
 void FrequencyChange(Works *w, int mode) {
     int32_t f = w->freq.load();
     if (f == w->freqPrev.load() && w->bandRow.load() != -1) return;
+    // A tune the new frequency takes out of its memory segment ends first.
+    TuneFollowFrequency(w, f);
     // The frequency goes to the board first; while the ring refuses it the
     // change stays pending and the next pass tries again.
     if (mode != 0 && IncPNTIn_CMDLinear(9, w) != 0) return;
@@ -224,8 +227,11 @@ void DrawScreen(Works *w, SupervisorState *st) {
         char clock[sizeof w->dateTime] = {};
         std::memcpy(clock, w->dateTime, strnlen(w->dateTime, sizeof clock - 1));
         if (fbBandBegin(&w->fb, kBandClock, 0, 22, clock, sizeof clock) != 0) {
-            putString(6, 780 - getStringSpace(6, clock), 17, clock, 255, 255, 255, &w->fb, 0, 0, 0,
-                      0);
+            const int x = 780 - getStringSpace(6, clock);
+            // A dark backing: the white text reads on the light meter faces too.
+            for (int y = 3; y <= 21; y++)
+                DrawHorizontalLine(x - 6, y, 787, 28, 28, 32, &w->fb, 0);
+            putString(6, x, 17, clock, 255, 255, 255, &w->fb, 0, 0, 0, 0);
             fbBandEnd(&w->fb, kBandClock);
         }
     }
@@ -329,6 +335,8 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
         sendWebSockStatusFrame(w, text, kStatusTextLen);
     }
     fbRealize(&w->fb);
+    // Faults raised since the last pass go to the history (off the link thread).
+    FaultHistoryFlush(w);
     st->quiet = QuietPass(w, st);
 }
 
@@ -348,6 +356,7 @@ void *timer(void *arg) {
         else
             WaitPortOrWake(-1, w->timerWake, st.quiet ? kQuietPassMs : (us + 999) / 1000);
     }
+    FaultHistoryFlush(w);
     LogInfo("Timer operations end\n");
     return nullptr;
 }

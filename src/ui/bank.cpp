@@ -11,6 +11,7 @@
 #include "remote/frames.h"
 #include "ui/menu.h"
 #include "ui/mode.h"
+#include "ui/status.h"
 
 namespace {
 // The panel thread and the remote frame loop may both step the bank.
@@ -29,6 +30,11 @@ void ReloadCurrentBank(Works *w) {
 namespace {
 void StepBank(Works *w, bool save) {
     std::lock_guard<std::mutex> lock(bankMut);
+    // A running tune keeps the bank it stores into (the keys and "VORNBANK").
+    if (w->tuneState.load() != 0) {
+        ShowNotice(w, kNoticeBankKept);
+        return;
+    }
     int next = w->numBanco + 1;
     // A MAX BANK lowered below the current bank must not run on past it.
     if (next >= w->maxBank || next < 0) next = 0;

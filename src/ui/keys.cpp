@@ -6,6 +6,7 @@
 #include "model/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "ui/fault_page.h"
 #include "ui/keys_menus.h"
 #include "ui/menu.h"
 #include "ui/param_edit.h"
@@ -132,8 +133,8 @@ int DecodeTasto(Works *w, int key, int longMask) {
     w->lastKeyTime = static_cast<int32_t>(EpochSeconds());
     WakeSupervisor(w);
     if (w->saveScreenOn.load() != 0) {
-        // The key only wakes the screen.
-        SetWorkImg(w);
+        // The key only wakes the screen, on the page that is open.
+        SetPageImg(w);
         w->saveScreenOn = 0;
         w->keyFlags.fetch_and(static_cast<uint8_t>(~1u));
         Trace("----------> DISATTIVO SAVE SCREEN\n");
@@ -182,6 +183,9 @@ int DecodeTasto(Works *w, int key, int longMask) {
         break;
     case 12:
         ret = KeysFilterPage(w, key);
+        break;
+    case kMenuFaults:
+        ret = KeysFaultHistory(w, key, isLong);
         break;
     default:
         break;

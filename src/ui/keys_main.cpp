@@ -8,8 +8,10 @@
 #include "model/screen.h"
 #include "platform/log.h"
 #include "ui/bank.h"
+#include "ui/fault_page.h"
 #include "ui/keys.h"
 #include "ui/keys_menus.h"
+#include "ui/status.h"
 #include "ui/view.h"
 
 #include <cstdio>
@@ -78,6 +80,11 @@ int AmplifierStandby(Works *w, int standby) {
 namespace {
 
 void AntennaStep(Works *w) {
+    // A running tune keeps the antenna it tunes.
+    if (w->tuneState.load() != 0) {
+        ShowNotice(w, kNoticeAntennaKept);
+        return;
+    }
     w->antenna = StepWrap(w->antenna.load(), 3);
     QueueCmd(w, 7);
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
@@ -121,6 +128,11 @@ int KeysMain(Works *w, int key, bool isLong) {
         return 0;
     }
     if (key == 2 && isLong) return 0;
+    // On the status page key 2 opens the fault history; any other key closes it.
+    if (key == 2 && (w->screenFlags.load() & kScreenStatus) != 0) {
+        OpenFaultHistory(w);
+        return 0;
+    }
     if (EscFromStatus(w) == 1) return 0;
     switch (key) {
     case 1:

@@ -113,6 +113,8 @@ int KeysTune(Works *w, int key, bool isLong) {
         break;
     case 5:
         Trace("xxxxx TUNE_ByPass %x\n", w->tunerThrough.load());
+        // A running tune ends first (nothing stored), then the tuner switches.
+        EscAutoTune(w, 0);
         if (w->tunerThrough.load() == 0) {
             w->tunerThrough = 1;
             QueueCmd(w, 39);
@@ -124,8 +126,10 @@ int KeysTune(Works *w, int key, bool isLong) {
         break;
     case 6:
         if (isLong) {
-            // Every setting of the power board once more.
-            for (int code : {17, 13, 9, 22, 19, 21, 7, 14})
+            // Every setting of the power board once more; a standby
+            // amplifier stays in standby.
+            const int bypass = w->bypass.load() == 1 ? 20 : 19;
+            for (int code : {17, 13, 9, 22, bypass, 21, 7, 14})
                 if (code != 9 || w->ModeWorkIdx.load() != 0) QueueCmd(w, code);
         } else if (w->manualTune.load() != 0) {
             w->manualTune = 0;
@@ -148,7 +152,9 @@ int KeysManualTune(Works *w, int key, bool isLong) {
         if (isLong) {
             ModeStep(w);
         } else {
-            // Leaving stops a transmit test; the key shows it for the next visit.
+            // Leaving stops a transmit test; the key shows it for the next
+            // visit. Manual mode ends here, so one MANUAL opens menu 4 again.
+            w->manualTune = 0;
             uint8_t t = w->txTest.load();
             w->txTest = static_cast<uint8_t>((t | kTxKeyed) & ~kTxOn);
             std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StartTX");
@@ -190,9 +196,12 @@ int KeysStoreTune(Works *w, int key) {
         } else {
             // Another bank's file is updated through a scratch table: the
             // working tables keep the current bank all along, so a recall or
-            // a tune ending meanwhile never sees another bank's entries.
+            // a tune ending meanwhile never sees another bank's entries. Only
+            // the tuner memories are read again: the tuner word, the band row
+            // and the interface stay as the operator set them.
             InsertTuneToMem(w, w->saveBank.load(), w->saveAnt.load());
-            LoadAllBankTable(w, w->numBanco.load());
+            for (int ant = 0; ant < kTuneMemAnts; ant++)
+                LoadTabAtu(w, w->numBanco.load(), ant);
         }
         w->menuIdx = 3;
         break;

@@ -39,9 +39,9 @@ constexpr KeyGeometry kKeys[kMenuKeys] = {
     {399, 529, 409, 419, 0, 0}, {532, 662, 542, 552, 0, 0},     {665, 799, 675, 695, 685, 715},
 };
 
-// Line 1 / line 2 of keys 1-6 of menus 0-12 as first written; cells that a
+// Line 1 / line 2 of keys 1-6 of menus 0-13 as first written; cells that a
 // label writer fills start empty.
-constexpr const char *kMenuText[13][2 * kMenuKeys] = {
+constexpr const char *kMenuText[14][2 * kMenuKeys] = {
     {"  MEM", "", " IN-ATT", "", "   ANT", "", "  TUNE", " ", "   SET", " ", "   VIEW ", " 1 "},
     {" BACK ", " ", "  ", " ", "    UP", " ", "  DOWN", " ", " ", " ", "  ENTER", " "},
     {" ", " ", " < ", " ", "   > ", " ", "      - ", " ", "     + ", " ", "  ENTER", " "},
@@ -55,6 +55,7 @@ constexpr const char *kMenuText[13][2 * kMenuKeys] = {
     {"BACK", " ", " ORIGIN", "", "  DEST", "", "  ", " ", " ", " ", " START", "COPY"},
     {"BACK", " ", " BANK", "", "  ", " ", "  ", " ", " ", " ", " START", "RESET"},
     {" ESC", " ", "    UP", " ", "  DOWN", " ", " ", " ", "Enable", " ", "Disable", " "},
+    {" BACK ", " ", "  ", " ", "    UP", " ", "  DOWN", " ", " ", " ", " ", " "},
 };
 
 void SetLabel(int menu, int key, int line, const char *text) {
@@ -125,7 +126,7 @@ void InitMenuNova(Works *w) {
         page.item[0].digitEdit = def.lan != nullptr ? 1 : 0;
         page.itemCount = 1;
     }
-    for (int m = 0; m < 13; m++)
+    for (int m = 0; m < 14; m++)
         for (int c = 0; c < 2 * kMenuKeys; c++)
             std::snprintf(Novamenu[m].label[c], kLabelLen, "%s", kMenuText[m][c]);
     Novamenu[0].flags = 0x21;

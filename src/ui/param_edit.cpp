@@ -59,18 +59,24 @@ int ModifyParameter(Works *w, int action) {
     const ParamPage &p = kParamPages[page];
     if ((p.itemZero & kEditItem0) && w->parItem.load() != 0) return 0;
     bool step = Step(action);
+    const uint32_t bit = 1u << page;
     if (action == kConfirm || (p.keys == ParKeys::StepSave && !step)) {
-        if (p.confirm != nullptr) p.confirm(w);
+        // "<" and ">" save only a value a step changed: a held blank key
+        // does not rewrite the setup file on every repeat.
+        bool changed = (w->parUnsaved.fetch_and(~bit) & bit) != 0;
+        if (p.confirm != nullptr && (action == kConfirm || changed)) p.confirm(w);
     } else if (p.action != nullptr) {
         p.action(w);
     } else if (p.lan != nullptr) {
         EditLan(*p.lan, action);
     } else if (p.keys == ParKeys::Cycle || step) {
-        int64_t v = Scaled(p.value.get(w), p.scale);
+        const int64_t was = Scaled(p.value.get(w), p.scale);
+        int64_t v = was;
         if (p.keys == ParKeys::Cycle)
             v = v + 1 > p.hi ? p.lo : v + 1;
         else
             v = p.step(p, w, v, action == kUp ? 1 : -1);
+        if (v != was) w->parUnsaved.fetch_or(bit);
         p.value.set(w, static_cast<double>(v) / p.scale);
     }
     return (p.repeat >> action) & 1;

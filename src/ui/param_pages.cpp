@@ -87,6 +87,14 @@ constexpr uint8_t kPowerOffCode = 0x85; // panel micro: switch the unit off
 constexpr int kCmdFreqSense = 12;       // "FS%01d%04d;"
 constexpr int kCmdFwUpdate = 30;        // "MR1;"
 
+// A bounded step from `v` to `next`: a value outside lo..hi stays as it is
+// until a step brings it in, and a step never goes against its key ("+"
+// never lowers, "-" never raises).
+int64_t Bounded(int64_t v, int64_t next, int dir, int64_t lo, int64_t hi) {
+    next = std::min<int64_t>(std::max<int64_t>(next, lo), hi);
+    return (dir > 0 && next < v) || (dir < 0 && next > v) ? v : next;
+}
+
 // Steps: past one end to the other; held within lo..hi; cut at the end it
 // moves to; made only while short of the end it moves to; out of lo..hi to lo.
 int64_t Wrap(const ParamPage &p, Works *, int64_t v, int dir) {
@@ -94,11 +102,11 @@ int64_t Wrap(const ParamPage &p, Works *, int64_t v, int dir) {
     return v < p.lo ? p.hi : v > p.hi ? p.lo : v;
 }
 int64_t Clamp(const ParamPage &p, Works *, int64_t v, int dir) {
-    return std::min<int64_t>(std::max<int64_t>(v + dir * p.inc, p.lo), p.hi);
+    return Bounded(v, v + dir * p.inc, dir, p.lo, p.hi);
 }
 int64_t Limit(const ParamPage &p, Works *, int64_t v, int dir) {
-    v += dir * p.inc;
-    return dir < 0 ? std::max<int64_t>(v, p.lo) : std::min<int64_t>(v, p.hi);
+    constexpr int64_t kFar = std::numeric_limits<int64_t>::max();
+    return Bounded(v, v + dir * p.inc, dir, dir < 0 ? p.lo : -kFar, dir > 0 ? p.hi : kFar);
 }
 int64_t Hold(const ParamPage &p, Works *, int64_t v, int dir) {
     return (dir < 0 ? v > p.lo : v < p.hi) ? v + dir * p.inc : v;
@@ -109,10 +117,10 @@ int64_t ToLow(const ParamPage &p, Works *, int64_t v, int dir) {
 }
 
 // Target SWR: a step into 0.01..0.99 goes to 0 (down) or 1 (up).
-int64_t SwrStep(const ParamPage &p, Works *w, int64_t v, int dir) {
-    v += dir;
-    if (v < 100) v = dir < 0 ? 0 : 100;
-    return Clamp(p, w, v, 0);
+int64_t SwrStep(const ParamPage &p, Works *, int64_t v, int dir) {
+    int64_t next = v + dir;
+    if (next < 100) next = dir < 0 ? 0 : 100;
+    return Bounded(v, next, dir, p.lo, p.hi);
 }
 
 // Point Div 1, 2, 5, 10, 20: halved down to lo, doubled up to hi with 4 taken as 5.
@@ -122,9 +130,10 @@ int64_t PointDivStep(const ParamPage &p, Works *, int64_t v, int dir) {
     return v * 2 == 4 ? 5 : v * 2;
 }
 
-// Alarm set point: not below lo and not above maxTempAllowed.
+// Alarm set point: within lo..maxTempAllowed (a set point above the limit,
+// the shipped 80.00 with a limit of 60, stays until "-" brings it in).
 int64_t SetPointStep(const ParamPage &p, Works *w, int64_t v, int dir) {
-    return std::min<int64_t>(std::max<int64_t>(v + dir, p.lo), w->maxTempAllowed.load() * 10);
+    return Bounded(v, v + dir, dir, p.lo, w->maxTempAllowed.load() * 10);
 }
 
 void SaveFreqSense(Works *w) {

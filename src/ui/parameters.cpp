@@ -4,6 +4,7 @@
 #include "display/graph.h"
 #include "display/ttf.h"
 #include "config/network.h"
+#include "ui/fault_page.h"
 #include "ui/menu.h"
 #include "ui/param_pages.h"
 #include "ui/status.h"
@@ -212,6 +213,8 @@ void DrawParameters(Works *w) {
         DrawMemoryTable(w);
     else if (flags & 4)
         DrawFilterTable(w);
+    else if (flags & kScreenFaults)
+        DrawFaultHistory(w);
     else if (flags == 0)
         DrawInfoBar(w);
 }

@@ -157,10 +157,24 @@ namespace {
 
 // What the information bar shows: the texts and the colours that depend on
 // the state. Only bytes, so that two equal bars compare equal byte for byte.
+constexpr uint64_t kNoticeMs = 3000;
+
+const char *NoticeText(uint8_t notice) {
+    switch (notice) {
+    case kNoticeBankKept:
+        return "Tune running: bank not changed";
+    case kNoticeAntennaKept:
+        return "Tune running: antenna not changed";
+    default:
+        return "";
+    }
+}
+
 struct InfoBar {
     uint8_t message; // 0: none, 1: the debug line, 2: second function, 3: bypass not
-                     // saved, 4: a remote station lost its server
-    uint8_t remote;  // 0: "Local", 1: "Remote", 2: "Remote" in red (a fault)
+                     // saved, 4: a remote station lost its server, 5: a notice
+    uint8_t notice;
+    uint8_t remote; // 0: "Local", 1: "Remote", 2: "Remote" in red (a fault)
     char debug[2][128];
     char box[6][128];
     char temps[128];
@@ -207,6 +221,9 @@ void ComposeInfoBar(Works *w, InfoBar *bar) {
                       w->tuneL.load(), w->tuneC.load(), ModeTuneDebug);
     } else if (w->keyFlags.load() & 1) {
         bar->message = 2;
+    } else if (w->notice.load() != kNoticeNone && NowMs() < w->noticeUntilMs.load()) {
+        bar->message = 5;
+        bar->notice = w->notice.load();
     } else if (w->keyFlags.load() & 2) {
         bar->message = 3;
     } else if (RemoteStatusLost(w)) {
@@ -252,6 +269,8 @@ void PaintInfoBar(Works *w, const InfoBar &bar) {
         Text(w, 8, 5, 350, "ATU ByPass not saved!", 250, 250, 250);
     } else if (bar.message == 4) {
         Text(w, 8, 5, 350, "Link to the server lost: this unit's own readings", 250, 0, 0);
+    } else if (bar.message == 5) {
+        Text(w, 8, 5, 350, NoticeText(bar.notice), 250, 250, 250);
     }
 
     static const int kBox[7][3] = {{1, 110, 10},    {115, 260, 125}, {265, 400, 275},
@@ -287,8 +306,13 @@ void DrawInfoBar(Works *w) {
     }
 }
 
+void ShowNotice(Works *w, Notice notice) {
+    w->notice = notice;
+    w->noticeUntilMs = NowMs() + kNoticeMs;
+}
+
 void ViewStatusTX(Works *w) {
-    if (w->screenFlags.load() == 1) return;
+    if (w->screenFlags.load() != 0) return; // not over a full-screen page
     if (!(w->boardStatus[1].load() & 1)) return;
     for (int y = 175; y <= 209; y++)
         DrawHorizontalLine(375, y, 430, 250, 0, 0, &w->fb, 0);

@@ -11,10 +11,18 @@ struct TavParams;
 
 // The status page (only while screenFlags is exactly 1).
 void ViewStatusInfo(Works *works, TavParams tav);
-// The red "TX" marker while the amplifier transmits (not over the status page).
+// The red "TX" marker while the amplifier transmits (not over a full-screen page).
 void ViewStatusTX(Works *works);
 // The information bar under the meters of the normal view.
 void DrawInfoBar(Works *works);
+// Short notices on the information bar's message line.
+enum Notice : uint8_t {
+    kNoticeNone = 0,
+    kNoticeBankKept,    // a bank change refused while a tune runs
+    kNoticeAntennaKept, // an antenna change refused while a tune runs
+};
+// Shows `notice` on the message line for a few seconds.
+void ShowNotice(Works *works, Notice notice);
 // The band box text: "NOPA" in 26-28 MHz, else the last antenna-table row
 // holding `freq` ("Band:40m"), else "Band:---".
 void InfoBandText(Works *works, char *out, size_t cap);

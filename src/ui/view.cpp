@@ -30,6 +30,20 @@ void SetWorkImg(Works *w) {
     if (w->ModeWorkIdx.load() != 1) w->setup->EnableSerial = '0';
 }
 
+void SetPageImg(Works *w) {
+    const int flags = w->screenFlags.load();
+    const char *image = (flags & kScreenStatus)                                     ? "status"
+                        : (flags & (kScreenMemory | kScreenFilter | kScreenFaults)) ? "statusB"
+                                                                                    : nullptr;
+    if (image == nullptr) {
+        SetWorkImg(w);
+        return;
+    }
+    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
+    getPng(w, 1);
+    fbSetBack(&w->fb);
+}
+
 int EscFromStatus(Works *w) {
     if (!(w->screenFlags.load() & 1)) return 0;
     w->screenFlags.fetch_and(~1);

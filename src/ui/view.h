@@ -4,4 +4,7 @@
 struct Works;
 
 void SetWorkImg(Works *works);
+// Restores the background of the page that is open (status page, memory or
+// filter table, fault history), else of the selected view.
+void SetPageImg(Works *works);
 int EscFromStatus(Works *works);

@@ -342,10 +342,11 @@ TEST_F(Keys, TuneMenuStartStopBypassAndResend) {
     EXPECT_EQ(w->tunerThrough.load(), 0);
     EXPECT_EQ(Drain(), Codes{40}); // nothing stored: the tuner is cleared
 
-    // Long MANUAL sends every setting again; short MANUAL opens menu 4.
+    // Long MANUAL sends every setting again (the amplifier in standby stays
+    // there); short MANUAL opens menu 4.
     w->ModeWorkIdx = 0;
     Long(6);
-    EXPECT_EQ(Drain(), (Codes{17, 13, 22, 19, 21, 7, 14}));
+    EXPECT_EQ(Drain(), (Codes{17, 13, 22, 20, 21, 7, 14}));
     Short(6);
     EXPECT_EQ(w->menuIdx.load(), 4);
     EXPECT_EQ(w->manualTune.load(), 1);
@@ -548,7 +549,7 @@ TEST_F(Keys, MenuTransitionsOfEveryKey) {
         {9, 4, false, 9},   {9, 6, false, 9},   {10, 1, false, 6},  {10, 2, false, 10},
         {10, 3, false, 10}, {10, 5, false, 10}, {10, 6, false, 6},  {11, 1, false, 6},
         {11, 2, false, 11}, {11, 3, false, 11}, {11, 6, false, 6},  {12, 1, false, 12},
-        {12, 2, false, 12}, {12, 5, false, 12}, {13, 1, false, 13},
+        {12, 2, false, 12}, {12, 5, false, 12}, {13, 4, false, 13}, {13, 1, false, 0},
     };
     Write("antenna.txt", "!Gen\n160m 1800000 2000000 1 1 0 0 50\n"
                          "80m 3500000 3800000 1 1 0 0 50\n40m 7000000 7300000 1 1 0 0 50\n");

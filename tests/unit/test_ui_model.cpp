@@ -63,7 +63,8 @@ TEST(MenuTables, PagesAndLabelsAsWritten) {
     EXPECT_EQ(Novamenu[0].flags, 0x21);
     EXPECT_EQ(Novamenu[4].flags, 0x01);
     EXPECT_EQ(Label(2, 4, 1), "      - "); // blanks are part of the labels
-    EXPECT_EQ(Label(13, 1, 1), "");
+    EXPECT_EQ(Label(13, 1, 1), " BACK "); // the fault history
+    EXPECT_EQ(Label(14, 1, 1), "");
     // The cells written at run time start from the state.
     EXPECT_EQ(Label(0, 1, 2), "BANK 3");
     EXPECT_EQ(Label(0, 2, 2), "3dB");
