@@ -309,8 +309,10 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
     } else {
         st->errorImage = false;
         if (portError == -1) {
-            // The operator dismissed the failure: back to the normal screen.
+            // The operator dismissed the failure: back to the normal screen
+            // (a page left open under the failure closes with it).
             w->menuIdx = 0;
+            w->screenFlags = 0;
             SetWorkImg(w);
             int32_t dismissed = -1;
             w->portError.compare_exchange_strong(dismissed, 0);
