@@ -300,22 +300,27 @@ void ReportPortError(Works *w, int link, const char *text) {
     if (link <= 0 || link >= kPortCodes) return;
     std::snprintf(w->linkFailText[link], sizeof w->linkFailText[link], "%s", text);
     w->linkFailed[link] = 1;
-    int32_t none = 0;
-    if (w->portError.compare_exchange_strong(none, link)) ShowPortError(w, link);
+    // The text is in place before the screen is told to show it.
+    std::lock_guard<std::mutex> lock(w->portErrorLock);
+    if (w->portError.load() != 0) return;
+    ShowPortError(w, link);
+    w->portError = link;
 }
 
 bool ShowNextPortError(Works *w) {
+    std::lock_guard<std::mutex> lock(w->portErrorLock);
+    if (w->portError.load() != 0) return false;
     for (int link = 1; link < kPortCodes; link++) {
         if (w->linkFailed[link].load() == 0) continue;
-        int32_t none = 0;
-        if (!w->portError.compare_exchange_strong(none, link)) return false;
         ShowPortError(w, link);
+        w->portError = link;
         return true;
     }
     return false;
 }
 
 int AnswerPortError(Works *w) {
+    std::lock_guard<std::mutex> lock(w->portErrorLock);
     int link = w->portError.load();
     if (link <= 0 || link >= kPortCodes) return 0;
     w->linkFailed[link] = 0;

@@ -104,7 +104,8 @@ struct Works {
     // portError names the failure on the screen (-1: just dismissed); each
     // link also keeps its own, so one link's failure never hides another's.
     Shared<int32_t> portError;
-    char portErrorText[100];
+    char portErrorText[100];                // written before portError names it
+    std::mutex portErrorLock;               // one writer of portError and its text at a time
     Shared<uint8_t> linkFailed[kPortCodes]; // by portError value
     char linkFailText[kPortCodes][100];     // written by that link before linkFailed
 

@@ -30,11 +30,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-int wsServerStartWaitMs = 2000;
-int wsProveMs = 3000;
-int wsTakeoverIdleMs = 60000;
-int wsClientSilenceMs = 30000;
-int wsPingMs = 10000;
+std::atomic<int> wsServerStartWaitMs{2000};
+std::atomic<int> wsProveMs{3000};
+std::atomic<int> wsTakeoverIdleMs{60000};
+std::atomic<int> wsClientSilenceMs{30000};
+std::atomic<int> wsPingMs{10000};
 
 namespace {
 
@@ -247,7 +247,7 @@ int PendingStep(Works *w, WsPending *p, bool readable) {
     if (r != kWsGoOn) return r;
     if (end) return kWsClosed;
     if (NowMs() >= p->deadline) {
-        LogInfo("%s: handshake and phrase not complete in %d ms", p->ip, wsProveMs);
+        LogInfo("%s: handshake and phrase not complete in %d ms", p->ip, wsProveMs.load());
         return kWsTimedOut;
     }
     return kWsGoOn;
@@ -799,7 +799,7 @@ void *Wsocket(void *arg) {
             std::string ip = lobby->proved->ip;
             if (ServeSession(w, lobby.get(), std::move(lobby->proved)) == kWsTakenOver)
                 LogErr("session of %s (silent for %d ms) taken over by %s", ip.c_str(),
-                       wsTakeoverIdleMs, lobby->proved->ip);
+                       wsTakeoverIdleMs.load(), lobby->proved->ip);
         }
     }
     LobbyCloseAll(lobby.get());

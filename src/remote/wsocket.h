@@ -10,6 +10,7 @@
 // wsTakeoverIdleMs may be taken over by a newly proved peer. A plain GET of
 // "/" (no upgrade) is answered with the unit's page and closed.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -29,15 +30,15 @@ void *Wsocket(void *arg);
 void *Wclient(void *arg);
 
 // Milliseconds the server waits before it listens (start-up settling).
-extern int wsServerStartWaitMs;
+extern std::atomic<int> wsServerStartWaitMs;
 // A new connection's time for the handshake and the access phrase (3000).
-extern int wsProveMs;
+extern std::atomic<int> wsProveMs;
 // A session whose peer has sent nothing for this long may be taken over (60000).
-extern int wsTakeoverIdleMs;
+extern std::atomic<int> wsTakeoverIdleMs;
 // A client that has heard nothing for this long connects again (30000).
-extern int wsClientSilenceMs;
+extern std::atomic<int> wsClientSilenceMs;
 // The server pings a peer that masks its frames (a standard client) this often (10000).
-extern int wsPingMs;
+extern std::atomic<int> wsPingMs;
 
 struct WsLobby;
 
