@@ -19,6 +19,8 @@ struct SupervisorState {
     uint64_t keySeenMs = 0;         // monotonic ms when it was last seen to change
     bool errorImage = false;        // the port-error picture is in the background
     int32_t thresholdsTriedAt = -1; // frequency whose threshold selection found no row
+    uint32_t spectraSeen = 0;       // spectraStored as last seen
+    uint64_t spectrumAtMs = 0;      // monotonic ms when it was last seen to change
 };
 
 void *timer(void *arg);
