@@ -33,9 +33,16 @@ for a in "$@"; do
     *) echo "usage: $0 [--fresh] [--pair]" >&2; exit 2 ;;
     esac
 done
-./scripts/deps.sh --run
-BUILD_TARGETS=sim-unit ./scripts/build.sh
-B="$(pwd)/${BUILD_DIR:-build}"
+# HELIX_SIM_BUILT=1: the build directory is ready (the tests): no packages,
+# no build.
+if [ -z "${HELIX_SIM_BUILT:-}" ]; then
+    ./scripts/deps.sh --run
+    BUILD_TARGETS=sim-unit ./scripts/build.sh
+fi
+case "${BUILD_DIR:-build}" in
+/*) B="$BUILD_DIR" ;;
+*) B="$(pwd)/${BUILD_DIR:-build}" ;;
+esac
 ROOT="${HELIX_SIM_ROOT:-$(pwd)/.sim-root}"
 PORT="${HELIX_PANEL_PORT:-8817}"
 

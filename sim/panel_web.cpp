@@ -264,7 +264,7 @@ void PanelFoldUpdate(PanelFold *fold, const std::string &path) {
 std::vector<std::string> PanelFoldLines(const PanelFold &fold) {
     std::vector<std::string> out;
     for (const PanelFold::Entry &e : fold.entries) {
-        if (e.count == 1 && e.line.empty()) continue;
+        if (e.line.empty()) continue; // nothing to show, however often
         std::string line = e.line;
         if (e.count > 1) {
             std::string digits = std::to_string(e.count), grouped;
