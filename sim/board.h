@@ -145,7 +145,7 @@ float SimAmplifierOut(float inW, float gain, float satW);
 float SimBoardCurrent(const SimBoardState &st, float fwdW);
 // A plausible amplifier of power class `powerClass` ('1': 120 W, else
 // 60 W): 10 dB of gain, saturating a tenth above the rated power, the input
-// tripping at 1.5 times the drive that gives the rated power.
+// tripping above 1.5 times the rated power over the gain.
 void SimBoardRated(SimBoardState &st, char powerClass);
 // Coefficient K0..K3 (`type`) of the band that holds the board's frequency.
 float SimBoardK(const SimBoardState &st, int type);
