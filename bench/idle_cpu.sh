@@ -45,7 +45,7 @@ BOARD=$!
 "$B/helix-sim-radio" --root "$ROOT" --ft817 >/dev/null 2>&1 &
 RADIO=$!
 sleep 1
-(cd "$B" && exec ./helix 2>"$ROOT/helix.err") &
+(cd "$B" && exec ./helix >/dev/null 2>"$ROOT/helix.err") &
 HELIX=$!
 
 # The splash takes about twelve seconds; then the supervisor runs.

@@ -22,7 +22,7 @@ DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 
 
 def time_text(value, unit):
-    return "%.3g %s" % (value, {"us": "µs"}.get(unit, unit))
+    return "%.4g %s" % (value, {"us": "µs"}.get(unit, unit))
 
 
 def gbench(text, speedup):

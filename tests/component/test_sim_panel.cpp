@@ -408,7 +408,7 @@ TEST(SimPanel, PageInAHeadlessBrowser) {
 
 // Heat sinks driven hot and cooled again through the page's interface: the
 // alarm (code 2, a red box) protects the amplifier; once cool the alarm goes,
-// the warning that it was hot stays (orange) and the amplifier is in line.
+// the warning that it was hot stays (orange) and the amplifier goes to stand-by ("AB1;").
 TEST(SimPanel, WholeUnitTemperatureAlarmAndRecovery) {
     WholeUnit u;
     StartWholeUnit(&u);
