@@ -13,24 +13,34 @@
 namespace {
 
 // ./scripts/run-sim.sh --fresh on the test's build, in a process group of its
-// own; returns the page's port once it answers (0: never).
+// own; returns the port of the page it prints once that page answers for this
+// root (0: never).
 int StartRunSim(const std::string &root, pid_t *pid) {
-    int port = FreeTcpPort();
+    const std::string out = root + ".out";
+    WriteWholeFile(out, "");
     if ((*pid = fork()) == 0) {
         setpgid(0, 0);
         signal(SIGINT, SIG_DFL); // Ctrl-C as in a terminal, even from a background job
         setenv("HELIX_SIM_BUILT", "1", 1);
         setenv("HELIX_SIM_ROOT", root.c_str(), 1);
-        setenv("HELIX_PANEL_PORT", std::to_string(port).c_str(), 1);
+        setenv("HELIX_PANEL_PORT", std::to_string(FreeTcpPort()).c_str(), 1);
         setenv("BUILD_DIR", HELIX_BUILD_DIR, 1);
         std::string cmd =
-            "exec sh " HELIX_SOURCE_DIR "/scripts/run-sim.sh --fresh >" + root + ".out 2>&1";
+            "exec sh " HELIX_SOURCE_DIR "/scripts/run-sim.sh --fresh >" + out + " 2>&1";
         execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
-    httplib::Client c("127.0.0.1", port);
-    return WaitUntil([&] { return static_cast<bool>(c.Get("/api/state")); }, kPatienceMs) ? port
-                                                                                          : 0;
+    setpgid(*pid, *pid); // the group exists before any signal is sent to it
+    int port = 0;
+    auto ours = [&] {
+        std::string text = ReadWholeFile(out);
+        size_t at = text.find("open http://127.0.0.1:");
+        if (at != std::string::npos) port = std::atoi(text.c_str() + at + 22);
+        if (port == 0) return false;
+        auto r = httplib::Client("127.0.0.1", port).Get("/api/state");
+        return r && r->body.find("\"root\":\"" + root + "\"") != std::string::npos;
+    };
+    return WaitUntil(ours, kPatienceMs) ? port : 0;
 }
 
 // Ctrl-C to the whole group, as a terminal sends it: run-sim.sh's status.
@@ -38,8 +48,12 @@ int StopRunSim(pid_t pid) {
     kill(-pid, SIGINT);
     int st = 0;
     bool ended = false;
-    if (!WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; }, kPatienceMs))
+    if (!WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; },
+                   kPatienceMs)) {
+        std::system(
+            ("ps -o pid,stat,etime,args --ppid " + std::to_string(pid)).c_str()); // who stays
         kill(-pid, SIGKILL);
+    }
     return ended && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
@@ -70,5 +84,5 @@ TEST(ReadmeTour, StepByStepInChromium) {
     EXPECT_EQ(StopRunSim(pid), 0) << ReadWholeFile(root + ".out");
     ASSERT_NE(StartRunSim(root, &pid), 0);
     EXPECT_TRUE(stored()) << "a fresh root";
-    EXPECT_EQ(StopRunSim(pid), 0);
+    EXPECT_EQ(StopRunSim(pid), 0) << ReadWholeFile(root + ".out");
 }
