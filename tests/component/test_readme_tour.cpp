@@ -12,12 +12,10 @@
 
 namespace {
 
-// ./scripts/run-sim.sh --fresh on the test's build, in a process group of its
-// own; returns the port of the page it prints once that page answers for this
-// root (0: never).
+// ./scripts/run-sim.sh --fresh on the test's build in a process group of its
+// own; the port of the page it prints, once that page answers (0: never).
 int StartRunSim(const std::string &root, pid_t *pid) {
     const std::string out = root + ".out";
-    WriteWholeFile(out, "");
     if ((*pid = fork()) == 0) {
         setpgid(0, 0);
         signal(SIGINT, SIG_DFL); // Ctrl-C as in a terminal, even from a background job
@@ -35,9 +33,8 @@ int StartRunSim(const std::string &root, pid_t *pid) {
     auto ours = [&] {
         std::string text = ReadWholeFile(out);
         size_t at = text.find("open http://127.0.0.1:");
-        if (at != std::string::npos) port = std::atoi(text.c_str() + at + 22);
-        if (port == 0) return false;
-        auto r = httplib::Client("127.0.0.1", port).Get("/api/state");
+        port = at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 22);
+        auto r = httplib::Client("127.0.0.1", port ? port : 1).Get("/api/state");
         return r && r->body.find("\"root\":\"" + root + "\"") != std::string::npos;
     };
     return WaitUntil(ours, kPatienceMs) ? port : 0;
@@ -48,12 +45,8 @@ int StopRunSim(pid_t pid) {
     kill(-pid, SIGINT);
     int st = 0;
     bool ended = false;
-    if (!WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; },
-                   kPatienceMs)) {
-        std::system(
-            ("ps -o pid,stat,etime,args --ppid " + std::to_string(pid)).c_str()); // who stays
+    if (!WaitUntil([&] { return ended = ended || waitpid(pid, &st, WNOHANG) == pid; }, kPatienceMs))
         kill(-pid, SIGKILL);
-    }
     return ended && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 

@@ -53,11 +53,9 @@ const hasError = async (code, alarm) => (await state()).errors.some(e => e.code 
     // 1. After the splash (the meters' light face): generic mode, no error, 20 m.
     await page.goto(url);
     await waitFor("main screen", async () => (await pixel(60, 200)).split(",").every(v => +v > 150), 60000);
-    await waitFor("generic mode", async () => (await text("mode")).startsWith("generic"));
-    await waitFor("empty error list", async () => (await text("errors")) === "none");
-    await waitFor("14.070 MHz", async () => (await board("freq")) === 14070000);
+    await waitFor("generic mode, no error, 14.070 MHz", async () => (await text("mode")).startsWith("generic") &&
+      (await text("errors")) === "none" && (await board("freq")) === 14070000);
     await sleep(1500); await shot("tour-1-start.png");
-
     // 2. VIEW: the SWR meter; SET, DOWN x3 (page 4, tune on); BACK.
     step = "2";
     await changes("SWR meter", 420, 60, 360, 90, () => key(6));
@@ -68,14 +66,12 @@ const hasError = async (code, alarm) => (await state()).errors.some(e => e.code 
     await shot("tour-2-keys.png", "#unit");
     await key(1);
     await waitFor("main screen", async () => (await pixel(5, 325)) !== "80,80,80");
-
     // 3. 40 m: the band box, the board's frequency, antenna 2 and the stored word.
     step = "3";
     await changes("band box", 265, 278, 136, 26, () => button("40 m"));
     await waitFor("7.074 MHz", async () => (await board("freq")) === 7074000 && (await text("freq")) === "7.074.000");
     await waitFor("SA2 and MT1 on the wire", async () => (await wire("SA2; -> SA2;")) && (await wire("MT1")));
     await sleep(500); await shot("tour-3-band.png", "#radiobox");
-
     // 4. TX with 5 W: about 44 W and TX on the screen; TX off.
     step = "4";
     if ((await text("drivev")) !== "5.0 W") throw new Error("drive not 5 W");
@@ -85,7 +81,6 @@ const hasError = async (code, alarm) => (await state()).errors.some(e => e.code 
     await sleep(800); await shot("tour-4-transmit.png", "#radiobox");
     await page.locator("#tx").click();
     await waitFor("carrier off", async () => (await board("drive")) === 0);
-
     // 5. 200 ohm, 0.5 W, TX, TUNE, TUNE: the SWR drops, the tune is stored.
     step = "5";
     const atu = root + "/opt/set/atu_ant2_b1.txt", atuBefore = fs.readFileSync(atu, "utf8");
@@ -101,7 +96,6 @@ const hasError = async (code, alarm) => (await state()).errors.some(e => e.code 
     if (!(tuned < 2 && tuned < swr) || (await state()).errors.length) throw new Error("SWR " + swr + " -> " + tuned);
     await sleep(800); await shot("tour-5-tune.png", "#unit");
     await page.locator("#tx").click(); await key(1);
-
     // 6. Heat sink 1 at 95 C: the alarm; at 30 C: warning and stand-by; RESET; IN-ATT.
     step = "6";
     await slider("t1", 95);

@@ -166,8 +166,7 @@ TEST(SupervisorScreen, PlotWithoutSpectraForTwoSecondsSaysNoData) {
     EXPECT_EQ(w->plotNoData.load(), 1) << "none yet";
     const uint8_t frame[939] = {};
     storeFFT(w, sizeof frame, frame);
-    u.Pass(1900);
-    EXPECT_EQ(w->plotNoData.load(), 0);
+    u.Pass(); // it came
     u.Pass(1990);
     EXPECT_EQ(w->plotNoData.load(), 0) << "1.99 s after it came";
     u.Pass(10);
