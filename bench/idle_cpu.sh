@@ -14,7 +14,10 @@
 # root's null sound device, the USB sound device listed), no peer.
 set -e
 cd "$(dirname "$0")/.."
-B="$(pwd)/${BUILD_DIR:-build}"
+case "${BUILD_DIR:-build}" in
+/*) B="$BUILD_DIR" ;;
+*) B="$(pwd)/${BUILD_DIR:-build}" ;;
+esac
 SECS="${1:-60}"
 for exe in helix helix-sim-simroot helix-sim-board helix-sim-radio; do
     [ -x "$B/$exe" ] || { echo "missing $B/$exe (build first)" >&2; exit 1; }
@@ -45,6 +48,7 @@ measure() {
         sed -i 's/EnableRead: 0/EnableRead: 1/; s/EnableWrite: 0/EnableWrite: 1/; s/WebSocket: 0/WebSocket: 1/' \
             "$ROOT/opt/set/setup.txt"
         echo "Bus 001 Device 004: ID 0d8c:01af C-Media" >"$ROOT/lsusb.txt"
+        echo "RemoteBind: 127.0.0.1" >"$ROOT/opt/set/options.txt"
     fi
     "$B/helix-sim-board" --root "$ROOT" --quiet >/dev/null 2>&1 &
     BOARD=$!

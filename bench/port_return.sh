@@ -11,7 +11,7 @@ set -e
 B="$(cd "${1:-build}" && pwd)"
 T="$(mktemp -d)"
 PIDS=""
-trap 'kill $PIDS 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT INT TERM
+trap 'kill $PIDS 2>/dev/null || true; wait 2>/dev/null; rm -rf "$T"' EXIT INT TERM
 
 now() { date +%s.%3N; }
 # Seconds of the day of a wire-log stamp HH:MM:SS.mmm.

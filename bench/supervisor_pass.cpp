@@ -120,6 +120,7 @@ void BM_SupervisorPass(benchmark::State &state) {
     int n = 0;
     for (auto _ : state) {
         unit->now += 10;
+        unit->works.spectraStored.fetch_add(1); // spectra keep coming (the plot has data)
         if (moving) {
             unit->works.pwrFwd = 20.0f + static_cast<float>(n % 40);
             unit->works.pwrFwdAux = 22.0f + static_cast<float>(n % 40);

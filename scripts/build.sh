@@ -1,6 +1,8 @@
 #!/bin/sh
 # Configures and builds into ${BUILD_DIR:-build} (extra arguments go to cmake).
-# ccache is used when it is installed; worktrees of one clone share its cache.
+# BUILD_TARGETS names the targets to build (default: all; "sim-unit" is what
+# ./scripts/run-sim.sh runs). ccache is used when it is installed; worktrees of
+# one clone share its cache.
 set -e
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
@@ -12,4 +14,4 @@ if command -v ccache >/dev/null 2>&1; then
         CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 fi
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" $LAUNCHER "$@" >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+cmake --build "$BUILD_DIR" -j"$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}

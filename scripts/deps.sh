@@ -2,7 +2,11 @@
 # Installs the Debian packages the build, the simulated unit and the tests need
 # (lintian, systemd-analyze from systemd and file, for CPack's debug-symbol
 # package, are the package test's).
+# --run: what running the simulated unit needs (the Node modules of the tests
+# are left out).
 set -e
+RUN_ONLY=0
+[ "${1:-}" = --run ] && RUN_ONLY=1
 PKGS="cmake g++ make pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium
@@ -38,6 +42,7 @@ if [ -n "$missing" ]; then
     $SUDO apt-get update
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
 fi
+[ "$RUN_ONLY" = 1 ] && exit 0
 # npm: bundled with some nodejs builds, a Debian package of its own otherwise.
 if ! command -v npm >/dev/null 2>&1; then
     SUDO=""

@@ -76,6 +76,8 @@ touch "$SETUP"
     printf 'WebSocket: 1\nTcpPort: %s\nTUNEenabled: 0\nAutoTuneMode: 1\n' "$PORT"
 } >"$SETUP.new"
 mv "$SETUP.new" "$SETUP"
+# The server on loopback only (the peer is local).
+echo "RemoteBind: 127.0.0.1" >>"$ROOT/opt/set/options.txt"
 # Every band of bank 1 with the amplifier in line and the tuner not bypassed,
 # so the tune key starts a tune on any band.
 BANK1="$ROOT/opt/set/antenna_b1.txt"

@@ -97,8 +97,8 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
     double gamma = SimBoardReflection(st, st.tunerWord);
     float refl = st.reflW >= 0.0f ? st.reflW : static_cast<float>(fwd * gamma * gamma);
     float seenSwr = gamma >= 1.0 ? 1e9f : static_cast<float>((1.0 + gamma) / (1.0 - gamma));
-    float dcIn = inLine && fwd > 0.0f ? fwd / st.efficiency : 0.0f;
-    UpdateThermal(st, dcIn - (inLine ? fwd : 0.0f), now, last);
+    float amps = inLine && tx ? SimBoardCurrent(st, fwd) : 0.0f;
+    UpdateThermal(st, amps * st.supplyV - (inLine ? fwd : 0.0f), now, last);
 
     float k0 = BandK(st, 0), k2 = BandK(st, 2);
     int rawIn = SimRawForWatts(st.driveW, k2);
@@ -109,13 +109,14 @@ std::string Status(SimBoardState &st, uint64_t now, uint64_t *last) {
                     st.reflNoisePct / 100.0 * rawRefl * SimGauss(&st.noiseState);
         rawRefl = std::clamp(static_cast<int>(std::lround(rawRefl + sd)), 0, 4095);
     }
-    int rawCur = std::clamp(static_cast<int>(dcIn / st.supplyV * 4096.0f / 14.05f), 0, 4095);
+    int rawCur = std::clamp(static_cast<int>(amps * 4096.0f / 14.05f), 0, 4095);
     if (st.auxRaw >= 0) rawCur = std::min(st.auxRaw, 4095);
     if (inLine && tx) {
         if (rawCur > st.ts[3]) st.trips |= 0x01;
         if (rawRefl > st.ts[2]) st.trips |= 0x02;
         if (rawFwd > st.ts[1]) st.trips |= 0x04;
         if (rawIn > st.ts[0]) st.trips |= 0x08;
+        if (st.maxDriveW > 0.0f && st.driveW > st.maxDriveW) st.trips |= 0x08; // overdriven
         if (st.protection && seenSwr >= st.swrTripAt) st.swrTrip = true;
     }
     unsigned s0 = ((st.pad2 ? 4u : 0u) | (st.pad3 ? 8u : 0u) | st.s0Extra) & 15u;
@@ -139,7 +140,29 @@ float SimBoardForward(const SimBoardState &st) {
     if (st.bypass) return st.driveW;
     if (st.trips != 0 || st.swrTrip) return 0.0f;
     float padDb = (st.pad3 ? 3.0f : 0.0f) + (st.pad2 ? 2.0f : 0.0f);
-    return st.driveW * std::pow(10.0f, -padDb / 10.0f) * st.gain;
+    return SimAmplifierOut(st.driveW * std::pow(10.0f, -padDb / 10.0f), st.gain, st.satW);
+}
+
+float SimAmplifierOut(float inW, float gain, float satW) {
+    float linear = inW * gain;
+    if (!(satW > 0.0f) || !(linear > 0.0f)) return linear;
+    // A smooth limiter (Rapp's model, smoothness 3 in power): linear well
+    // below satW, within 0.1 % of it at a fifth of satW, never above satW.
+    float r = linear / satW;
+    return linear / std::cbrt(1.0f + r * r * r);
+}
+
+float SimBoardCurrent(const SimBoardState &st, float fwdW) {
+    float volts = st.supplyV > 1.0f ? st.supplyV : 1.0f;
+    return st.quiescentA + std::max(fwdW, 0.0f) / st.efficiency / volts;
+}
+
+void SimBoardRated(SimBoardState &st, char powerClass) {
+    float rated = powerClass == '1' ? 120.0f : 60.0f;
+    st.gain = 10.0f;
+    st.satW = rated * 1.1f;
+    st.maxDriveW = rated / st.gain * 1.5f;
+    st.ee[2][1] = static_cast<uint8_t>(powerClass);
 }
 
 float SimBoardK(const SimBoardState &st, int type) {
@@ -532,7 +555,10 @@ void SimBoardHotStart(SimBoardState &st) {
 
 const char *SimBoardControlHelp() {
     return "drive W        drive (input) power, watts; >0 transmits\n"
-           "gain G         forward = drive x G with the amplifier in line\n"
+           "gain G         small-signal gain: forward = drive x G in line, below saturation\n"
+           "sat W          saturated output, watts (0: no saturation)\n"
+           "maxdrive W     drive above which the input sensor trips (0: never)\n"
+           "supply V       PA rail, volts (the supply current follows it)\n"
            "swr S          a fixed SWR seen by the amplifier (tuner model off)\n"
            "load R X       tuner model on, antenna load R + jX ohms (X may be left out)\n"
            "load NAME      tuner model on, antenna model: vertical dipole dipole-coax\n"
@@ -580,6 +606,12 @@ std::string SimBoardControl(SimBoard *b, const std::string &line) {
         st.driveW = std::max(f, 0.0f);
     else if (cmd == "gain" && num)
         st.gain = f;
+    else if (cmd == "sat" && num)
+        st.satW = std::max(f, 0.0f);
+    else if (cmd == "maxdrive" && num)
+        st.maxDriveW = std::max(f, 0.0f);
+    else if (cmd == "supply" && num && v > 0)
+        st.supplyV = f;
     else if (cmd == "swr" && num && v >= 1.0) {
         st.loadSwr = f;
         st.tunerModel = false;
@@ -651,16 +683,20 @@ std::string SimBoardControl(SimBoard *b, const std::string &line) {
         char out[512];
         std::snprintf(
             out, sizeof out,
-            "ok drive %.1f W, fwd %s, refl %s, swr %.2f, temp %.1f/%.1f C, aux %d, "
+            "ok drive %.1f W, out %.1f W, %.1f A at %.1f V, fwd %s, refl %s, swr %.2f, "
+            "temp %.1f/%.1f C, aux %d, "
             "freq %u, filter %02x, fan %d, ts %d %d %d %d, protection %d, bypass %d, "
-            "pads %d%d, micro reset %d, load %s, tuner word %08X, seen swr %.2f, parts %s, "
-            "noise %s",
-            st.driveW, st.fwdW < 0 ? "model" : std::to_string(st.fwdW).c_str(),
+            "pads %d%d, micro reset %d, trips %02X, load %s, tuner word %08X, seen swr %.2f, "
+            "parts %s, noise %s",
+            st.driveW, SimBoardForward(st),
+            !st.bypass && (st.driveW > 0.0f || st.fwdW > 0.0f)
+                ? SimBoardCurrent(st, SimBoardForward(st))
+                : 0.0f,
+            st.supplyV, st.fwdW < 0 ? "model" : std::to_string(st.fwdW).c_str(),
             st.reflW < 0 ? "model" : std::to_string(st.reflW).c_str(), st.loadSwr, st.temp1,
             st.temp2, st.auxRaw, st.freq, st.filterMask, st.fanPercent, st.ts[0], st.ts[1],
-            st.ts[2], st.ts[3], st.protection, st.bypass, st.pad3, st.pad2, st.microReset,
-            st.tunerModel ? SimLoadName(st.load).c_str() : "off (fixed swr)", st.tunerWord,
-            [&] {
+            st.ts[2], st.ts[3], st.protection, st.bypass, st.pad3, st.pad2, st.microReset, st.trips,
+            st.tunerModel ? SimLoadName(st.load).c_str() : "off (fixed swr)", st.tunerWord, [&] {
                 double g = SimBoardReflection(st, st.tunerWord);
                 return g >= 1.0 ? 999.0 : (1.0 + g) / (1.0 - g);
             }(),

@@ -37,8 +37,13 @@ struct SimBoardState {
     bool loader = false;    // after "MR1;"
 
     // physical model
-    float driveW = 0.0f;  // drive power at the input
-    float gain = 10.0f;   // forward = drive x gain with the amplifier in line
+    float driveW = 0.0f; // drive power at the input
+    float gain = 10.0f;  // small-signal power gain with the amplifier in line
+    // Saturation: forward = gain x drive compressed smoothly towards satW
+    // (0: no compression, forward = gain x drive at any drive).
+    float satW = 0.0f;
+    // Drive above which the board's input sensor trips (S2 bit 3; 0: never).
+    float maxDriveW = 0.0f;
     float loadSwr = 1.2f; // the load seen by the amplifier (without the tuner model)
     // With the tuner model on, the SWR comes from the tuner network (the word
     // last received with "MT1") in front of `load` at `freq`.
@@ -55,8 +60,10 @@ struct SimBoardState {
     uint64_t noiseSeed = 0;
     uint64_t noiseState = 0;
     float reflNoiseCounts = 0.0f, reflNoisePct = 0.0f;
-    float efficiency = 0.6f; // RF out / DC in
-    float supplyV = 48.0f;
+    float efficiency = 0.55f; // RF out / DC in, above the quiescent current
+    float quiescentA = 1.0f;  // bias current while transmitting in line
+    // The PA rail as the screen shows it (the panel micro's default reading).
+    float supplyV = 13.6f;
     float ambient = 25.0f;
     float temp1 = 25.0f, temp2 = 25.0f;            // heat-sink sensors, degrees C
     float thermalTau = 0.0f;                       // seconds; 0 holds the temperatures as set
@@ -140,8 +147,17 @@ std::string SimBoardAnswer(SimBoardState &st, const std::string &cmd, uint64_t n
 bool SimBoardKnownCommand(const std::string &cmd);
 // "<CRC digits><text>", upper-case digits unless `lower`.
 std::string SimBoardFrame(const std::string &text, bool lower);
-// Forward power (W) the amplifier puts out now (drive, pads, gain, trips).
+// Forward power (W) the amplifier puts out now (drive, pads, gain,
+// saturation, trips).
 float SimBoardForward(const SimBoardState &st);
+// The output of gain `gain` saturating at `satW` for `inW` at the input.
+float SimAmplifierOut(float inW, float gain, float satW);
+// Supply current (A) for forward power `fwdW` while transmitting in line.
+float SimBoardCurrent(const SimBoardState &st, float fwdW);
+// A plausible amplifier of power class `powerClass` ('1': 120 W, else
+// 60 W): 10 dB of gain, saturating a tenth above the rated power, the input
+// tripping above 1.5 times the rated power over the gain.
+void SimBoardRated(SimBoardState &st, char powerClass);
 // Coefficient K0..K3 (`type`) of the band that holds the board's frequency.
 float SimBoardK(const SimBoardState &st, int type);
 // Reflection coefficient magnitude of what the amplifier sees now.

@@ -2,7 +2,9 @@
 // DIR/dev/ttyAMA0, with a control input (FIFO and standard input). See --help.
 #include "board.h"
 #include "panel_web.h"
+#include "model/readings.h"
 #include "platform/clock.h"
+#include "platform/panel_micro_sim.h"
 
 #include <cerrno>
 #include <csignal>
@@ -34,7 +36,10 @@ static void Usage(const char *prog, FILE *to) {
         "A simulated power board on a pseudo-terminal linked as DIR/dev/ttyAMA0.\n"
         "Prints each command and its reply; runs until killed.\n\n"
         "  --drive W          drive (input) power, watts (0: receive)\n"
-        "  --gain G           forward = drive x G with the amplifier in line (10)\n"
+        "  --gain G           small-signal gain with the amplifier in line (10)\n"
+        "  --sat W            saturated output, watts (66, or 132 with --power-class 1;\n"
+        "                     0: a linear amplifier)\n"
+        "  --max-drive W      drive that trips the input sensor (9, or 18; 0: never)\n"
         "  --swr S            a fixed SWR of the load, tuner model off (1.2)\n"
         "  --load R,X|NAME    tuner model on with antenna load R + jX ohms, or an\n"
         "                     antenna model (vertical dipole dipole-coax endfed nomatch)\n"
@@ -47,25 +52,27 @@ static void Usage(const char *prog, FILE *to) {
         "  --freq HZ          measured frequency until \"FA\" sets another (14070000)\n"
         "  --tolerance SEED   tuner parts drawn within +-5 %% from SEED\n"
         "  --noise SEED       2 counts plus 3 %% noise on the reflected reading, from SEED\n"
-        "  --power-class C    EEPROM power class character (0)\n"
+        "  --power-class C    EEPROM power class character (0: 60 W, 1: 120 W)\n"
         "  --ctl PATH         control FIFO (DIR/sim-board.ctl)\n"
         "  --wire PATH        log of the commands but the status polls (DIR/sim-board.wire)\n"
         "  --quiet            do not print the exchanges\n"
         "  --help             this text\n\n"
         "Control input: one command per line, written to the control FIFO\n"
         "(echo \"drive 50\" > DIR/sim-board.ctl) or typed on standard input:\n%s\n"
+        "The PA rail (and so the supply current for a given output) follows the\n"
+        "panel micro's reading in DIR/panel-micro.txt (\"vamp\"), as the screen shows it.\n"
         "Signals: SIGUSR1 silent for the next four commands, SIGUSR2 refuses the next\n"
         "one with '?'.\n",
         prog, SimBoardControlHelp());
 }
 
-// The wire log: every command but the plain status polls ("ST;", "FM;"
-// answered with a good CRC), one line each, "HH:MM:SS.mmm TEXT -> REPLY";
-// the file starts again (the old one kept as PATH.1) past 256 KiB.
+// The wire log: every command but the status polls ("ST;", "FM;", answered
+// or not), one line each, "HH:MM:SS.mmm TEXT -> REPLY"; the file starts
+// again (the old one kept as PATH.1) past 256 KiB.
 static FILE *gWire = nullptr;
 static std::string gWirePath;
 static void WireLog(const SimFrame &f) {
-    bool poll = f.crcOk && (f.text == "ST;" || f.text == "FM;") && !f.reply.empty();
+    bool poll = f.text == "ST;" || f.text == "FM;";
     if (gWire == nullptr || poll) return;
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -80,6 +87,23 @@ static void WireLog(const SimFrame &f) {
         std::rename(gWirePath.c_str(), (gWirePath + ".1").c_str());
         gWire = std::fopen(gWirePath.c_str(), "we");
     }
+}
+
+// The PA rail in volts as the controller reads it from the simulated panel
+// micro (DIR/panel-micro.txt "vamp", else the micro's default byte).
+static float PanelRailVolts(const std::string &root, char powerClass) {
+    uint8_t adc = kSimPanelRails[2];
+    FILE *f = std::fopen((root + "/panel-micro.txt").c_str(), "re");
+    if (f != nullptr) {
+        char key[32];
+        char value[32];
+        while (std::fscanf(f, "%31s %31s", key, value) == 2) {
+            long v = std::strtol(value, nullptr, 0);
+            if (std::strcmp(key, "vamp") == 0 && v >= 0 && v <= 255) adc = static_cast<uint8_t>(v);
+        }
+        std::fclose(f);
+    }
+    return RailVolts(adc, powerClass);
 }
 
 // Splits `buf` into lines and runs each through the control input.
@@ -99,6 +123,7 @@ static void Feed(SimBoard *board, std::string *acc, const char *data, ssize_t n)
 int main(int argc, char **argv) {
     std::string root, ctl, load, wire, tolerance, noise;
     float drive = 0.0f, gain = 10.0f, swr = 1.2f, tau = 60.0f, fwd = -1.0f, refl = -1.0f;
+    float sat = -1.0f, maxDrive = -1.0f; // below 0: from the power class
     float temp1 = 25.0f, temp2 = 25.0f;
     int aux = -1;
     long long freq = 14070000;
@@ -113,6 +138,10 @@ int main(int argc, char **argv) {
             drive = std::strtof(next(), nullptr);
         else if (a == "--gain")
             gain = std::strtof(next(), nullptr);
+        else if (a == "--sat")
+            sat = std::strtof(next(), nullptr);
+        else if (a == "--max-drive")
+            maxDrive = std::strtof(next(), nullptr);
         else if (a == "--swr")
             swr = std::strtof(next(), nullptr);
         else if (a == "--load")
@@ -185,8 +214,11 @@ int main(int argc, char **argv) {
     }
     static SimBoard board;
     SimBoardSet(&board, [&](SimBoardState &st) {
+        SimBoardRated(st, powerClass);
         st.driveW = drive;
         st.gain = gain;
+        if (sat >= 0.0f) st.satW = sat;
+        if (maxDrive >= 0.0f) st.maxDriveW = maxDrive;
         st.loadSwr = swr;
         st.tunerModel = !load.empty();
         st.load = simLoad;
@@ -198,7 +230,7 @@ int main(int argc, char **argv) {
         st.auxRaw = aux > 4095 ? 4095 : aux;
         st.freq = static_cast<uint32_t>(freq);
         st.ee[2][0] = 0x01;
-        st.ee[2][1] = static_cast<uint8_t>(powerClass);
+        st.supplyV = PanelRailVolts(root, powerClass);
     });
     for (const std::string &line : {"tolerance " + tolerance, "noise " + noise}) {
         if (line.back() == ' ') continue;
@@ -239,6 +271,8 @@ int main(int argc, char **argv) {
     while (!gStop) {
         if (NowMs() - stateAt >= 500) {
             stateAt = NowMs();
+            float volts = PanelRailVolts(root, powerClass);
+            SimBoardSet(&board, [volts](SimBoardState &st) { st.supplyV = volts; });
             SimWriteStateLine(stateFile, SimBoardControl(&board, "show"));
         }
         pollfd p[2] = {{ctlFd, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};

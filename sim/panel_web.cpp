@@ -1,9 +1,12 @@
 #include "panel_web.h"
 
+#include "config/antenna_banks.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -167,6 +170,14 @@ void PanelErrorsFeed(PanelErrorList *list, const std::string &text) {
         bool add = false;
         const char *s = line.c_str();
         const char *p;
+        if ((p = std::strstr(s, "STOP RETRAY!! ")) != nullptr && std::strlen(p) >= 16) {
+            list->commText = "Err " + std::string(p + 14, 2);
+            continue;
+        }
+        if ((p = std::strstr(s, "AMPL TRIP: ")) != nullptr) {
+            list->tripText = p + 11;
+            continue;
+        }
         if ((p = std::strstr(s, "Add: N: ")) != nullptr &&
             std::sscanf(p, "Add: N: %d err:%d", &n, &code) == 2)
             add = true;
@@ -199,6 +210,94 @@ void PanelErrorsUpdate(PanelErrorList *list, const std::string &tracePath) {
         list->offset += static_cast<long>(n);
     }
     std::fclose(f);
+}
+
+void PanelFoldFeed(PanelFold *fold, const std::string &text) {
+    fold->partial += text;
+    size_t start = 0, nl;
+    constexpr size_t kLookBack = 4;
+    while ((nl = fold->partial.find('\n', start)) != std::string::npos) {
+        std::string line = fold->partial.substr(start, nl - start);
+        start = nl + 1;
+        auto &e = fold->entries;
+        bool folded = false;
+        for (size_t i = e.size(); i > 0 && i + kLookBack > e.size(); i--)
+            if (e[i - 1].line == line) {
+                e[i - 1].count++;
+                folded = true;
+                break;
+            }
+        if (folded) continue;
+        e.push_back({line, 1});
+        if (e.size() > fold->keep) e.erase(e.begin());
+    }
+    fold->partial.erase(0, start);
+    if (fold->partial.size() > 4096) fold->partial.clear();
+}
+
+void PanelFoldUpdate(PanelFold *fold, const std::string &path) {
+    FILE *f = std::fopen(path.c_str(), "re");
+    if (f == nullptr) return;
+    std::fseek(f, 0, SEEK_END);
+    long size = std::ftell(f);
+    if (size < fold->offset) { // a new run
+        size_t keep = fold->keep;
+        *fold = PanelFold{};
+        fold->keep = keep;
+    }
+    // A long file read for the first time: its last megabyte is enough.
+    constexpr long kFirstRead = 1 << 20;
+    if (fold->offset == 0 && size > kFirstRead) {
+        fold->offset = size - kFirstRead;
+        fold->partial = "\n"; // the first line is cut: dropped as an empty line
+    }
+    std::fseek(f, fold->offset, SEEK_SET);
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        PanelFoldFeed(fold, std::string(buf, n));
+        fold->offset += static_cast<long>(n);
+    }
+    std::fclose(f);
+}
+
+std::vector<std::string> PanelFoldLines(const PanelFold &fold) {
+    std::vector<std::string> out;
+    for (const PanelFold::Entry &e : fold.entries) {
+        if (e.line.empty()) continue; // nothing to show, however often
+        std::string line = e.line;
+        if (e.count > 1) {
+            std::string digits = std::to_string(e.count), grouped;
+            for (size_t i = 0; i < digits.size(); i++) {
+                if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+                grouped += digits[i];
+            }
+            line += " \u00d7" + grouped;
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::string PanelWorkingMode(const std::string &root) {
+    int bank = 1;
+    std::ifstream setup(root + "/opt/set/setup.txt");
+    std::string line;
+    while (std::getline(setup, line))
+        if (line.rfind("NumBanco: ", 0) == 0) bank = std::atoi(line.c_str() + 10);
+    std::ifstream antenna(root + BankAntennaFile(bank));
+    if (!antenna) return "";
+    // As the bank loader reads it: the last marker counts, none is generic.
+    std::string mode = "gen";
+    while (std::getline(antenna, line)) {
+        size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line[at] != '!') continue;
+        static const char *const kModes[][2] = {
+            {"Gen", "gen"}, {"Tav", "tav"}, {"817", "ft817"}, {"Net", "net"}};
+        for (const auto &m : kModes)
+            if (line.compare(at + 1, 3, m[0]) == 0) mode = m[1];
+    }
+    return mode;
 }
 
 int SimWriteStateLine(const std::string &path, const std::string &showAnswer) {

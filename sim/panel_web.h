@@ -29,13 +29,42 @@ std::vector<std::string> PanelTail(const std::string &path, size_t maxLines);
 // The error list as the controller's trace tells it: "Add: N: n err:C" adds
 // C, "Del ERROR: N: n err:C" and "Del temp err: C (...)" remove it. A trace
 // that starts again (shorter than what was read) starts the list again.
+// The run-time texts of codes 4 and 15 come from the trace too: "Err XY"
+// after "STOP RETRAY!! XY", the trip's name after "AMPL TRIP: NAME".
 struct PanelErrorList {
     std::vector<int> codes; // oldest first
     long offset = 0;        // bytes of the trace read so far
     std::string partial;    // an unfinished last line
+    std::string commText;   // code 4's text ("" until the trace gives one)
+    std::string tripText;   // code 15's text
 };
 void PanelErrorsFeed(PanelErrorList *list, const std::string &text);
 void PanelErrorsUpdate(PanelErrorList *list, const std::string &tracePath);
+
+// A log's tail with repeated lines folded: a line equal to one of the last
+// few kept is counted there instead of kept again, so "EIK, ST" sent 3,202
+// times reads as one line "EIK, ST ×3,202". Read incrementally; a file that
+// starts again (shorter than what was read) starts the tail again.
+struct PanelFold {
+    struct Entry {
+        std::string line;
+        long count;
+    };
+    std::vector<Entry> entries; // oldest first, at most `keep`
+    size_t keep = 40;
+    long offset = 0;
+    std::string partial;
+};
+void PanelFoldFeed(PanelFold *fold, const std::string &text);
+void PanelFoldUpdate(PanelFold *fold, const std::string &path);
+// The kept lines, a count of more than one written after " ×" with
+// thousands separated by commas.
+std::vector<std::string> PanelFoldLines(const PanelFold &fold);
+
+// The working mode of the unit at `root` as its current bank's antenna file
+// marks it ("gen", "tav", "ft817", "net"; "" when unknown). The bank is the
+// setup file's "NumBanco" (1 when missing).
+std::string PanelWorkingMode(const std::string &root);
 
 // The simulators' state line for the page (their "show" answer without
 // "ok "), replaced whole (written beside and renamed). 0 on success.

@@ -1,21 +1,22 @@
 // helix-sim-radio --root DIR [--ft817 | --tav] [--freq HZ] [--vfo a|b] [--mode N]
 //                 [--tx 0|1] [--input N] [--port PATH] [--no-cat] [--ctl PATH]
 // Runs a simulated radio on a pseudo-terminal linked into the simulated root
-// until it is killed. Without --ft817/--tav the interface marker of bank 1
-// (<root>/opt/set/antenna_b1.txt) chooses: "!817" the FT-817, "!Net" too (the
-// radio behind a rig daemon), else the TAV.
+// until it is killed. Without --ft817/--tav the interface marker of the
+// unit's current bank (<root>/opt/set/antenna_b<N>.txt) chooses: "!817" the
+// FT-817, "!Net" too (the radio behind a rig daemon), else the TAV; and when
+// the unit switches its interface (INTERF), the radio follows within a second.
 // Lines on standard input or written to the control FIFO (DIR/sim-radio.ctl)
 // change it while it runs: "freq HZ", "vfo a|b", "mode N", "tx 0|1",
 // "input N", and the link faults "silent 0|1", "garbage TEXT"; "show".
 #include "radio.h"
 #include "panel_web.h"
+#include "platform/clock.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -38,15 +39,8 @@ static int Usage(const char *prog) {
 }
 
 static SimRadioKind KindFromBank(const std::string &root) {
-    std::ifstream f(root + "/opt/set/antenna_b1.txt");
-    std::string line;
-    SimRadioKind kind = SimRadioKind::Tav;
-    while (std::getline(f, line))
-        if (line.rfind("!817", 0) == 0 || line.rfind("!Net", 0) == 0)
-            kind = SimRadioKind::Ft817;
-        else if (line.rfind("!Tav", 0) == 0 || line.rfind("!Gen", 0) == 0)
-            kind = SimRadioKind::Tav;
-    return kind;
+    std::string mode = PanelWorkingMode(root);
+    return mode == "ft817" || mode == "net" ? SimRadioKind::Ft817 : SimRadioKind::Tav;
 }
 
 int main(int argc, char **argv) {
@@ -125,7 +119,23 @@ int main(int argc, char **argv) {
     };
     // DIR/sim-radio.state: the "show" line, five times a second, for the page.
     std::string stateFile = cfg.root + "/sim-radio.state";
+    uint64_t kindAt = NowMs();
     while (!gStop) {
+        if (!kindGiven && NowMs() - kindAt >= 1000) {
+            kindAt = NowMs();
+            SimRadioKind kind = KindFromBank(cfg.root);
+            if (kind != cfg.kind) {
+                // The same radio state behind the other protocol, on the same port.
+                cfg.kind = kind;
+                cfg.freq = SimRadioFreq(radio);
+                SimRadioStop(radio);
+                radio = SimRadioStart(cfg);
+                if (radio == nullptr) return 1;
+                std::printf("now %s on %s%s\n", kind == SimRadioKind::Ft817 ? "FT-817" : "TAV",
+                            cfg.root.c_str(), cfg.port.c_str());
+                std::fflush(stdout);
+            }
+        }
         SimWriteStateLine(stateFile, SimRadioControl(radio, "show"));
         pollfd p[2] = {{ctlFd, POLLIN, 0}, {input ? 0 : -1, POLLIN, 0}};
         if (poll(p, 2, 200) <= 0) continue;

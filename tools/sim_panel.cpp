@@ -37,8 +37,9 @@ struct Panel {
     std::mutex keyLock;
     Clock::time_point downAt[7];
     bool down[7] = {};
-    std::mutex errLock;
+    std::mutex errLock; // the error list and the folded tails
     PanelErrorList errors;
+    PanelFold logTail, traceTail;
 };
 
 uint64_t Fnv1a(const std::vector<uint8_t> &d) {
@@ -131,19 +132,28 @@ std::string State(Panel *p) {
         return w;
     }();
     Works &works = *errTab;
-    std::vector<int> codes;
+    PanelErrorList list;
+    std::vector<std::string> log, trace;
     {
         std::lock_guard<std::mutex> g(p->errLock);
         PanelErrorsUpdate(&p->errors, p->trace);
-        codes = p->errors.codes;
+        list = p->errors;
+        PanelFoldUpdate(&p->logTail, p->log);
+        PanelFoldUpdate(&p->traceTail, p->trace);
+        log = PanelFoldLines(p->logTail);
+        trace = PanelFoldLines(p->traceTail);
     }
     std::string errs = "[";
-    for (size_t i = 0; i < codes.size(); i++) {
-        int c = codes[i];
+    for (size_t i = 0; i < list.codes.size(); i++) {
+        int c = list.codes[i];
         bool known = c >= 0 && c < kErrCodes;
+        // The texts the screen shows: codes 4 and 15 as the trace last named them.
+        std::string text = known ? ErrText(&works, c) : "";
+        if (c == 4 && !list.commText.empty()) text = list.commText;
+        if (c == 15 && !list.tripText.empty()) text = list.tripText;
         errs += (i ? "," : "") + std::string("{\"code\":") + std::to_string(c) +
                 ",\"title\":" + PanelJsonString(known ? works.errTab[c].title : "?") +
-                ",\"text\":" + PanelJsonString(known ? ErrText(&works, c) : "") + ",\"alarm\":" +
+                ",\"text\":" + PanelJsonString(text) + ",\"alarm\":" +
                 ((known && (works.errTab[c].type & kErrTypeAlarm)) ? "true" : "false") + "}";
     }
     errs += "]";
@@ -157,30 +167,31 @@ std::string State(Panel *p) {
            ",\"board\":" + (Listening(p->boardCtl) ? "true" : "false") +
            ",\"radio\":" + (Listening(p->radioCtl) ? "true" : "false") +
            ",\"keys\":" + PanelJsonString(keys) + ",\"errors\":" + errs +
+           ",\"mode\":" + PanelJsonString(PanelWorkingMode(p->root)) +
            ",\"boardState\":" + PanelJsonString(FirstLine(p->root + "/sim-board.state")) +
            ",\"radioState\":" + PanelJsonString(FirstLine(p->root + "/sim-radio.state")) +
-           ",\"wire\":" + JsonLines(PanelTail(p->wire, 40)) +
-           ",\"log\":" + JsonLines(PanelTail(p->log, 40)) +
-           ",\"trace\":" + JsonLines(PanelTail(p->trace, 40)) + "}";
+           ",\"wire\":" + JsonLines(PanelTail(p->wire, 40)) + ",\"log\":" + JsonLines(log) +
+           ",\"trace\":" + JsonLines(trace) + "}";
 }
 
 void Usage(FILE *to) {
     std::fprintf(
-        to,
-        "usage: helix-sim-panel --root DIR [--port N] [--title TEXT]\n"
-        "Serves the simulated unit at DIR on http://127.0.0.1:N/ (8817): the screen\n"
-        "(DIR/dev/fb0), the keys (DIR/dev/mem), the world (DIR/sim-board.ctl,\n"
-        "DIR/sim-radio.ctl, DIR/panel-micro.txt) and the readouts (DIR/sim-board.wire,\n"
-        "DIR/var/log/helix.log, the controller's trace DIR/var/log/helix.trace).\n\n"
-        "HTTP interface:\n"
-        "  GET  /                     the page\n"
-        "  GET  /screen.png[?have=T]  the screen (ETag T; 204 when it is still T)\n"
-        "  POST /api/key?n=K&a=A      key K 1-6: A down, up, or press (&ms=M, 120 ms)\n"
-        "  POST /api/board  (body)    one control line to the power board\n"
-        "  POST /api/radio  (body)    one control line to the radio\n"
-        "  POST /api/micro?key=K&value=V  panel micro setting (v12, v15, vamp, version)\n"
-        "  GET  /api/state            JSON: errors, wire, log, trace, simulators up and\n"
-        "                             their state lines (DIR/sim-board.state, sim-radio.state)\n");
+        to, "usage: helix-sim-panel --root DIR [--port N] [--title TEXT]\n"
+            "Serves the simulated unit at DIR on http://127.0.0.1:N/ (8817): the screen\n"
+            "(DIR/dev/fb0), the keys (DIR/dev/mem), the world (DIR/sim-board.ctl,\n"
+            "DIR/sim-radio.ctl, DIR/panel-micro.txt) and the readouts (DIR/sim-board.wire,\n"
+            "DIR/var/log/helix.log, the controller's trace DIR/var/log/helix.trace).\n\n"
+            "HTTP interface:\n"
+            "  GET  /                     the page\n"
+            "  GET  /screen.png[?have=T]  the screen (ETag T; 204 when it is still T)\n"
+            "  POST /api/key?n=K&a=A      key K 1-6: A down, up, or press (&ms=M, 120 ms)\n"
+            "  POST /api/board  (body)    one control line to the power board\n"
+            "  POST /api/radio  (body)    one control line to the radio\n"
+            "  POST /api/micro?key=K&value=V  panel micro setting (v12, v15, vamp, version)\n"
+            "  GET  /api/state            JSON: errors (the screen's texts), the working mode,\n"
+            "                             wire, log and trace (repeated lines folded),\n"
+            "                             simulators up and their state lines\n"
+            "                             (DIR/sim-board.state, sim-radio.state)\n");
 }
 
 } // namespace

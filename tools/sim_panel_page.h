@@ -10,14 +10,15 @@ body{font-family:system-ui,sans-serif;background:#1c1f24;color:#ddd;margin:0;pad
 h1{font-size:18px;margin:0 0 8px 0}h1 small{color:#999;font-weight:normal}
 h2{font-size:14px;margin:0 0 6px 0;color:#fa9600}
 #wrap{display:flex;flex-wrap:wrap;gap:14px;align-items:flex-start}
-#unit{background:#333;padding:14px;border-radius:10px;box-shadow:0 0 0 3px #555 inset}
+#left{width:828px}
+#unit{background:#333;padding:14px;border-radius:10px;box-shadow:0 0 0 3px #555 inset;width:fit-content}
 #screenbox{position:relative;line-height:0}
 #screen{width:800px;height:auto;image-rendering:pixelated;background:#000;display:block;cursor:pointer}
 #keys{position:relative;height:46px;margin-top:10px}
 .key{position:absolute;top:0;height:44px;border-radius:6px;border:2px solid #111;background:#666;
  color:#fff;font-size:15px;cursor:pointer;user-select:none;touch-action:none}
 .key.down{background:#fa9600;color:#000}
-#bar{font-size:12px;color:#aaa;margin-top:8px;display:flex;gap:16px;align-items:center}
+#bar{font-size:12px;color:#aaa;margin-top:8px;display:flex;flex-wrap:wrap;gap:6px 16px;align-items:center}
 .side{display:flex;flex-direction:column;gap:10px;min-width:360px;max-width:520px}
 .box{background:#262a31;border-radius:8px;padding:10px}
 .row{display:flex;flex-wrap:wrap;gap:6px;align-items:center;margin:4px 0}
@@ -32,6 +33,8 @@ input[type=number]{width:80px}input[type=range]{width:180px}
 pre{margin:0;font-size:11px;max-height:200px;overflow:auto;white-space:pre-wrap;background:#15181c;padding:6px;border-radius:4px}
 .err{padding:2px 6px;margin:2px 0;border-radius:3px;background:#d68910;color:#000;font-size:13px}
 .err.alarm{background:#c0392b;color:#fff}
+.unused{opacity:.45}.note{font-size:12px;color:#fa9600;margin:2px 0}
+#modebox b{color:#7fdb6a}
 .st{font:11px monospace;color:#9ab;margin-top:4px;word-break:break-word}
 .ok{color:#7fdb6a}.bad{color:#e74c3c}
 #result{font-size:12px;color:#aaa;min-height:1.2em}
@@ -39,7 +42,7 @@ label{font-size:13px}
 </style></head><body>
 <h1>HELIX simulated unit <small id="title"></small></h1>
 <div id="wrap">
-<div>
+<div id="left">
  <div id="unit">
   <div id="screenbox"><img id="screen" alt="the unit's screen" width="800" height="480"></div>
   <div id="keys"></div>
@@ -57,7 +60,13 @@ label{font-size:13px}
   <option value="trace">trace</option></select></h2><pre id="log"></pre></div>
 </div>
 <div class="side">
- <div class="box"><h2>Radio <span id="radioup"></span></h2>
+ <div class="box" id="modebox"><h2>Working mode</h2>
+  <div class="row">the unit follows: <b id="mode">-</b></div>
+  <div class="row"><button id="nextmode">next mode</button>
+   <span style="font-size:12px">works the unit's keys: MEM held (memory table), INTERF, BACK</span></div>
+ </div>
+ <div class="box" id="radiobox"><h2>Radio <span id="radioup"></span></h2>
+  <div class="note" id="radionote"></div>
   <div class="row"><div id="dial" title="drag or scroll"><div id="dialmark"></div></div>
    <div><div id="freq">14.074.000</div>
     <div class="row">step <select id="step"><option>10</option><option selected>100</option><option>1000</option>
@@ -66,15 +75,17 @@ label{font-size:13px}
     <div class="row"><input type="number" id="fin" value="14074000" style="width:110px"> Hz <button id="fset">set</button></div>
    </div></div>
   <div class="row" id="bands"></div>
-  <div class="row">mode <select id="mode"><option value="0">LSB (0)</option><option value="1" selected>USB (1)</option>
+  <div class="row" id="mode2row">mode <select id="rmode"><option value="0">LSB (0)</option><option value="1" selected>USB (1)</option>
    <option value="2">CW (2)</option><option value="3">CWR (3)</option><option value="4">AM (4)</option>
    <option value="8">FM (8)</option><option value="10">DIG (10)</option><option value="12">PKT (12)</option></select>
    VFO <button data-radio="vfo a">A</button><button data-radio="vfo b">B</button></div>
   <div class="st" id="radiost"></div>
  </div>
  <div class="box"><h2>Transmit</h2>
-  <div class="row"><button id="tx">TX off</button> drive <input type="range" id="drive" min="0" max="100" value="5">
-   <span id="drivev">5 W</span></div>
+  <div class="row"><button id="tx">TX off</button> drive <input type="range" id="drive" min="0" max="130" value="50">
+   <span id="drivev">5.0 W</span></div>
+  <div style="font-size:12px">0.1 W steps up to 10 W, then whole watts. About 10 dB of gain: 5 W drive gives
+   about 44 W; past 9 W the board's input protection trips. A tune wants about 0.5 W.</div>
  </div>
  <div class="box"><h2>Antenna load (tuner model)</h2>
   <div class="row">R <input type="number" id="loadr" value="50" min="1" step="1"> Ω
@@ -104,7 +115,7 @@ label{font-size:13px}
   <div class="row"><input type="text" id="bline" placeholder="any board control line, e.g. show" style="width:220px">
    <button id="bsend">send</button></div>
  </div>
- <div class="box"><h2>Faults: radio link</h2>
+ <div class="box" id="radiofaults"><h2>Faults: radio link</h2>
   <div class="row"><button data-radio="silent 1">go silent</button><button data-radio="silent 0">answer again</button>
    <input type="text" id="rgarb" value="XX;" style="width:70px"><button id="rgarbset">garbage</button></div>
   <div class="row"><input type="text" id="rline" placeholder="any radio control line" style="width:220px">
@@ -150,10 +161,12 @@ async function screenLoop() {
   setTimeout(screenLoop, wait);
 }
 screenLoop();
+// The frame and the column under it follow the screen's size.
 $("zoom").onchange = () => {
   const z = +$("zoom").value;
   $("screen").style.width = (800 * z) + "px";
   $("keys").style.width = (800 * z) + "px";
+  $("left").style.width = (800 * z + 28) + "px";
 };
 
 // ---- the six soft keys, where they sit on the panel (x of the key bar) ----
@@ -195,7 +208,7 @@ document.addEventListener("keyup", e => { if (e.key >= "1" && e.key <= "6" && e.
 window.addEventListener("blur", () => { for (let k = 1; k <= 6; k++) keyUp(k); });
 
 // ---- radio: dial, band buttons, mode ----
-let freq = 14074000, sentFreq = 0, freqTimer = 0;
+let freq = 14074000, sentFreq = 0, freqTimer = 0, sentAt = 0;
 function fmt(f) { const s = String(f).padStart(7, "0"); return (+s.slice(0, -6)) + "." + s.slice(-6, -3) + "." + s.slice(-3); }
 function setFreq(f, now) {
   freq = Math.max(100000, Math.min(56000000, Math.round(f)));
@@ -206,7 +219,7 @@ function setFreq(f, now) {
 }
 function sendFreq() {
   if (freq === sentFreq) return;
-  sentFreq = freq;
+  sentFreq = freq; sentAt = performance.now();
   radio("freq " + freq);
   board("freq " + freq); // the board's measured frequency (generic mode)
 }
@@ -232,12 +245,14 @@ for (const [n, f] of bands) {
   const b = document.createElement("button"); b.textContent = n + " m"; b.onclick = () => setFreq(f, true);
   $("bands").appendChild(b);
 }
-$("mode").onchange = () => radio("mode " + $("mode").value);
+$("rmode").onchange = () => radio("mode " + $("rmode").value);
 
 // ---- transmit ----
 let tx = false;
-const drive = () => +$("drive").value;
-$("drive").oninput = () => { $("drivev").textContent = drive() + " W"; };
+// Slider positions: 0.1 W a step up to 10 W, then 1 W a step.
+const drive = () => { const i = +$("drive").value; return i <= 100 ? i / 10 : i - 90; };
+const driveIndex = w => w <= 10 ? Math.round(w * 10) : Math.round(w) + 90;
+$("drive").oninput = () => { $("drivev").textContent = drive().toFixed(1) + " W"; };
 $("drive").onchange = () => { if (tx) board("drive " + drive()); };
 $("tx").onclick = async () => {
   tx = !tx;
@@ -290,22 +305,50 @@ $("bline").onkeydown = e => { if (e.key === "Enter") $("bsend").onclick(); };
 $("rline").onkeydown = e => { if (e.key === "Enter") $("rsend").onclick(); };
 
 // ---- the controls start from what the simulators hold ----
-let synced = false;
+let synced = false, unitMode = "";
+const num = (t, re) => { const m = re.exec(t); return m ? +m[1] : null; };
 function sync(b, r) {
   synced = true;
-  const num = (t, re) => { const m = re.exec(t); return m ? +m[1] : null; };
-  const f = num(r, /freq (\d+)/), mode = num(r, /mode (\d+)/), rtx = num(r, /tx (\d)/);
+  // Generic mode follows the board's measured frequency, the others the radio.
+  const f = num(unitMode === "gen" ? b : r, /freq (\d+)/), mode = num(r, /mode (\d+)/), rtx = num(r, /tx (\d)/);
   const d = num(b, /drive ([\d.]+) W/), t1 = num(b, /temp ([-\d.]+)\//), t2 = num(b, /temp [-\d.]+\/([-\d.]+)/);
   if (f) { freq = sentFreq = f; $("freq").textContent = fmt(f); $("fin").value = f; }
-  if (mode !== null) $("mode").value = String(mode);
+  if (mode !== null) $("rmode").value = String(mode);
   if (d !== null) {
     tx = d > 0 || rtx === 1;
     $("tx").textContent = tx ? "TX ON" : "TX off"; $("tx").classList.toggle("on", tx);
-    if (d > 0) { $("drive").value = Math.round(d); $("drive").oninput(); }
+    if (d > 0) { $("drive").value = driveIndex(d); $("drive").oninput(); }
   }
   if (t1 !== null) { $("t1").value = Math.round(t1); $("t1").oninput(); }
   if (t2 !== null) { $("t2").value = Math.round(t2); $("t2").oninput(); }
 }
+
+// ---- working mode: shown from the bank's marker; switched on the unit ----
+const modeNames = {gen: "generic: the power board's measured frequency", tav: "TAV transceiver (serial stream)",
+  ft817: "FT-817 (CAT)", net: "a rig daemon (rigctld)"};
+function showMode(m) {
+  unitMode = m || "";
+  $("mode").textContent = modeNames[m] || "unknown";
+  const gen = m === "gen";
+  // In generic mode the radio is not in use: the dial, + - and the band
+  // buttons set the board's measured frequency; mode, VFO and radio faults do nothing.
+  for (const id of ["radiofaults"]) $(id).classList.toggle("unused", gen);
+  for (const el of document.querySelectorAll("#mode2row, [data-radio]")) el.classList.toggle("unused", gen);
+  $("radionote").textContent = gen ? "Not in use in generic mode: the unit follows the power board's frequency, "
+    + "which the dial and band buttons set; mode, VFO and radio faults do nothing." : "";
+}
+const pause = ms => new Promise(ok => setTimeout(ok, ms));
+$("nextmode").onclick = async () => {
+  // The unit's own way: MEM held opens the memory table, INTERF steps the
+  // bank's interface, BACK returns. Each press waits for the one before.
+  $("nextmode").disabled = true;
+  try {
+    for (const [k, ms] of [[1, 1500], [2, 150], [1, 150]]) {
+      await post("/api/key?n=" + k + "&a=press&ms=" + ms);
+      await pause(400);
+    }
+  } finally { $("nextmode").disabled = false; }
+};
 
 // ---- readouts ----
 const up = (el, on) => { el.textContent = on ? "● running" : "● not running"; el.className = on ? "ok" : "bad"; };
@@ -315,7 +358,15 @@ async function stateLoop() {
     $("title").textContent = s.title;
     up($("boardup"), s.board); up($("radioup"), s.radio);
     $("boardst").textContent = s.board ? s.boardState : ""; $("radiost").textContent = s.radio ? s.radioState : "";
-    if (!synced && s.board && s.radio && s.boardState && s.radioState) sync(s.boardState, s.radioState);
+    showMode(s.mode);
+    if (!synced && s.board && s.radio && s.boardState && s.radioState && s.mode) sync(s.boardState, s.radioState);
+    // The frequency box follows the unit's source (the board in generic mode,
+    // else the radio), except just after the page set it.
+    const src = unitMode === "gen" ? s.boardState : s.radioState;
+    const sf = src ? num(src, /freq (\d+)/) : null;
+    if (synced && sf && sf !== freq && !freqTimer && performance.now() - sentAt > 1500) {
+      freq = sentFreq = sf; $("freq").textContent = fmt(sf); $("fin").value = sf;
+    }
     const e = $("errors"); e.textContent = "";
     if (!s.errors.length) e.textContent = "none";
     for (const x of s.errors) {

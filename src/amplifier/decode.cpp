@@ -135,8 +135,15 @@ int StatusReply(Works *w, const char *r) {
             AddErrore(w, 19);
         } else {
             static const char *const kTrip[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
+            char label[sizeof w->tripLabel] = "";
             for (int b = 0; b < 5; b++)
-                if (s2 & (1 << b)) std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kTrip[b]);
+                if (s2 & (1 << b)) std::snprintf(label, sizeof label, "%s", kTrip[b]);
+            // The second line of code 15's box; each new one is traced, so
+            // that a reader of the trace shows the box as the screen does.
+            if (std::strcmp(label, w->tripLabel) != 0) {
+                std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", label);
+                Trace("--------------- AMPL TRIP: %s\n", label);
+            }
             AddErrore(w, 15);
         }
     } else {

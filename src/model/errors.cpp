@@ -195,7 +195,8 @@ void ClearDisplayError(Works *w) {
     DeleteErrore(w, 12);
     DeleteErrore(w, 13);
     DeleteErrore(w, 14);
-    Trace(" -->reset protezione %c\n", static_cast<char>(w->boardStatus[1].load()));
+    // Status byte 1 is a number (0-15): written as its hex digit, never as a raw byte.
+    Trace(" -->reset protezione %X\n", static_cast<unsigned>(w->boardStatus[1].load()));
 }
 
 void GestErrore(Works *w) {

@@ -7,7 +7,11 @@ float SupplyCurrent(Works *w) {
 }
 
 float CalvTensVadcAmp(Works *w, uint8_t adc) {
-    double k = w->powerClass.load() == '1' ? 348.0 : 118.0;
+    return RailVolts(adc, static_cast<char>(w->powerClass.load()));
+}
+
+float RailVolts(uint8_t adc, char powerClass) {
+    double k = powerClass == '1' ? 348.0 : 118.0;
     return static_cast<float>(adc * 3.3 * k / 255.0 / 18.0);
 }
 

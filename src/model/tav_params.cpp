@@ -91,5 +91,6 @@ void storeFFT(Works *w, int count, const uint8_t *bytes) {
     for (int k = 0; k < kPoints && kFirst + k < count; k++)
         levels[k] = static_cast<float>(bytes[kFirst + k]) - 192.0f;
     std::memcpy(w->fftRec->buf1, levels, sizeof levels);
+    w->spectraStored.fetch_add(1);
     if (pthread_mutex_unlock(w->serMut) != 0) LogErr("serMut mutex cannot be unlocked");
 }

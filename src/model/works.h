@@ -313,6 +313,10 @@ struct Works {
     Shared<int32_t> viewType;
     Shared<int32_t> screenFlags;
     Shared<int32_t> spanHz;
+    // Spectra stored for the plot so far (storeFFT, the peer's thread), and 1
+    // while none came for a while (timer): the plot then says so.
+    Shared<uint32_t> spectraStored;
+    Shared<uint8_t> plotNoData;
     Shared<int32_t> memCol;
     Shared<uint8_t> saveScreenOn; // screen saver shown (timer, keys)
     Shared<uint8_t> redrawBack;   // 1: reload the main background once

@@ -398,8 +398,9 @@ namespace {
 // What a plot pass draws apart from the spectrum line: the layout of this
 // pass, the scale texts' inputs and the frequency.
 struct PlotKey {
-    uint8_t tag; // 'G'
-    uint8_t pad[3];
+    uint8_t tag;    // 'G'
+    uint8_t noData; // 1: no spectrum came lately, "NO DATA" instead of the line
+    uint8_t pad[2];
     Grid g;
     int32_t span, offset, pointDiv, borderTop, borderLeft;
     float shift;
@@ -421,6 +422,10 @@ struct PlotLine {
 
 void ComputeTrace(const PlotFace &p, PlotLine *t) {
     const Grid &g = p.k.g;
+    if (p.k.noData != 0) {
+        t->count = 0;
+        return;
+    }
     // The narrow span shows the middle of the full line.
     int segments = 0;
     while (segments <= g.xEnd - 2 && segments + 1 + p.k.offset < kPlotLevels)
@@ -455,6 +460,14 @@ void PaintScale(Works *w, const PlotKey &k) {
             Text(w, 6, x - 10, g.bottom + 13, text, 180, 180, 180);
         }
     }
+}
+
+// Without spectra the plot says so in the middle of the grid, rather than
+// drawing a line that would look like a real (flat) signal.
+void PaintNoData(Works *w, const Grid &g) {
+    const char *text = "NO DATA";
+    Text(w, 4, (g.left + g.right - getStringSpace(4, text)) / 2, (g.top + g.bottom) / 2 + 12, text,
+         180, 180, 180);
 }
 
 void PaintTrace(Works *w, const PlotLine &t, int first, int last) {
@@ -663,7 +676,8 @@ void DrawGrid(Works *w) {
     p.k.pointDiv = PointDiv;
     p.k.borderTop = borderTop;
     p.k.borderLeft = borderLeft;
-    CopyLevels(w, p.levels);
+    p.k.noData = w->plotNoData.load() != 0 ? 1 : 0;
+    if (p.k.noData == 0) CopyLevels(w, p.levels);
     p.k.offset = g.divX == 16 ? 0 : 213;
     p.k.shift = static_cast<float>(w->offsetPlot);
     ComposeFreq(w, &p.k.freq);
@@ -698,6 +712,7 @@ void DrawGrid(Works *w) {
                             line);
         }
         if (t.count > 1) PaintTrace(w, t, 0, t.count - 1);
+        if (p.k.noData != 0) PaintNoData(w, g);
         PaintFreq(w, p.k.freq);
     }
     if (notes != nullptr) std::memcpy(&notes->drawn, &t, sizeof t);

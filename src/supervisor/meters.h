@@ -16,6 +16,9 @@ struct PlotPoint {
     float x, y;
 };
 
+// Spectra that stop for this long (or never came) turn the plot into "NO DATA".
+constexpr uint64_t kPlotStaleMs = 2000;
+
 void InitGrid();
 void DrawGrid(Works *works);
 void DrawFreq(Works *works);

@@ -299,6 +299,13 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
     if (st->started && now >= st->lastPass) SupervisorTimers(w, now - st->lastPass);
     st->started = true;
     st->lastPass = now;
+    // No spectrum for a while (or none yet): the plot says NO DATA.
+    const uint32_t spectra = w->spectraStored.load();
+    if (spectra != st->spectraSeen) {
+        st->spectraSeen = spectra;
+        st->spectrumAtMs = now;
+    }
+    w->plotNoData = spectra == 0 || now - st->spectrumAtMs >= kPlotStaleMs ? 1 : 0;
 
     fbSetBack(&w->fb);
     // A link failure not yet answered is shown, one link at a time.

@@ -20,6 +20,8 @@ struct SupervisorState {
     bool errorImage = false;        // the port-error picture is in the background
     int32_t thresholdsTriedAt = -1; // frequency whose threshold selection found no row
     bool quiet = false;             // the last pass changed nothing and nothing is timed by passes
+    uint32_t spectraSeen = 0;       // spectraStored as last seen
+    uint64_t spectrumAtMs = 0;      // monotonic ms when it was last seen to change
 };
 
 // Between the passes of a screen that does not change: the next pass comes

@@ -9,6 +9,7 @@
 #include "ui/param_pages.h"
 #include "ui/status.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -48,14 +49,18 @@ void DrawPageRow(Works *w, int page, int item, int y, bool current) {
     std::snprintf(caption, sizeof caption, "%.*s", static_cast<int>(sizeof p.item[0].caption),
                   p.item[item].caption);
     LoadParameterMenu(w, value, page, item);
+    // The title starts at 70, or a blank after the number where the number
+    // (in the current row's larger face) reaches further.
+    const int font = current ? 7 : 1;
+    const int titleX = std::max(70, 20 + getStringSpace(font, id) + getStringSpace(font, " "));
     if (!current) {
-        for (auto [x, text] : {std::pair{20, id}, {70, title}, {350, caption}})
-            Text(w, 1, x, y, text, kOrange[0], kOrange[1], kOrange[2]);
+        for (auto [x, text] : {std::pair{20, id}, {titleX, title}, {350, caption}})
+            Text(w, font, x, y, text, kOrange[0], kOrange[1], kOrange[2]);
         TextRight(w, 11, 790, y, value, kOrange[0], kOrange[1], kOrange[2]);
         return;
     }
-    for (auto [x, text] : {std::pair{20, id}, {70, title}, {350, caption}})
-        Text(w, 7, x, y, text, 255, 255, 255);
+    for (auto [x, text] : {std::pair{20, id}, {titleX, title}, {350, caption}})
+        Text(w, font, x, y, text, 255, 255, 255);
     int menu = w->menuIdx.load();
     if (menu == 1) {
         TextRight(w, 0, 790, y, value, 255, 255, 255);

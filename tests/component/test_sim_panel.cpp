@@ -197,6 +197,22 @@ TEST(SimPanel, ErrorListFollowsTheTraceAcrossChunksAndRestarts) {
     PanelErrorsUpdate(&f, trace);
     EXPECT_EQ(f.codes, (std::vector<int>{5}));
     EXPECT_EQ(PanelTail(trace, 5), (std::vector<std::string>{"Add: N: 1 err:5"}));
+    // The run-time texts of codes 4 and 15 as the trace last named them.
+    PanelErrorsFeed(&f, "STOP RETRAY!! ST (3, 3) Restart da ST\n--------------- AMPL TRIP: REFL\n");
+    EXPECT_EQ(f.commText, "Err ST");
+    EXPECT_EQ(f.tripText, "REFL");
+    // Repeated log lines fold, also when two alternate; the bank's marker.
+    PanelFold fold;
+    for (int i = 0; i < 3202; i++)
+        PanelFoldFeed(&fold, i % 2 ? "<6>EIK, ST\n" : "<6>EIK, ST\n<6>EIK, PA\n");
+    PanelFoldFeed(&fold, "<6>done\n");
+    EXPECT_EQ(
+        PanelFoldLines(fold),
+        (std::vector<std::string>{"<6>EIK, ST \u00d73,202", "<6>EIK, PA \u00d71,601", "<6>done"}));
+    WriteWholeFile(root.Path("/opt/set/setup.txt"), "NumBanco: 2\n");
+    WriteWholeFile(root.Path("/opt/set/antenna_b2.txt"),
+                   "40m 7000000 7300000 1 2 0 0 0.0\n !817\n");
+    EXPECT_EQ(PanelWorkingMode(root.root), "ft817");
 }
 
 TEST(SimRadioControl, LinesChangeTheRadioAndInjectLinkFaults) {
@@ -392,7 +408,7 @@ TEST(SimPanel, PageInAHeadlessBrowser) {
 
 // Heat sinks driven hot and cooled again through the page's interface: the
 // alarm (code 2, a red box) protects the amplifier; once cool the alarm goes,
-// the warning that it was hot stays (orange) and the amplifier is in line.
+// the warning that it was hot stays (orange) and the amplifier goes to stand-by ("AB1;").
 TEST(SimPanel, WholeUnitTemperatureAlarmAndRecovery) {
     WholeUnit u;
     StartWholeUnit(&u);

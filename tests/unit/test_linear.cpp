@@ -997,6 +997,27 @@ TEST(SimBoard, ControlInputReadingsAndHotStart) {
     EXPECT_EQ(reply[29], 'A') << reply << ": S2 = 0xA0, micro reset and the forced bit";
 }
 
+// The simulated board's 60 W amplifier: linear at a tune's drive, saturating,
+// tripping its input when overdriven, drawing its current at the rail's volts.
+TEST(SimBoard, RatedAmplifierSaturatesTripsWhenOverdrivenAndDrawsFromItsRail) {
+    SimBoardState st;
+    SimBoardRated(st, '0');
+    st.bypass = false;
+    st.driveW = 0.5f;
+    EXPECT_NEAR(SimBoardForward(st), 5.0f, 0.01f);
+    st.driveW = 9.0f;
+    EXPECT_GT(SimBoardForward(st), 55.0f);
+    EXPECT_LT(SimAmplifierOut(1000.0f, 10.0f, st.satW), 66.0f);
+    st.supplyV = 27.2f;
+    EXPECT_NEAR(SimBoardCurrent(st, 44.0f), 1.0f + 44.0f / 0.55f / 27.2f, 0.01f);
+    uint64_t last = 0;
+    EXPECT_EQ(SimBoardAnswer(st, "ST;", 1000, &last)[28], '0') << "9 W: no trip";
+    st.driveW = 20.0f;
+    std::string reply = SimBoardAnswer(st, "ST;", 1000, &last);
+    EXPECT_EQ(reply[28], '8') << reply << ": S2 bit 3, the input sensor";
+    EXPECT_EQ(SimBoardForward(st), 0.0f) << "no output after the trip";
+}
+
 // The link thread against the simulated board over a pseudo-terminal.
 struct LinkRig {
     ScopedSimRoot root;

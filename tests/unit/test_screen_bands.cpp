@@ -257,7 +257,10 @@ TEST(ScreenBands, APlotSpectrumChangeRedrawsOnlyWhereTheLineMoved) {
     // No clock: a second ticking between the kept pass and the scratch pass
     // would make the two screens differ on a slow machine.
     w->viewTimeStr = 0;
-    auto set = [&](int i, float level) { std::memcpy(&u.spectrum1[i], &level, sizeof level); };
+    auto set = [&](int i, float level) {
+        std::memcpy(&u.spectrum1[i], &level, sizeof level);
+        w->spectraStored.fetch_add(1); // a spectrum came
+    };
     for (int i = 0; i < kPlotLevels; i++)
         set(i, -100.0f + static_cast<float>((i * 37) % 23)); // rows about 175-213
     // A mark on the screen itself, on a row the line crosses, far from x.

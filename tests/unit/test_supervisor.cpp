@@ -7,6 +7,7 @@
 #include "supervisor/antenna.h"
 #include "supervisor/timer.h"
 #include "model/errors.h"
+#include "model/tav_params.h"
 
 #include <algorithm>
 #include <cstring>
@@ -155,6 +156,21 @@ TEST(SupervisorScreen, FirstNormalPassShowsTheMeterFace) {
     // Above the meters' drawing (the clock is off) the face itself shows.
     EXPECT_EQ(DiffBytes(face.works.fb.backMem, w->fb.backMem, w->fb.memSize), 0u);
     EXPECT_EQ(DiffBytes(face.works.fb.workMem, w->fb.screenMem, w->fb.lineSize * 30), 0u);
+}
+
+// The plot says NO DATA until a spectrum comes and again 2 s after the last.
+TEST(SupervisorScreen, PlotWithoutSpectraForTwoSecondsSaysNoData) {
+    SupervisedUnit u(2);
+    Works *w = &u.works;
+    u.Pass();
+    EXPECT_EQ(w->plotNoData.load(), 1) << "none yet";
+    const uint8_t frame[939] = {};
+    storeFFT(w, sizeof frame, frame);
+    u.Pass(); // it came
+    u.Pass(1990);
+    EXPECT_EQ(w->plotNoData.load(), 0) << "1.99 s after it came";
+    u.Pass(10);
+    EXPECT_EQ(w->plotNoData.load(), 1);
 }
 
 TEST(SupervisorScreen, SaverStartsAfterItsIdleMinutes) {
