@@ -217,7 +217,9 @@ void ThresholdsAfterTune(Works *w, SupervisorState *st) {
 }
 
 void DrawScreen(Works *w, SupervisorState *st) {
-    ReadCPUTemp(w);
+    // The processor temperatures are shown on the status page only: "my_temp"
+    // runs (at most once a second) while it is open, not on an idle unit.
+    if ((w->screenFlags.load() & kScreenStatus) != 0) ReadCPUTemp(w);
     ReadDataOra(w);
     if (w->redrawBack.exchange(0) == 1)
         LoadBackground(w, w->powerClass.load() == '1' ? "img1b" : "img1");

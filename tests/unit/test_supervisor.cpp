@@ -173,6 +173,21 @@ TEST(SupervisorScreen, PlotWithoutSpectraForTwoSecondsSaysNoData) {
     EXPECT_EQ(w->plotNoData.load(), 1);
 }
 
+// "my_temp" is a process a second: run for the status page only, which shows it.
+TEST(SupervisorScreen, ProcessorTemperatureReadForTheStatusPageOnly) {
+    SupervisedUnit u(2);
+    const std::string script = u.root.Path("/bin/my_temp");
+    WriteWholeFile(script, "#!/bin/sh\necho x >> \"$HELIX_ROOT/my_temp.log\"\necho 47.5\n");
+    chmod(script.c_str(), 0755);
+    for (int i = 0; i < 3; i++)
+        u.Pass();
+    EXPECT_EQ(ReadWholeFile(u.root.Path("/my_temp.log")), "");
+    u.works.screenFlags = kScreenStatus;
+    u.Pass();
+    EXPECT_EQ(ReadWholeFile(u.root.Path("/my_temp.log")), "x\n");
+    EXPECT_FLOAT_EQ(u.works.cpuTemp.load(), 47.5f);
+}
+
 TEST(SupervisorScreen, SaverStartsAfterItsIdleMinutes) {
     const struct { int idx, minutes; } cases[] = {{0, 5}, {4, 60}, {9, 5}};
     for (const auto &c : cases) {
