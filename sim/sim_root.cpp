@@ -152,7 +152,8 @@ std::string MakeSimRoot(const std::string &dirIn) {
         WriteText(dir + "/bin/" + name, StandIn(name), 0755);
     WriteText(dir + "/bin/lsusb",
               StandIn("lsusb", "[ -f \"$root/lsusb.txt\" ] && cat \"$root/lsusb.txt\"\n"), 0755);
-    WriteText(dir + "/bin/my_temp", StandIn("my_temp", "echo \"temp=47.2'C\"\n"), 0755);
+    // my_temp: the processor's temperature, then the graphics core's as vcgencmd prints it.
+    WriteText(dir + "/bin/my_temp", StandIn("my_temp", "echo 45.6\necho \"temp=47.2'C\"\n"), 0755);
     // fbgrab: the virtual screen as a PNG, by helix-fbgrab from PATH, else the
     // one built beside the program that made this root, else the one in the
     // working directory (the program runs in its build directory).
