@@ -195,6 +195,11 @@ static void LinearReopen(Works *w, LinearLink *l, uint64_t now) {
     Trace("Linear: port %s open again\n", w->setup->LinPort);
     InitMicroCmdAfterReset(w);
     w->cmdQueueDrain = 1;
+    // A command that went out while the port was gone was never heard: it goes
+    // again now instead of after its reply time-out (up to 1.5 s).
+    if (w->linearProcessStatus.load() == kLinWait) w->linearProcessStatus = w->lastCmdCode.load();
+    l->rxIdx = 0;
+    l->inLen = l->inPos = 0;
 }
 
 int LinearStep(Works *w, LinearLink *l, uint64_t now) {

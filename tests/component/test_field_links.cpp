@@ -62,6 +62,9 @@ TEST(FieldLinks, BoardPortHangsUpAndComesBackOneControllerPerUnit) {
     ASSERT_EQ(SimBoardStart(&again, root.root), 0);
     EXPECT_TRUE(WaitFrame(&again, "MR0;", 5000)) << p.Err();
     std::string err = p.Err();
+    ASSERT_NE(err.find("open again"), std::string::npos) << err;
+    EXPECT_EQ(Count(err.substr(err.find("open again")), "RETRAY"), 0u)
+        << "what was in flight goes again at once, no reply time-out after the return";
     EXPECT_EQ(Count(err, "hung up"), 1u);
     EXPECT_EQ(Count(err, "timeout -1"), 0u);
     EXPECT_LE(Count(err, "ERROR LINEAR: RETRAY"), 6u) << "resends are paced by the time-out";
