@@ -6,6 +6,7 @@
 #include "board.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"
+#include "tune_rig.h"
 #include "panel_keys.h"
 #include "platform/clock.h"
 #include "radio.h"
@@ -32,31 +33,16 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     WriteWholeFile(root.Path("/opt/set/setup.txt"), SwitchesOff(kTuneSwitches));
     WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), kAntennas);
 
-    SimBoard board;
-    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
-    SimBoardSet(&board, [](SimBoardState &st) {
-        st.tunerModel = true;
-        st.load = SimLoad{SimLoadKind::Fixed, 200.0, 0.0};
-    });
     SimRadioConfig cfg;
     cfg.kind = SimRadioKind::Tav;
-    cfg.root = root.root;
     cfg.catPort = "";
     cfg.freq = 7074000;
     cfg.spectrumPeriodMs = 0;
-    SimRadio *radio = SimRadioStart(cfg);
-    ASSERT_NE(radio, nullptr);
-    // Stopped in this order however the test ends.
-    struct Stops {
-        SimBoard *board;
-        SimRadio *radio;
-        ~Stops() {
-            SimRadioStop(radio);
-            SimBoardStop(board);
-        }
-    } stops{&board, radio};
-    HelixProcess p;
-    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    TuneRig rig; // 200 ohm: matched by the antenna-side network
+    ASSERT_TRUE(rig.Start(root.root, 200.0, 0.0, cfg)) << rig.Tail();
+    SimBoard &board = rig.board;
+    SimRadio *radio = rig.radio;
+    HelixProcess &p = rig.p;
     auto frames = [&] { return SimBoardFrames(&board); };
     ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00007074000;"); }, kPatienceMs))
         << p.Err();
@@ -148,34 +134,16 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
     WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), "!817\n40m 7000000 7300000 1 1 0 0 100.0\n"
                                                          "20m 14000000 14350000 1 1 0 0 100.0\n");
 
-    SimBoard board;
-    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
-    // 200 ohms: matched by the antenna-side network.
-    SimBoardSet(&board, [](SimBoardState &st) {
-        st.tunerModel = true;
-        st.load = SimLoad{SimLoadKind::Fixed, 200.0, 0.0};
-    });
     SimRadioConfig cfg;
     cfg.kind = SimRadioKind::Ft817;
-    cfg.root = root.root;
     cfg.freq = 7074000;
-    SimRadio *radio = SimRadioStart(cfg);
-    ASSERT_NE(radio, nullptr);
-    struct Stops {
-        SimBoard *board;
-        SimRadio *radio;
-        ~Stops() {
-            SimRadioStop(radio);
-            SimBoardStop(board);
-        }
-    } stops{&board, radio};
-    HelixProcess p;
-    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    TuneRig rig; // 200 ohm: matched by the antenna-side network
+    ASSERT_TRUE(rig.Start(root.root, 200.0, 0.0, cfg)) << rig.Tail();
+    SimBoard &board = rig.board;
+    SimRadio *radio = rig.radio;
+    HelixProcess &p = rig.p;
     auto frames = [&] { return SimBoardFrames(&board); };
-    auto tail = [&] {
-        std::string e = p.Err();
-        return e.substr(e.size() > 4000 ? e.size() - 4000 : 0);
-    };
+    auto tail = [&] { return rig.Tail(); };
     // The polled frequency reaches the board once the unit is up.
     ASSERT_TRUE(WaitUntil([&] { return BoardHeard(&board, "FA00007074000;"); }, kPatienceMs))
         << tail();

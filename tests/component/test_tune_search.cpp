@@ -4,6 +4,7 @@
 #include "board.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"
+#include "tune_rig.h"
 #include "model/tuner_word.h"
 #include "panel_keys.h"
 #include "platform/clock.h"
@@ -34,39 +35,21 @@ TEST(TuneSearchEndToEnd, ModelSearchFromTheKeysStoresAndTheWordComesBack) {
     WriteWholeFile(root.Path("/opt/set/options.txt"), "TuneSearch: 1\n");
     WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), "!817\n40m 7000000 7300000 1 1 0 0 100.0\n"
                                                          "20m 14000000 14350000 1 1 0 0 100.0\n");
-    SimBoard board;
-    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
-    // 10 + j60 ohm: only the antenna-side arrangement matches it, far from L 0, C 0.
-    SimBoardSet(&board, [](SimBoardState &st) {
-        st.tunerModel = true;
-        st.load = SimLoad{SimLoadKind::Fixed, 10.0, 60.0};
-    });
     SimRadioConfig cfg;
     cfg.kind = SimRadioKind::Ft817;
-    cfg.root = root.root;
     cfg.freq = 7074000;
-    SimRadio *radio = SimRadioStart(cfg);
-    ASSERT_NE(radio, nullptr);
-    struct Stops {
-        SimBoard *board;
-        SimRadio *radio;
-        ~Stops() {
-            SimRadioStop(radio);
-            SimBoardStop(board);
-        }
-    } stops{&board, radio};
-    HelixProcess p;
-    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    TuneRig rig; // 10 + j60 ohm: only the antenna-side arrangement matches it, far from L 0, C 0
+    ASSERT_TRUE(rig.Start(root.root, 10.0, 60.0, cfg)) << rig.Tail();
+    SimBoard &board = rig.board;
+    SimRadio *radio = rig.radio;
+    HelixProcess &p = rig.p;
     auto sent = [&](const std::string &text, size_t from) {
         std::vector<SimFrame> fr = SimBoardFrames(&board);
         for (size_t i = from; i < fr.size(); i++)
             if (fr[i].text == text) return true;
         return false;
     };
-    auto tail = [&] {
-        std::string e = p.Err();
-        return e.substr(e.size() > 4000 ? e.size() - 4000 : 0);
-    };
+    auto tail = [&] { return rig.Tail(); };
     ASSERT_TRUE(WaitUntil([&] { return sent("FA00007074000;", 0); }, 40000)) << tail();
     SleepMs(1500);
     const std::string file = root.Path(BankAtuFile(1, 1));
