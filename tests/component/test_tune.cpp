@@ -6,7 +6,7 @@
 #include "board.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"
-#include "tune_rig.h"
+#include "tune_process.h"
 #include "panel_keys.h"
 #include "platform/clock.h"
 #include "radio.h"
@@ -38,7 +38,7 @@ TEST(TuneEndToEnd, TransceiverKeysUpTheTuneStoresAndTheWordComesBack) {
     cfg.catPort = "";
     cfg.freq = 7074000;
     cfg.spectrumPeriodMs = 0;
-    TuneRig rig; // 200 ohm: matched by the antenna-side network
+    TuneProcess rig; // 200 ohm: matched by the antenna-side network
     ASSERT_TRUE(rig.Start(root.root, 200.0, 0.0, cfg)) << rig.Tail();
     SimBoard &board = rig.board;
     SimRadio *radio = rig.radio;
@@ -137,7 +137,7 @@ TEST(TuneEndToEnd, Ft817TuneFromTheKeysStoresAndTheWordComesBack) {
     SimRadioConfig cfg;
     cfg.kind = SimRadioKind::Ft817;
     cfg.freq = 7074000;
-    TuneRig rig; // 200 ohm: matched by the antenna-side network
+    TuneProcess rig; // 200 ohm: matched by the antenna-side network
     ASSERT_TRUE(rig.Start(root.root, 200.0, 0.0, cfg)) << rig.Tail();
     SimBoard &board = rig.board;
     SimRadio *radio = rig.radio;

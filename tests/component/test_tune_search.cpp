@@ -4,7 +4,7 @@
 #include "board.h"
 #include "config/antenna_banks.h"
 #include "helix_process.h"
-#include "tune_rig.h"
+#include "tune_process.h"
 #include "model/tuner_word.h"
 #include "panel_keys.h"
 #include "platform/clock.h"
@@ -38,7 +38,7 @@ TEST(TuneSearchEndToEnd, ModelSearchFromTheKeysStoresAndTheWordComesBack) {
     SimRadioConfig cfg;
     cfg.kind = SimRadioKind::Ft817;
     cfg.freq = 7074000;
-    TuneRig rig; // 10 + j60 ohm: only the antenna-side arrangement matches it, far from L 0, C 0
+    TuneProcess rig; // 10 + j60 ohm: only the antenna-side arrangement matches it, far from L 0, C 0
     ASSERT_TRUE(rig.Start(root.root, 10.0, 60.0, cfg)) << rig.Tail();
     SimBoard &board = rig.board;
     SimRadio *radio = rig.radio;

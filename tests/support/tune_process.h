@@ -9,12 +9,12 @@
 
 #include <string>
 
-struct TuneRig {
+struct TuneProcess {
     SimBoard board;
     SimRadio *radio = nullptr;
     bool boardUp = false;
     struct Stops {
-        TuneRig *rig;
+        TuneProcess *rig;
         ~Stops() {
             if (rig->radio != nullptr) SimRadioStop(rig->radio);
             if (rig->boardUp) SimBoardStop(&rig->board);
