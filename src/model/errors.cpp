@@ -103,8 +103,9 @@ const char *ErrText(Works *w, int code) {
     return w->errTab[code].text;
 }
 
+// Only a change of the list wakes the supervisor: the board's status replies
+// clear their conditions on every poll.
 void AddErrore(Works *w, int code) {
-    WakeSupervisor(w);
     if (!ValidCode(code)) return;
     if (w->errSuspend.load() & 1) return;
     {
@@ -115,6 +116,7 @@ void AddErrore(Works *w, int code) {
         w->errCount = n + 1;
         Trace("Add: N: %i err:%i\n", n + 1, code);
     }
+    WakeSupervisor(w);
     FaultHistoryRecord(w, code, kFaultAdded);
     uint8_t type = kErrDefs[code].type;
     if (type & kErrTypeProtection) {
@@ -128,12 +130,14 @@ void AddErrore(Works *w, int code) {
 }
 
 void DeleteErrore(Works *w, int code) {
+    {
+        std::lock_guard<std::mutex> lock(w->errLock);
+        int pos = FindLocked(w, code);
+        if (pos < 0) return;
+        RemoveAtLocked(w, pos);
+        Trace("Del ERROR: N: %i err:%i\n", w->errCount.load(), code);
+    }
     WakeSupervisor(w);
-    std::lock_guard<std::mutex> lock(w->errLock);
-    int pos = FindLocked(w, code);
-    if (pos < 0) return;
-    RemoveAtLocked(w, pos);
-    Trace("Del ERROR: N: %i err:%i\n", w->errCount.load(), code);
 }
 
 int ExistError(Works *w, int code) {

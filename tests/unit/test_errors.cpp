@@ -4,10 +4,12 @@
 #include "model/cmd_queue.h"
 #include "model/hooks.h"
 #include "model/errors.h"
+#include "platform/wait.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,12 +32,21 @@ class ErrorList : public ::testing::Test {
     }
 };
 
+// Only a change of the list wakes the supervisor (the board's status replies
+// clear their conditions on every poll).
 TEST_F(ErrorList, OneEntryPerCodeAndOnlyValidCodes) {
+    w->timerWake = WakeOpen();
+    ASSERT_GE(w->timerWake, 0);
+    auto wakes = [this] {
+        uint64_t n = 0;
+        return read(w->timerWake, &n, sizeof n) == sizeof n ? n : 0;
+    };
     AddErrore(w, 8);
     AddErrore(w, 8);
     AddErrore(w, kErrCodes);
     AddErrore(w, -1);
     AddErrore(w, 12);
+    EXPECT_EQ(wakes(), 2u);
     std::string err = Err();
     EXPECT_EQ(List(), (std::vector<int>{8, 12}));
     EXPECT_NE(err.find("Add: N: 1 err:8\n"), std::string::npos);
@@ -46,8 +57,12 @@ TEST_F(ErrorList, OneEntryPerCodeAndOnlyValidCodes) {
     testing::internal::CaptureStderr();
     DeleteErrore(w, 8);
     DeleteErrore(w, 8);
+    DeleteErrore(w, 3);
+    EXPECT_EQ(wakes(), 1u);
     EXPECT_EQ(Err(), "Del ERROR: N: 1 err:8\n");
     EXPECT_EQ(List(), (std::vector<int>{12}));
+    WakeClose(w->timerWake);
+    w->timerWake = -1;
 }
 
 TEST_F(ErrorList, SuspendedUntilTheBoardAnswers) {
