@@ -2,7 +2,8 @@
 # Idle load of the whole controller on the simulated unit, in each working
 # mode: the power board polled, the radio followed, supervisor passes, nobody
 # at the keys. Prints the processor time the helix process used over a
-# wall-clock window as a share of one core, in all and per thread, for the
+# wall-clock window (the scheduler's run time of each thread) as a share of
+# one core, in all and per thread, for the
 # links paced by event (now) and by the fixed sleeps of before
 # (HELIX_PACING=sleep), measured one after the other in the same run.
 #
@@ -73,28 +74,34 @@ measure() {
     done
     sleep 20
 
-    ticks() { awk '{ print $14 + $15 }' "/proc/$HELIX/stat"; }
+    # Each thread's processor time in ns: the scheduler's exact run time
+    # (schedstat) where the kernel keeps it, else its clock ticks (10 ms
+    # steps, sampled: noisy at these loads).
+    HZ="$(getconf CLK_TCK)"
     threads() {
         for t in /proc/"$HELIX"/task/*; do
             printf '%s %s ' "${t##*/}" "$(tr ' ' '_' <"$t/comm")"
-            sed 's/.*) //' "$t/stat" | awk '{ print $12 + $13 }'
+            if [ -r "$t/schedstat" ]; then
+                awk '{ print $1 }' "$t/schedstat"
+            else
+                sed 's/.*) //' "$t/stat" | awk -v hz="$HZ" '{ printf "%.0f\n", ($12 + $13) * 1e9 / hz }'
+            fi
         done 2>/dev/null
     }
-    HZ="$(getconf CLK_TCK)"
     threads >"$ROOT/threads0"
-    c0="$(ticks)"
     t0="$(date +%s.%N)"
     sleep "$SECS"
-    c1="$(ticks)"
     t1="$(date +%s.%N)"
     threads >"$ROOT/threads1"
-    awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$HZ" -v m="$1" -v p="$2" 'BEGIN {
-        cpu = (c1 - c0) / hz; wall = t1 - t0;
-        printf "%-6s %-6s %5.2f%% of one core (%.2f s over %.0f s)\n", m, p, 100 * cpu / wall, cpu, wall }'
-    awk -v t0="$t0" -v t1="$t1" -v hz="$HZ" '
+    # Threads started in the window count from zero.
+    awk -v t0="$t0" -v t1="$t1" -v m="$1" -v p="$2" '
         NR == FNR { start[$1] = $3; next }
-        { used = ($3 - start[$1]) / hz; if (used > 0) printf "    %-14s %5.2f%%\n", $2, 100 * used / (t1 - t0) }
-    ' "$ROOT/threads0" "$ROOT/threads1" | sort -k2 -rn
+        { used = ($3 - start[$1]) / 1e9; cpu += used; if (100 * used / (t1 - t0) >= 0.005) line[$1] = sprintf("    %-14s %5.2f%%", $2, 100 * used / (t1 - t0)) }
+        END {
+            printf "%-6s %-6s %5.2f%% of one core (%.3f s over %.0f s)\n", m, p, 100 * cpu / (t1 - t0), cpu, t1 - t0
+            for (k in line) print line[k] | "sort -k2 -rn"
+        }
+    ' "$ROOT/threads0" "$ROOT/threads1"
     stop_unit
 }
 
