@@ -32,14 +32,10 @@ class ErrorList : public ::testing::Test {
     }
 };
 
-// Only a change of the list wakes the supervisor (the board's status replies
-// clear their conditions on every poll).
 TEST_F(ErrorList, OneEntryPerCodeAndOnlyValidCodes) {
-    w->timerWake = WakeOpen();
-    ASSERT_GE(w->timerWake, 0);
-    auto wakes = [this] {
-        uint64_t n = 0;
-        return read(w->timerWake, &n, sizeof n) == sizeof n ? n : 0;
+    w->timerWake = WakeOpen(); // only a change of the list wakes the supervisor
+    auto wakes = [this, n = uint64_t{0}]() mutable {
+        return read(w->timerWake, &n, 8) == 8 ? n : 0;
     };
     AddErrore(w, 8);
     AddErrore(w, 8);
