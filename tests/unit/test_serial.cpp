@@ -484,7 +484,9 @@ TEST(TavThread, SilenceAndCutFramesOnARealPort) {
     tav.works.errHoldOff = 0;
     SimRadioSendRaw(radio, Bytes(f.begin(), f.begin() + 12));
     EXPECT_TRUE(WaitUntil([&] { return ExistError(tav.w(), 8) != 0; }, kPatienceMs));
-    EXPECT_EQ(tav.tavPar.received, 0);
+    TavParams seen{};
+    getParameters(&seen, tav.w()); // under the lock: the reader thread runs
+    EXPECT_EQ(seen.received, 0);
     SimRadioSendRaw(radio, f);
     EXPECT_TRUE(WaitUntil(
         [&] {
