@@ -7,7 +7,7 @@
 set -e
 RUN_ONLY=0
 [ "${1:-}" = --run ] && RUN_ONLY=1
-PKGS="cmake g++ make pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
+PKGS="cmake g++ make ccache pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
 libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium
 python3-websockets iproute2 lintian systemd file"
