@@ -127,36 +127,36 @@ int StatusReply(Works *w, const char *r) {
         Trace("--------------- AMPL ERRORE : bypass off %s\n", r);
         w->bypass = 0;
     }
-    if (ExistError(w, 4)) TakeBoardStateAsTruth(w, s0, s1);
+    if (ExistError(w, kErrBoardComm)) TakeBoardStateAsTruth(w, s0, s1);
 
-    if ((s2 & 0x80) && w->microReady.load() == 1) AddErrore(w, 16);
+    if ((s2 & 0x80) && w->microReady.load() == 1) AddErrore(w, kErrMicroReset);
     if (s2 & 0x5F) {
         if (s2 & 0x40) {
-            AddErrore(w, 19);
+            AddErrore(w, kErrBandStandby);
         } else {
             static const char *const kTrip[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
             char label[sizeof w->tripLabel] = "";
             for (int b = 0; b < 5; b++)
                 if (s2 & (1 << b)) std::snprintf(label, sizeof label, "%s", kTrip[b]);
-            // The second line of code 15's box; each new one is traced, so
+            // The second line of kErrProtectionTrip's box; each new one is traced, so
             // that a reader of the trace shows the box as the screen does.
             if (std::strcmp(label, w->tripLabel) != 0) {
                 std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", label);
                 Trace("--------------- AMPL TRIP: %s\n", label);
             }
-            AddErrore(w, 15);
+            AddErrore(w, kErrProtectionTrip);
         }
     } else {
-        DeleteErrore(w, 15);
+        DeleteErrore(w, kErrProtectionTrip);
         if (w->errFlags.load() & 2) ClearProtectionFlags(w);
     }
     if ((s2 & 0x20) && w->antInput.load() == 1 && w->tuneState.load() == 0 &&
         (w->tuneOpt.load() & 0x1E) == 0)
-        AddErrore(w, 3);
+        AddErrore(w, kErrInputPower);
     if (s1 & 2) {
-        AddErrore(w, 1);
+        AddErrore(w, kErrHighSwr);
     } else {
-        DeleteErrore(w, 1);
+        DeleteErrore(w, kErrHighSwr);
         if (w->errFlags.load() & 2) ClearProtectionFlags(w);
     }
     if (!(s1 & 4) && (w->errFlags.load() & 2)) ClearProtectionFlags(w);
@@ -190,8 +190,10 @@ int StatusReply(Works *w, const char *r) {
     }
 
     searchPercentVentola(w);
-    GestTemperatureFunction(w, 2, 0, 23, w->temp1.load(), w->tempMax1.load());
-    GestTemperatureFunction(w, 22, 21, 24, w->temp2.load(), w->tempMax2.load());
+    GestTemperatureFunction(w, kErrTemp1Alarm, kErrTemp1AlarmEnded, kErrTemp1Warning,
+                            w->temp1.load(), w->tempMax1.load());
+    GestTemperatureFunction(w, kErrTemp2Alarm, kErrTemp2AlarmEnded, kErrTemp2Warning,
+                            w->temp2.load(), w->tempMax2.load());
 
     int pause = 10;
     const int state = w->tuneState.load();

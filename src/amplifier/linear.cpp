@@ -138,7 +138,7 @@ void GestRetrayCMD(Works *w) {
     }
     std::snprintf(w->errDetail, sizeof w->errDetail, "Err %c%c", w->lastCmd[0], w->lastCmd[1]);
     if (w->errHoldOff.load() == 0) {
-        AddErrore(w, 4);
+        AddErrore(w, kErrBoardComm);
         w->errHoldOff = 2000;
     }
     Trace("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST "
@@ -177,7 +177,7 @@ static int DiscardStaleInput(int fd, LinearLink *l) {
 }
 
 // The port hung up or went away: close it; the link runs on as with a silent
-// board (same time-outs, retries and error 4) while LinearReopen tries its
+// board (same time-outs, retries and kErrBoardComm) while LinearReopen tries its
 // path again once a second.
 static void PortGone(Works *w, LinearLink *l, uint64_t now) {
     if (!SerialMarkDown(&l->port, w->linFD.exchange(-1), now)) return;

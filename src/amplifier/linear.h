@@ -45,7 +45,7 @@ int writeLinearPort(int fd, const char *text, size_t length, Works *works);
 // when a queued code follows at once (draining).
 bool NextCmdPriority(Works *works, int dflt);
 void LastCmdSent(Works *works, char letter1, char letter2, int code);
-// A failed exchange: resend up to three times, then error 4 and back to "ST;".
+// A failed exchange: resend up to three times, then kErrBoardComm and back to "ST;".
 void GestRetrayCMD(Works *works);
 // Takes the next queued code that names a command (others are dropped).
 bool TakeNextCmd(Works *works, int *code);

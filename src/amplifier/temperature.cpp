@@ -92,7 +92,7 @@ void GestTemperatureFunction(Works *w, int alarmCode, int endCode, int warningCo
     // The alarm's state is kept here, not read back from the error list: while
     // the list is suspended (until the board's first "CP") it holds nothing,
     // and every status reply would raise the alarm and queue its codes again.
-    Shared<uint8_t> &state = w->tempAlarm[alarmCode == 22 ? 1 : 0];
+    Shared<uint8_t> &state = w->tempAlarm[alarmCode == kErrTemp2Alarm ? 1 : 0];
     bool suspended = w->errSuspend.load() & 1;
     float low = maximum - static_cast<float>(w->tempHyst.load());
     if (temperature > maximum) {

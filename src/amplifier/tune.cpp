@@ -110,7 +110,7 @@ void EndTune(Works *w, int store) {
     if (r != nullptr && r->swr <= kTuneMaxSwr) {
         if (store == 1) InsertTuneToMemAt(w, gOwner.bank, gOwner.ant, gOwner.freq);
     } else {
-        AddErrore(w, 18);
+        AddErrore(w, kErrTuneMaxSwr);
         Trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(r ? r->swr : tuneParam.swr));
     }
     Finish(w);
@@ -317,7 +317,7 @@ void TuneTask(Works *w) {
     if (cnttune > TuneCycleLimit(w->swrTimeoutIdx.load())) {
         TuneEnd(w);
         EndTune(w, 0);
-        AddErrore(w, w->swrTarget.load() == 0.0f ? 12 : 13);
+        AddErrore(w, w->swrTarget.load() == 0.0f ? kErrTuneTimeout : kErrTuneSwrWarning);
         AttivaDisattivaProtezione(w, 1);
         // The tune is over: no step may move the restored best or store it.
         return;

@@ -205,7 +205,7 @@ void ExitThreadRemote(Works *w) {
     // The threads leave their loops within a few milliseconds; wait for them
     // (at most half a second) so the errors their exits raise are gone below.
     ThreadsEnded({&thrScrivi, &thrLeggi, &thrCat, &thrFFT}, 500);
-    for (int code : {9, 10, 5, 20})
+    for (int code : {kErrAudioRead, kErrAudioWrite, kErrRemoteUsb, kErrRemoteCat})
         DeleteErrore(w, code);
     writeSetup(w);
     PostTinyCmd(w, 165);

@@ -13,40 +13,54 @@
 namespace {
 
 struct ErrDef {
+    ErrCode code;
     uint8_t type;
     const char *title;
     const char *text;
 };
 
-constexpr ErrDef kErrDefs[kErrCodes] = {
-    {2, "1-High", "temperature"},
-    {3, "HI SWR", "error"},
-    {1, "1-High", "temperature"},
-    {3, "PWR IN", "error"},
-    {4, "Comm", "warn "},
-    {4, "Remote warn", "Usb"},
-    {4, "Audio", "not found"},
-    {4, "TAV mode", "not activated"},
-    {4, "TAV EXTIO", "warning"},
-    {0, "Audio read", "warning"},
-    {0, "Audio write", "warning"},
-    {0, "Web socket", "warning"},
-    {4, "Auto Tune", "timeout"},
-    {4, "Auto Tune", "SWR warning"},
-    {4, "Auto Tune", "TAV aborts"},
-    {3, "Error", "---"},
-    {4, "Micro Reset", "warning"},
-    {4, "CMD not", "available"},
-    {4, "Auto Tune", "Max SWR"},
-    {6, "Band warn", "StBy"},
-    {4, "Remote warn", "Cat"},
-    {2, "2-High", "temperature"},
-    {1, "2-High", "temperature"},
-    {2, "2-Warning", "temperature"},
-    {2, "2-Warning", "temperature"},
-    {0, "CAT link", "no answer"},
-    {0, "rigctld", "unreachable"},
+constexpr uint8_t kWarning = 0;
+constexpr uint8_t kAlarm = kErrTypeAlarm;
+constexpr uint8_t kProtection = kErrTypeProtection;
+constexpr uint8_t kTemporary = kErrTypeTemporary;
+
+constexpr ErrDef kErrDefs[] = {
+    {kErrTemp1AlarmEnded, kWarning | kProtection, "1-High", "temperature"},
+    {kErrHighSwr, kAlarm | kProtection, "HI SWR", "error"},
+    {kErrTemp1Alarm, kAlarm, "1-High", "temperature"},
+    {kErrInputPower, kAlarm | kProtection, "PWR IN", "error"},
+    {kErrBoardComm, kWarning | kTemporary, "Comm", "warn "},
+    {kErrRemoteUsb, kWarning | kTemporary, "Remote warn", "Usb"},
+    {kErrAudioNotFound, kWarning | kTemporary, "Audio", "not found"},
+    {kErrTavNotSelected, kWarning | kTemporary, "TAV mode", "not activated"},
+    {kErrTavExtIo, kWarning | kTemporary, "TAV EXTIO", "warning"},
+    {kErrAudioRead, kWarning, "Audio read", "warning"},
+    {kErrAudioWrite, kWarning, "Audio write", "warning"},
+    {kErrWebSocket, kWarning, "Web socket", "warning"},
+    {kErrTuneTimeout, kWarning | kTemporary, "Auto Tune", "timeout"},
+    {kErrTuneSwrWarning, kWarning | kTemporary, "Auto Tune", "SWR warning"},
+    {kErrTuneTavAbort, kWarning | kTemporary, "Auto Tune", "TAV aborts"},
+    {kErrProtectionTrip, kAlarm | kProtection, "Error", "---"},
+    {kErrMicroReset, kWarning | kTemporary, "Micro Reset", "warning"},
+    {kErrCmdNotAvailable, kWarning | kTemporary, "CMD not", "available"},
+    {kErrTuneMaxSwr, kWarning | kTemporary, "Auto Tune", "Max SWR"},
+    {kErrBandStandby, kWarning | kProtection | kTemporary, "Band warn", "StBy"},
+    {kErrRemoteCat, kWarning | kTemporary, "Remote warn", "Cat"},
+    {kErrTemp2AlarmEnded, kWarning | kProtection, "2-High", "temperature"},
+    {kErrTemp2Alarm, kAlarm, "2-High", "temperature"},
+    {kErrTemp1Warning, kWarning | kProtection, "2-Warning", "temperature"},
+    {kErrTemp2Warning, kWarning | kProtection, "2-Warning", "temperature"},
+    {kErrCatNoAnswer, kWarning, "CAT link", "no answer"},
+    {kErrRigctld, kWarning, "rigctld", "unreachable"},
 };
+
+constexpr bool RowsInCodeOrder() {
+    for (int i = 0; i < kErrCodes; i++)
+        if (kErrDefs[i].code != i) return false;
+    return true;
+}
+static_assert(sizeof kErrDefs / sizeof kErrDefs[0] == kErrCodes, "one row per code");
+static_assert(RowsInCodeOrder(), "rows in code order");
 
 bool ValidCode(int code) {
     return code >= 0 && code < kErrCodes;
@@ -92,14 +106,14 @@ void InitErrTab(Works *w) {
         std::snprintf(w->errTab[i].title, sizeof w->errTab[i].title, "%s", kErrDefs[i].title);
         std::snprintf(w->errTab[i].text, sizeof w->errTab[i].text, "%s", kErrDefs[i].text);
     }
-    std::snprintf(w->errDetail, sizeof w->errDetail, "%s", kErrDefs[4].text);
-    std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kErrDefs[15].text);
+    std::snprintf(w->errDetail, sizeof w->errDetail, "%s", kErrDefs[kErrBoardComm].text);
+    std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kErrDefs[kErrProtectionTrip].text);
 }
 
 const char *ErrText(Works *w, int code) {
     if (!ValidCode(code)) return "";
-    if (code == 4) return w->errDetail;
-    if (code == 15) return w->tripLabel;
+    if (code == kErrBoardComm) return w->errDetail;
+    if (code == kErrProtectionTrip) return w->tripLabel;
     return w->errTab[code].text;
 }
 
@@ -119,11 +133,11 @@ void AddErrore(Works *w, int code) {
     WakeSupervisor(w);
     FaultHistoryRecord(w, code, kFaultAdded);
     uint8_t type = kErrDefs[code].type;
-    if (type & kErrTypeProtection) {
+    if (type & kProtection) {
         uint8_t old = w->errFlags.fetch_or(1);
         if (!(old & 1)) Trace(" -->set protezione 0x%x\n", old | 1);
     }
-    if (type & kErrTypeTemporary) {
+    if (type & kTemporary) {
         uint8_t old = w->errFlags.fetch_or(4);
         if (!(old & 4)) Trace(" -->tasto reset errore 0x%x\n", old | 4);
     }
@@ -162,13 +176,14 @@ int VerifyError(Works *w) {
     std::lock_guard<std::mutex> lock(w->errLock);
     int n = w->errCount.load();
     int temps = 0;
-    for (int code : {2, 22, 23, 24})
+    for (int code : {kErrTemp1Alarm, kErrTemp2Alarm, kErrTemp1Warning, kErrTemp2Warning})
         if (FindLocked(w, code) >= 0) temps++;
     return n > temps ? 1 : 0;
 }
 
 void VerifyWarningTemporanei(Works *w) {
-    RemoveMatching(w, [](int code) { return ValidCode(code) && (kErrDefs[code].type & 4); });
+    RemoveMatching(w,
+                   [](int code) { return ValidCode(code) && (kErrDefs[code].type & kTemporary); });
 }
 
 void VerifyWarningTemporaneiDopoResetBias(Works *w) {
@@ -196,9 +211,9 @@ void VerificaEsistonoErrori(Works *w) {
 
 void ClearDisplayError(Works *w) {
     w->errFlags.fetch_or(2);
-    DeleteErrore(w, 12);
-    DeleteErrore(w, 13);
-    DeleteErrore(w, 14);
+    DeleteErrore(w, kErrTuneTimeout);
+    DeleteErrore(w, kErrTuneSwrWarning);
+    DeleteErrore(w, kErrTuneTavAbort);
     // Status byte 1 is a number (0-15): written as its hex digit, never as a raw byte.
     Trace(" -->reset protezione %X\n", static_cast<unsigned>(w->boardStatus[1].load()));
 }
@@ -212,7 +227,7 @@ void GestErrore(Works *w) {
         w->cmdQueueDrain = 1;
         w->errResend = 1;
     } else if (flags & 4) {
-        // Acknowledging a micro reset of the board (error 16, a temporary
+        // Acknowledging a micro reset of the board (kErrMicroReset, a temporary
         // warning) also gives the board its settings back, back to back, so
         // "MR0;" is out before a status poll could raise the warning again.
         if (w->boardStatus[2].load() & 0x80) {
@@ -287,7 +302,7 @@ int GPIO_Errori(Works *w) {
     if (first >= 0) {
         Trace("----------> 2- ERRORI!!\n");
         GestErroreRemote(w);
-        if (first == 2) return 0;
+        if (first == kErrTemp1Alarm) return 0;
         RecordAcknowledged(w);
         VerificaEsistonoErrori(w);
         return 1;

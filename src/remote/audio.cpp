@@ -148,7 +148,7 @@ void WidenMono(int16_t *buf, int frames) {
 
 void ExitAUDIOread(Works *w) {
     Trace("th_leggi ERR\n");
-    AddErrore(w, 9);
+    AddErrore(w, kErrAudioRead);
     if (w->audioCapture != nullptr) PcmClose(w->audioCapture);
     w->audioCapture = nullptr;
     w->remoteFault = 1;
@@ -212,7 +212,7 @@ void *th_leggi(void *arg) {
 
 void ExitAUDIOwrite(Works *w) {
     Trace("th_scrivi ERR\n");
-    AddErrore(w, 10);
+    AddErrore(w, kErrAudioWrite);
     ClosePlayback(w);
     w->remoteFault = 1;
     w->setup->EnableWrite = '0';

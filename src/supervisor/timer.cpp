@@ -182,7 +182,7 @@ void TavTuneRules(Works *w, SupervisorState *st, int tx) {
         } else if (tx == 0) {
             if (st->tuneWaitCnt > 30) {
                 EscAutoTune(w, 0);
-                AddErrore(w, 14); // the transceiver ended the tune
+                AddErrore(w, kErrTuneTavAbort); // the transceiver ended the tune
                 clear(kTuneBit4 | kTuneBit6);
             } else {
                 st->tuneWaitCnt++;

@@ -54,7 +54,7 @@ void ExitCAT(Works *w) {
     w->catFD = -1;
     w->remoteFault = 1;
     w->setup->EnableCAT = '0';
-    AddErrore(w, 20);
+    AddErrore(w, kErrRemoteCat);
 }
 
 void *Cat(void *arg) {

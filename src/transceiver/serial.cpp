@@ -26,10 +26,10 @@ inline int Digit(uint8_t b) {
     return (b | 0x30) - '0';
 }
 
-// Silence on the link: error 8 (TAV mode only) at most once per hold-off.
+// Silence on the link: kErrTavExtIo (TAV mode only) at most once per hold-off.
 void ReportSilence(Works *w, int where) {
     if (w->errHoldOff != 0) return;
-    if (w->ModeWorkIdx == 1) AddErrore(w, 8);
+    if (w->ModeWorkIdx == 1) AddErrore(w, kErrTavExtIo);
     w->errHoldOff = 2000;
     Trace("---------------------------------------TIMEOUT EXT IO %d\n", where);
 }
@@ -249,7 +249,7 @@ void *Serial(void *arg) {
     int fd = SerialOpen(port);
     if (fd < 0) {
         // The radio may be off (its USB adapter absent): the link starts with
-        // its port down, reports silence (error 8) and opens the port once it
+        // its port down, reports silence (kErrTavExtIo) and opens the port once it
         // appears.
         LogErr("Unable to open device %s", port);
         Trace("Serial: Unable to open device %s\n", port);

@@ -12,7 +12,7 @@ struct Works;
 struct TavParams;
 
 constexpr int kTavBufSize = 2000;
-constexpr int kTavSilenceMs = 1500; // silence that reports error 8 (and drops a partial frame)
+constexpr int kTavSilenceMs = 1500; // silence that reports kErrTavExtIo (and drops a partial frame)
 
 // Progress of the link between passes of its step.
 struct TavLink {

@@ -336,7 +336,7 @@ void ExitTavread(TavReader *r) {
     if (r->exited) return;
     r->exited = true;
     Works *w = r->w;
-    AddErrore(w, 5);
+    AddErrore(w, kErrRemoteUsb);
     w->setup->EnableFFT = '0';
     w->remoteFault = 1;
     if (r->dev != nullptr) {

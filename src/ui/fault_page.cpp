@@ -3,6 +3,7 @@
 #include "display/fb.h"
 #include "display/graph.h"
 #include "display/ttf.h"
+#include "model/errors.h"
 #include "model/fault_history.h"
 #include "model/readings.h"
 #include "model/screen.h"
@@ -39,7 +40,7 @@ void ShowPicture(Works *w, const char *image) {
 // where the amplifier stood.
 void DrawEntry(Works *w, const FaultEntry &e, int y) {
     bool acked = e.event[1] == 'C';
-    bool alarm = e.code >= 0 && e.code < kErrCodes && (w->errTab[e.code].type & 1) != 0;
+    bool alarm = e.code >= 0 && e.code < kErrCodes && (w->errTab[e.code].type & kErrTypeAlarm) != 0;
     int r = acked   ? 170
             : alarm ? 255
                     : kOrange[0],

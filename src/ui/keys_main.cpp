@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kErrCmdNotAvailable = 17;
-
 void ShowPage(Works *w, const char *image) {
     std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
     getPng(w, 1);
@@ -27,7 +25,7 @@ void ShowPage(Works *w, const char *image) {
 }
 
 // IN-ATT: 0, 2, 3, 5 dB and standby in turn; no standby while transmitting.
-// Stepping while transmitting in standby is refused with error 17, and then
+// Stepping while transmitting in standby is refused with kErrCmdNotAvailable, and then
 // nothing changes and nothing is queued (the board must not be taken out of
 // standby under transmission).
 void AttenuatorStep(Works *w) {

@@ -11,7 +11,7 @@ namespace {
 void TavOff(SetupRecord *s, Works *w) {
     if (s->EnableSerial == '1') {
         s->EnableSerial = '0';
-        DeleteErrore(w, 8);
+        DeleteErrore(w, kErrTavExtIo);
     }
 }
 

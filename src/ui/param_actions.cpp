@@ -23,13 +23,6 @@
 
 namespace {
 
-// Error codes of the remote switch.
-constexpr int kErrNoTransceiver = 5;
-constexpr int kErrNoAudio = 6;
-constexpr int kErrNoSerial = 7;
-constexpr int kErrNoAudioTav = 9;
-constexpr int kErrNoCat = 20;
-
 // What the defaults step of the setup would otherwise reset although it is no
 // setting: the state of the running unit (the run flag, links, board identity, the open
 // remote socket, the error-list hold of start-up, the audio frame the audio
@@ -130,11 +123,11 @@ void RemoteSwitch(Works *w) {
         return;
     }
     w->remoteFault = 1;
-    if (i == 1) AddErrore(w, kErrNoTransceiver);
-    if (i == 2) AddErrore(w, kErrNoCat);
-    if (i == 3) AddErrore(w, kErrNoAudioTav);
-    if (j == 0) AddErrore(w, kErrNoAudio);
-    if (serial != '1') AddErrore(w, kErrNoSerial);
+    if (i == 1) AddErrore(w, kErrRemoteUsb);
+    if (i == 2) AddErrore(w, kErrRemoteCat);
+    if (i == 3) AddErrore(w, kErrAudioRead);
+    if (j == 0) AddErrore(w, kErrAudioNotFound);
+    if (serial != '1') AddErrore(w, kErrTavNotSelected);
     Trace("Remote ERROR!\n");
 }
 

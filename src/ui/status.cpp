@@ -383,7 +383,7 @@ void ViewStatusInfo(Works *w, TavParams tav) {
     std::snprintf(buf, sizeof buf, "State 0x%02x 0x%02x,ES:%d,ER:%d", w->boardStatus[0].load(),
                   w->boardStatus[1].load(), w->retryTotal.load(), w->retryStops.load());
     Row(308, "STATUS", buf);
-    Row(330, nullptr, ExistError(w, 8) ? "No EXT IO data" : "EXT IO connected");
+    Row(330, nullptr, ExistError(w, kErrTavExtIo) ? "No EXT IO data" : "EXT IO connected");
     std::snprintf(buf, sizeof buf, "ver. %x, V12: %02.01fV, V15: %02.01fV, Vamp: %02.01fV",
                   w->tinyData[0].load(), static_cast<double>(CalvTensVadcAmp(w, w->tinyData[1])),
                   static_cast<double>(CalvTensVadcAmp(w, w->tinyData[2])),
