@@ -1,5 +1,6 @@
-// The power-board command set: one text per queue code, with its two letters
-// and the step some commands take beyond sending.
+// Sending the power-board commands: the text of each code comes from the
+// command table (model/board_cmds.h); here are the steps some commands take
+// beyond sending.
 #pragma once
 #include <cstddef>
 

@@ -5,17 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/board_cmds.h"
 #include "platform/serial.h"
 
 struct Works;
 
-// Link states (works->linearProcessStatus). 0, 1 and 7..40 are command codes
-// to send next (1 = "ST;").
-constexpr int kLinStatus = 1;
+// Link states (works->linearProcessStatus): a command code (BoardCmd) is the
+// command to send next; the other values are these.
+constexpr int kLinStatus = kCmdStatus; // "ST;", the default after every exchange
 constexpr int kLinWait = 2;
 constexpr int kLinDecode = 3;
 constexpr int kLinParked = 31;
-constexpr int kLinFreqPoll = 8; // "FM;", the poll that alternates with "ST;"
+constexpr int kLinFreqPoll = kCmdFreqRead; // "FM;", the poll that alternates with "ST;"
 
 constexpr uint64_t kLinReplyTimeoutMs = 1500;
 constexpr int kLinRxSize = 504;

@@ -72,7 +72,7 @@ void searchPercentVentola(Works *w) {
     float c = SearchTemperatureFromVentola(w, current);
     if (current < target || t < c - static_cast<float>(w->fanHyst.load())) {
         // Recorded only once "FN" was accepted, so a refusal is tried again.
-        if (IncPNTIn_CMDLinear(23, w) != 0) return;
+        if (IncPNTIn_CMDLinear(kCmdFan, w) != 0) return;
         w->fanPercent = target;
         Trace("--->1 VENTOLA: %d (%02.02f°C)\n", target, t);
     }
@@ -111,7 +111,7 @@ void GestTemperatureFunction(Works *w, int alarmCode, int endCode, int warningCo
                 AddErrore(w, alarmCode);
                 if (ExistError(w, alarmCode)) st |= kAlarmListed;
             }
-            if (!suspended && !(st & kAlarmAbSent) && IncPNTIn_CMDLinear(19, w) == 0)
+            if (!suspended && !(st & kAlarmAbSent) && IncPNTIn_CMDLinear(kCmdAmpInLine, w) == 0)
                 st |= kAlarmAbSent;
             state = st;
             return;
@@ -126,13 +126,13 @@ void GestTemperatureFunction(Works *w, int alarmCode, int endCode, int warningCo
         }
         st = kAlarmActive;
         if (ExistError(w, alarmCode)) st |= kAlarmListed;
-        if (!suspended && IncPNTIn_CMDLinear(19, w) == 0) st |= kAlarmAbSent;
+        if (!suspended && IncPNTIn_CMDLinear(kCmdAmpInLine, w) == 0) st |= kAlarmAbSent;
         state = st;
         Trace("!!!!  TEMP ALLARM: %02.02f (%i)\n", temperature, alarmCode);
     } else if (temperature < low) {
         if ((state.load() & kAlarmActive) || ExistError(w, alarmCode)) {
             DeleteErrore(w, alarmCode);
-            IncPNTIn_CMDLinear(20, w);
+            IncPNTIn_CMDLinear(kCmdAmpBypass, w);
             AddErrore(w, endCode);
             Trace("!!!! END TEMPERATURE ERROR (%i)\n", alarmCode);
         }

@@ -90,7 +90,7 @@ void Advance(Works *w, int state) {
 // What every end of a tune does: the normal attenuator, the transceiver back
 // to receive, the thresholds the tune opened put back.
 void Finish(Works *w) {
-    IncPNTIn_CMDLinear(14, w);
+    IncPNTIn_CMDLinear(kCmdAttenuator, w);
     cnttuneLast = cnttune;
     cnttune = 0;
     if (w->tuneOpt.load() & 1) w->tuneOpt.fetch_or(4);
@@ -124,7 +124,7 @@ void AbandonLocked(Works *w) {
     w->tuneC = DecodeCapacitaFromTuneval(gWordBefore);
     w->tuneL = DecodeInduttanzaFromTuneval(gWordBefore);
     w->tuneMode = DecodeModoFromTuneval(gWordBefore);
-    IncPNTIn_CMDLinear(11, w);
+    IncPNTIn_CMDLinear(kCmdTunerWord, w);
     Finish(w);
 }
 
@@ -346,18 +346,18 @@ void StartAutotune(Works *w) {
     gOwner.freq = w->freq.load();
     int first, end;
     AtuIdxSearch(gOwner.freq, &gOwner.segFrom, &gOwner.segTo, &first, &end);
-    IncPNTIn_CMDLinear(18, w);
-    IncPNTIn_CMDLinear(15, w);
+    IncPNTIn_CMDLinear(kCmdProtectionOn, w);
+    IncPNTIn_CMDLinear(kCmdAttenuatorTune, w);
     w->tsThreshold[0] = 4095;
-    IncPNTIn_CMDLinear(22, w);
+    IncPNTIn_CMDLinear(kCmdThresholds, w);
     w->tunerThrough = 0;
-    IncPNTIn_CMDLinear(13, w);
-    IncPNTIn_CMDLinear(17, w);
+    IncPNTIn_CMDLinear(kCmdResetTrips, w);
+    IncPNTIn_CMDLinear(kCmdProtectionOff, w);
     w->cmdQueueDrain = 1;
     w->tuneState = 1;
     if (w->boardStatus[0].load() & 1) {
         w->antInput = 0;
-        IncPNTIn_CMDLinear(21, w);
+        IncPNTIn_CMDLinear(kCmdInput, w);
     }
     Trace("--------- START AUTO TUNE (%x) %i\n", w->tuneOpt.load(), w->tuneStep.load());
 }

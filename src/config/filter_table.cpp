@@ -97,7 +97,7 @@ void SetFilterFromfreq(Works *w) {
         // The link formats "SF" from filterBits when it sends it: set first,
         // and keep it only if the command was accepted.
         w->filterBits = mask;
-        if (IncPNTIn_CMDLinear(28, w) != 0) {
+        if (IncPNTIn_CMDLinear(kCmdFilter, w) != 0) {
             w->filterBits = old;
             return;
         }

@@ -1,5 +1,6 @@
 #include "model/cmd_queue.h"
 
+#include "model/board_cmds.h"
 #include "model/hooks.h"
 #include "model/works.h"
 #include "platform/log.h"
@@ -52,30 +53,12 @@ void AddPending(Works *w, int code) {
 } // namespace
 
 bool IsLinearCmd(int code) {
-    return code == 0 || code == 1 || (code >= 7 && code <= 24) || code == 27 || code == 28 ||
-           code == 30 || (code >= 32 && code <= 40);
+    return FindBoardCmd(code) != nullptr;
 }
 
 int CmdTarget(int code) {
-    switch (code) {
-    case 14:
-    case 15:
-    case 16:
-        return 14; // attenuator
-    case 17:
-    case 18:
-        return 17; // protection
-    case 19:
-    case 20:
-        return 19; // amplifier in line / stand-by
-    case 11:
-    case 27:
-    case 39:
-    case 40:
-        return 11; // tuner word
-    default:
-        return code;
-    }
+    const BoardCmdRow *row = FindBoardCmd(code);
+    return row != nullptr ? row->setting : code;
 }
 
 int IncPNTIn_CMDLinear(int code, Works *w) {
@@ -138,10 +121,11 @@ bool CmdQueueTake(Works *w, int *code) {
 
 void InitMicroCmd(Works *w) {
     Trace("Init CRT ... \n");
-    for (int code : {0, 36, 37, 38, 17})
+    for (int code : {kCmdVersion, kCmdEeprom0, kCmdEeprom1, kCmdEeprom2, kCmdProtectionOff})
         IncPNTIn_CMDLinear(code, w);
     CallHook(hooks.SearchCambioSoglie_TS, w);
-    for (int code : {21, 7, 12, 11, 24, 33, 34, 13, 32})
+    for (int code : {kCmdInput, kCmdAntenna, kCmdFreqSense, kCmdTunerWord, kCmdPowerSettings,
+                     kCmdGenericMode, kCmdReadSettings, kCmdResetTrips, kCmdMicroReady})
         IncPNTIn_CMDLinear(code, w);
 }
 
@@ -154,5 +138,5 @@ void InitMicroCmdAfterReset(Works *w) {
     InitMicroCmd(w);
     CallHook(hooks.SetFilterFromfreq, w);
     // The frequency, when it comes from a transceiver (generic mode measures it).
-    if (w->ModeWorkIdx.load() != 0 && w->freq.load() != 0) IncPNTIn_CMDLinear(9, w);
+    if (w->ModeWorkIdx.load() != 0 && w->freq.load() != 0) IncPNTIn_CMDLinear(kCmdFreq, w);
 }

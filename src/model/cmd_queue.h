@@ -10,6 +10,8 @@
 //   are cancelled, so nothing undoes the newer wish. Protection codes
 //   therefore always reach the board.
 #pragma once
+#include "model/board_cmds.h"
+
 struct Works;
 
 // Appends a command code. Safe for several producers. Returns 0 when the code

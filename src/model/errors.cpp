@@ -192,13 +192,13 @@ void VerifyWarningTemporaneiDopoResetBias(Works *w) {
 
 void ResetBiasCmd(Works *w) {
     if (w->boardStatus[2].load() != 0 || (w->boardStatus[1].load() & 2)) {
-        IncPNTIn_CMDLinear(13, w);
+        IncPNTIn_CMDLinear(kCmdResetTrips, w);
         Trace(">>> ERRORI: RESET Protezione AMPL!\n");
     }
     if (w->boardStatus[2].load() & 0x80) InitMicroCmdAfterReset(w);
-    IncPNTIn_CMDLinear(17, w);
-    IncPNTIn_CMDLinear(w->bypass.load() == 1 ? 20 : 19, w);
-    IncPNTIn_CMDLinear(14, w);
+    IncPNTIn_CMDLinear(kCmdProtectionOff, w);
+    IncPNTIn_CMDLinear(w->bypass.load() == 1 ? kCmdAmpBypass : kCmdAmpInLine, w);
+    IncPNTIn_CMDLinear(kCmdAttenuator, w);
 }
 
 void VerificaEsistonoErrori(Works *w) {

@@ -28,9 +28,9 @@ int QueueTuneVal(Works *w, int clearIfNone) {
     int idx = AtuIdxSearch(w->freq.load(), &segFrom, &segTo, &first, &end);
     int code;
     if (EsisteTuneValInTabRam(w, idx, first, end, w->antenna.load()) == 0)
-        code = 27;
+        code = kCmdTunerStored;
     else
-        code = clearIfNone != 0 ? 40 : 39;
+        code = clearIfNone != 0 ? kCmdTunerClear : kCmdTunerThrough;
     return IncPNTIn_CMDLinear(code, w);
 }
 
@@ -76,7 +76,7 @@ void GestioneAntennaAutomatica(Works *w) {
     } else if (ant != 0 && ant != w->antenna.load() + 1) {
         int prev = w->antenna.load();
         w->antenna = ant - 1;
-        if (IncPNTIn_CMDLinear(7, w) != 0) {
+        if (IncPNTIn_CMDLinear(kCmdAntenna, w) != 0) {
             w->antenna = prev;
             retry = true;
         } else if (w->menuIdx.load() == 0) {
@@ -85,7 +85,7 @@ void GestioneAntennaAutomatica(Works *w) {
     }
 
     if (row.atuOff == 1) {
-        if (IncPNTIn_CMDLinear(39, w) != 0) retry = true;
+        if (IncPNTIn_CMDLinear(kCmdTunerThrough, w) != 0) retry = true;
         Trace("TABLE CONFIG : BYPASS %i (%i)\n", row.atuOff, i);
     } else if (QueueTuneVal(w, 1) != 0) {
         retry = true;
@@ -93,7 +93,7 @@ void GestioneAntennaAutomatica(Works *w) {
 
     if (row.ampEnable != 0) {
         if (w->bypass.load() == 1) {
-            if (IncPNTIn_CMDLinear(19, w) == 0)
+            if (IncPNTIn_CMDLinear(kCmdAmpInLine, w) == 0)
                 LabelByPassNova(w, "Off");
             else
                 retry = true;
@@ -108,14 +108,14 @@ void GestioneAntennaAutomatica(Works *w) {
         w->attenuatorShown = static_cast<uint8_t>(att);
         if (prevAtt != att) {
             w->attenuator = static_cast<uint8_t>(att);
-            if (IncPNTIn_CMDLinear(14, w) != 0) {
+            if (IncPNTIn_CMDLinear(kCmdAttenuator, w) != 0) {
                 w->attenuator = prevAtt;
                 w->attenuatorShown = prevShown;
                 retry = true;
             }
         }
     } else if (w->bypass.load() == 0) {
-        if (IncPNTIn_CMDLinear(20, w) == 0)
+        if (IncPNTIn_CMDLinear(kCmdAmpBypass, w) == 0)
             LabelByPassNova(w, "On");
         else
             retry = true;

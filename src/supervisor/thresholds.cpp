@@ -29,7 +29,7 @@ void SearchCambioSoglie_TS(Works *w) {
             w->tsThreshold[1] = 4095;
             w->tsThreshold[2] = 1500;
             w->tsThreshold[3] = 3700;
-            if (IncPNTIn_CMDLinear(22, w) == 0) w->tuneBand = kTuneBandDefaults;
+            if (IncPNTIn_CMDLinear(kCmdThresholds, w) == 0) w->tuneBand = kTuneBandDefaults;
         }
         return;
     }
@@ -42,5 +42,5 @@ void SearchCambioSoglie_TS(Works *w) {
     w->tsThreshold[2] = RawLimit(std::sqrt(static_cast<double>(r.sogliaRefl) / r.K1));
     w->tsThreshold[3] = RawLimit(static_cast<double>(r.sogliaCorrente) * 4096.0 / 14.05);
     // Recorded only once "TS" was accepted, so a refusal is tried again.
-    if (IncPNTIn_CMDLinear(22, w) == 0) w->tuneBand = i;
+    if (IncPNTIn_CMDLinear(kCmdThresholds, w) == 0) w->tuneBand = i;
 }

@@ -49,7 +49,7 @@ void LoadBackground(Works *w, const char *name) {
 // old value back so that the next pass tries again.
 void SetAntInput(Works *w, int32_t value) {
     int32_t old = w->antInput.exchange(value);
-    if (IncPNTIn_CMDLinear(21, w) != 0) w->antInput = old;
+    if (IncPNTIn_CMDLinear(kCmdInput, w) != 0) w->antInput = old;
 }
 
 // The screen of a serial link that failed to open. Its picture is loaded
@@ -132,7 +132,7 @@ void FrequencyChange(Works *w, int mode) {
     TuneFollowFrequency(w, f);
     // The frequency goes to the board first; while the ring refuses it the
     // change stays pending and the next pass tries again.
-    if (mode != 0 && IncPNTIn_CMDLinear(9, w) != 0) return;
+    if (mode != 0 && IncPNTIn_CMDLinear(kCmdFreq, w) != 0) return;
     // A bank load's request (-1) is taken here, once: the antenna selection
     // below puts the row it finds (or 100, none) in its place.
     int32_t request = -1;

@@ -43,10 +43,10 @@ void AttenuatorStep(Works *w) {
     w->attenuatorShown = static_cast<uint8_t>(shown);
     if (shown <= 3) {
         w->attenuator = static_cast<uint8_t>(shown);
-        QueueCmd(w, 14);
-        if (bypassed) QueueCmd(w, 19);
+        QueueCmd(w, kCmdAttenuator);
+        if (bypassed) QueueCmd(w, kCmdAmpInLine);
     } else if (!bypassed) {
-        QueueCmd(w, 20);
+        QueueCmd(w, kCmdAmpBypass);
     }
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
 }
@@ -61,15 +61,15 @@ int AmplifierStandby(Works *w, int standby) {
         if (inStandby) return 0;
         if (transmitting) return -1;
         w->attenuatorShown = 4;
-        if (!bypassed) QueueCmd(w, 20);
+        if (!bypassed) QueueCmd(w, kCmdAmpBypass);
     } else {
         if (!inStandby && !bypassed) return 0;
         if (transmitting && bypassed) return -1;
         uint8_t att = w->attenuator.load();
         w->attenuatorShown = att <= 3 ? att : 0;
         w->attenuator = w->attenuatorShown.load();
-        QueueCmd(w, 14);
-        if (bypassed) QueueCmd(w, 19);
+        QueueCmd(w, kCmdAttenuator);
+        if (bypassed) QueueCmd(w, kCmdAmpInLine);
     }
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
     return 0;
@@ -84,7 +84,7 @@ void AntennaStep(Works *w) {
         return;
     }
     w->antenna = StepWrap(w->antenna.load(), 3);
-    QueueCmd(w, 7);
+    QueueCmd(w, kCmdAntenna);
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
 }
 

@@ -1,6 +1,7 @@
 // The key handlers of each menu, behind DecodeTasto. `isLong` tells a long
 // press; each returns what DecodeTasto returns (non-zero: repeat while held).
 #pragma once
+#include "model/board_cmds.h"
 
 struct Works;
 
@@ -13,7 +14,7 @@ int KeysMemoryEdit(Works *works, int key);              // menu 7
 int KeysBankUtilities(Works *works, int key);           // menus 9, 10, 11
 int KeysFilterPage(Works *works, int key);              // menu 12
 
-// Queues a power-board command code; true when the link will send it.
+// Queues a power-board command (BoardCmd); true when the link will send it.
 bool QueueCmd(Works *works, int code);
 // v + 1, back to 0 when it reaches `bound` (or is outside 0..bound-1).
 int StepWrap(int v, int bound);

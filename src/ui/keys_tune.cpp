@@ -43,7 +43,7 @@ void ManualStep(Works *w, bool setL, int delta) {
         SetI(w, next);
     else
         SetC(w, next);
-    QueueCmd(w, 11);
+    QueueCmd(w, kCmdTunerWord);
     StopSemaforoTuneval(w);
 }
 
@@ -52,7 +52,7 @@ void StartStopTx(Works *w) {
     if ((t & kTxOn) == 0) {
         if ((w->boardStatus[0].load() & 1) != 0) {
             int32_t old = w->antInput.exchange(0);
-            if (QueueCmd(w, 21))
+            if (QueueCmd(w, kCmdInput))
                 t |= kTxInput0;
             else
                 w->antInput = old;
@@ -75,7 +75,7 @@ void ModeStep(Works *w) {
     mode = (mode >= 3 || mode < 0) ? 1 : mode + 1;
     w->tuneMode = mode;
     SetMode(w, mode);
-    QueueCmd(w, 11);
+    QueueCmd(w, kCmdTunerWord);
     StopSemaforoTuneval(w);
 }
 
@@ -117,7 +117,7 @@ int KeysTune(Works *w, int key, bool isLong) {
         EscAutoTune(w, 0);
         if (w->tunerThrough.load() == 0) {
             w->tunerThrough = 1;
-            QueueCmd(w, 39);
+            QueueCmd(w, kCmdTunerThrough);
         } else {
             w->tunerThrough = 0;
             CallHook(hooks.GestioneLoadTuneVal, w, 1);
@@ -128,14 +128,15 @@ int KeysTune(Works *w, int key, bool isLong) {
         if (isLong) {
             // Every setting of the power board once more; a standby
             // amplifier stays in standby.
-            const int bypass = w->bypass.load() == 1 ? 20 : 19;
-            for (int code : {17, 13, 9, 22, bypass, 21, 7, 14})
-                if (code != 9 || w->ModeWorkIdx.load() != 0) QueueCmd(w, code);
+            const BoardCmd bypass = w->bypass.load() == 1 ? kCmdAmpBypass : kCmdAmpInLine;
+            for (int code : {kCmdProtectionOff, kCmdResetTrips, kCmdFreq, kCmdThresholds, bypass,
+                             kCmdInput, kCmdAntenna, kCmdAttenuator})
+                if (code != kCmdFreq || w->ModeWorkIdx.load() != 0) QueueCmd(w, code);
         } else if (w->manualTune.load() != 0) {
             w->manualTune = 0;
         } else {
             w->manualTune = 1;
-            QueueCmd(w, 10);
+            QueueCmd(w, kCmdTunerRead);
             w->menuIdx = 4;
             ImpostaLblManuale(w);
         }

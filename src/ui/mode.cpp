@@ -50,7 +50,7 @@ void ApplyModeWork(Works *w, bool startThreads) {
     } else if (w->rigctlOn.load() == '1') {
         w->rigctlOn = '0';
     }
-    IncPNTIn_CMDLinear(35, w);
+    IncPNTIn_CMDLinear(kCmdWriteSettings, w);
 }
 
 void SetModeWorkIDX(Works *w) {

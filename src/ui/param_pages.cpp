@@ -84,8 +84,6 @@ constexpr uint8_t kItem0 = kShowItem0 | kEditItem0;
 constexpr int kNoBound = std::numeric_limits<int>::max();
 
 constexpr uint8_t kPowerOffCode = 0x85; // panel micro: switch the unit off
-constexpr int kCmdFreqSense = 12;       // "FS%01d%04d;"
-constexpr int kCmdFwUpdate = 30;        // "MR1;"
 
 // A bounded step from `v` to `next`: a value outside lo..hi stays as it is
 // until a step brings it in, and a step never goes against its key ("+"
