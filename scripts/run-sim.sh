@@ -135,7 +135,7 @@ start_unit() {
         PIDS="$PIDS $!"
         sleep 1
     fi
-    (cd "$B" && HELIX_ROOT="$1" PATH="$1/bin:$B:$PATH" exec ./helix 2>"$1/var/log/helix.trace") &
+    (cd "$B" && HELIX_ROOT="$1" PATH="$B:$PATH" exec ./helix 2>"$1/var/log/helix.trace") &
     PIDS="$PIDS $!"
     "$B/helix-sim-panel" --root "$1" --port "$2" --title "$3" &
     PIDS="$PIDS $!"

@@ -42,7 +42,8 @@ const char kUsage[] =
     "  --help           print this text\n"
     "  --backup FILE    save every settings file (/opt/set, the network file) to FILE\n"
     "  --restore FILE   put the settings saved in FILE back (the controller stopped)\n"
-    "HELIX_ROOT, when set, is prefixed to every fixed path (a simulated unit).\n";
+    "HELIX_ROOT, when set, is prefixed to every fixed path and every shell command\n"
+    "  runs from it (<root>/bin), never from the host's PATH (a simulated unit).\n";
 
 int TakeInstanceLock();
 
@@ -76,6 +77,11 @@ int Arguments(int argc, char **argv) {
             return status;
         }
         return Report(RestoreSettings(argv[2], &out, &err), out, err);
+    }
+    if (argc == 2 &&
+        (std::strcmp(argv[1], "--backup") == 0 || std::strcmp(argv[1], "--restore") == 0)) {
+        std::fprintf(stderr, "helix: %s needs a file (%s FILE)\n%s", argv[1], argv[1], kUsage);
+        return 2;
     }
     std::fprintf(stderr, "helix: unknown argument %s\n%s", argv[1], kUsage);
     return 2;

@@ -252,7 +252,8 @@ int AggFWRemoveMarker() {
         Trace("can't mount rw /opt/set/ error %d\n", errno);
         return -1;
     }
-    if (RunShell("rm -f " + ResolvePath("/opt/good") + " >/dev/null 2>&1") != 0) {
+    if (RunShell(ResolveCommand("rm") + " -f " + ResolvePath("/opt/good") + " >/dev/null 2>&1") !=
+        0) {
         LogErrTrace("can't :rm -f /opt/good >/dev/null 2>&1  ->error %d", errno);
         RemountRo(); // the partition goes read-only again even so
         return -1;

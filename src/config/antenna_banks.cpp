@@ -218,6 +218,7 @@ void DeleteFileConf(Works *w, int bank, int kind) {
         Trace("can't mount rw /opt/set/ error %d\n", errno);
         return;
     }
-    if (RunShell("rm -f " + ResolvePath(path)) != 0) LogErr("can't delete file bank %d", bank);
+    if (RunShell(ResolveCommand("rm") + " -f " + ResolvePath(path)) != 0)
+        LogErr("can't delete file bank %d", bank);
     RemountRo();
 }

@@ -186,7 +186,7 @@ int CheckLanText(const std::string &text, std::string *why) {
 }
 
 int RestoreLanFile(const std::string &text) {
-    if (RunShell("mount -o remount defaults,rw " + ResolvePath("/")) != 0) {
+    if (RunShell(ResolveCommand("mount") + " -o remount defaults,rw " + ResolvePath("/")) != 0) {
         LogErrTrace("can't mount rw / %d", errno);
         return -1;
     }
@@ -259,7 +259,7 @@ int ReadLanParam() {
 }
 
 int SaveLanParam() {
-    if (RunShell("mount -o remount defaults,rw " + ResolvePath("/")) != 0) {
+    if (RunShell(ResolveCommand("mount") + " -o remount defaults,rw " + ResolvePath("/")) != 0) {
         LogErrTrace("can't mount rw / %d", errno);
         return -1;
     }
@@ -298,5 +298,6 @@ int SaveLanParam() {
     if (WriteFileSafe(kInterfaces, out, false) != 0) return -1;
     RefreshTexts();
     RememberValues();
-    return RunShell("sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
+    return RunShell(ResolveCommand("sudo") + " ifdown --exclude=lo -a && " +
+                    ResolveCommand("sudo") + " ifup --exclude=lo -a");
 }

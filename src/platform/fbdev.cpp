@@ -58,7 +58,7 @@ int FbDevOpenAt(FbDevice *dev, const std::string &path, bool mayCreateVirtual) {
     if (S_ISREG(st.st_mode)) return OpenVirtual(dev, path);
 
     // Hide the text console's cursor (only a real console has one).
-    RunShell(ResolvePath("/bin/echo") + " -e -n '\x1b[?25l' > " + ResolvePath("/dev/tty0"));
+    RunShell(ResolveCommand("/bin/echo") + " -e -n '\x1b[?25l' > " + ResolvePath("/dev/tty0"));
 
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {

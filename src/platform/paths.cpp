@@ -23,6 +23,12 @@ std::string ResolvePath(const char *path) {
     return root + p;
 }
 
+std::string ResolveCommand(const char *name) {
+    if (name == nullptr) return std::string();
+    if (name[0] == '/' || RootPrefix().empty()) return ResolvePath(name);
+    return RootPrefix() + "/bin/" + name;
+}
+
 std::string UnresolvePath(const std::string &path) {
     std::string root = RootPrefix();
     if (!root.empty() && path.compare(0, root.size(), root) == 0) return path.substr(root.size());

@@ -15,6 +15,13 @@ inline std::string ResolvePath(const std::string &path) {
 // neither, the resolved path (so a failure names it).
 std::string ResolveSystemFile(const char *path);
 
+// The program of a shell command. On the unit the name as given (a bare name
+// is looked up on PATH, a full path used as it is). With HELIX_ROOT set always
+// a full path inside the root: "<root>/bin/<name>" for a bare name, the
+// resolved path for a full one, so a simulated unit never reaches the host's
+// own mount, reboot or sudo (RunShell refuses a program outside the root).
+std::string ResolveCommand(const char *name);
+
 // The root prefix in force ("" on the unit).
 std::string RootPrefix();
 

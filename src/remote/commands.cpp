@@ -20,7 +20,7 @@ int remoteRebootWaitMs = 4000;
 
 namespace {
 void RunReboot() {
-    RunShell("reboot");
+    RunShell(ResolveCommand("reboot"));
 }
 } // namespace
 void (*remoteRebootAction)() = RunReboot;

@@ -32,7 +32,7 @@ void CloseKeyboard(KeybState *s) {
 int RemoteConnection() {
     Trace("launching ssh\n");
     LogInfo("launching ssh");
-    int r = RunShell(ResolvePath("/opt/sshshell"));
+    int r = RunShell(ResolveCommand("/opt/sshshell"));
     LogInfo("launched ssh");
     Trace("launched screenshot\n");
     return r;
@@ -45,7 +45,7 @@ int KeybAction(Works *w, const InputEvent &ev) {
     case kKeyPrint:
         Trace("launching screenshot\n");
         LogInfo("launching screenshot");
-        RunShell(ResolvePath("/usr/bin/fbgrab") + " " + ResolvePath("/tmp/screen.png") +
+        RunShell(ResolveCommand("/usr/bin/fbgrab") + " " + ResolvePath("/tmp/screen.png") +
                  " >/dev/null 2>&1 </dev/null");
         LogInfo("launched screenshot");
         Trace("launched screenshot\n");
@@ -87,7 +87,7 @@ int KeybStep(Works *w, KeybState *s, uint64_t now) {
         // A device that cannot be taken exclusively is used all the same.
         int g = InputGrab(&s->dev);
         if (g != 0) LogInfo("keyboard not grabbed (%s): used shared", std::strerror(g));
-        RunShell("stty -echo");
+        RunShell(ResolveCommand("stty") + " -echo");
         Both("Continuous keyboard loop started, please end using Control C\n");
         return 0;
     }
@@ -112,8 +112,8 @@ int KeybStep(Works *w, KeybState *s, uint64_t now) {
     s->errors = 0;
     if (KeybAction(w, ev) == 1) {
         CloseKeyboard(s);
-        RunShell(ResolvePath("/bin/stty") + " sane");
-        RunShell(ResolvePath("/usr/bin/tput") + " clear");
+        RunShell(ResolveCommand("/bin/stty") + " sane");
+        RunShell(ResolveCommand("/usr/bin/tput") + " clear");
         return 1;
     }
     return 0;
@@ -130,6 +130,6 @@ void *keyb(void *arg) {
         if (KeybStep(w, &s, NowMs()) == 1) return nullptr;
     }
     CloseKeyboard(&s);
-    RunShell("stty sane");
+    RunShell(ResolveCommand("stty") + " sane");
     return nullptr;
 }

@@ -171,5 +171,5 @@ void FactoryReset(Works *w) {
 }
 
 int RunUiUpdate() {
-    return RunShell(ResolvePath("/opt/Helix/getpack.sh"));
+    return RunShell(ResolveCommand("/opt/Helix/getpack.sh"));
 }

@@ -68,7 +68,7 @@ void ReadCPUTemp(Works *w, uint64_t now) {
     w->cpuTempRead = 1;
     w->cpuTempReadMs = now;
     std::string out;
-    int st = RunShellRead("my_temp", &out, 1024);
+    int st = RunShellRead(ResolveCommand("my_temp"), &out, 1024);
     if (st < 0 || out.empty()) {
         // Keep the last figures; say so once per failure, not once a second.
         if (!w->cpuTempFailLogged) LogErrTrace("my_temp: no reading, keeping the last values\n");
@@ -105,7 +105,8 @@ int Get_AudioTAV(Works *w, uint64_t now) {
     w->audioProbeMs = now;
     std::string out;
     int count = 0;
-    if (RunShellRead("lsusb | grep 0d8c", &out) < 0) {
+    if (RunShellRead(ResolveCommand("lsusb") + " | " + ResolveCommand("grep") + " 0d8c", &out) <
+        0) {
         Trace("Error opening pipe.\n");
     } else {
         size_t pos = 0, nl;

@@ -1,8 +1,11 @@
 // helix --backup and --restore from the command line: what they print, their
 // exit statuses, and no restore while a controller holds the instance lock.
+#include "config/network.h"
+#include "remote/commands.h"
 #include "unit.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/file.h>
@@ -53,6 +56,38 @@ TEST(BackupCommand, BackupThenRestoreRefusedWhileRunningOrDamagedThenDone) {
     EXPECT_EQ(Helix("--restore " + archive, &out), 0) << out;
     EXPECT_NE(out.find("restored /opt/set/atu_ant1_b1.txt"), std::string::npos) << out;
     EXPECT_EQ(ReadWholeFile(memory), saved);
+}
+
+// Restore, network save and remote reboot never call the recording mount, reboot
+// and sudo first on PATH; a missing stand-in is a logged error, not a host command.
+TEST(SimulatedRoot, CommandsRunOnlyTheRootsStandIns) {
+    ScopedSimRoot root;
+    char tmpl[] = "/tmp/helix-host-XXXXXX";
+    const std::string host = mkdtemp(tmpl);
+    for (const char *name : {"mount", "reboot", "sudo"}) {
+        WriteWholeFile(host + "/" + name, "#!/bin/sh\necho \"$0 $*\" >>" + host + "/called\n");
+        chmod((host + "/" + name).c_str(), 0755);
+    }
+    setenv("PATH", (host + ":" + std::getenv("PATH")).c_str(), 1);
+    std::string out;
+    ASSERT_EQ(Helix("--backup " + root.Path("/b.tar"), &out), 0) << out;
+    ASSERT_EQ(Helix("--restore " + root.Path("/b.tar"), &out), 0) << out;
+    EXPECT_EQ(SaveLanParam(), 0);
+    remoteRebootWaitMs = 0;
+    TestUnit u;
+    u.works.running = 1;
+    u.setup.EnableGPIO = '0';
+    std::snprintf(u.works.remoteCmd, sizeof u.works.remoteCmd, "VORNRB");
+    EXPECT_EQ(dispStat(u.w()), kCmdReboot);
+    const std::string log = ReadWholeFile(root.Path("/commands.log"));
+    for (const char *command : {"mount -o remount", "sudo ifdown", "reboot"})
+        EXPECT_NE(log.find(command), std::string::npos) << log;
+    unlink(root.Path("/bin/reboot").c_str());
+    EXPECT_EQ(dispStat(u.w()), kCmdReboot);
+    EXPECT_NE(ReadWholeFile(root.Path("/var/log/helix.log")).find("no " + root.Path("/bin/reboot")),
+              std::string::npos);
+    EXPECT_EQ(access((host + "/called").c_str(), F_OK), -1) << ReadWholeFile(host + "/called");
+    std::filesystem::remove_all(host);
 }
 
 } // namespace

@@ -134,6 +134,8 @@ TEST(FieldLinks, CommandLine) {
     EXPECT_EQ(out.rfind("usage: helix", 0), 0u);
     EXPECT_EQ(run("--frobnicate", &out), 2);
     EXPECT_NE(out.find("usage: helix"), std::string::npos);
+    EXPECT_EQ(run("--backup", &out), 2);
+    EXPECT_EQ(out.rfind("helix: --backup needs a file", 0), 0u) << out;
 }
 
 } // namespace

@@ -287,7 +287,7 @@ TEST_F(ThreadSet, MarkerCleanUp) {
     EXPECT_EQ(SimCommands(root.root), std::vector<std::string>{rw}) << "no read-only remount";
     SimCommandFails(root.root, "mount", false);
 
-    const std::string rm = root.Path("/bin/rm"); // found before the system's
+    const std::string rm = root.Path("/bin/rm"), rmText = ReadWholeFile(rm);
     WriteWholeFile(rm, "#!/bin/sh\nexit 1\n");
     chmod(rm.c_str(), 0755);
     testing::internal::CaptureStderr();
@@ -296,7 +296,7 @@ TEST_F(ThreadSet, MarkerCleanUp) {
     EXPECT_EQ(err.rfind("can't :rm -f /opt/good", 0), 0u) << err;
     EXPECT_EQ(SimCommands(root.root), (std::vector<std::string>{rw, rw, ro}));
     EXPECT_EQ(RemountWindowUsers(), 0);
-    unlink(rm.c_str());
+    WriteWholeFile(rm, rmText);
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(AggFWRemoveMarker(), 0);
