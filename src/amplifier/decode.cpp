@@ -33,7 +33,8 @@ float SearchK(Works *w, int type) {
     if (row < 0) return 1.0f;
     const BandConfig &r = w->bandTab[row];
     const float k[4] = {r.K0, r.K1, r.K2, r.K3};
-    return k[type];
+    // A refused row (or a zero calibration) has no coefficient: the default.
+    return std::isfinite(k[type]) ? k[type] : kDefault[type];
 }
 
 float CalcSwr(float fwd, float refl) {
@@ -229,6 +230,10 @@ int StatusReply(Works *w, const char *r) {
 // phantom trips.
 bool StatusWellFormed(const char *r, int length) {
     if (length - 1 < 30) return false;
+    // The six readings are four decimal digits each: a reply garbled on the
+    // line is refused rather than read as a smaller number.
+    for (int at = 4; at < 28; at++)
+        if (r[at] < '0' || r[at] > '9') return false;
     return charToInt(r[2]) >= 0 && charToInt(r[3]) >= 0 && charToInt(r[28]) >= 0 &&
            charToInt(r[29]) >= 0;
 }

@@ -2,6 +2,7 @@
 #include "config/antenna_save.h"
 
 #include "config/table_text.h"
+#include "model/numbers.h"
 #include "config/tuner_memory.h"
 #include "model/works.h"
 #include "platform/files.h"
@@ -29,9 +30,10 @@ constexpr DefaultBand kDefaultBands[kAntRows] = {
     {"10m", 28000000, 29700000}, {"6m", 50000000, 54000000},
 };
 
-// Fills `row` from one row line; fields the line does not carry stay 0.
-// Returns where the reading stopped.
-const char *ParseRow(const char *line, AntennaRow *row) {
+// Fills `row` from one row line; fields the line does not carry stay 0, a
+// number not finite or out of range reads as 0 and clears *ok. Returns where
+// the reading stopped.
+const char *ParseRow(const char *line, AntennaRow *row, bool *ok = nullptr) {
     *row = AntennaRow{};
     // Band name: up to the first blank or tab, at most 7 characters kept; the
     // rest of a longer name is skipped up to the separator.
@@ -42,18 +44,24 @@ const char *ParseRow(const char *line, AntennaRow *row) {
         p++;
     }
     row->name[n] = '\0';
-    char *end = nullptr;
-    row->fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
-    p = end;
-    row->fStop = static_cast<int32_t>(std::strtoul(p, &end, 0));
-    p = end;
+    bool good = true;
+    long long v = 0;
+    good &= ReadInteger(&p, 0, 0, INT32_MAX, &v) >= 0;
+    row->fStart = static_cast<int32_t>(v);
+    v = 0;
+    good &= ReadInteger(&p, 0, 0, INT32_MAX, &v) >= 0;
+    row->fStop = static_cast<int32_t>(v);
     uint8_t *bytes[] = {&row->ampEnable, &row->ant, &row->atuOff, &row->att};
     for (uint8_t *b : bytes) {
-        *b = static_cast<uint8_t>(std::strtol(p, &end, 10));
-        p = end;
+        v = 0;
+        good &= ReadInteger(&p, 10, 0, 255, &v) >= 0;
+        *b = static_cast<uint8_t>(v);
     }
-    row->pwr = std::strtof(p, &end);
-    return end;
+    double pwr = 0;
+    good &= ReadReal(&p, 0.0, 10000.0, &pwr) >= 0;
+    row->pwr = static_cast<float>(pwr);
+    if (ok != nullptr) *ok = good;
+    return p;
 }
 
 int MarkerIndex(const char *line) {
@@ -121,7 +129,9 @@ int ParseTabConfigText(const std::string &text, AntennaRow *tab, int *rows, std:
         }
         if (*rows >= kAntRows) break;
         AntennaRow &r = tab[*rows];
-        if (!OnlyBlanksLeft(ParseRow(line.c_str(), &r))) refuse("not a band row");
+        bool ok = true;
+        if (!OnlyBlanksLeft(ParseRow(line.c_str(), &r, &ok))) refuse("not a band row");
+        if (!ok) refuse("a number not finite or out of range");
         // (The loader then takes the default names and ranges for all rows.)
         if (r.fStart == 0 || r.fStop == 0) refuse("a band without its frequencies");
         (*rows)++;

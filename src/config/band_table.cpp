@@ -5,59 +5,75 @@
 #include "platform/files.h"
 #include "platform/log.h"
 
-#include <cstdlib>
+#include "model/numbers.h"
+
+#include <cmath>
+#include <cstdint>
 
 namespace {
 
-// Number readers that continue from where the previous number ended; a
-// missing number reads as 0 and leaves the position where it was.
-uint32_t NextUnsigned(const char **p) {
-    char *end = nullptr;
-    unsigned long v = std::strtoul(*p, &end, 0);
-    if (end == *p) return 0;
-    *p = end;
-    return static_cast<uint32_t>(v);
-}
+// The largest magnitude a calibration, a factor or a threshold can have.
+constexpr double kRealLimit = 1e6;
 
-float NextFloat(const char **p) {
-    char *end = nullptr;
-    float v = std::strtof(*p, &end);
-    if (end == *p) return 0.0f;
-    *p = end;
-    return v;
-}
-
-int32_t NextInt(const char **p) {
-    char *end = nullptr;
-    long v = std::strtol(*p, &end, 10);
-    if (end == *p) return 0;
-    *p = end;
-    return static_cast<int32_t>(v);
-}
-
-// `rest`, when given, gets where the reading stopped.
-BandConfig ParseRow(const std::string &line, const char **rest = nullptr) {
-    BandConfig r{};
-    const char *p = line.c_str();
-    r.fStart = NextUnsigned(&p);
-    r.fStop = NextUnsigned(&p);
-    float fwdW = NextFloat(&p), fwdRaw = NextFloat(&p);
-    float reflW = NextFloat(&p), reflRaw = NextFloat(&p);
-    float inW = NextFloat(&p), inRaw = NextFloat(&p);
-    r.K0 = fwdW / (fwdRaw * fwdRaw);
-    r.K1 = reflW / (reflRaw * reflRaw);
-    r.K2 = inW / (inRaw * inRaw);
-    r.K3 = NextFloat(&p);
-    r.sogliaPwIn = NextFloat(&p);
-    r.sogliaCorrente = NextFloat(&p);
-    r.sogliaRefl = NextFloat(&p);
-    r.sogliaFwd = NextFloat(&p);
-    for (int i = 0; i < 5; i++) {
-        r.startL[i] = NextInt(&p);
-        r.startC[i] = NextInt(&p);
+// Reads one number after the other, each from where the previous one ended;
+// a missing number reads as 0. A number that is not finite or is out of its
+// field's range marks the row refused.
+struct RowReader {
+    const char *p;
+    bool ok = true;
+    uint32_t Unsigned() {
+        long long v = 0;
+        ok &= ReadInteger(&p, 0, 0, UINT32_MAX, &v) >= 0;
+        return static_cast<uint32_t>(v);
     }
-    r.fineStep = NextInt(&p);
-    if (rest != nullptr) *rest = p;
+    float Real(double lo) {
+        double v = 0;
+        ok &= ReadReal(&p, lo, kRealLimit, &v) >= 0;
+        return static_cast<float>(v);
+    }
+    int32_t Int() {
+        long long v = 0;
+        ok &= ReadInteger(&p, 10, INT32_MIN, INT32_MAX, &v) >= 0;
+        return static_cast<int32_t>(v);
+    }
+};
+
+// `rest`, when given, gets where the reading stopped; `ok` whether every
+// number was taken. A refused row keeps its start (it still bounds the bands
+// around it) but gets no calibration and no threshold (not a number): the
+// consumers use their defaults for it, never a limit read from broken text.
+BandConfig ParseRow(const std::string &line, const char **rest = nullptr, bool *ok = nullptr,
+                    float cal[6] = nullptr) {
+    BandConfig r{};
+    RowReader in{line.c_str()};
+    r.fStart = in.Unsigned();
+    r.fStop = in.Unsigned();
+    float c[6];
+    for (float &x : c)
+        x = in.Real(0.0);
+    r.K0 = c[0] / (c[1] * c[1]);
+    r.K1 = c[2] / (c[3] * c[3]);
+    r.K2 = c[4] / (c[5] * c[5]);
+    r.K3 = in.Real(-kRealLimit);
+    r.sogliaPwIn = in.Real(0.0);
+    r.sogliaCorrente = in.Real(0.0);
+    r.sogliaRefl = in.Real(0.0);
+    r.sogliaFwd = in.Real(0.0);
+    for (int i = 0; i < 5; i++) {
+        r.startL[i] = in.Int();
+        r.startC[i] = in.Int();
+    }
+    r.fineStep = in.Int();
+    if (!in.ok) {
+        const float nan = std::nanf("");
+        r.K0 = r.K1 = r.K2 = r.K3 = nan;
+        r.sogliaPwIn = r.sogliaCorrente = r.sogliaRefl = r.sogliaFwd = nan;
+    }
+    if (rest != nullptr) *rest = in.p;
+    if (ok != nullptr) *ok = in.ok;
+    if (cal != nullptr)
+        for (int i = 0; i < 6; i++)
+            cal[i] = c[i];
     return r;
 }
 
@@ -70,19 +86,17 @@ int ParseBandTable(const std::string &text, BandConfig **rows, bool trace) {
         if (!IsCommentLine(l)) count++;
     if (trace) Trace("N row Config File %d \n", count);
     *rows = count > 0 ? new BandConfig[count]() : nullptr;
-    int n = 0;
+    int n = 0, line = 0;
     for (const auto &l : lines) {
+        line++;
         if (IsCommentLine(l)) continue;
-        BandConfig r = ParseRow(l);
+        bool ok = true;
+        float cal[6];
+        BandConfig r = ParseRow(l, nullptr, &ok, cal);
         (*rows)[n++] = r;
+        if (!ok) LogErr("config.txt line %d refused: a number not finite or out of range", line);
         if (!trace) continue;
-        // The input calibration pair as read, for the trace.
-        const char *p = l.c_str();
-        NextUnsigned(&p);
-        NextUnsigned(&p);
-        for (int i = 0; i < 4; i++)
-            NextFloat(&p);
-        float inW = NextFloat(&p), inRaw = NextFloat(&p);
+        float inW = cal[4], inRaw = cal[5]; // the input calibration pair as read
         Trace("->%u,%u,%02.07f,%02.07f,%02.07f,%02.07f (%02.02f,%02.02f) Soglie: PWIN %02.01f, "
               "Corrente: %02.01f, REFL: %02.01f, FWD: %02.01f\n",
               r.fStart, r.fStop, r.K0, r.K1, r.K2, r.K3, inW, inRaw, r.sogliaPwIn, r.sogliaCorrente,
@@ -101,7 +115,9 @@ int CheckBandTable(const std::string &text, std::string *why) {
         n++;
         if (IsCommentLine(l)) continue;
         const char *rest = nullptr;
-        ParseRow(l, &rest);
+        bool ok = true;
+        ParseRow(l, &rest, &ok);
+        if (!ok) return Refuse(why, n, "a number not finite or out of range");
         if (!OnlyBlanksLeft(rest)) return Refuse(why, n, "not a row of numbers");
     }
     return 0;
@@ -129,6 +145,14 @@ int BandRowForFreq(const BandConfig *rows, int count, int32_t freq) {
         if (freq >= static_cast<int32_t>(rows[i].fStart) &&
             freq < static_cast<int32_t>(rows[i + 1].fStart))
             return i;
+    }
+    // The last row is a band of its own up to its stop (a row that only
+    // closes the band before it has no stop above its start).
+    if (count > 0) {
+        const BandConfig &last = rows[count - 1];
+        if (freq >= static_cast<int32_t>(last.fStart) && last.fStop > last.fStart &&
+            freq <= static_cast<int32_t>(last.fStop))
+            return count - 1;
     }
     return -1;
 }

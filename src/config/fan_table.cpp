@@ -5,24 +5,26 @@
 #include "platform/files.h"
 #include "platform/log.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "model/numbers.h"
 
-// One row line; `rest`, when given, gets where the reading stopped.
-static FanRow ParseFanRow(const std::string &l, const char **rest = nullptr) {
+#include <cstdio>
+
+// One row line; `rest`, when given, gets where the reading stopped, `ok`
+// whether both numbers were taken. A refused row (a number not finite or out
+// of range) runs the fan at full speed from its temperature (0 when that is
+// the broken number): cooling fails safe.
+static FanRow ParseFanRow(const std::string &l, const char **rest = nullptr, bool *ok = nullptr) {
     const char *p = l.c_str();
-    char *end = nullptr;
     FanRow r{};
-    r.temperature = std::strtof(p, &end);
-    if (end != p) p = end;
-    double pct = std::strtod(p, &end);
-    // A fan speed is 0..100 %; anything else (or not a number) is cut
-    // to that range rather than converted out of the integer's range.
-    if (end == p || !(pct > 0.0))
-        r.percent = 0;
-    else
-        r.percent = pct >= 100.0 ? 100 : static_cast<int32_t>(pct);
-    if (rest != nullptr) *rest = end != p ? end : p;
+    double t = 0, pct = 0;
+    bool good = ReadReal(&p, -100.0, 300.0, &t) >= 0;
+    r.temperature = static_cast<float>(t);
+    // A fan speed is 0..100 %; a larger or negative number is cut to that range.
+    good &= ReadReal(&p, -1e9, 1e9, &pct) >= 0;
+    r.percent = pct <= 0.0 ? 0 : pct >= 100.0 ? 100 : static_cast<int32_t>(pct);
+    if (!good) r.percent = 100;
+    if (rest != nullptr) *rest = p;
+    if (ok != nullptr) *ok = good;
     return r;
 }
 
@@ -39,8 +41,10 @@ int ParseFanTable(const std::string &text, FanRow **rows, bool trace) {
     int n = 0;
     for (const auto &l : lines) {
         if (IsCommentLine(l)) continue;
-        FanRow r = ParseFanRow(l);
+        bool ok = true;
+        FanRow r = ParseFanRow(l, nullptr, &ok);
         (*rows)[n++] = r;
+        if (!ok) LogErr("ventola.txt row %d refused: a number not finite or out of range", n);
         if (trace) Trace("->t:%.02f: %d \n", r.temperature, r.percent);
     }
     return count;
@@ -53,7 +57,9 @@ int CheckFanTable(const std::string &text, std::string *why) {
         n++;
         if (IsCommentLine(l)) continue;
         const char *rest = nullptr;
-        ParseFanRow(l, &rest);
+        bool ok = true;
+        ParseFanRow(l, &rest, &ok);
+        if (!ok) return Refuse(why, n, "a number not finite or out of range");
         if (!OnlyBlanksLeft(rest)) return Refuse(why, n, "not a temperature and a percentage");
     }
     return 0;

@@ -2,11 +2,13 @@
 
 #include "model/cmd_queue.h"
 #include "config/table_text.h"
+#include "model/numbers.h"
 #include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 static const char *const kFilterPath = "/opt/set/filter.txt";
@@ -17,14 +19,22 @@ static const char *const kFilterHeader =
 // One row line; `rest`, when given, gets where the reading stopped.
 static FilterRow ParseFilterRow(const std::string &line, const char **rest = nullptr) {
     const char *p = line.c_str();
-    char *end = nullptr;
     FilterRow r{};
-    r.fStart = static_cast<int32_t>(std::strtoul(p, &end, 0));
-    if (end != p) p = end;
-    r.fStop = static_cast<int32_t>(std::strtoul(p, &end, 0));
-    if (end != p) p = end;
-    r.enabled = static_cast<int32_t>(std::strtol(p, &end, 10));
-    if (rest != nullptr) *rest = end != p ? end : p;
+    long long v[3] = {0, 0, 0};
+    // A number out of range (a negative or too large frequency) ends the
+    // reading there, so the check refuses the line.
+    const char *stop = nullptr;
+    for (int i = 0; i < 3 && stop == nullptr; i++) {
+        const char *at = p;
+        if (ReadInteger(&p, i < 2 ? 0 : 10, i < 2 ? 0 : INT32_MIN, INT32_MAX, &v[i]) < 0) {
+            v[i] = 0;
+            stop = at;
+        }
+    }
+    r.fStart = static_cast<int32_t>(v[0]);
+    r.fStop = static_cast<int32_t>(v[1]);
+    r.enabled = static_cast<int32_t>(v[2]);
+    if (rest != nullptr) *rest = stop != nullptr ? stop : p;
     return r;
 }
 

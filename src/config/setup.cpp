@@ -2,12 +2,14 @@
 
 #include "config/antenna_banks.h"
 #include "config/table_text.h"
+#include "model/numbers.h"
 #include "model/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -185,7 +187,13 @@ bool IsSwitchChar(char c) {
 
 // Scans a signed decimal at the start of `text`; false when there is none.
 bool ScanInt(const char *text, int *value) {
-    return std::sscanf(text, "%d", value) == 1;
+    long long v = 0;
+    const char *p = text;
+    while (*p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
+        p++;
+    if (ReadInteger(&p, 10, INT_MIN, INT_MAX, &v) != 1) return false; // no overflow
+    *value = static_cast<int>(v);
+    return true;
 }
 
 // The value of a numeric key as it stands in the file's units.

@@ -1,5 +1,6 @@
 #include "model/remote_link.h"
 
+#include "model/numbers.h"
 #include "model/works.h"
 #include "platform/clock.h"
 
@@ -12,16 +13,14 @@ bool Digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// A number in text[at, at + width) (blanks allowed around it).
+// A finite number in text[at, at + width) (blanks allowed around it).
 bool Field(const char *text, int at, int width, float *out) {
     char buf[8] = {};
     std::memcpy(buf, text + at, size_t(width));
-    char *end = nullptr;
-    *out = std::strtof(buf, &end);
-    if (end == buf) return false;
-    while (*end == ' ')
-        ++end;
-    return *end == '\0';
+    double v = 0;
+    if (!ParseReal(buf, -1e5, 1e5, &v)) return false; // nan and inf refused
+    *out = static_cast<float>(v);
+    return true;
 }
 
 } // namespace

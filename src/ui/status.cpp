@@ -6,6 +6,7 @@
 #include "model/errors.h"
 #include "model/hooks.h"
 #include "model/remote_link.h"
+#include "model/numbers.h"
 #include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
@@ -24,6 +25,13 @@
 #include <string>
 
 namespace {
+
+// A processor temperature as printed ("45.2" or "45.2'C"); 0 when it is no
+// finite number of degrees.
+float TempOrZero(const char *text) {
+    double v = 0;
+    return ReadReal(&text, -100.0, 300.0, &v) == 1 ? static_cast<float>(v) : 0.0f;
+}
 
 constexpr uint64_t kReaderIntervalMs = 1000;
 
@@ -52,10 +60,10 @@ int ParseCpuTemp(Works *w, const std::string &out) {
     int lines = 0;
     while (lines < 2 && NextLine(out, &pos, &line)) {
         if (lines == 0) {
-            w->cpuTemp = static_cast<float>(std::atof(line.c_str()));
+            w->cpuTemp = TempOrZero(line.c_str());
         } else {
             std::string part = line.size() > 5 ? line.substr(5, 4) : std::string();
-            w->gpuTemp = static_cast<float>(std::atof(part.c_str()));
+            w->gpuTemp = TempOrZero(part.c_str());
         }
         lines++;
     }

@@ -756,7 +756,8 @@ TEST(LinearDecode, RefusedUnknownAndMalformedReplies) {
     testing::internal::CaptureStderr();
     LastCmdSent(w, 'S', 'T', 1);
     for (const char *bad :
-         {"ST?;", "AB!;", "XY&;", "ZZ12;", "ST0;", "STZZ00000000000000000000000000;"}) {
+         {"ST?;", "AB!;", "XY&;", "ZZ12;", "ST0;", "STZZ00000000000000000000000000;",
+          "ST0012x4000000000000000000000000;"}) {
         int before = w->retryTotal.load();
         EXPECT_EQ(Decode(w, bad), 20) << bad;
         EXPECT_EQ(w->retryTotal.load(), before + 1) << bad;

@@ -137,14 +137,42 @@ TEST(Thresholds, SelectionPerBand) {
     EXPECT_EQ(Queued(w), std::vector<int>{22});
     EXPECT_EQ(w->tsThreshold[1].load(), 3162) << "sqrt(1000 / (400 / 2000^2))";
     EXPECT_EQ(w->tsThreshold[0].load(), 316) << "sqrt(10 / (1 / 100^2))";
+    // The last row is a band up to its stop; above it no band keeps its
+    // limits: the defaults go out.
+    w->freq = 7100000;
+    SearchCambioSoglie_TS(w);
+    EXPECT_EQ(w->tuneBand.load(), 2);
+    Queued(w);
     w->freq = 8000000;
     SearchCambioSoglie_TS(w);
-    EXPECT_TRUE(Queued(w).empty()) << "no band row";
-    EXPECT_EQ(w->tuneBand.load(), 1);
+    EXPECT_EQ(Queued(w), std::vector<int>{22});
+    EXPECT_EQ(w->tsThreshold[2].load(), 1500);
+    EXPECT_EQ(w->tsThreshold[3].load(), 3700);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Soglia TS (freq 1900000):\n"), std::string::npos);
     w->bandTab = nullptr;
     delete[] rows;
+
+    // nan, inf or a negative limit: the row is refused (and a restore refuses
+    // the file); its limits fail closed to the defaults, never full scale.
+    std::string why;
+    for (const char *bad : {"0 20 nan nan nan", "0 20 inf 5 5", "0 -3 5 5 5", "0 20 5 5 1e9"}) {
+        std::string row = std::string("14000000 14350000 100 1000 10 500 5 250 ") + bad + "\n";
+        EXPECT_EQ(CheckBandTable(row, &why), -1) << row;
+        EXPECT_EQ(why, "line 1: a number not finite or out of range");
+        testing::internal::CaptureStderr();
+        ParseBandTable(row + "14350001 0 1 1 1 1 1 1 0 1 1 1 1\n", &rows, false);
+        testing::internal::GetCapturedStderr();
+        w->bandTab = rows;
+        w->bandTabCount = 2;
+        w->tuneBand = -1;
+        w->freq = 14100000;
+        SearchCambioSoglie_TS(w);
+        EXPECT_EQ(w->tsThreshold[2].load(), 1500) << row;
+        EXPECT_EQ(w->tsThreshold[3].load(), 3700) << row;
+        w->bandTab = nullptr;
+        delete[] rows;
+    }
 }
 
 TEST(FanTable, ParseAndLoad) {
@@ -173,7 +201,8 @@ TEST(FanTable, ParseAndLoad) {
 TEST(FanTable, SpeedsOutsideThePercentRangeAreCut) {
     FanRow *rows = nullptr;
     ASSERT_EQ(ParseFanTable("30 1e30\n40 -7\n50 nan\n60 250.5\n70 -1e40\n", &rows, false), 5);
-    const int want[5] = {100, 0, 0, 100, 0};
+    // Not a number or beyond any reading (1e30, -1e40): refused, the fan at full.
+    const int want[5] = {100, 0, 100, 100, 100};
     for (int i = 0; i < 5; i++)
         EXPECT_EQ(rows[i].percent, want[i]) << "row " << i;
     delete[] rows;

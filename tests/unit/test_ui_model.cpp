@@ -369,9 +369,13 @@ TEST_F(Readers, CpuTemperatureOnceASecondKeepingTheLastValues) {
     EXPECT_EQ(w->running.load(), 1);
 
     // A line longer than 31 characters is read in pieces, as fgets does.
-    std::string longFirst(40, '7');
+    std::string longFirst = std::string(30, '7') + "temp=45.5'";
     EXPECT_EQ(ParseCpuTemp(w, "4" + longFirst + "\ntemp=12.5'C\n"), 2);
-    EXPECT_FLOAT_EQ(w->gpuTemp.load(), 7777.0f);
+    EXPECT_FLOAT_EQ(w->gpuTemp.load(), 45.5f);
+    // No temperature at all (nan, a 7-digit number): 0, not a figure.
+    EXPECT_EQ(ParseCpuTemp(w, "nan\ntemp=7777777'C\n"), 2);
+    EXPECT_FLOAT_EQ(w->cpuTemp.load(), 0.0f);
+    EXPECT_FLOAT_EQ(w->gpuTemp.load(), 0.0f);
 }
 
 TEST_F(Readers, AudioProbeAndClock) {
