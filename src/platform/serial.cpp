@@ -62,6 +62,20 @@ int SerialBytesWaiting(int fd) {
     return n;
 }
 
+int SerialDiscardInput(int fd) {
+    tcflush(fd, TCIFLUSH); // a terminal's queue, driver and line discipline
+    // What a non-terminal (or a byte that came meanwhile) still holds.
+    int dropped = 0;
+    char buf[64];
+    for (int n = SerialBytesWaiting(fd); n > 0 && dropped < 4096; n = SerialBytesWaiting(fd)) {
+        ssize_t r =
+            read(fd, buf, n < static_cast<int>(sizeof buf) ? static_cast<size_t>(n) : sizeof buf);
+        if (r <= 0) break;
+        dropped += static_cast<int>(r);
+    }
+    return dropped;
+}
+
 int SerialWriteAll(int fd, const void *data, size_t length) {
     const uint8_t *p = static_cast<const uint8_t *>(data);
     size_t done = 0;

@@ -21,6 +21,9 @@ long SerialWrite(int fd, const void *data, size_t length);
 void SerialClose(int fd);
 // Bytes waiting in the driver's input queue; -1 on error.
 int SerialBytesWaiting(int fd);
+// Drops every byte waiting in the input queue (stale or stray bytes before a
+// request); returns how many were dropped.
+int SerialDiscardInput(int fd);
 // Writes all `length` bytes, repeating partial writes (and EINTR/EAGAIN, the
 // latter after 1 ms). Returns 0 when every byte is out, -1 on a hard error
 // (logged as "write error %d").

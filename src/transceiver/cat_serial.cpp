@@ -14,6 +14,7 @@
 #include "platform/wait.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -37,21 +38,45 @@ int writeSerialCatPort(int fd, const uint8_t *bytes, int length, Works *) {
     return r;
 }
 
-void DecodeCatSerialCmd(Works *w, const uint8_t *r, int length) {
-    if (lastCommandSent != 3 || length < 5) return;
-    w->catMode = r[4];
+namespace {
+
+// The FT-817's mode bytes (the high bit marks a narrow filter).
+bool KnownMode(uint8_t m) {
+    // LSB, USB, CW, CWR, AM, WFM, FM, DIG, PKT
+    static const uint8_t kModes[] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x06, 0x08, 0x0A, 0x0C};
+    return std::find(std::begin(kModes), std::end(kModes), m & 0x7F) != std::end(kModes);
+}
+
+// A frequency the FT-817 can receive: 100 kHz to 56 MHz, 76 to 154 MHz and
+// 420 to 470 MHz.
+bool RadioCanHave(int32_t f) {
+    return (f >= 100000 && f <= 56000000) || (f >= 76000000 && f <= 154000000) ||
+           (f >= 420000000 && f <= 470000000);
+}
+
+} // namespace
+
+int DecodeCatSerialCmd(Works *w, const uint8_t *r, int length) {
+    if (lastCommandSent != 3 || length < 5) return 0;
+    lastCommandSent = 0;
     if (VerifyByteFreq(r[0]) || VerifyByteFreq(r[1]) || VerifyByteFreq(r[2]) ||
         VerifyByteFreq(r[3])) {
         Trace("CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", r[0], r[1], r[2], r[3],
               r[4]);
-    } else {
-        auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
-        int32_t f = dec(r[0]) * 10000000 + dec(r[1]) * 100000 + dec(r[2]) * 1000 + dec(r[3]) * 10;
-        if (w->catFreq.exchange(f) != f) WakeSupervisor(w);
-        // The radio answers: its warning leaves by itself.
-        if (ExistError(w, kErrCatNoAnswer)) DeleteErrore(w, kErrCatNoAnswer);
+        return 0;
     }
-    lastCommandSent = 0;
+    auto dec = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
+    int32_t f = dec(r[0]) * 10000000 + dec(r[1]) * 100000 + dec(r[2]) * 1000 + dec(r[3]) * 10;
+    if (!KnownMode(r[4]) || !RadioCanHave(f)) {
+        // Digits, but no answer the radio can give: a reply shifted by a
+        // stray byte, or line noise.
+        Trace("CAT FT817 reply not plausible :  %02x %02x %02x %02x %02x\n", r[0], r[1], r[2], r[3],
+              r[4]);
+        return 0;
+    }
+    w->catMode = r[4];
+    if (w->catFreq.exchange(f) != f) WakeSupervisor(w);
+    return 1;
 }
 
 namespace {
@@ -80,6 +105,9 @@ int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
     }
     switch (catProcessStatus.load()) {
     case 3:
+        // Whatever waits is stale (a late reply, line noise): dropped, so the
+        // reply to this request starts the frame.
+        if (l->fd >= 0) SerialDiscardInput(l->fd);
         if (l->fd >= 0) writeSerialCatPort(l->fd, kFreqRequest, 5, w);
         lastCommandSent = 3;
         l->sentAt = now;
@@ -110,14 +138,31 @@ int CatSerialStep(Works *w, CatSerialLink *l, uint64_t now) {
             return 20;
         }
         l->got += static_cast<int>(r);
-        if (l->got >= 5) catProcessStatus = 1;
-        return 0;
+        if (l->got < 5) return 0;
+        // Decoded after a short pause, in which a byte beyond the five (the
+        // frame shifted by a stray byte) has time to arrive and be seen.
+        catProcessStatus = 1;
+        return 2;
     }
-    default: // 1: decode
-        DecodeCatSerialCmd(w, l->reply, l->got);
+    default: { // 1: decode
+        // A byte beyond the five means the frame was not the reply alone.
+        bool extra = l->fd >= 0 && SerialBytesWaiting(l->fd) > 0;
+        if (!extra && DecodeCatSerialCmd(w, l->reply, l->got) == 1) {
+            l->badRun = 0;
+            // The radio answers: its warning leaves by itself.
+            if (ExistError(w, kErrCatNoAnswer)) DeleteErrore(w, kErrCatNoAnswer);
+        } else {
+            lastCommandSent = 0;
+            // Resynchronise: the rest of a bad frame is dropped before the
+            // next request; a run of bad replies is a link that does not answer.
+            if (l->fd >= 0) SerialDiscardInput(l->fd);
+            if (++l->badRun >= kCatBadReplies && !ExistError(w, kErrCatNoAnswer))
+                AddErrore(w, kErrCatNoAnswer);
+        }
         l->got = 0;
         catProcessStatus = 3;
         return 20; // the pause after a decode
+    }
     }
 }
 
@@ -128,27 +173,29 @@ void *CatSerial(void *arg) {
     const char *port = s->CatSerialPort;
     LogInfo("Init CATSerial Port %s", port);
     char text[sizeof w->portErrorText];
+    CatSerialLink link;
     int fd = SerialOpen(port);
     if (fd < 0) {
+        // The radio may be off (its USB adapter absent): the link starts with
+        // its port down, raises warning 25 as for a silent radio and opens
+        // the port once it appears.
         LogErr("Unable to open device %s", port);
-        std::snprintf(text, sizeof text, "CAT: Unable to open device %s", port);
-        ReportPortError(w, kPortCatSerial, text);
-        return nullptr;
-    }
-    if (CatSerialSetup(fd) != 0) {
+        Trace("CAT: Unable to open device %s\n", port);
+        SerialMarkDown(&link.port, -1, NowMs());
+    } else if (CatSerialSetup(fd) != 0) {
         LogErr("Unable to set comm port %s", port);
         std::snprintf(text, sizeof text, "CAT: Unable to set comm port %s", port);
         ReportPortError(w, kPortCatSerial, text);
         SerialClose(fd);
         return nullptr;
     }
-    w->catSerFD = fd;
-    LogInfo("OK works->catSerFD=%d (%s)", fd, port);
-    Trace("---------------- OK works->catSerFD=%d (%s)\n", fd, port);
+    if (fd >= 0) {
+        w->catSerFD = fd;
+        LogInfo("OK works->catSerFD=%d (%s)", fd, port);
+        Trace("---------------- OK works->catSerFD=%d (%s)\n", fd, port);
+    }
     lastCommandSent = 0;
     catProcessStatus = 3;
-
-    CatSerialLink link;
     link.fd = fd;
     while (s->EnableCatSerial == '1' && w->running != 0) {
         uint64_t now = NowMs();

@@ -20,6 +20,7 @@ struct CatSerialLink {
     uint8_t reply[5]{};
     int got = 0;
     uint64_t sentAt = 0;
+    int badRun = 0; // replies in a row that were not a plausible answer
     SerialReopener port; // the port hung up: reopened by its path
 };
 
@@ -28,9 +29,15 @@ void *CatSerial(void *arg);
 // One pass at time `now`; returns the ms to sleep before the next.
 int CatSerialStep(Works *works, CatSerialLink *link, uint64_t now);
 int writeSerialCatPort(int fd, const uint8_t *bytes, int length, Works *works);
-void DecodeCatSerialCmd(Works *works, const uint8_t *reply, int length);
+// 1 when the reply was a plausible answer and was taken, 0 when it was not
+// (not two BCD digits per byte, an unknown mode, a frequency the radio cannot
+// have) or no request was open.
+int DecodeCatSerialCmd(Works *works, const uint8_t *reply, int length);
 // True for a byte that is not two BCD digits.
 bool VerifyByteFreq(uint8_t byte);
+// Replies in a row that were not plausible before warning 25 is raised, as
+// for a radio that does not answer.
+constexpr int kCatBadReplies = 3;
 // Finds the TAV transceiver's CAT port by the "DT;" probe: 0 with catFD set,
 // -1 when none answers, -2 when the run or `watch` (if given) dropped meanwhile.
 int VerifyCAT(Works *works, const std::atomic<char> *watch = nullptr, std::string *found = nullptr);

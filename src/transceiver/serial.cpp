@@ -231,6 +231,8 @@ int SerialStep(Works *w, TavLink *l, uint64_t now) {
         int r = readSerialPort(w, l, now);
         if (r <= 0) return r == 0 ? 1 : 0;
         HandlePayload(w, l);
+        // The radio is heard again (its port came back): its warning leaves.
+        if (ExistError(w, kErrTavExtIo)) DeleteErrore(w, kErrTavExtIo);
         TavTxControl(w, l->fd);
         l->phase = 0;
         return 0;

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <string>
 #include <sys/wait.h>
 
 namespace {
@@ -22,6 +25,16 @@ size_t Count(const std::string &text, const std::string &what) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         n++;
     return n;
+}
+
+// Field 7 of /proc/<pid>/stat, tty_nr: the controlling terminal (0: none).
+long TtyNr(pid_t pid) {
+    std::string s = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream in(s.substr(s.rfind(')') + 1));
+    std::string f[5]; // state, ppid, pgrp, session, tty_nr
+    for (std::string &x : f)
+        in >> x;
+    return std::atol(f[4].c_str());
 }
 
 bool WaitFrame(SimBoard *b, const std::string &text, int ms) {
@@ -46,6 +59,9 @@ TEST(FieldLinks, BoardPortHangsUpAndComesBackOneControllerPerUnit) {
     HelixProcess p;
     ASSERT_TRUE(p.Start(root.Path("/err.txt")));
     ASSERT_TRUE(WaitFrame(&board, "MR0;", 8000)) << p.Err();
+    // A session leader with no terminal, as a service runs: opening the
+    // board's port (a terminal) must not make it the controlling one.
+    EXPECT_EQ(TtyNr(p.pid), 0) << "the board's port became the controlling terminal";
 
     HelixProcess second;
     ASSERT_TRUE(second.Start(root.Path("/err2.txt")));
@@ -61,6 +77,9 @@ TEST(FieldLinks, BoardPortHangsUpAndComesBackOneControllerPerUnit) {
     SimBoard again;
     ASSERT_EQ(SimBoardStart(&again, root.root), 0);
     EXPECT_TRUE(WaitFrame(&again, "MR0;", 5000)) << p.Err();
+    // The whole state the screen shows, not only the start-up set.
+    EXPECT_TRUE(WaitFrame(&again, "AB0;", 3000) || WaitFrame(&again, "AB1;", 0)) << p.Err();
+    EXPECT_TRUE(WaitFrame(&again, "AT00;", 3000)) << p.Err();
     std::string err = p.Err();
     ASSERT_NE(err.find("open again"), std::string::npos) << err;
     EXPECT_EQ(Count(err.substr(err.find("open again")), "RETRAY"), 0u)

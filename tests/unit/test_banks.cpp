@@ -244,9 +244,11 @@ TEST_F(Bank, FtModeStartsTheCatSerialThread) {
     w->ModeWorkIdx = 2;
     ApplyModeWork(w, true);
     EXPECT_TRUE(thrCatSer.started.load());
-    // No FT-817 in this root: the thread reports the port and ends.
+    // No FT-817 in this root: the thread waits for its port (no failure
+    // screen) until the switch drops.
+    s.EnableCatSerial = '0';
     EXPECT_TRUE(JoinThread(&thrCatSer));
-    EXPECT_EQ(w->portError.load(), 2);
+    EXPECT_EQ(w->portError.load(), 0);
     // The TAV link's switch went off; a later start-up start does not start it.
     EXPECT_EQ(s.EnableSerial.load(), '0');
     StartThreadTAV(w);

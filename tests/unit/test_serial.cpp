@@ -298,6 +298,10 @@ TEST(TavStep, SilenceRaisesError8OncePerHoldOffInTavModeOnly) {
     u.works.errHoldOff = 0;
     SerialStep(u.w(), &l, 5500);
     EXPECT_NE(ExistError(u.w(), 8), 0);
+    // The radio heard again: the warning leaves by itself.
+    line.Send(SimTavFrame(1, '1', Payload(SimTavState{})));
+    Drain(u.w(), &l, 5600);
+    EXPECT_EQ(ExistError(u.w(), 8), 0);
 
     // Generic mode: the hold-off is taken but nothing goes to the error list.
     Unit g;
