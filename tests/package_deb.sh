@@ -73,7 +73,7 @@ check "/opt/set created" test -d "$root/opt/set"
 check "unit enabled" test -L "$root/$wants"
 unit="$root/usr/lib/systemd/system/helix.service"
 for line in "ExecStart=/usr/bin/helix" "WorkingDirectory=/usr/share/helix" \
-    "Restart=on-failure" "WantedBy=multi-user.target"; do
+    "Restart=on-failure" "RestartPreventExitStatus=2" "WantedBy=multi-user.target"; do
     check "helix.service: $line" grep -qx "$line" "$unit"
 done
 check "no build paths in the unit" sh -c "! grep -q '$BUILD' '$unit'"

@@ -34,6 +34,8 @@ struct SettingsFile {
 
 const char *const kNetworkFile = "/etc/network/interfaces";
 constexpr size_t kMaxFileBytes = 16u << 20; // far beyond any settings file
+// An archive larger than this is refused before it is read.
+constexpr size_t kMaxArchiveBytes = 32u << 20;
 constexpr size_t kBlock = 512;
 
 // Every file a backup holds, in the order it holds them: the tables read at
@@ -336,7 +338,12 @@ int BackupSettings(const std::string &archive, std::string *out, std::string *er
 
 int RestoreSettings(const std::string &archive, std::string *out, std::string *err) {
     std::string bytes, why;
-    if (!ReadNamedFile(archive, &bytes)) {
+    if (!ReadNamedFileBounded(archive, kMaxArchiveBytes, &bytes)) {
+        if (errno == EFBIG) {
+            *err += archive + " refused: larger than " + std::to_string(kMaxArchiveBytes >> 20) +
+                    " MiB; nothing changed\n";
+            return kBackupRefused;
+        }
         *err += "cannot read " + archive + ": " + std::strerror(errno) + "\n";
         return kBackupFailed;
     }

@@ -5,6 +5,7 @@
 #include "platform/shell.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -56,7 +57,12 @@ static int WriteReplace(const std::string &real, const std::string &content, boo
     std::lock_guard<std::mutex> lock(gWriteLock);
     if (makeDirs) MakeParentDirs(real);
     std::string tmp = real + ".tmp";
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Created exclusively and never through a link: a symbolic link planted
+    // at the temporary name is removed (unlink removes the link, not its
+    // target), as is a temporary file a power cut left.
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(tmp.c_str(), flags, 0644);
+    if (fd < 0 && errno == EEXIST && unlink(tmp.c_str()) == 0) fd = open(tmp.c_str(), flags, 0644);
     if (fd < 0) {
         int err = errno;
         LogErr("can't write %s error %d", real.c_str(), err);
@@ -104,7 +110,13 @@ static off_t WholeLinesLength(int fd, off_t size) {
 
 int AppendFileFlushed(const char *path, const std::string &text) {
     std::string real = ResolvePath(path);
-    int fd = open(real.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open(real.c_str(), O_RDWR | O_CLOEXEC);
+    // A new file's name is made durable with its first record (below).
+    bool created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = open(real.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        created = fd >= 0;
+    }
     if (fd < 0) return -1;
     struct stat st {};
     if (fstat(fd, &st) != 0) {
@@ -126,12 +138,18 @@ int AppendFileFlushed(const char *path, const std::string &text) {
         errno = err;
     }
     close(fd);
+    if (created) SyncParentDir(real);
     return r;
 }
 
 int RenameFile(const char *from, const char *to) {
     std::string a = ResolvePath(from), b = ResolvePath(to);
-    return std::rename(a.c_str(), b.c_str()) == 0 ? 0 : -1;
+    if (std::rename(a.c_str(), b.c_str()) != 0) return -1;
+    // The rotation made durable: a power cut after it never brings the old
+    // name back over records appended to a new file under that name.
+    SyncParentDir(b);
+    if (a.substr(0, a.rfind('/')) != b.substr(0, b.rfind('/'))) SyncParentDir(a);
+    return 0;
 }
 
 bool ReadFileText(const char *path, std::string *out) {
@@ -147,6 +165,39 @@ int RemoveFile(const char *path) {
 
 int WriteNamedFileSafe(const std::string &path, const std::string &content) {
     return WriteReplace(path, content, false);
+}
+
+bool ReadNamedFileBounded(const std::string &real, size_t limit, std::string *out) {
+    int fd = open(real.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit) {
+        close(fd);
+        errno = EFBIG;
+        return false;
+    }
+    out->clear();
+    char buf[4096];
+    while (ok) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (out->size() + static_cast<size_t>(n) > limit) {
+            out->clear();
+            close(fd);
+            errno = EFBIG;
+            return false;
+        }
+        out->append(buf, static_cast<size_t>(n));
+    }
+    int err = errno;
+    close(fd);
+    errno = err;
+    return ok;
 }
 
 bool ReadNamedFile(const std::string &real, std::string *out) {

@@ -31,6 +31,9 @@ int RemoveFile(const char *path);
 // never inside the simulated root. Read whole; written as WriteFileSafe
 // writes (temporary file, flush, rename), without the remount window.
 bool ReadNamedFile(const std::string &path, std::string *out);
+// The same, refusing (errno EFBIG) a file longer than `limit` bytes before
+// it is read (a regular file) or once `limit` is passed (a device, a pipe).
+bool ReadNamedFileBounded(const std::string &path, size_t limit, std::string *out);
 int WriteNamedFileSafe(const std::string &path, const std::string &content);
 
 // Creates the missing directories above the real path `realPath` (already resolved).

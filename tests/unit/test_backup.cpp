@@ -6,6 +6,7 @@
 #include "platform/shell.h"
 
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <glob.h>
 #include <map>
 #include <string>
@@ -103,6 +104,30 @@ TEST_F(Backup, AnArchiveWithABadPartIsRefusedWholeAndNothingChanges) {
     }
     EXPECT_EQ(Files(), before);
     EXPECT_TRUE(Kept().empty());
+
+    // An archive over the size limit (or a device that never ends) is
+    // refused before it is read.
+    std::string sparse = root.Path("/big.tar");
+    WriteWholeFile(sparse, "");
+    ASSERT_EQ(truncate(sparse.c_str(), 300 << 20), 0);
+    for (const std::string &big : {sparse, std::string("/dev/zero")}) {
+        err.clear();
+        EXPECT_EQ(RestoreSettings(big, &out, &err), kBackupRefused);
+        EXPECT_NE(err.find("larger than 32 MiB; nothing changed"), std::string::npos) << err;
+    }
+    EXPECT_EQ(Files(), before);
+}
+
+// A link planted at the temporary name is never followed: its target stays.
+TEST_F(Backup, ASymlinkAtTheTemporaryNameIsNotFollowed) {
+    std::string victim = root.Path("/victim.txt");
+    WriteWholeFile(victim, "keep me\n");
+    ASSERT_EQ(symlink(victim.c_str(), (archive + ".tmp").c_str()), 0);
+    ASSERT_EQ(BackupSettings(archive, &out, &err), kBackupDone) << err;
+    EXPECT_EQ(ReadWholeFile(victim), "keep me\n");
+    std::vector<ArchiveMember> members;
+    std::string why;
+    EXPECT_EQ(ReadArchive(ReadWholeFile(archive), &members, &why), 0) << why;
 }
 
 // Each reader's own rules decide what a restore takes.
@@ -118,6 +143,11 @@ TEST(BackupCheck, EachFileIsCheckedWithItsReader) {
         {"opt/set/config.txt", "1800000 2000000 abc\n", false},
         {"opt/set/filter.txt", "0 54000000 1\n", true},
         {"opt/set/filter.txt", "0 x 1\n", false},
+        {"opt/set/filter.txt", "-1 54000000 1\n", false},
+        {"opt/set/ventola.txt", "nan 50\n", false},
+        {"opt/set/ventola.txt", "40 inf\n", false},
+        {"opt/set/antenna_b2.txt", "40m 7000000 7300000 1 2 0 1 nan\n", false},
+        {"opt/set/antenna_b2.txt", "40m 7000000 7300000 1 2 0 300 5\n", false},
         {"opt/set/antenna_b2.txt", "!817\n40m 7000000 7300000 1 2 0 1 500.0\n", true},
         {"opt/set/antenna.txt", "40m 0 7300000 1 2 0 1 500.0\n", false},
         {"opt/set/faults.txt.1", "a\nb", false},
