@@ -548,14 +548,13 @@ bool RunSave(const Save &s, int steps, const std::string &lib, const std::string
     if (s.log != nullptr) {
         ck.prevLog = LogLines(before[full(s.logPrev)]);
         ck.curLog = LogLines(before[full(s.log)]);
-        // What the log holds after the run: the old lines, then the new records.
-        std::vector<std::string> end = LogLines(ReadAll(full(s.logPrev)));
-        auto c = LogLines(ReadAll(full(s.log)));
-        end.insert(end.end(), c.begin(), c.end());
-        size_t at = 0;
-        while (at < end.size() && at < ck.curLog.size() && end[at] == ck.curLog[at])
-            at++;
-        ck.newRecords.assign(end.begin() + static_cast<long>(at), end.end());
+        // The new records, in the order the save wrote them (to the log or
+        // to the temporary file of a new log).
+        for (const Op &op : ops)
+            if (op.kind == 'W' && (op.a == full(s.log) || op.a == full(s.log) + ".tmp")) {
+                auto l = LogLines(op.data);
+                ck.newRecords.insert(ck.newRecords.end(), l.begin(), l.end());
+            }
         size_t sum = 0;
         for (int r : s.records)
             ck.doneAfter.push_back(sum += static_cast<size_t>(r));
