@@ -128,6 +128,8 @@ band = {
     + b"54000000 0\n",
     "hex_tabs": b"0x1b7740\t0x1e8480\t1e2\t4e2\t1\t0\r\n;x\r\n",
     "short": b"1\n\n;\n",
+    "nonfinite": b"14000000 14350000 100 1000 10 500 5 250 0 20 nan nan nan\n"
+    b"21000000 21450000 100 1000 10 500 5 250 0 20 inf -3 1e9 10 20\n-1 0x1p3 nan(1)\n",
 }
 
 fan = {
@@ -146,6 +148,7 @@ bank = {
     b"40m 7000000 7300000 1 2 0 0 0.0\n20m 14000000 14350000 1 1 0 0 0.0\n",
     "tav_crlf": b"; comment\r\n!Tav\r\n  \t40m 7000000 7300000 1 2 0 1 500.0\r\n\r\n!817\r\n",
     "odd": b"!xyz\nverylongbandname 0 0 9 9 9 9 1e40\n" + b"x 1 2 3 4 5 6 7\n" * 12,
+    "nonfinite": b"20m 14000000 14350000 1 1 0 0 nan\n15m 21000000 21450000 1 300 0 0 -inf\n",
 }
 
 atu = {
@@ -158,6 +161,8 @@ network = {
     "static": b"auto lo\niface lo inet loopback\n\nauto eth0\niface eth0 inet static\naddress 192.168.1.60\n"
     b"netmask 255.255.255.0\ngateway 192.168.1.1\ndns-nameservers 192.168.1.1\nnameserver 8.8.8.8\n",
     "odd": b"  address\t10.0.0.1/24  \r\ngateway \nnameserver 1.2.3.4.5\naddress 256.1.1.1\nnetmask " + b"1" * 40 + b"\n",
+    "stanzas": b"auto eth1\niface eth1 inet static\n    address 10.9.9.9\n\nauto eth0\niface eth0 inet dhcp\n"
+    b"\tdns-nameservers 1.1.1.1 8.8.8.8\nmapping eth2\n  script x\nsource-directory /etc/x\n",
 }
 
 utf8 = {

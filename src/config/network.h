@@ -17,7 +17,9 @@ int SplitAddr(const char *text, uint8_t bytes[4]);
 // Writes the four bytes as "%i.%i.%i.%i" into `text` (at least 16 bytes).
 void SplitAddrInv(char *text, const uint8_t bytes[4]);
 
-// Reads the four addresses from the file. 0 on success, -1 when it cannot be
+// Reads the four addresses from the file: from the stanza of eth0, else of
+// the first interface other than the loopback (logged), or from a file
+// without interface stanzas, its lines outside any. 0 on success, -1 when it cannot be
 // opened. An address that SplitAddr refuses is ignored (logged): the bytes
 // keep what they held.
 int ReadLanParam();

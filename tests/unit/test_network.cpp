@@ -60,8 +60,8 @@ TEST_F(Network, ReadsTheSampleFiles) {
     EXPECT_EQ(Read(),
               "auto eth0\niface eth0 inet static\naddress 192.168.1.51\nnetmask 255.255.255.0\n");
 
-    // An indented netmask is read but not rewritten; a last line without a
-    // line feed keeps its last character.
+    // An indented netmask (as Debian allows) is read and rewritten in place;
+    // a last line without a line feed keeps its last character.
     Write("iface eth0 inet static\n    netmask 255.255.0.0\naddress 10.1.2.3\n"
           "nameserver 10.1.2.254\ngateway 10.1.2.1");
     testing::internal::CaptureStderr();
@@ -77,16 +77,17 @@ TEST_F(Network, ReadsTheSampleFiles) {
     NetMask_v[2] = 255;
     Gateway_none = 1; // the operator cleared the gateway
     ASSERT_EQ(SaveLanParam(), 0);
-    EXPECT_EQ(Read(), "iface eth0 inet static\n    netmask 255.255.0.0\naddress 10.1.2.3\n"
+    EXPECT_EQ(Read(), "iface eth0 inet static\n    netmask 255.255.255.0\naddress 10.1.2.3\n"
                       "nameserver 10.1.2.254\ngateway \n");
     // "gateway " reads back as no gateway.
     ASSERT_EQ(ReadLanParam(), 0);
     EXPECT_EQ(Gateway_none, 1);
 
-    // The commands: remount of the root, then the restart.
+    // The commands: remount of the root, read-only again, then the restart.
     auto cmds = SimCommands(root.root);
-    ASSERT_GE(cmds.size(), 3u);
-    EXPECT_EQ(cmds[cmds.size() - 3], "mount -o remount defaults,rw " + root.root + "/");
+    ASSERT_GE(cmds.size(), 4u);
+    EXPECT_EQ(cmds[cmds.size() - 4], "mount -o remount defaults,rw " + root.root + "/");
+    EXPECT_EQ(cmds[cmds.size() - 3], "mount -v -n -o remount -r " + root.root + "/");
     EXPECT_EQ(cmds[cmds.size() - 2], "sudo ifdown --exclude=lo -a");
     EXPECT_EQ(cmds[cmds.size() - 1], "sudo ifup --exclude=lo -a");
 }
@@ -207,6 +208,38 @@ TEST_F(Network, NoRestartWithoutAWholeFile) {
     SimCommandFails(root.root, "sudo", true);
     EXPECT_NE(SaveLanParam(), 0);
     EXPECT_EQ(Read(), "address 192.168.1.99\nnetmask 255.255.255.0\n");
+}
+
+// Debian's layout: indented options, two interfaces, dns-nameservers. Only
+// eth0's stanza is read and written; a missing line is added to it; a
+// stanza that is not static refuses the save.
+TEST_F(Network, OnlyTheUnitsStanzaIsEdited) {
+    const std::string eth1 = "\nauto eth1\niface eth1 inet static\n    address 10.9.9.9\n";
+    Write("auto lo\niface lo inet loopback\n\nauto eth0\niface eth0 inet static\n"
+          "    address 192.168.1.60/24\n    dns-nameservers 1.1.1.1 8.8.8.8\n" + eth1);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(ReadLanParam(), 0);
+    EXPECT_EQ(V(IP_v), V(192, 168, 1, 60));
+    EXPECT_EQ(V(DNS_v), V(1, 1, 1, 1));
+    IP_v[3] = 61;
+    DNS_v[0] = 9;
+    Gateway_none = 0;
+    std::memcpy(Gateway_v, IP_v, 3);
+    ASSERT_EQ(SaveLanParam(), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Read(), "auto lo\niface lo inet loopback\n\nauto eth0\niface eth0 inet static\n"
+                      "    address 192.168.1.61/24\n    dns-nameservers 9.1.1.1 8.8.8.8\n"
+                      "    gateway 192.168.1.0\n" + eth1);
+
+    Write("iface eth0 inet dhcp\n");
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(ReadLanParam(), 0);
+    IP_v[3] = 5;
+    EXPECT_EQ(SaveLanParam(), -1) << "a change that cannot be written is no success";
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("eth0 is not a static stanza"),
+              std::string::npos);
+    EXPECT_EQ(Read(), "iface eth0 inet dhcp\n");
+    EXPECT_EQ(SimCommands(root.root).back(), "mount -v -n -o remount -r " + root.root + "/");
 }
 
 } // namespace
