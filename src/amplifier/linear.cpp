@@ -194,6 +194,10 @@ static void LinearReopen(Works *w, LinearLink *l, uint64_t now) {
     LogInfo("Linear: port %s open again", w->setup->LinPort);
     Trace("Linear: port %s open again\n", w->setup->LinPort);
     InitMicroCmdAfterReset(w);
+    // The board restarts bypassed and without its attenuator: it gets the
+    // state the screen shows again, as after an acknowledged micro reset.
+    IncPNTIn_CMDLinear(w->bypass.load() == 1 ? kCmdAmpBypass : kCmdAmpInLine, w);
+    IncPNTIn_CMDLinear(kCmdAttenuator, w);
     w->cmdQueueDrain = 1;
     // A command that went out while the port was gone was never heard: it goes
     // again now instead of after its reply time-out (up to 1.5 s).

@@ -139,8 +139,4 @@ void InitMicroCmdAfterReset(Works *w) {
     CallHook(hooks.SetFilterFromfreq, w);
     // The frequency, when it comes from a transceiver (generic mode measures it).
     if (w->ModeWorkIdx.load() != 0 && w->freq.load() != 0) IncPNTIn_CMDLinear(kCmdFreq, w);
-    // The board restarts bypassed and without its attenuator: it gets the
-    // state the screen shows (in line or bypassed, the attenuator) again.
-    IncPNTIn_CMDLinear(w->bypass.load() == 1 ? kCmdAmpBypass : kCmdAmpInLine, w);
-    IncPNTIn_CMDLinear(kCmdAttenuator, w);
 }
