@@ -198,11 +198,11 @@ ssize_t pwrite(int fd, const void *buf, size_t n, off_t at) {
     errno = err;
     return r;
 }
-ssize_t pwrite64(int fd, const void *buf, size_t n, off_t at) {
+ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t at) {
     pthread_mutex_lock(&gLock);
-    ssize_t r = Next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64")(fd, buf, n, at);
+    ssize_t r = Next<ssize_t (*)(int, const void *, size_t, off64_t)>("pwrite64")(fd, buf, n, at);
     int err = errno;
-    Wrote(fd, at, buf, r);
+    Wrote(fd, static_cast<off_t>(at), buf, r);
     pthread_mutex_unlock(&gLock);
     errno = err;
     return r;
@@ -217,8 +217,14 @@ int ftruncate(int fd, off_t length) {
     errno = err;
     return r;
 }
-int ftruncate64(int fd, off_t length) {
-    return ftruncate(fd, length);
+int ftruncate64(int fd, off64_t length) {
+    pthread_mutex_lock(&gLock);
+    int r = Next<int (*)(int, off64_t)>("ftruncate64")(fd, length);
+    int err = errno;
+    if (r == 0 && Tracked(fd)) Line("T %s %lld\n", gPaths[fd], static_cast<long long>(length));
+    pthread_mutex_unlock(&gLock);
+    errno = err;
+    return r;
 }
 
 int fsync(int fd) {
