@@ -115,11 +115,11 @@ int StatusReply(Works *w, const char *r) {
     w->boardStatus[0] = s0;
     w->boardStatus[1] = s1;
     w->boardStatus[2] = s2;
-    // Without the TAV transceiver or a rig daemon (the supervisor follows
-    // theirs) nothing else tells the tune that a carrier is on: the board's
+    // Without the TAV transceiver, a rig daemon or the logger (the supervisor
+    // follows theirs) nothing else tells the tune that a carrier is on: the board's
     // transmit bit does.
     const int mode = w->ModeWorkIdx.load();
-    if (mode != 1 && mode != 3) w->txReady = (s1 & 1) ? 1 : 0;
+    if (mode != 1 && mode != 3 && mode != 4) w->txReady = (s1 & 1) ? 1 : 0;
 
     if ((s1 & 8) && w->bypass.load() == 0 && w->bypassReq.load() == 1) {
         Trace("--------------- AMPL ERRORE : bypass on %s\n", r);

@@ -21,6 +21,7 @@ void InstallHooks() {
     hooks.StartTavReadFFT = StartTavReadFFT;
     hooks.StartThreadSoket = StartThreadSoket;
     hooks.StartThreadRigctl = StartThreadRigctl;
+    hooks.StartThreadLogger = StartThreadLogger;
     hooks.StartThreadCommRemote = StartThreadCommRemote;
     hooks.ExitThreadRemote = ExitThreadRemote;
     hooks.ExitCAT = ExitCAT;

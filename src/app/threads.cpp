@@ -21,6 +21,7 @@
 #include "supervisor/timer.h"
 #include "transceiver/cat.h"
 #include "transceiver/cat_serial.h"
+#include "transceiver/logger.h"
 #include "transceiver/rigctl.h"
 #include "transceiver/serial.h"
 #include "transceiver/tav_read.h"
@@ -35,7 +36,7 @@
 ThreadHandle thrGPIO{"GPIO"}, thrLin{"Linear"}, thrKey{"keyb"}, thrWsock{"Wsocket"},
     thrSer{"Serial"}, thrCat{"Cat"}, thrCatSer{"CatSerial"}, thrTime{"timer"}, thrLeggi{"th_leggi"},
     thrScrivi{"th_scrivi"}, thrFFT{"TAVRead"}, thInit{"LoadThread"}, thAggFw{"AggFWThread"},
-    thrRigctl{"Rigctl"}, thrAmpctld{"Ampctld"};
+    thrRigctl{"Rigctl"}, thrAmpctld{"Ampctld"}, thrLogger{"Logger"};
 
 std::atomic<int> startInitThread{0};
 int waitTAV = 0;
@@ -141,6 +142,10 @@ void StartThreadCATserial(Works *w) {
 
 void StartThreadRigctl(Works *w) {
     if (w->rigctlOn.load() == '1') StartThread(&thrRigctl, Rigctl, w, &w->rigctlOn);
+}
+
+void StartThreadLogger(Works *w) {
+    if (w->loggerOn.load() == '1') StartThread(&thrLogger, Logger, w, &w->loggerOn);
 }
 
 void StartThreadAmpctld(Works *w) {
@@ -325,6 +330,7 @@ void StartUp(Works *w) {
     }
     StartThreadCATserial(w);
     StartThreadRigctl(w);
+    StartThreadLogger(w);
     StartThreadAmpctld(w);
     if (s->EnableTime == '1') StartThread(&thrTime, timer, w);
 }
@@ -355,6 +361,7 @@ int ShutDown(Works *w) {
         {&thrCat, "Communicator joined Cat end"},
         {&thrCatSer, "Communicator joined CatSerial end"},
         {&thrRigctl, "Communicator joined Rigctl end"},
+        {&thrLogger, "Communicator joined Logger end"},
         {&thrAmpctld, "Communicator joined Ampctld end"},
         {&thrSer, "Communicator joined Serial end"},
         {&thrLin, "Communicator joined Linear end"},

@@ -27,7 +27,7 @@ struct ThreadHandle {
 };
 
 extern ThreadHandle thrGPIO, thrLin, thrKey, thrWsock, thrSer, thrCat, thrCatSer, thrTime, thrLeggi,
-    thrScrivi, thrFFT, thInit, thAggFw, thrRigctl, thrAmpctld;
+    thrScrivi, thrFFT, thInit, thAggFw, thrRigctl, thrAmpctld, thrLogger;
 
 extern std::atomic<int> startInitThread; // 1 while the splash countdown runs
 extern int waitTAV;                      // splash length in seconds
@@ -55,6 +55,8 @@ void StartTavReadFFT(Works *works);
 void StartThreadSoket(Works *works);
 // The rig daemon's client, when the working mode asks for it (works->rigctlOn).
 void StartThreadRigctl(Works *works);
+// The logging program's listener, when the working mode asks for it (works->loggerOn).
+void StartThreadLogger(Works *works);
 // The amplifier protocol server, when the option AmpctldServer is 1.
 void StartThreadAmpctld(Works *works);
 

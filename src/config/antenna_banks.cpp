@@ -69,6 +69,7 @@ int MarkerIndex(const char *line) {
     if (std::strncmp(line + 1, "Tav", 3) == 0) return 1;
     if (std::strncmp(line + 1, "817", 3) == 0) return 2;
     if (std::strncmp(line + 1, "Net", 3) == 0) return 3;
+    if (std::strncmp(line + 1, "Udp", 3) == 0) return 4;
     return -1;
 }
 
@@ -170,8 +171,8 @@ void SaveTabConfig(Works *w, int bank) {
 }
 
 void SaveTabConfigAs(Works *w, int bank, int mode) {
-    static const char *const kMarkers[] = {"!Gen\n", "!Tav\n", "!817\n", "!Net\n"};
-    std::string text = kMarkers[mode >= 1 && mode <= 3 ? mode : 0];
+    static const char *const kMarkers[] = {"!Gen\n", "!Tav\n", "!817\n", "!Net\n", "!Udp\n"};
+    std::string text = kMarkers[mode >= 1 && mode <= 4 ? mode : 0];
     int rows = w->memRows;
     if (rows < 0) rows = 0;
     if (rows > kAntRows) rows = kAntRows;

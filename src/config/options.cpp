@@ -33,6 +33,9 @@ const OptionKey kOptionKeys[] = {
     {"AmpctldServer", "0", &OptionsRecord::ampctldServer, nullptr, 0, 1},
     {"AmpctldPort", "4531", &OptionsRecord::ampctldPort, nullptr, 1, 65535},
     {"AmpctldBind", "127.0.0.1", nullptr, &OptionsRecord::ampctldBind, 1, 0},
+    {"LoggerUdpPort", "12060", &OptionsRecord::loggerUdpPort, nullptr, 1, 65535},
+    {"LoggerUdpBind", "0.0.0.0", nullptr, &OptionsRecord::loggerUdpBind, 1, 0},
+    {"LoggerRadioNr", "0", &OptionsRecord::loggerRadioNr, nullptr, 0, 2},
 };
 
 // Lines of keys not in the table, kept for the next write.

@@ -52,6 +52,7 @@ constexpr ErrDef kErrDefs[] = {
     {kErrTemp2Warning, kWarning | kProtection, "2-Warning", "temperature"},
     {kErrCatNoAnswer, kWarning, "CAT link", "no answer"},
     {kErrRigctld, kWarning, "rigctld", "unreachable"},
+    {kErrLogger, kWarning, "Logger", "no radio info"},
 };
 
 constexpr bool RowsInCodeOrder() {

@@ -1,4 +1,4 @@
-// The error and warning list: 26 numbered codes, each with a type, a title and
+// The error and warning list: 28 numbered codes, each with a type, a title and
 // a text; subsystems add and remove codes, key 1 acknowledges them.
 #pragma once
 struct Works;
@@ -37,6 +37,7 @@ enum ErrCode : int {
     kErrTemp2Warning = 24,    // temperature 2 near its alarm threshold
     kErrCatNoAnswer = 25,     // the FT-817 does not answer (port gone, or silent)
     kErrRigctld = 26,         // the rig daemon does not answer (a warning)
+    kErrLogger = 27,          // no valid datagram from the logging program for 15 s (a warning)
 };
 
 // Fills the description table and the run-time texts of kErrBoardComm and

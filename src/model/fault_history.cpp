@@ -19,7 +19,7 @@ namespace {
 constexpr uint64_t kRetryMs = 10000;
 
 const char *ModeName(int mode) {
-    return mode == 1 ? "Tav" : mode == 2 ? "817" : mode == 3 ? "Net" : "Gen";
+    return mode == 1 ? "Tav" : mode == 2 ? "817" : mode == 3 ? "Net" : mode == 4 ? "Udp" : "Gen";
 }
 
 // The lines of `text` that end in a line feed, newest first, appended to `out`.

@@ -18,6 +18,7 @@ struct Hooks {
     void (*StartTavReadFFT)(Works *) = nullptr;
     void (*StartThreadSoket)(Works *) = nullptr;
     void (*StartThreadRigctl)(Works *) = nullptr;
+    void (*StartThreadLogger)(Works *) = nullptr;
     void (*StartThreadCommRemote)(Works *) = nullptr;
     void (*ExitThreadRemote)(Works *) = nullptr;
     // The CAT pass-through port failed under the remote link (transceiver).

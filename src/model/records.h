@@ -152,6 +152,9 @@ struct OptionsRecord {
     std::atomic<int32_t> ampctldServer{0}; // AmpctldServer: 1 serves the amplifier protocol
     std::atomic<int32_t> ampctldPort{0};   // AmpctldPort
     char ampctldBind[kOptionText] = {};    // AmpctldBind
+    std::atomic<int32_t> loggerUdpPort{0}; // LoggerUdpPort: the logging program's datagrams
+    char loggerUdpBind[kOptionText] = {};  // LoggerUdpBind
+    std::atomic<int32_t> loggerRadioNr{0}; // LoggerRadioNr: 0 the active radio, 1 or 2 that one
 };
 
 // --- tuner design file: the tuner's nominal parts, for the model search ---

@@ -12,7 +12,7 @@ struct Works;
 constexpr int kRemoteStatusLen = 44;
 struct RemoteStatus {
     char band[5]; // antenna-table band name, "----" when none
-    char iface;   // '1' TAV, '2' FT-817, '0' otherwise
+    char iface;   // the working mode '0'-'4' (ui/menu.h)
     int att;      // attenuator index
     int ant;      // antenna, 0-based
     bool bypass;  // amplifier in stand-by

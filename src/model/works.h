@@ -19,7 +19,7 @@ constexpr int kCmdQueueSlots = 30;
 // Codes refused by a full ring wait here, at most one per board setting, so
 // 41 places (one per command code) can never run out.
 constexpr int kCmdPendingSlots = 41;
-constexpr int kErrCodes = 27;
+constexpr int kErrCodes = 28;
 // Links that report a port that failed to open (portError values).
 constexpr int kPortLinear = 1;    // power board
 constexpr int kPortCatSerial = 2; // FT-817 CAT
@@ -95,7 +95,8 @@ struct Works {
     Shared<int32_t> timerUsec;
     int32_t timerWake = -1; // wakes the supervisor at once: a new frequency (any link)
     // Working mode, the frequency source: 0 generic, 1 TAV, 2 FT-817, 3 a rig
-    // daemon (rigctld). The bank loader (start-up, keys).
+    // daemon (rigctld), 4 the logging program's datagrams. The bank loader
+    // (start-up, keys).
     Shared<int32_t> ModeWorkIdx;
     OptionsRecord options;   // the options file (start-up, parameter pages)
     TunerDesign tunerDesign; // the tuner design file (start-up)
@@ -222,7 +223,7 @@ struct Works {
     FaultQueue faultQueue; // (the supervisor writes it out)
 
     // --- transceiver links: Serial (TAV), CatSerial (FT-817), Cat (pass-through),
-    // Rigctl (a rig daemon) ---
+    // Rigctl (a rig daemon), Logger (the logging program's datagrams) ---
     Shared<int32_t> serFD;
     Shared<int32_t> catFD;
     Shared<int32_t> catSerFD;
@@ -233,6 +234,16 @@ struct Works {
     SetupSwitch rigctlOn;
     Shared<int32_t> rigFreq;
     Shared<uint8_t> rigPtt;
+    // The logger link: its run switch ('1' runs it; the working mode sets it);
+    // Logger writes what the logging program says: the followed radio's
+    // frequency (Hz, 0 none yet) and transmit state, and whether any radio
+    // transmits (1), none (0) or one does not say (2). The timer writes
+    // logHold: 1 while a band change waits for receive (the message line).
+    SetupSwitch loggerOn;
+    Shared<int32_t> logFreq;
+    Shared<uint8_t> logTx;
+    Shared<uint8_t> logTxAny;
+    Shared<uint8_t> logHold;
     Shared<uint8_t> txTest;   // transmit-test hand-shake bits (keys, Serial, Linear)
     Shared<int32_t> rxSettle; // timer passes to wait after the TAV went back to RX
 

@@ -89,7 +89,7 @@ const ERRORS = )PAGE";
 
 const char *const kTail = R"PAGE(;
 const $ = id => document.getElementById(id);
-const ifaces = {"0": "Generic", "1": "TAV", "2": "FT-817", "3": "rigctld"};
+const ifaces = {"0": "Generic", "1": "TAV", "2": "FT-817", "3": "rigctld", "4": "Logger"};
 const tuners = {"T": "in line", "B": "through", "N": "not installed"};
 let ws = null, lastStatus = 0, lastSpectrum = 0, bins = null, history = [], lastErr = -2;
 

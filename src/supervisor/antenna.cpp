@@ -51,6 +51,13 @@ void PutField(char *text, int pos, const char *fmt, ...) {
 
 } // namespace
 
+int AntennaRowOf(Works *w, int32_t freq) {
+    int rows = std::clamp(w->memRows.load(), 0, kAntRows);
+    for (int i = 0; i < rows; i++)
+        if (w->antTab[i].fStart <= freq && freq <= w->antTab[i].fStop) return i;
+    return -1;
+}
+
 void GestioneAntennaAutomatica(Works *w) {
     w->bandRow = 100;
     int32_t freq = w->freq.load();
@@ -143,7 +150,7 @@ void CreaBufferDiStato(Works *w, char *text) {
     }
     PutField(text, 0, "%-4.4s", band);
     int mode = w->ModeWorkIdx.load();
-    PutField(text, 4, "%c", mode >= 1 && mode <= 3 ? static_cast<char>('0' + mode) : '0');
+    PutField(text, 4, "%c", mode >= 1 && mode <= 4 ? static_cast<char>('0' + mode) : '0');
     PutField(text, 5, "%d", w->attenuator.load());
     PutField(text, 6, "%d", w->antenna.load());
     PutField(text, 7, "%c", w->bypass.load() != 0 ? '1' : '0');

@@ -16,6 +16,7 @@
 #include "supervisor/antenna.h"
 #include "supervisor/meters.h"
 #include "supervisor/thresholds.h"
+#include "transceiver/logger.h"
 #include "transceiver/serial.h"
 #include "model/errors.h"
 #include "model/fault_history.h"
@@ -100,9 +101,43 @@ void ScreenSaver(Works *w, SupervisorState *st, uint64_t now) {
     }
 }
 
+// The logger's frequency into force. A band change (another antenna-table
+// row, or none) while a radio transmits waits, so that no relay switches
+// under power: until the logger says receive, or for 2 s without forward
+// power on the board. The message line says that it waits.
+void LoggerFrequency(Works *w, SupervisorState *st, uint64_t now) {
+    const int32_t want = w->logFreq.load(), cur = w->freq.load();
+    if (want == 0) return; // nothing heard yet: the frequency in force stays
+    bool wait = false;
+    const int row = AntennaRowOf(w, want);
+    if (want != cur && cur != 0 && (row < 0 || row != AntennaRowOf(w, cur))) {
+        const uint8_t tx = w->logTxAny.load();
+        if (tx == 1 || (tx == 2 && (w->boardStatus[1].load() & 1) != 0)) {
+            if (!st->logHeld) {
+                LogInfo("logger: band change to %d Hz waits for receive", want);
+                st->logHeld = true;
+                st->noPower = false;
+            }
+            if (w->pwrFwd.load() >= kLoggerNoPowerW) {
+                st->noPower = false;
+            } else if (!st->noPower) {
+                st->noPower = true;
+                st->noPowerSince = now;
+            }
+            wait = !st->noPower || !expired(st->noPowerSince, now, kLoggerNoPowerMs);
+        }
+    }
+    if (!wait) {
+        if (st->logHeld) LogInfo("logger: %d Hz in force", want);
+        st->logHeld = false;
+        w->freq = want;
+    }
+    w->logHold = wait ? 1 : 0;
+}
+
 // Takes the frequency from the source of the working mode; false when the
 // mode is not known yet (no source, no frequency actions).
-bool FrequencySource(Works *w, SupervisorState *st, int mode) {
+bool FrequencySource(Works *w, SupervisorState *st, int mode, uint64_t now) {
     switch (mode) {
     case 1:
         getParameters(&st->tav, w);
@@ -115,6 +150,10 @@ bool FrequencySource(Works *w, SupervisorState *st, int mode) {
     case 3: // a rig daemon: as the FT-817, from the frequency it reported
         if (w->antInput.load() > 0) SetAntInput(w, 0);
         w->freq = w->rigFreq.load();
+        return true;
+    case 4: // the logging program's datagrams
+        if (w->antInput.load() > 0) SetAntInput(w, 0);
+        LoggerFrequency(w, st, now);
         return true;
     case 0:
         w->freq = w->freqMeasured.load();
@@ -253,7 +292,8 @@ bool QuietPass(Works *w, SupervisorState *st) {
     return w->fb.realizedRows == 0 && w->wsConnected.load() == 0 && w->portError.load() == 0 &&
            w->tuneState.load() == 0 && (w->tuneOpt.load() & ~kTavTuneOn) == 0 &&
            w->txTest.load() == 0 && w->rxSettle.load() == 0 && w->txReady.load() == 0 &&
-           st->tuneWaitCnt == 0 && w->freq.load() == w->freqPrev.load();
+           st->tuneWaitCnt == 0 && w->freq.load() == w->freqPrev.load() &&
+           w->logHold.load() == 0;
 }
 
 } // namespace
@@ -328,13 +368,14 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
         } else {
             ScreenSaver(w, st, now);
             const int mode = w->ModeWorkIdx.load();
-            if (FrequencySource(w, st, mode)) {
+            if (FrequencySource(w, st, mode, now)) {
                 FrequencyChange(w, mode);
                 if (mode == 1) TavMode(w, st);
-                // The daemon's transmit state, or the board's own transmit
-                // bit for a carrier it does not report, tells the tune.
-                if (mode == 3)
-                    w->txReady = w->rigPtt.load() != 0 || (w->boardStatus[1].load() & 1) != 0;
+                // The daemon's or the logger's transmit state, or the board's
+                // own transmit bit for a carrier they do not report, tells the tune.
+                if (mode == 3 || mode == 4)
+                    w->txReady = (mode == 3 ? w->rigPtt.load() : w->logTx.load()) != 0 ||
+                                 (w->boardStatus[1].load() & 1) != 0;
             }
             ThresholdsAfterTune(w, st);
             if (w->saveScreenOn.load() == 0) DrawScreen(w, st);

@@ -22,6 +22,9 @@ struct SupervisorState {
     bool quiet = false;             // the last pass changed nothing and nothing is timed by passes
     uint32_t spectraSeen = 0;       // spectraStored as last seen
     uint64_t spectrumAtMs = 0;      // monotonic ms when it was last seen to change
+    bool logHeld = false;           // a band change from the logger waits for receive
+    bool noPower = false;           // meanwhile no forward power, since noPowerSince
+    uint64_t noPowerSince = 0;
 };
 
 // Between the passes of a screen that does not change: the next pass comes

@@ -20,7 +20,8 @@
 MenuRow Novamenu[kMenus];
 ParPage menuPar[kParPages];
 const char attNames[5][8] = {"0", "2", "3", "5", "StBy"};
-const char MODEwork[kModeWorks][8] = {"Generic", "ZMXTAV", " FT-817", "rigctld"};
+const char MODEwork[kModeWorks][8] = {"Generic", "ZMXTAV", " FT-817", "rigctld",
+                                           "Logger"};
 
 namespace {
 

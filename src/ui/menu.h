@@ -33,15 +33,16 @@ struct ParPage {
 extern MenuRow Novamenu[kMenus];
 extern ParPage menuPar[kParPages];
 extern const char attNames[5][8];          // "0", "2", "3", "5", "StBy"
-constexpr int kModeWorks = 4;              // working modes (ModeWorkIdx 0-3)
-extern const char MODEwork[kModeWorks][8]; // "Generic", "ZMXTAV", " FT-817", "rigctld"
+constexpr int kModeWorks = 5; // working modes (ModeWorkIdx 0-4)
+// "Generic", "ZMXTAV", " FT-817", "rigctld", "Logger"
+extern const char MODEwork[kModeWorks][8];
 
 // The label cell of `key` (1..6), `line` (1 or 2) of `menu`.
 char *KeyLabel(int menu, int key, int line);
 
 // The attenuator name of a setting 0-4, or "-" when it names none.
 const char *AttenuatorName(int idx);
-// The interface name of a working mode 0-3, or "---" before one is set.
+// The interface name of a working mode 0-4, or "---" before one is set.
 const char *InterfaceName(int idx);
 
 void InitMenuNova(Works *works);

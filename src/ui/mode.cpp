@@ -35,7 +35,7 @@ void ApplyModeWork(Works *w, bool startThreads) {
         }
         TavOff(s, w);
         break;
-    default: // generic (the power board measures the frequency) or a rig daemon
+    default: // generic (the power board measures the frequency), a rig daemon, the logger
         TavOff(s, w);
         if (s->EnableCatSerial == '1') s->EnableCatSerial = '0';
         break;
@@ -49,6 +49,15 @@ void ApplyModeWork(Works *w, bool startThreads) {
         }
     } else if (w->rigctlOn.load() == '1') {
         w->rigctlOn = '0';
+    }
+    // The same for the logger's listener in mode 4.
+    if (mode == 4) {
+        if (w->loggerOn.load() != '1') {
+            w->loggerOn = '1';
+            if (startThreads) CallHook(hooks.StartThreadLogger, w);
+        }
+    } else if (w->loggerOn.load() == '1') {
+        w->loggerOn = '0';
     }
     IncPNTIn_CMDLinear(kCmdWriteSettings, w);
 }

@@ -181,7 +181,8 @@ const char *NoticeText(uint8_t notice) {
 
 struct InfoBar {
     uint8_t message; // 0: none, 1: the debug line, 2: second function, 3: bypass not
-                     // saved, 4: a remote station lost its server, 5: a notice
+                     // saved, 4: a remote station lost its server, 5: a notice,
+                     // 6: a band change from the logger waits for receive
     uint8_t notice;
     uint8_t remote; // 0: "Local", 1: "Remote", 2: "Remote" in red (a fault)
     char debug[2][128];
@@ -230,6 +231,8 @@ void ComposeInfoBar(Works *w, InfoBar *bar) {
                       w->tuneL.load(), w->tuneC.load(), ModeTuneDebug);
     } else if (w->keyFlags.load() & 1) {
         bar->message = 2;
+    } else if (w->ModeWorkIdx.load() == 4 && w->logHold.load() != 0) {
+        bar->message = 6;
     } else if (w->notice.load() != kNoticeNone && NowMs() < w->noticeUntilMs.load()) {
         bar->message = 5;
         bar->notice = w->notice.load();
@@ -280,6 +283,8 @@ void PaintInfoBar(Works *w, const InfoBar &bar) {
         Text(w, 8, 5, 350, "Link to the server lost: this unit's own readings", 250, 0, 0);
     } else if (bar.message == 5) {
         Text(w, 8, 5, 350, NoticeText(bar.notice), 250, 250, 250);
+    } else if (bar.message == 6) {
+        Text(w, 8, 5, 350, "Logger: radio transmits, band change waits for receive", 250, 250, 0);
     }
 
     static const int kBox[7][3] = {{1, 110, 10},    {115, 260, 125}, {265, 400, 275},
