@@ -6,11 +6,14 @@
 // of the band's commands and their replies at 115200 baud, one exchange
 // already on the wire and the radio's own exchange (FT-817: the 5-byte poll
 // and reply at 38400 baud, two stop bits; TAV: one parameter frame), from
-// the bytes of this run.
+// the bytes of this run. In the logger mode (udp) the change is a logging
+// program's <RadioInfo> datagram on the loopback, whose own time is taken as
+// nil: the floor is the board's wire alone.
 //
-//   helix-bench-qsy [QSYS] [MODES...]     (default 20; ft817 tav gen)
+//   helix-bench-qsy [QSYS] [MODES...]     (default 20; ft817 tav gen; also udp)
 // Run from the build directory (helix is taken from beside this program).
 #include "board.h"
+#include "panel_web.h"
 #include "platform/clock.h"
 #include "radio.h"
 #include "sim_root.h"
@@ -100,7 +103,10 @@ double Percentile(std::vector<double> v, double p) {
 Result Run(const std::string &mode, bool bySleep, int qsys) {
     Result res;
     std::string root = MakeTempSimRoot();
-    const char *marker = mode == "tav" ? "!Tav" : mode == "ft817" ? "!817" : "!Gen";
+    const char *marker = mode == "tav"     ? "!Tav"
+                         : mode == "ft817" ? "!817"
+                         : mode == "udp"   ? "!Udp"
+                                           : "!Gen";
     // The root's bank 1 with the working mode of this run.
     std::string bank = root + "/opt/set/antenna_b1.txt";
     FILE *f = std::fopen(bank.c_str(), "r");
@@ -118,6 +124,9 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
     WriteFile(root + "/opt/set/setup.txt",
               "EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\nWebSocket: 0\n"
               "EnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n");
+    const int loggerPort = 20000 + getpid() % 20000;
+    WriteFile(root + "/opt/set/options.txt",
+              "LoggerUdpBind: 127.0.0.1\nLoggerUdpPort: " + std::to_string(loggerPort) + "\n");
 
     SimBoard board;
     if (SimBoardStart(&board, root) != 0) {
@@ -125,7 +134,7 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
         std::exit(1);
     }
     SimRadio *radio = nullptr;
-    if (mode != "gen") {
+    if (mode != "gen" && mode != "udp") {
         SimRadioConfig cfg;
         cfg.kind = mode == "tav" ? SimRadioKind::Tav : SimRadioKind::Ft817;
         cfg.root = root;
@@ -135,7 +144,10 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
         radio = SimRadioStart(cfg);
     }
     auto setFreq = [&](uint32_t hz) {
-        if (radio != nullptr)
+        std::string why;
+        if (mode == "udp")
+            PanelSendUdp(loggerPort, PanelRadioInfo(1, static_cast<int32_t>(hz), 1, false), &why);
+        else if (radio != nullptr)
             SimRadioSetFreq(radio, hz);
         else
             SimBoardSet(&board, [hz](SimBoardState &st) { st.freq = hz; });
@@ -154,8 +166,10 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
         if (log != nullptr) std::fclose(log);
         return started && First(SimBoardFrames(&board), 0, "MT1") != nullptr;
     };
-    while (NowMs() < end && !ready())
+    while (NowMs() < end && !ready()) {
+        if (mode == "udp") setFreq(14074000); // until the unit listens
         SleepMs(100);
+    }
     SleepMs(1000);
 
     for (int i = 0; i < qsys; i++) {

@@ -18,10 +18,12 @@
 #
 # HELIX_SIM_ROOT (.sim-root) the root (the pair's: <root>-pair-server and
 # <root>-pair-client), HELIX_PANEL_PORT (8817) the page's port,
-# HELIX_SIM_MODE=tav|ft817|gen|net bank 1's working mode, HELIX_PAIR_PORT (a
-# free one) the pair's WebSocket port. In net mode Hamlib's rigctld serves the
-# simulated FT-817 on HELIX_RIGCTLD_PORT (4532) and the controller follows it
-# there (docs/hamlib.md).
+# HELIX_SIM_MODE=tav|ft817|gen|net|udp bank 1's working mode, HELIX_PAIR_PORT
+# (a free one) the pair's WebSocket port. In net mode Hamlib's rigctld serves
+# the simulated FT-817 on HELIX_RIGCTLD_PORT (4532) and the controller follows
+# it there (docs/hamlib.md). In udp mode the unit follows a logging program's
+# datagrams on 127.0.0.1 port HELIX_LOGGER_PORT (12060; the pair's client one
+# more), which the page's Logger box sends (docs/logger.md).
 set -e
 cd "$(dirname "$0")/.."
 PAIR=0
@@ -72,7 +74,7 @@ set_line() {
     mv "$1.new" "$1"
 }
 
-# make_root ROOT: a simulated root (a new one with --fresh) with the simulated
+# make_root ROOT [LOGGERPORT]: a simulated root (a new one with --fresh) with the simulated
 # unit's settings.
 make_root() {
     [ "$FRESH" = 1 ] && rm -rf "$1"
@@ -85,13 +87,16 @@ make_root() {
     set_line "$1/opt/set/setup.txt" WebSocket 0
     set_line "$1/opt/set/options.txt" RemoteBind 127.0.0.1
     set_line "$1/opt/set/options.txt" AmpctldBind 127.0.0.1
-    # HELIX_SIM_MODE=tav|ft817|gen|net: bank 1's marker line (its rows stay).
+    set_line "$1/opt/set/options.txt" LoggerUdpBind 127.0.0.1
+    set_line "$1/opt/set/options.txt" LoggerUdpPort "${2:-${HELIX_LOGGER_PORT:-12060}}"
+    # HELIX_SIM_MODE=tav|ft817|gen|net|udp: bank 1's marker line (its rows stay).
     BANK1="$1/opt/set/antenna_b1.txt"
     case "${HELIX_SIM_MODE:-}" in
     tav) MARKER='!Tav' ;;
     ft817) MARKER='!817' ;;
     gen) MARKER='!Gen' ;;
     net) MARKER='!Net' ;;
+    udp) MARKER='!Udp' ;;
     *) MARKER='' ;;
     esac
     if [ -n "$MARKER" ]; then
@@ -145,7 +150,7 @@ if [ "$PAIR" = 1 ]; then
     SERVER="$ROOT-pair-server"
     CLIENT="$ROOT-pair-client"
     make_root "$SERVER"
-    make_root "$CLIENT"
+    make_root "$CLIENT" "$((${HELIX_LOGGER_PORT:-12060} + 1))"
     LINK=$(free_port "${HELIX_PAIR_PORT:-0}")
     set_line "$SERVER/opt/set/setup.txt" WebSocket 1
     set_line "$SERVER/opt/set/setup.txt" TcpPort "$LINK"

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <png.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -293,11 +295,50 @@ std::string PanelWorkingMode(const std::string &root) {
         size_t at = line.find_first_not_of(" \t");
         if (at == std::string::npos || line[at] != '!') continue;
         static const char *const kModes[][2] = {
-            {"Gen", "gen"}, {"Tav", "tav"}, {"817", "ft817"}, {"Net", "net"}};
+            {"Gen", "gen"}, {"Tav", "tav"}, {"817", "ft817"}, {"Net", "net"}, {"Udp", "udp"}};
         for (const auto &m : kModes)
             if (line.compare(at + 1, 3, m[0]) == 0) mode = m[1];
     }
     return mode;
+}
+
+std::string PanelRadioInfo(int nr, int32_t hz, int active, bool transmitting) {
+    char text[600];
+    std::snprintf(text, sizeof text,
+                  "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<RadioInfo>\r\n"
+                  "  <app>helix-sim-panel</app>\r\n  <StationName>SIM</StationName>\r\n"
+                  "  <RadioNr>%d</RadioNr>\r\n  <Freq>%d</Freq>\r\n  <TXFreq>%d</TXFreq>\r\n"
+                  "  <Mode>USB</Mode>\r\n  <IsSplit>False</IsSplit>\r\n"
+                  "  <FocusRadioNr>%d</FocusRadioNr>\r\n  <ActiveRadioNr>%d</ActiveRadioNr>\r\n"
+                  "  <IsTransmitting>%s</IsTransmitting>\r\n</RadioInfo>\r\n",
+                  nr, hz / 10, hz / 10, active, active, transmitting ? "True" : "False");
+    return text;
+}
+
+int PanelLoggerPort(const std::string &root) {
+    std::ifstream options(root + "/opt/set/options.txt");
+    std::string line;
+    int port = 12060;
+    while (std::getline(options, line))
+        if (line.rfind("LoggerUdpPort: ", 0) == 0) {
+            int p = std::atoi(line.c_str() + 15);
+            if (p > 0 && p <= 65535) port = p;
+        }
+    return port;
+}
+
+int PanelSendUdp(int port, const std::string &datagram, std::string *why) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ssize_t n = fd < 0 ? -1
+                       : sendto(fd, datagram.data(), datagram.size(), 0,
+                                reinterpret_cast<sockaddr *>(&to), sizeof to);
+    if (n != static_cast<ssize_t>(datagram.size())) *why = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return n == static_cast<ssize_t>(datagram.size()) ? 0 : -1;
 }
 
 int SimWriteStateLine(const std::string &path, const std::string &showAnswer) {

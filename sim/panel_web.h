@@ -62,9 +62,17 @@ void PanelFoldUpdate(PanelFold *fold, const std::string &path);
 std::vector<std::string> PanelFoldLines(const PanelFold &fold);
 
 // The working mode of the unit at `root` as its current bank's antenna file
-// marks it ("gen", "tav", "ft817", "net"; "" when unknown). The bank is the
+// marks it ("gen", "tav", "ft817", "net", "udp"; "" when unknown). The bank is the
 // setup file's "NumBanco" (1 when missing).
 std::string PanelWorkingMode(const std::string &root);
+
+// A station logging program's frequency datagram for radio `nr` (1 or 2), as
+// N1MM Logger+ sends it: frequencies in tens of hertz.
+std::string PanelRadioInfo(int nr, int32_t hz, int active, bool transmitting);
+// The unit's logger port: LoggerUdpPort of <root>/opt/set/options.txt, else 12060.
+int PanelLoggerPort(const std::string &root);
+// Sends `datagram` to 127.0.0.1:`port` over UDP; 0 on success, else -1 and why.
+int PanelSendUdp(int port, const std::string &datagram, std::string *why);
 
 // The simulators' state line for the page (their "show" answer without
 // "ok "), replaced whole (written beside and renamed). 0 on success.

@@ -3,7 +3,8 @@
 // Runs a simulated radio on a pseudo-terminal linked into the simulated root
 // until it is killed. Without --ft817/--tav the interface marker of the
 // unit's current bank (<root>/opt/set/antenna_b<N>.txt) chooses: "!817" the
-// FT-817, "!Net" too (the radio behind a rig daemon), else the TAV; and when
+// FT-817, "!Net" too (the radio behind a rig daemon), else the TAV (also for
+// "!Udp", where the unit follows the logging program instead); and when
 // the unit switches its interface (INTERF), the radio follows within a second.
 // Lines on standard input or written to the control FIFO (DIR/sim-radio.ctl)
 // change it while it runs: "freq HZ", "vfo a|b", "mode N", "tx 0|1",

@@ -188,6 +188,9 @@ void Usage(FILE *to) {
             "  POST /api/board  (body)    one control line to the power board\n"
             "  POST /api/radio  (body)    one control line to the radio\n"
             "  POST /api/micro?key=K&value=V  panel micro setting (v12, v15, vamp, version)\n"
+            "  POST /api/logger?f1=HZ&f2=HZ&active=N&tx=0|1  a logging program's RadioInfo\n"
+            "                             datagrams for radios 1 and 2, to 127.0.0.1 on the\n"
+            "                             unit's LoggerUdpPort\n"
             "  GET  /api/state            JSON: errors (the screen's texts), the working mode,\n"
             "                             wire, log and trace (repeated lines folded),\n"
             "                             simulators up and their state lines\n"
@@ -304,6 +307,30 @@ int main(int argc, char **argv) {
             res.status = 400;
             res.set_content("error: key v12|v15|vamp|version, value 0-255\n", "text/plain");
         }
+    });
+    srv.Post("/api/logger", [p](const httplib::Request &req, httplib::Response &res) {
+        auto num = [&req](const char *key) { return std::atol(req.get_param_value(key).c_str()); };
+        const long f1 = num("f1"), f2 = num("f2"), active = num("active");
+        const bool tx = num("tx") == 1;
+        auto inRange = [](long hz) { return hz >= 100000 && hz <= 60000000; };
+        if (!inRange(f1) || !inRange(f2) || (active != 1 && active != 2)) {
+            res.status = 400;
+            res.set_content("error: f1, f2 in Hz (100 kHz - 60 MHz), active 1 or 2\n", "text/plain");
+            return;
+        }
+        const int port = PanelLoggerPort(p->root);
+        std::string why;
+        int rc = PanelSendUdp(port, PanelRadioInfo(1, static_cast<int32_t>(f1), active, tx), &why);
+        if (rc == 0)
+            rc = PanelSendUdp(port, PanelRadioInfo(2, static_cast<int32_t>(f2), active, tx), &why);
+        if (rc != 0) {
+            res.status = 503;
+            res.set_content("error: " + why + "\n", "text/plain");
+            return;
+        }
+        res.set_content("sent RadioInfo for radios 1 and 2 to 127.0.0.1:" + std::to_string(port) +
+                            " (active " + std::to_string(active) + (tx ? ", transmitting)\n" : ")\n"),
+                        "text/plain");
     });
     srv.Get("/api/state", [p](const httplib::Request &, httplib::Response &res) {
         res.set_header("Cache-Control", "no-store");

@@ -65,6 +65,17 @@ label{font-size:13px}
   <div class="row"><button id="nextmode">next mode</button>
    <span style="font-size:12px">works the unit's keys: MEM held (memory table), INTERF, BACK</span></div>
  </div>
+ <div class="box" id="loggerbox"><h2>Logger</h2>
+  <div class="note" id="loggernote"></div>
+  <div class="row">radio 1 <input type="number" id="lf1" value="14074000" style="width:110px"> Hz
+   <label><input type="radio" name="lact" value="1" checked> active</label></div>
+  <div class="row">radio 2 <input type="number" id="lf2" value="7074000" style="width:110px"> Hz
+   <label><input type="radio" name="lact" value="2"> active</label></div>
+  <div class="row"><label><input type="checkbox" id="ltx"> active radio transmitting (drives the board)</label></div>
+  <div class="row"><button id="lsend">send</button><label><input type="checkbox" id="lrepeat" checked> again every 5 s</label></div>
+  <div style="font-size:12px">a station logging program's &lt;RadioInfo&gt; datagrams (N1MM style), one per radio,
+   to the unit's LoggerUdpPort on 127.0.0.1</div>
+ </div>
  <div class="box" id="radiobox"><h2>Radio <span id="radioup"></span></h2>
   <div class="note" id="radionote"></div>
   <div class="row"><div id="dial" title="drag or scroll"><div id="dialmark"></div></div>
@@ -325,11 +336,14 @@ function sync(b, r) {
 
 // ---- working mode: shown from the bank's marker; switched on the unit ----
 const modeNames = {gen: "generic: the power board's measured frequency", tav: "TAV transceiver (serial stream)",
-  ft817: "FT-817 (CAT)", net: "a rig daemon (rigctld)"};
+  ft817: "FT-817 (CAT)", net: "a rig daemon (rigctld)", udp: "the logging program (RadioInfo over UDP)"};
 function showMode(m) {
   unitMode = m || "";
   $("mode").textContent = modeNames[m] || "unknown";
-  const gen = m === "gen";
+  const gen = m === "gen", udp = m === "udp";
+  $("loggerbox").classList.toggle("unused", !udp);
+  $("loggernote").textContent = udp ? "" : "Not in use: the unit follows the logger in the Logger working mode (bank marker !Udp).";
+  $("radiobox").classList.toggle("unused", udp);
   // In generic mode the radio is not in use: the dial, + - and the band
   // buttons set the board's measured frequency; mode, VFO and radio faults do nothing.
   for (const id of ["radiofaults"]) $(id).classList.toggle("unused", gen);
@@ -349,6 +363,19 @@ $("nextmode").onclick = async () => {
     }
   } finally { $("nextmode").disabled = false; }
 };
+
+// ---- logger: RadioInfo for two radios; resent every 5 s as loggers do ----
+const lact = () => +document.querySelector("input[name=lact]:checked").value;
+async function sendLogger() {
+  const f = [+$("lf1").value, +$("lf2").value], a = lact(), t = $("ltx").checked;
+  board("freq " + f[a - 1]); // the board measures the active radio's carrier
+  return post("/api/logger?f1=" + f[0] + "&f2=" + f[1] + "&active=" + a + "&tx=" + (t ? 1 : 0));
+}
+$("lsend").onclick = sendLogger;
+for (const id of ["lf1", "lf2"]) $(id).onchange = sendLogger;
+for (const r of document.querySelectorAll("input[name=lact]")) r.onchange = sendLogger;
+$("ltx").onchange = async () => { await sendLogger(); board("drive " + ($("ltx").checked ? drive() : 0)); };
+setInterval(() => { if (unitMode === "udp" && $("lrepeat").checked) sendLogger(); }, 5000);
 
 // ---- readouts ----
 const up = (el, on) => { el.textContent = on ? "● running" : "● not running"; el.className = on ? "ok" : "bad"; };
