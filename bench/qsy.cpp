@@ -25,7 +25,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -82,6 +84,21 @@ const SimFrame *First(const std::vector<SimFrame> &f, uint64_t from, const std::
     return nullptr;
 }
 
+// A UDP port on the loopback that is free at the moment of asking.
+int FreeUdpPort() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 12060;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(fd);
+    return port;
+}
+
 bool Poll(const std::string &t) {
     return t == "ST;" || t == "FM;";
 }
@@ -124,7 +141,7 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
     WriteFile(root + "/opt/set/setup.txt",
               "EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\nWebSocket: 0\n"
               "EnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n");
-    const int loggerPort = 20000 + getpid() % 20000;
+    const int loggerPort = FreeUdpPort();
     WriteFile(root + "/opt/set/options.txt",
               "LoggerUdpBind: 127.0.0.1\nLoggerUdpPort: " + std::to_string(loggerPort) + "\n");
 
@@ -164,7 +181,10 @@ Result Run(const std::string &mode, bool bySleep, int qsys) {
         while (log != nullptr && !started && std::fgets(l, sizeof l, log) != nullptr)
             started = std::strstr(l, "Timer thread started") != nullptr;
         if (log != nullptr) std::fclose(log);
-        return started && First(SimBoardFrames(&board), 0, "MT1") != nullptr;
+        const std::vector<SimFrame> fr = SimBoardFrames(&board);
+        // The logger mode: ready once the first datagram's frequency is out.
+        return started && First(fr, 0, "MT1") != nullptr &&
+               (mode != "udp" || First(fr, 0, "FA00014074000") != nullptr);
     };
     while (NowMs() < end && !ready()) {
         if (mode == "udp") setFreq(14074000); // until the unit listens

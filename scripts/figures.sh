@@ -71,6 +71,7 @@ fig jpeg-no-simd quick text "\"\$B/helix-bench-jpeg\" --no-simd --benchmark_repe
 fig idle-cpu quick text "BUILD_DIR=\"\$B\" bench/idle_cpu.sh 60"
 fig idle-cpu-audio quick text "HELIX_IDLE_AUDIO=1 HELIX_IDLE_MODES=ft817 BUILD_DIR=\"\$B\" bench/idle_cpu.sh 30"
 fig qsy quick text "cd \"\$B\" && ./helix-bench-qsy 20"
+fig qsy-logger quick text "cd \"\$B\" && ./helix-bench-qsy 20 udp"
 fig port-return quick text "bench/port_return.sh \"\$B\""
 fig tune quick markdown "cd \"\$B\" && ./helix-bench-tune"
 fig first-run quick text "scripts/first_run.sh"

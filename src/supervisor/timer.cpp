@@ -107,7 +107,6 @@ void ScreenSaver(Works *w, SupervisorState *st, uint64_t now) {
 // power on the board. The message line says that it waits.
 void LoggerFrequency(Works *w, SupervisorState *st, uint64_t now) {
     const int32_t want = w->logFreq.load(), cur = w->freq.load();
-    if (want == 0) return; // nothing heard yet: the frequency in force stays
     bool wait = false;
     const int row = AntennaRowOf(w, want);
     if (want != cur && cur != 0 && (row < 0 || row != AntennaRowOf(w, cur))) {
@@ -151,8 +150,9 @@ bool FrequencySource(Works *w, SupervisorState *st, int mode, uint64_t now) {
         if (w->antInput.load() > 0) SetAntInput(w, 0);
         w->freq = w->rigFreq.load();
         return true;
-    case 4: // the logging program's datagrams
+    case 4: // the logging program's datagrams; no actions before the first
         if (w->antInput.load() > 0) SetAntInput(w, 0);
+        if (w->logFreq.load() == 0) return false;
         LoggerFrequency(w, st, now);
         return true;
     case 0:
