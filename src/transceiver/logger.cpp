@@ -267,9 +267,12 @@ void LoggerDatagram(Works *w, LoggerState *st, const char *data, size_t len, uin
         DeleteErrore(w, kErrLogger);
         LogInfo("logger: radio info again");
     }
-    if (std::strcmp(info.app, st->app) != 0) {
+    // A new sender is logged, at most once a minute.
+    if (std::strcmp(info.app, st->app) != 0 &&
+        (st->appLoggedMs == 0 || expired(st->appLoggedMs, now, kLoggerBadLogMs))) {
         std::memcpy(st->app, info.app, sizeof st->app);
         LogInfo("logger: RadioInfo from \"%s\"", st->app);
+        st->appLoggedMs = now == 0 ? 1 : now;
     }
     LoggerRadio &r = st->radio[info.radioNr - 1];
     r.txHz = info.txFreqHz > 0 ? info.txFreqHz : info.freqHz;

@@ -58,7 +58,8 @@ struct LoggerState {
     uint64_t badLoggedMs = 0;
     bool badLogged = false;
     uint32_t badSinceLog = 0; // ignored datagrams since the last log line
-    char app[32] = {};
+    char app[32] = {};        // the sender last logged
+    uint64_t appLoggedMs = 0; // when (0 never)
 };
 
 // One valid or invalid datagram at `now` (monotonic ms): what the radios say
