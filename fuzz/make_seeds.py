@@ -170,9 +170,28 @@ utf8 = {
     "invalid": b"\x80\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf8\x88\x80\x80\x80\xc2\xe2\x82\xf0\x9f\x98",
 }
 
+def radio_info(nr, freq, tx_freq, active, tx, extra=b""):
+    return (b'<?xml version="1.0" encoding="utf-8"?>\r\n<RadioInfo>\r\n  <app>N1MM</app>\r\n'
+            b"  <StationName>PC</StationName>\r\n  <RadioNr>%d</RadioNr>\r\n  <Freq>%d</Freq>\r\n"
+            b"  <TXFreq>%d</TXFreq>\r\n  <Mode>USB</Mode>\r\n  <ActiveRadioNr>%d</ActiveRadioNr>\r\n"
+            b"  <IsTransmitting>%s</IsTransmitting>%s\r\n</RadioInfo>\r\n"
+            % (nr, freq, tx_freq, active, tx, extra))
+
+
+radioinfo = {
+    "n1mm": radio_info(1, 1407400, 1407400, 1, b"False"),
+    "split_tx": radio_info(2, 707400, 718000, 2, b"True", b"<IsSplit>True</IsSplit>"),
+    "minimal": b"<RadioInfo><RadioNr>1</RadioNr><Freq>350000</Freq></RadioInfo>\0",
+    "attrs_empty": b'\xef\xbb\xbf<RadioInfo a="1"><Empty/><RadioNr>2</RadioNr><TXFreq>0</TXFreq>'
+    b"<Freq>2807400</Freq></RadioInfo>",
+    "dtd": b'<!DOCTYPE r [<!ENTITY f "1407400">]><RadioInfo><RadioNr>1</RadioNr><Freq>&f;</Freq></RadioInfo>',
+    "nested": b"<RadioInfo><RadioNr>1</RadioNr><Freq><x>1</x></Freq></RadioInfo>",
+    "range": radio_info(1, 7000000, 7000000, 1, b"False"),
+}
+
 corpora = {"wsocket": wsocket, "board": board, "tav": tav, "ft817": ft817, "setup": setup,
            "band": band, "fan": fan, "filter": filt, "bank": bank, "atu": atu,
-           "network": network, "utf8": utf8}
+           "network": network, "utf8": utf8, "radioinfo": radioinfo}
 
 here = os.path.dirname(os.path.abspath(__file__))
 names = [sys.argv[1]] if len(sys.argv) > 1 else list(corpora)

@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH="${1:-60}"
 BUILD_DIR="${BUILD_DIR:-build-fuzz}"
 WORK="${FUZZ_WORK:-$BUILD_DIR/corpus}"
-TARGETS="${TARGETS:-board tav ft817 setup band fan filter bank atu network utf8 wsocket jpeg}"
+TARGETS="${TARGETS:-board tav ft817 setup band fan filter bank atu network utf8 wsocket radioinfo jpeg}"
 
 binary() {
     if [ "$1" = jpeg ]; then echo helix-fuzz-jpeg; else echo "helix-$1-fuzz"; fi
