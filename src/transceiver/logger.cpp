@@ -332,6 +332,8 @@ void LoggerStep(Works *w, LoggerState *st, uint64_t now) {
 void LoggerClose(Works *w, LoggerState *st) {
     UdpClose(st->fd);
     st->fd = -1;
+    // Back in this mode later, nothing old is taken for the radio's frequency.
+    w->logFreq = 0;
     w->logTx = 0;
     w->logTxAny = 0;
     DeleteErrore(w, kErrLogger);

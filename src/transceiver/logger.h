@@ -70,7 +70,7 @@ void LoggerTimers(Works *works, LoggerState *st, uint64_t now);
 // One pass of the thread at `now`: opens the socket when it is not open (one
 // try a second), takes the datagrams that wait, then the time rules.
 void LoggerStep(Works *works, LoggerState *st, uint64_t now);
-// Closes the socket, drops the warning and the transmit states.
+// Closes the socket, drops the warning, the frequency and the transmit states.
 void LoggerClose(Works *works, LoggerState *st);
 // The thread body: runs while works->loggerOn is '1' and the run goes on.
 void *Logger(void *arg);

@@ -3,6 +3,8 @@
 // silence warning with the time driven by hand.
 #include "helix_process.h"
 #include "model/errors.h"
+#include "screenshot.h"
+#include "supervisor/timer.h"
 #include "transceiver/logger.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +116,35 @@ TEST(LoggerLink, SilenceRaisesTheWarningAndKeepsTheFrequency) {
                           kPatienceMs));
     EXPECT_EQ(ExistError(w, kErrLogger), 0);
     LoggerClose(w, &st);
+}
+
+TEST(LoggerLink, BandChangeUnderPowerWaitsUntilTwoSecondsWithoutPower) {
+    ScreenUnit u;
+    Works *w = &u.works;
+    w->ModeWorkIdx = 4;
+    w->memRows = 2;
+    w->antTab[0] = AntennaRow{"40m", 7000000, 7300000, 1, 2, 0, 0, 0.0f};
+    w->antTab[1] = AntennaRow{"20m", 14000000, 14350000, 1, 1, 0, 0, 0.0f};
+    SupervisorState st;
+    SupervisorStart(w, &st, 1000);
+    w->logFreq = 7074000;
+    SupervisorStep(w, &st, 1000);
+    ASSERT_EQ(w->freq.load(), 7074000);
+    w->logTxAny = 1; // a radio transmits, with power on the board
+    w->pwrFwd = 50.0f;
+    w->logFreq = 7100000; // within the band: at once
+    SupervisorStep(w, &st, 1100);
+    EXPECT_EQ(w->freq.load(), 7100000);
+    w->logFreq = 14074000;
+    SupervisorStep(w, &st, 1200);
+    SupervisorStep(w, &st, 60000);
+    EXPECT_TRUE(w->freq.load() == 7100000 && w->logHold.load() == 1);
+    w->pwrFwd = 0.0f; // the logger never says receive, the power goes
+    SupervisorStep(w, &st, 70000);
+    SupervisorStep(w, &st, 70000 + kLoggerNoPowerMs - 1);
+    EXPECT_EQ(w->freq.load(), 7100000);
+    SupervisorStep(w, &st, 70000 + kLoggerNoPowerMs);
+    EXPECT_TRUE(w->freq.load() == 14074000 && w->logHold.load() == 0);
 }
 
 } // namespace
