@@ -320,6 +320,12 @@ void DrawInfoBar(Works *w) {
     }
 }
 
+void InfoBarBoxes(Works *w, char boxes[6][128]) {
+    InfoBar bar;
+    ComposeInfoBar(w, &bar);
+    std::memcpy(boxes, bar.box, sizeof bar.box);
+}
+
 void ShowNotice(Works *w, Notice notice) {
     w->notice = notice;
     w->noticeUntilMs = NowMs() + kNoticeMs;

@@ -21,6 +21,9 @@ enum Notice : uint8_t {
     kNoticeBankKept,    // a bank change refused while a tune runs
     kNoticeAntennaKept, // an antenna change refused while a tune runs
 };
+// The six boxes of the information bar as it would draw them now (interface,
+// coax, band, attenuator, antenna, tuner).
+void InfoBarBoxes(Works *works, char boxes[6][128]);
 // Shows `notice` on the message line for a few seconds.
 void ShowNotice(Works *works, Notice notice);
 // The band box text: "NOPA" in 26-28 MHz, else the last antenna-table row
