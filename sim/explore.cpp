@@ -374,7 +374,8 @@ void Pass(World &x, float driveW) {
 bool Settled(World &x) {
     Works *w = x.w();
     int st = w->linearProcessStatus.load();
-    bool polling = st == kLinStatus || st == kLinFreqPoll || st == kLinWait || st == 11;
+    bool polling = st == kLinStatus || st == kLinFreqPoll || st == 11 ||
+                   (st == kLinWait && x.answered); // not a silent board's time-out
     return CmdQueueEmpty(w) && polling && w->freq.load() == w->freqPrev.load() &&
            w->bandRow.load() != -1;
 }
@@ -737,10 +738,13 @@ std::string Run(const std::vector<ExploreEvent> &events, std::string *detail, lo
     return "";
 }
 
-// The first line of a failure: the invariant and its subject, without the
-// numbers that a shorter sequence may change.
+// What a failure is, without the numbers a shorter sequence may change: the
+// shrinking keeps to sequences that fail the same way.
 std::string Kind(const std::string &fail) {
-    return fail.substr(0, fail.find(':'));
+    std::string line = fail.substr(0, fail.find('\n')), out;
+    for (char ch : line)
+        if (ch < '0' || ch > '9') out.push_back(ch);
+    return out;
 }
 
 // Delta debugging: drops chunks of events, halving the chunk size, while the
