@@ -64,7 +64,7 @@ const char *const kRows = "160m 1800000 2000000 0 1 1 0 0.0\n"
 const char *const kAtu[3] = {
     "; index frequency valid mode L C\n2115 7075000 1 1 120 200\n2120 7100000 1 2 60 90\n",
     "; index frequency valid mode L C\n3112 14020000 1 1 44 121\n3117 14070000 1 1 42 118\n",
-    "; index frequency valid mode L C\n1010 3600000 1 1 300 400\n",
+    "; index frequency valid mode L C\n1400 3600000 1 1 300 400\n",
 };
 const char *const kBands = "1800000 2000000 100 1000 10 500 5 250 0 20 10 100 600\n"
                            "3500000 4000000 100 1000 10 500 5 250 0 20 10 100 600\n"
@@ -333,8 +333,10 @@ void FileAllow(World &x, int bank, int ant, int32_t segFrom) {
     int first, end;
     AtuIdxSearch(segFrom, &from, &to, &first, &end);
     x.allowFile = Root() + BankAtuFile(bank, ant + 1);
+    // The grid point at the segment's top (a frequency just below it rounds
+    // to it) is the next segment's first.
     x.allowFrom = first;
-    x.allowTo = end;
+    x.allowTo = end + 1;
 }
 
 // Follows the tune from its start to its end: what it belongs to, and
@@ -374,7 +376,7 @@ void Pass(World &x, float driveW) {
 bool Settled(World &x) {
     Works *w = x.w();
     int st = w->linearProcessStatus.load();
-    bool polling = st == kLinStatus || st == kLinFreqPoll || st == 11 ||
+    bool polling = st == kLinStatus || st == kLinFreqPoll || st == 11 || st == kLinParked ||
                    (st == kLinWait && x.answered); // not a silent board's time-out
     return CmdQueueEmpty(w) && polling && w->freq.load() == w->freqPrev.load() &&
            w->bandRow.load() != -1;
@@ -401,7 +403,7 @@ std::string Num(long v) {
     return std::to_string(v);
 }
 
-void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord) {
+void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord, bool alarmStandby) {
     Works *w = x.w();
     const SimBoardState &b = x.board;
     const bool tuning = w->tuneState.load() != 0;
@@ -413,14 +415,24 @@ void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord) {
     // the operator's RESET brings the unit's settings back to it.
     // So does a command the board never answered (error 4, "Err XX"): the
     // reset sends every setting again.
-    if (ExistError(w, 16) || ExistError(w, 4)) return;
+    if (ExistError(w, kErrMicroReset) || ExistError(w, kErrBoardComm)) return;
     if (mode != 0)
         c.Check(b.freq == static_cast<uint32_t>(x.radioFreq), "I1 board = unit",
                 "the board was told " + Num(b.freq) + " Hz");
-    c.Check(b.filterMask == w->filterBits.load(), "I1 board = unit",
-            "board filter " + Num(b.filterMask) + ", unit " + Num(w->filterBits.load()));
+    // The board was handed to its firmware loader (the operator's choice):
+    // it answers nothing more.
+    if (w->linearProcessStatus.load() == kLinParked) return;
+    bool filterRow = false;
+    for (const FilterRow &f : w->filterTab)
+        if ((f.enabled & 0xFF) == 1 && f.fStart <= x.radioFreq && x.radioFreq <= f.fStop)
+            filterRow = true;
+    if (filterRow)
+        c.Check(b.filterMask == w->filterBits.load(), "I1 board = unit",
+                "board filter " + Num(b.filterMask) + ", unit " + Num(w->filterBits.load()));
     int r = RowOf(w, x.radioFreq);
-    if (r < 0) return;
+    // The memory table's editor changes the rows: they apply from the next
+    // band change, not while the operator edits them.
+    if (r < 0 || w->menuIdx.load() == 6 || w->menuIdx.load() == 7) return;
     const AntennaRow row = w->antTab[r];
     if (row.ant != 0)
         c.Check(b.antenna == row.ant && w->antenna.load() == row.ant - 1, "I1 board = unit",
@@ -435,13 +447,18 @@ void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord) {
     // it sends the unit's settings again.)
     if (b.protection || w->errCount.load() > 0) return;
     if (row.ampEnable != 0) {
+        // After a fault (an alarm, a trip, a micro reset, a board that did
+        // not answer) the amplifier and its pads may stay as the fault left
+        // them, the screen saying so (I2), until the operator sets them or
+        // the band changes.
+        if (alarmStandby) return;
         c.Check(!b.bypass, "I1 board = unit",
                 std::string("row ") + row.name +
                     " puts the amplifier in line, the board bypasses it");
         c.Check(std::strcmp(PadsName(b), AttenuatorName(row.att)) == 0, "I1 board = unit",
                 std::string("row ") + row.name + " calls for attenuator " +
                     AttenuatorName(row.att) + " dB, the board has " + PadsName(b));
-    } else {
+    } else if (!alarmStandby) {
         c.Check(b.bypass, "I1 board = unit",
                 std::string("row ") + row.name +
                     " bypasses the amplifier, the board has it in line");
@@ -491,7 +508,9 @@ void CheckScreen(World &x, Checker &c) {
                     want + "\"");
     };
     box(0, InterfaceName(w->ModeWorkIdx.load()));
-    if (ExistError(w, 16) || ExistError(w, 4)) return; // the error list says why
+    if (ExistError(w, kErrMicroReset) || ExistError(w, kErrBoardComm) ||
+        w->linearProcessStatus.load() == kLinParked)
+        return; // the error list says why, or the board is in its loader
     box(4, "Ant " + Num(b.antenna));
     if (x.radioFreq < 26000000 || x.radioFreq > 28000000) {
         int r = RowOf(w, x.radioFreq);
@@ -548,7 +567,7 @@ void CheckOrphans(World &x, Checker &c) {
 
 void CheckAlive(World &x, Checker &c, bool settled) {
     Works *w = x.w();
-    c.Check(settled, "I5 alive",
+    c.Check(settled || w->linearProcessStatus.load() == kLinParked, "I5 alive",
             "the unit did not settle: " + Num(CmdQueuePending(w)) + " codes wait, link state " +
                 Num(w->linearProcessStatus.load()));
 }
@@ -558,8 +577,9 @@ void CheckAlive(World &x, Checker &c, bool settled) {
 struct Runner {
     World x;
     float driveW = 0.0f;
-    bool manualWord = false; // the operator's word is in force (until a band change)
-    bool tuneWord = false;   // a tune's word is in force (until a band change)
+    bool manualWord = false;   // the operator's word is in force (until a band change)
+    bool tuneWord = false;     // a tune's word is in force (until a band change)
+    bool alarmStandby = false; // a fault's stand-by and pads may stand (see CheckBoard)
     long checks = 0;
     // The start-up's first selection is out before the first event.
     Runner() {
@@ -583,14 +603,18 @@ void Apply(Runner &u, const ExploreEvent &e) {
     switch (e.kind) {
     case ExploreKind::Key: {
         int menu = w->menuIdx.load();
-        if (menu == 6 || menu == 7 || menu == 8 || (menu >= 9 && menu <= 11)) x.allowAny = true;
+        // The parameter pages, the memory table and its editor, the store-tune
+        // menu and the bank utilities write the tables on purpose.
+        if (menu == 1 || menu == 2 || (menu >= 6 && menu <= 11)) x.allowAny = true;
         if (menu == 4 || w->manualTune.load() != 0) u.manualWord = true;
+        if (menu == 0 && e.a == 2) u.alarmStandby = false; // IN-ATT: the operator sets them
         DecodeTasto(w, e.a, e.b != 0 ? 1 << (e.a - 1) : 0);
         if (w->manualTune.load() != 0) u.manualWord = true;
         break;
     }
     case ExploreKind::Qsy:
         if (SegmentOf(e.a) != SegmentOf(x.radioFreq)) u.manualWord = u.tuneWord = false;
+        if (RowOf(w, e.a) != RowOf(w, x.radioFreq)) u.alarmStandby = false;
         x.radioFreq = e.a;
         break;
     case ExploreKind::Drive:
@@ -605,21 +629,26 @@ void Apply(Runner &u, const ExploreEvent &e) {
     case ExploreKind::Board:
         switch (e.a) {
         case kBoardTripOn:
+            u.alarmStandby = true;
             x.board.s2Extra = 0x01;
             break;
         case kBoardTripOff:
             x.board.s2Extra = 0;
             break;
         case kBoardHot:
+            u.alarmStandby = true;
             x.board.temp1 = x.board.temp2 = 95.0f;
             break;
         case kBoardCool:
+            u.alarmStandby = true;
             x.board.temp1 = x.board.temp2 = 25.0f;
             break;
         case kBoardSilent:
+            u.alarmStandby = true;
             x.silentLeft = 2 + e.b % 6;
             break;
         default:
+            u.alarmStandby = true;
             SimBoardHotStart(x.board);
             break;
         }
@@ -635,8 +664,8 @@ void Apply(Runner &u, const ExploreEvent &e) {
         case 2:
             if (hooks.AmplifierStandby != nullptr) hooks.AmplifierStandby(w, e.a == 1 ? 1 : 0);
             break;
-        default:
-            DecodeTasto(w, 1 + e.b % 6, 0);
+        default: // a peer's key: the same dispatcher as the panel's
+            Apply(u, ExploreEvent{ExploreKind::Key, 1 + e.b % 6, 0});
             break;
         }
         break;
@@ -673,11 +702,12 @@ std::string Step(Runner &u, const ExploreEvent &e) {
             break;
         }
     }
-    if (w->numBanco.load() != bank) u.manualWord = u.tuneWord = false;
+    if (w->numBanco.load() != bank) u.manualWord = u.tuneWord = u.alarmStandby = false;
     Checker c;
     CheckAlive(x, c, settled);
     CheckOrphans(x, c);
-    CheckBoard(x, c, u.manualWord, u.tuneWord);
+    if (w->errCount.load() > 0) u.alarmStandby = true;
+    CheckBoard(x, c, u.manualWord, u.tuneWord, u.alarmStandby);
     CheckScreen(x, c);
     CheckFiles(x, c);
     u.checks++;
