@@ -167,6 +167,7 @@ struct World {
     int fds[2] = {-1, -1};
     bool answered = true;
     int silentLeft = 0;
+    long fmPolls = 0; // "FM;" answered (generic mode's frequency)
     bool windowOpen = false;
     std::deque<Wire> wire;
     // The radio and the operator's hands, as the explorer set them.
@@ -300,6 +301,7 @@ bool BoardSide(World &x) {
         x.silentLeft--;
         x.wire.push_back({cmd, "(silent)"});
     } else {
+        if (cmd == "FM;") x.fmPolls++;
         std::string reply = SimBoardAnswer(x.board, cmd, x.linkAt, &x.modelMs);
         x.wire.push_back({cmd, reply});
         std::string out = SimBoardFrame(reply, false);
@@ -693,10 +695,15 @@ std::string Step(Runner &u, const ExploreEvent &e) {
     Apply(u, e);
     int quiet = 0;
     bool settled = false;
+    const long fm0 = x.fmPolls;
     for (int i = 0; i < 2000; i++) {
         Pass(x, u.driveW);
         if (w->tuneState.load() != 0) u.tuneWord = true;
-        quiet = Settled(x) ? quiet + 1 : 0;
+        // In generic mode the unit learns the frequency from the board's
+        // measurement only: an answer to "FM;" after the event, within a
+        // second (what an operator waits for a band change), comes first.
+        bool measured = w->ModeWorkIdx.load() != 0 || x.fmPolls > fm0 + 1 || i >= 100;
+        quiet = Settled(x) && measured ? quiet + 1 : 0;
         if (quiet >= 3 && i >= 4) {
             settled = true;
             break;
