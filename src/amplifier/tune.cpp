@@ -100,8 +100,10 @@ void Finish(Works *w) {
     w->tuneState = 0;
 }
 
-// The end of a search, without taking the lock (the caller holds it).
-void EndTune(Works *w, int store) {
+// The end of a search, without taking the lock (the caller holds it). A tune
+// that ran out of cycles reports that (its own warning) and not a bad result
+// besides: one cause, one error.
+void EndTune(Works *w, int store, bool timedOut = false) {
     // The result is the last sample; if that one had no power (a drop-out at
     // the very end) the best stands for it, since its word is in force.
     const TuneSample *r = TuneSampleValid(tuneParam)           ? &tuneParam
@@ -109,7 +111,7 @@ void EndTune(Works *w, int store) {
                                                                : nullptr;
     if (r != nullptr && r->swr <= kTuneMaxSwr) {
         if (store == 1) InsertTuneToMemAt(w, gOwner.bank, gOwner.ant, gOwner.freq);
-    } else {
+    } else if (!timedOut) {
         AddErrore(w, kErrTuneMaxSwr);
         Trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(r ? r->swr : tuneParam.swr));
     }
@@ -316,7 +318,7 @@ void TuneTask(Works *w) {
     if (w->cmdQueueDrain.load() != 0) return;
     if (cnttune > TuneCycleLimit(w->swrTimeoutIdx.load())) {
         TuneEnd(w);
-        EndTune(w, 0);
+        EndTune(w, 0, true);
         AddErrore(w, w->swrTarget.load() == 0.0f ? kErrTuneTimeout : kErrTuneSwrWarning);
         AttivaDisattivaProtezione(w, 1);
         // The tune is over: no step may move the restored best or store it.

@@ -314,8 +314,23 @@ int ReadAtuFile(int bank, int ant, TuneEntry *tab) {
 }
 
 // Writes `tab` to the file of (`bank`, `ant`) in its write window; 0 or -1.
+// The comment lines of the file as it is (its header), kept at the top when
+// it is written again; a file without any gets the standard header.
+std::string AtuHeader(const std::string &path) {
+    std::string old, header;
+    if (ReadFileText(path.c_str(), &old)) {
+        for (size_t at = 0; at < old.size();) {
+            size_t nl = old.find('\n', at);
+            size_t end = nl == std::string::npos ? old.size() : nl;
+            if (old[at] == ';') header += old.substr(at, end - at) + "\n";
+            at = end + 1;
+        }
+    }
+    return header.empty() ? std::string("; index frequency valid mode L C\n") : header;
+}
+
 int WriteAtuFile(int bank, int ant, const TuneEntry *tab) {
-    std::string text;
+    std::string text = AtuHeader(BankAtuFile(bank, ant + 1));
     char line[96];
     for (int i = 0; i < kTuneMemEntries; i++) {
         const TuneEntry &e = tab[i];

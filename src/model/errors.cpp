@@ -212,9 +212,21 @@ void VerificaEsistonoErrori(Works *w) {
 
 void ClearDisplayError(Works *w) {
     w->errFlags.fetch_or(2);
+    // A tune that ran out of cycles left the protection and its pads in;
+    // clearing its warning, with no other protection standing, takes them
+    // out again (the attenuator in use goes back), as the screen then says.
+    bool timedOut = ExistError(w, kErrTuneTimeout) || ExistError(w, kErrTuneSwrWarning);
     DeleteErrore(w, kErrTuneTimeout);
     DeleteErrore(w, kErrTuneSwrWarning);
     DeleteErrore(w, kErrTuneTavAbort);
+    bool otherProtection = false;
+    for (int code = 0; code < kErrCodes; code++)
+        if ((kErrDefs[code].type & kErrTypeProtection) != 0 && ExistError(w, code))
+            otherProtection = true;
+    if (timedOut && !otherProtection) {
+        IncPNTIn_CMDLinear(kCmdProtectionOff, w);
+        IncPNTIn_CMDLinear(kCmdAttenuator, w);
+    }
     // Status byte 1 is a number (0-15): written as its hex digit, never as a raw byte.
     Trace(" -->reset protezione %X\n", static_cast<unsigned>(w->boardStatus[1].load()));
 }

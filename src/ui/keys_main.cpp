@@ -2,6 +2,7 @@
 // antenna, the tune and parameter menus, the view and the status page.
 #include "config/antenna_banks.h"
 #include "model/errors.h"
+#include "model/hooks.h"
 #include "model/works.h"
 #include "display/fb.h"
 #include "display/png.h"
@@ -85,6 +86,9 @@ void AntennaStep(Works *w) {
     }
     w->antenna = StepWrap(w->antenna.load(), 3);
     QueueCmd(w, kCmdAntenna);
+    // The new antenna's stored tune (or the cleared word) goes with it,
+    // unless the tuner is switched through.
+    if (w->tunerThrough.load() == 0) CallHook(hooks.GestioneLoadTuneVal, w, 1);
     SaveToBank(w, w->numBanco.load(), w->antenna.load());
 }
 

@@ -150,12 +150,17 @@ void SetModeWorkLabel(Works *w) {
     SetLabelf(0, 1, 2, "BANK%i", RemoteStatusShown(w, &r) ? r.bank : w->numBanco.load());
 }
 
+int AttenuatorOnBoard(Works *w) {
+    uint8_t s0 = w->boardStatus[0].load();
+    return ((s0 & 8) ? 2 : 0) + ((s0 & 4) ? 1 : 0);
+}
+
 void SetAttenuatorLabel(Works *w) {
     if (w->menuIdx.load() != 0) return;
     if (w->bypass.load() == 1)
         SetLabelf(0, 2, 2, "  %s", attNames[4]);
     else
-        SetLabelf(0, 2, 2, "  %sdB", AttenuatorName(w->attenuator.load()));
+        SetLabelf(0, 2, 2, "  %sdB", AttenuatorName(AttenuatorOnBoard(w)));
 }
 
 void GetLblInterface(int idx, char *dest) {

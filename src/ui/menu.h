@@ -49,6 +49,9 @@ void InitMenuNova(Works *works);
 void LoadButtons(Works *works, TavParams tav);
 
 void SetAttenuatorLabel(Works *works);
+// The attenuator the board reports in force (its status pads, 0..3): what the
+// screen shows, also while a protection holds the pads in.
+int AttenuatorOnBoard(Works *works);
 void SetModeWorkLabel(Works *works);
 void GetLblInterface(int idx, char *dest);
 void ImpostaLblManuale(Works *works);

@@ -251,7 +251,7 @@ void ComposeInfoBar(Works *w, InfoBar *bar) {
         std::snprintf(bar->box[3], sizeof bar->box[3], "Att %s", attNames[4]);
     else
         std::snprintf(bar->box[3], sizeof bar->box[3], "Att %sdB",
-                      AttenuatorName(w->attenuator.load()));
+                      AttenuatorName(AttenuatorOnBoard(w)));
     std::snprintf(bar->box[4], sizeof bar->box[4], "Ant %d", w->antenna.load() + 1);
     std::snprintf(bar->box[5], sizeof bar->box[5], "%s",
                   w->tunerThrough.load() != 0 ? "Atu: Bpy" : "Atu: On");
