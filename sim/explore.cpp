@@ -754,7 +754,26 @@ std::string Snapshot(World &x) {
     return s;
 }
 
+// The unit's development traces go nowhere while a sequence runs.
+struct QuietTraces {
+    int saved = dup(2);
+    QuietTraces() {
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            dup2(null, 2);
+            close(null);
+        }
+    }
+    ~QuietTraces() {
+        if (saved >= 0) {
+            dup2(saved, 2);
+            close(saved);
+        }
+    }
+};
+
 std::string Run(const std::vector<ExploreEvent> &events, std::string *detail, long *checks) {
+    QuietTraces quiet;
     Runner u;
     for (size_t i = 0; i < events.size(); i++) {
         std::string fail = Step(u, events[i]);

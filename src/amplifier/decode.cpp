@@ -96,6 +96,10 @@ void TakeBoardStateAsTruth(Works *w, uint8_t s0, uint8_t s1) {
     TraceRaw(kMsg[att]);
 }
 
+// Status replies of the tunes so far (the link thread's own count).
+int tuneStatuses = 0;
+constexpr int kTuneFreqPollEvery = 4;
+
 int StatusReply(Works *w, const char *r) {
     // A good reply ends the failure run of the command before it.
     w->retryCount = 0;
@@ -207,6 +211,20 @@ int StatusReply(Works *w, const char *r) {
         break;
     }
     case 1:
+        // In generic mode the board's measurement is the frequency: it is
+        // polled during a tune too (one status in kTuneFreqPollEvery), so that
+        // a change of band ends the tune instead of tuning on, and storing
+        // into, the old band's antenna and table.
+        if (mode == 0 && ++tuneStatuses % kTuneFreqPollEvery == 0) {
+            w->linearProcessStatus = kLinFreqPoll;
+            break;
+        }
+        // What was queued meanwhile (a frequency, a setting the operator
+        // asked for) goes out before the next step, not after the tune.
+        if (int code; TakeNextCmd(w, &code)) {
+            w->linearProcessStatus = code;
+            break;
+        }
         TuneTask(w);
         w->linearProcessStatus = 11;
         break;

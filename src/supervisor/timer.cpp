@@ -198,6 +198,8 @@ void TavTuneRules(Works *w, SupervisorState *st, int tx) {
         return false;
     };
     if (tx == 1 && !(opt & kTuneStarted) && !(opt & kTuneBit4)) {
+        // No search under the operator's manual stepping.
+        if (w->manualTune.load() != 0) return;
         if (w->txTest.load() == 0 && w->rxSettle.load() == 0) {
             StartAutotune(w);
             w->tuneOpt.fetch_or(kTuneStarted);

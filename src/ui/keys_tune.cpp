@@ -135,6 +135,10 @@ int KeysTune(Works *w, int key, bool isLong) {
         } else if (w->manualTune.load() != 0) {
             w->manualTune = 0;
         } else {
+            // The operator's hands and a search never share the tuner: a
+            // running tune ends first (its word from before goes back,
+            // nothing is stored) and the stepping starts from that word.
+            EscAutoTune(w, 0);
             w->manualTune = 1;
             QueueCmd(w, kCmdTunerRead);
             w->menuIdx = 4;
