@@ -13,6 +13,7 @@
 #include "config/tuner_memory.h"
 #include "display/fb.h"
 #include "display/fonts.h"
+#include "model/board_cmds.h"
 #include "model/cmd_queue.h"
 #include "model/errors.h"
 #include "model/hooks.h"
@@ -378,7 +379,7 @@ void Pass(World &x, float driveW) {
 bool Settled(World &x) {
     Works *w = x.w();
     int st = w->linearProcessStatus.load();
-    bool polling = st == kLinStatus || st == kLinFreqPoll || st == 11 || st == kLinParked ||
+    bool polling = st == kLinStatus || st == kLinFreqPoll || st == kCmdTunerWord || st == kLinParked ||
                    (st == kLinWait && x.answered); // not a silent board's time-out
     return CmdQueueEmpty(w) && polling && w->freq.load() == w->freqPrev.load() &&
            w->bandRow.load() != -1;

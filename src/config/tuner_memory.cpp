@@ -322,7 +322,9 @@ std::string AtuHeader(const std::string &path) {
         for (size_t at = 0; at < old.size();) {
             size_t nl = old.find('\n', at);
             size_t end = nl == std::string::npos ? old.size() : nl;
-            if (old[at] == ';') header += old.substr(at, end - at) + "\n";
+            size_t len = end - at;
+            if (len > 0 && old[end - 1] == '\r') len--;
+            if (old[at] == ';') header += old.substr(at, len) + "\n";
             at = end + 1;
         }
     }

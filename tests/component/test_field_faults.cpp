@@ -97,15 +97,16 @@ TEST(FieldFaultsEndToEnd, TuneKeepsItsTableAndStoringLeavesTheTuner) {
     EXPECT_EQ(u.p.Err().find("Save Tune"), npos);
     EXPECT_EQ(u.p.Err().find("err:18"), npos);
 
-    // A 40 m tune waits for its carrier: MANUAL, BACK, ESC, MEM leave the bank.
+    // A 40 m tune waits for its carrier: MANUAL ends it first (nothing
+    // stored), BACK and ESC leave the menus; the carrier finds no tune.
     u.Drive(0.0f);
     size_t err = u.p.Err().size();
     u.Keys({4});
     ASSERT_TRUE(WaitUntil([&] { return u.p.Err().find("START AUTO TUNE", err) != npos; }, 5000));
-    u.Keys({6, 1, 1, 1});
+    u.Keys({6, 1, 1});
     u.Drive(0.5f);
-    ASSERT_TRUE(u.p.WaitFor("SaveTabAtu", 30000)) << u.p.Err();
-    EXPECT_NE(u.p.Err().find("SaveTabAtu Bank1 , antenna 1"), npos);
+    SleepMs(3000);
+    EXPECT_EQ(u.p.Err().find("SaveTabAtu", err), npos) << u.p.Err();
     EXPECT_EQ(ReadWholeFile(u.root.Path("/opt/set/setup.txt")).find("NumBanco: 2"), npos);
     u.Drive(0.0f);
 

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The header a tuner-memory file written from nothing starts with.
+const std::string kHeader = "; index frequency valid mode L C\n";
+
 struct TuneMem : ::testing::Test {
     ScopedSimRoot root;
     TestUnit unit;
@@ -128,7 +131,7 @@ TEST_F(TuneMem, FileRoundTripOfTwoHundredEntries) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(SaveTabAtu(w, 7, 2), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "SaveTabAtu Bank7 , antenna 2\n");
-    EXPECT_EQ(Read("atu_ant3_b7.txt"), text);
+    EXPECT_EQ(Read("atu_ant3_b7.txt"), "; stored tunes\n" + text);
     auto cmds = SimCommands(root.root);
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0], "mount -o remount defaults,rw " + root.root + "/opt/set");
@@ -188,17 +191,19 @@ TEST_F(TuneMem, StoringWritesTheGridPointOfTheFrequency) {
     testing::internal::CaptureStderr();
     InsertTuneToMem(w, 3, 1);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(Read("atu_ant2_b3.txt"), "3117 14070000 1 2 42 118\n");
+    EXPECT_EQ(Read("atu_ant2_b3.txt"), kHeader + "3117 14070000 1 2 42 118\n");
     // Storing again replaces the entry: one line per index.
     SetC(w, 100);
     InsertTuneToMem(w, 3, 1);
     w->freq = 7074000;
     InsertTuneToMem(w, 3, 1);
-    EXPECT_EQ(Read("atu_ant2_b3.txt"), "2115 7075000 1 2 42 100\n3117 14070000 1 2 42 100\n");
+    EXPECT_EQ(Read("atu_ant2_b3.txt"),
+              kHeader + "2115 7075000 1 2 42 100\n3117 14070000 1 2 42 100\n");
     // Above the grid nothing is stored, and the file is still rewritten whole.
     w->freq = 80000000;
     InsertTuneToMem(w, 3, 1);
-    EXPECT_EQ(Read("atu_ant2_b3.txt"), "2115 7075000 1 2 42 100\n3117 14070000 1 2 42 100\n");
+    EXPECT_EQ(Read("atu_ant2_b3.txt"),
+              kHeader + "2115 7075000 1 2 42 100\n3117 14070000 1 2 42 100\n");
     EXPECT_EQ(SimCommands(root.root).size(), 8u) << "four saves, each in its window";
 }
 

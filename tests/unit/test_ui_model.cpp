@@ -63,7 +63,7 @@ TEST(MenuTables, PagesAndLabelsAsWritten) {
     EXPECT_EQ(Novamenu[0].flags, 0x21);
     EXPECT_EQ(Novamenu[4].flags, 0x01);
     EXPECT_EQ(Label(2, 4, 1), "      - "); // blanks are part of the labels
-    EXPECT_EQ(Label(13, 1, 1), " BACK "); // the fault history
+    EXPECT_EQ(Label(13, 1, 1), " BACK ");  // the fault history
     EXPECT_EQ(Label(14, 1, 1), "");
     // The cells written at run time start from the state.
     EXPECT_EQ(Label(0, 1, 2), "BANK 3");
@@ -91,6 +91,7 @@ TEST_F(Writers, FollowTheStateOnlyInTheirMenu) {
     w->numBanco = 0;
     w->antenna = 2;
     w->attenuator = 1;
+    w->boardStatus[0] = 0x04; // the 2 dB pad in force
     w->bypass = 0;
     w->viewType = 3;
     Bar(0);
@@ -101,11 +102,12 @@ TEST_F(Writers, FollowTheStateOnlyInTheirMenu) {
     w->bypass = 1;
     Bar(0);
     EXPECT_EQ(Label(0, 2, 2), "  StBy");
-    // An attenuator setting outside the name table names none.
+    // The pads the board reports, whatever the unit asked for (a
+    // protection's 5 dB).
     w->bypass = 0;
-    w->attenuator = 9;
+    w->boardStatus[0] = 0x0C;
     Bar(0);
-    EXPECT_EQ(Label(0, 2, 2), "  -dB");
+    EXPECT_EQ(Label(0, 2, 2), "  5dB");
 
     // A writer outside its menu leaves its cells alone.
     w->saveBank = 7;

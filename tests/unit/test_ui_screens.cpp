@@ -56,6 +56,7 @@ class UiScreen : public ::testing::Test {
         w->boardOpt = '0';
         w->antenna = 0;
         w->attenuator = 1;
+        w->boardStatus[0] = 0x04; // and the board reports its 2 dB pad
         w->bypass = 0;
         w->viewType = 1;
         w->freq = 14070000;
@@ -177,7 +178,7 @@ TEST_F(UiScreen, StatusPage) {
     w->cpuTemp = 47.5f;
     w->gpuTemp = 48.0f;
     w->tempMax1 = 60.0f;
-    w->boardStatus[0] = 0x01;
+    w->boardStatus[0] = 0x05; // the 2 dB pad in force
     w->boardStatus[1] = 0x01; // transmitting: no TX marker over the status page
     w->retryTotal = 3;
     w->retryStops = 0;
@@ -236,7 +237,7 @@ TEST_F(UiScreen, InformationBar) {
     w->keyFlags = 1;
     w->bypass = 1;
     w->tunerThrough = 1;
-    w->boardStatus[0] = 1;
+    w->boardStatus[0] = 0x05;
     w->freq = 27000000;
     w->powerClass = '0';
     w->tinyData[3] = 255;
