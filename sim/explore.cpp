@@ -49,11 +49,12 @@ namespace {
 
 // --- the unit's files at the start of every sequence ---
 
-// Four banks, one per working mode: bank 0 a rig daemon, 1 the FT-817, 2
-// generic (the board measures), 3 the TAV transceiver. Each has rows with
+// Five banks, one per working mode: bank 0 a rig daemon, 1 the FT-817, 2
+// generic (the board measures), 3 the TAV transceiver, 4 a logging program's
+// datagrams. Each has rows with
 // the tuner in line and bypassed, the amplifier in line and bypassed, on
 // different antennas and attenuators.
-const char *const kMarkers[4] = {"!Net\n", "!817\n", "!Gen\n", "!Tav\n"};
+const char *const kMarkers[5] = {"!Net\n", "!817\n", "!Gen\n", "!Tav\n", "!Udp\n"};
 const char *const kRows = "160m 1800000 2000000 0 1 1 0 0.0\n"
                           "80m 3500000 4000000 1 3 0 1 0.0\n"
                           "40m 7000000 7300000 1 1 0 0 0.0\n"
@@ -80,7 +81,7 @@ const char *const kFilters = "1800000 2000000 1\n3500000 4000000 1\n7000000 7300
 const char *const kSetup = "EnableKeyb: 0\nEnableGPIO: 0\nEnableRead: 0\nEnableWrite: 0\n"
                            "EnableCAT: 0\nEnableLinear: 1\nEnableTime: 1\nWebSocket: 0\n"
                            "EnableFFT: 0\nAutoTuneMode: 1\nSWRescAutoTune: 150\nNumBanco: 1\n"
-                           "MAXbank: 4\nAttenuatorTune: 0\n";
+                           "MAXbank: 5\nAttenuatorTune: 0\n";
 
 // Frequencies the radio visits: in each band of the table, and outside all.
 const int32_t kInBand[] = {1850000,  1990000,  3600000,  3790000,  7075000,  7100000, 7200000,
@@ -134,7 +135,7 @@ void FreshFiles() {
     Write("/opt/set/setup.txt", kSetup);
     Write("/opt/set/config.txt", kBands);
     Write("/opt/set/filter.txt", kFilters);
-    for (int b = 0; b < 4; b++) {
+    for (int b = 0; b < 5; b++) {
         Write(BankAntennaFile(b), std::string(kMarkers[b]) + kRows);
         for (int a = 1; a <= 3; a++)
             Write(BankAtuFile(b, a), kAtu[a - 1]);
@@ -237,7 +238,7 @@ World::World() {
     board.load = SimLoad{SimLoadKind::Fixed, 50.0, 0.0};
     board.freq = static_cast<uint32_t>(radioFreq);
     SupervisorStart(wk, &sup, now);
-    for (int b = 0; b < 4; b++)
+    for (int b = 0; b < 5; b++)
         for (int a = 1; a <= 3; a++) {
             std::string p = Root() + BankAtuFile(b, a);
             files[p] = initial[p] = Read(p);
@@ -275,6 +276,10 @@ void FeedSources(World &x, float driveW) {
     case 3:
         w->rigFreq = x.radioFreq;
         w->rigPtt = x.tx ? 1 : 0;
+        break;
+    case 4:
+        w->logFreq = x.radioFreq;
+        w->logTx = w->logTxAny = x.tx ? 1 : 0;
         break;
     default:
         x.board.freq = static_cast<uint32_t>(x.radioFreq);
@@ -379,7 +384,8 @@ void Pass(World &x, float driveW) {
 bool Settled(World &x) {
     Works *w = x.w();
     int st = w->linearProcessStatus.load();
-    bool polling = st == kLinStatus || st == kLinFreqPoll || st == kCmdTunerWord || st == kLinParked ||
+    bool polling = st == kLinStatus || st == kLinFreqPoll || st == kCmdTunerWord ||
+                   st == kLinParked ||
                    (st == kLinWait && x.answered); // not a silent board's time-out
     return CmdQueueEmpty(w) && polling && w->freq.load() == w->freqPrev.load() &&
            w->bandRow.load() != -1;
@@ -412,6 +418,9 @@ void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord, bool alarm
     const bool tuning = w->tuneState.load() != 0;
     const bool manual = w->manualTune.load() != 0;
     int mode = w->ModeWorkIdx.load();
+    // The logger mode holds a band change while a radio transmits, and says
+    // so on the message line.
+    if (mode == 4 && w->logHold.load() != 0) return;
     c.Check(w->freq.load() == x.radioFreq, "I1 board = unit",
             "the unit follows " + Num(w->freq.load()) + " Hz, the radio is on " + Num(x.radioFreq));
     // A micro reset puts the board on its own defaults and raises error 16:
@@ -515,7 +524,8 @@ void CheckScreen(World &x, Checker &c) {
         w->linearProcessStatus.load() == kLinParked)
         return; // the error list says why, or the board is in its loader
     box(4, "Ant " + Num(b.antenna));
-    if (x.radioFreq < 26000000 || x.radioFreq > 28000000) {
+    const bool held = w->ModeWorkIdx.load() == 4 && w->logHold.load() != 0;
+    if (!held && (x.radioFreq < 26000000 || x.radioFreq > 28000000)) {
         int r = RowOf(w, x.radioFreq);
         box(2, r < 0 ? std::string("Band:---") : std::string("Band:") + w->antTab[r].name);
     }
