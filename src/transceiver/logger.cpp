@@ -144,7 +144,8 @@ bool Field(std::string_view name, std::string_view value, RadioInfo *out, unsign
         if (value.size() >= sizeof out->app) return *why = "app name too long", false;
         for (char c : value)
             if (c < ' ' || c > '~' || c == '&') return *why = "app name not plain text", false;
-        std::memcpy(out->app, value.data(), value.size());
+        // (An empty element's value has no bytes at all: nothing to copy.)
+        if (!value.empty()) std::memcpy(out->app, value.data(), value.size());
         out->app[value.size()] = '\0';
         return true;
     }
