@@ -101,9 +101,20 @@ int KeysFaultHistory(Works *w, int key, bool isLong) {
 
 void DrawFaultHistory(Works *w) {
     uint32_t gen = FaultHistoryGeneration(w);
-    if (gReload.exchange(false) || gen != gLinesGeneration) {
+    const bool fresh = gReload.exchange(false);
+    if (fresh || gen != gLinesGeneration) {
+        // The view stays on the entries the operator scrolled to: new faults
+        // come in at the top (newest first), so the first entry shown is
+        // looked up again at or after its old place.
+        const size_t old = static_cast<size_t>(std::max(0, w->faultTop.load()));
+        std::string anchor = !fresh && old < gLines.size() ? gLines[old] : std::string();
         gLines = FaultHistoryRead(kEntriesRead);
         gLinesGeneration = gen;
+        for (size_t i = old; !anchor.empty() && i < gLines.size(); i++)
+            if (gLines[i] == anchor) {
+                w->faultTop = static_cast<int32_t>(i);
+                break;
+            }
     }
     const int n = static_cast<int>(gLines.size());
     int top = std::clamp(w->faultTop.load(), 0, std::max(0, n - kFaultsPerPage));

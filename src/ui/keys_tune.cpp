@@ -9,6 +9,7 @@
 #include "ui/keys.h"
 #include "ui/keys_menus.h"
 #include "ui/menu.h"
+#include "ui/status.h"
 
 #include <cstdio>
 
@@ -109,7 +110,10 @@ int KeysTune(Works *w, int key, bool isLong) {
         break;
     case 4:
         Trace("xxxxx AUTO TUNE_ByPass %x\n", w->tunerThrough.load());
-        if (w->tunerThrough.load() == 0) GoTune(w);
+        if (w->tunerThrough.load() == 0)
+            GoTune(w);
+        else
+            ShowNotice(w, kNoticeTunerThrough); // says why nothing starts
         break;
     case 5:
         Trace("xxxxx TUNE_ByPass %x\n", w->tunerThrough.load());

@@ -174,6 +174,8 @@ const char *NoticeText(uint8_t notice) {
         return "Tune running: bank not changed";
     case kNoticeAntennaKept:
         return "Tune running: antenna not changed";
+    case kNoticeTunerThrough:
+        return "Tuner bypassed (Atu: Bpy): no tune";
     default:
         return "";
     }

@@ -18,8 +18,9 @@ void DrawInfoBar(Works *works);
 // Short notices on the information bar's message line.
 enum Notice : uint8_t {
     kNoticeNone = 0,
-    kNoticeBankKept,    // a bank change refused while a tune runs
-    kNoticeAntennaKept, // an antenna change refused while a tune runs
+    kNoticeBankKept,     // a bank change refused while a tune runs
+    kNoticeAntennaKept,  // an antenna change refused while a tune runs
+    kNoticeTunerThrough, // TUNE on a band whose row switches the tuner through
 };
 // The six boxes of the information bar as it would draw them now (interface,
 // coax, band, attenuator, antenna, tuner).

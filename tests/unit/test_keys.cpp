@@ -12,7 +12,11 @@
 #include "model/errors.h"
 #include "platform/gpio_block.h"
 #include "ui/gpio.h"
+#include "ui/status.h"
+#include "ui/fault_page.h"
+#include "model/fault_history.h"
 #include "ui/keys.h"
+#include "ui/status.h"
 #include "ui/menu.h"
 
 #include <gtest/gtest.h>
@@ -331,6 +335,8 @@ TEST_F(Keys, TuneMenuStartStopBypassAndResend) {
         EXPECT_EQ(err.find("b-START"), std::string::npos) << c;
         EXPECT_EQ(w->tuneOpt.load() & 0x10, 0) << c;
         EXPECT_EQ(Drain(), Codes{}) << c;
+        // The bypassed tuner says why on the message line.
+        EXPECT_EQ(w->notice.load() == kNoticeTunerThrough, c == 2) << c;
     }
 
     // ATU: bypass, then back to the stored solution of the frequency.
@@ -594,3 +600,25 @@ TEST_F(Keys, LinkFailureRetryAndCancel) {
 }
 
 } // namespace
+
+// New faults come in at the top of the history page: the view stays on the
+// entries the operator scrolled to.
+TEST_F(Keys, FaultHistoryViewStaysWhereTheOperatorPutIt) {
+    auto record = [&](int from, int to) {
+        for (int c = from; c <= to; c++)
+            FaultHistoryRecord(w, c, kFaultAdded);
+        FaultHistoryFlush(w);
+    };
+    record(1, 9);
+    OpenFaultHistory(w);
+    DrawFaultHistory(w);
+    Short(4);
+    Short(4); // DOWN twice
+    DrawFaultHistory(w);
+    ASSERT_EQ(w->faultTop.load(), 2);
+    const std::string shown = FaultHistoryRead(20)[2];
+    record(10, 12);
+    DrawFaultHistory(w);
+    EXPECT_EQ(w->faultTop.load(), 5);
+    EXPECT_EQ(FaultHistoryRead(20)[5], shown);
+}
