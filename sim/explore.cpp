@@ -418,6 +418,9 @@ void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord, bool alarm
     const bool tuning = w->tuneState.load() != 0;
     const bool manual = w->manualTune.load() != 0;
     int mode = w->ModeWorkIdx.load();
+    // The board was handed to its firmware loader (the operator's choice):
+    // it answers nothing more.
+    if (w->linearProcessStatus.load() == kLinParked) return;
     // The logger mode holds a band change while a radio transmits, and says
     // so on the message line.
     if (mode == 4 && w->logHold.load() != 0) return;
@@ -431,9 +434,6 @@ void CheckBoard(World &x, Checker &c, bool manualWord, bool tuneWord, bool alarm
     if (mode != 0)
         c.Check(b.freq == static_cast<uint32_t>(x.radioFreq), "I1 board = unit",
                 "the board was told " + Num(b.freq) + " Hz");
-    // The board was handed to its firmware loader (the operator's choice):
-    // it answers nothing more.
-    if (w->linearProcessStatus.load() == kLinParked) return;
     bool filterRow = false;
     for (const FilterRow &f : w->filterTab)
         if ((f.enabled & 0xFF) == 1 && f.fStart <= x.radioFreq && x.radioFreq <= f.fStop)
@@ -753,7 +753,11 @@ std::string Snapshot(World &x) {
          Num(w->tunerWord.load()) + "\n";
     s += "board: antenna " + Num(x.board.antenna) + ", pads " + PadsName(x.board) + ", bypass " +
          Num(x.board.bypass) + ", protection " + Num(x.board.protection) + ", word " +
-         Num(x.board.tunerWord) + ", filter " + Num(x.board.filterMask) + "\n";
+         Num(x.board.tunerWord) + ", filter " + Num(x.board.filterMask) + ", frequency " +
+         Num(x.board.freq) + ", drive " + Num(static_cast<long>(x.board.driveW * 10)) + "\n";
+    s += "link: state " + Num(w->linearProcessStatus.load()) + ", next in " +
+         Num(static_cast<long>(x.linkAt) - static_cast<long>(x.now)) + " ms, answered " +
+         Num(x.answered) + "\n";
     s += "errors:";
     for (int i = 0; i < kErrCodes; i++)
         if (ExistError(w, i)) s += " " + Num(i);
