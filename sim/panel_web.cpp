@@ -1,6 +1,7 @@
 #include "panel_web.h"
 
 #include "config/antenna_banks.h"
+#include "remote/access.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -279,6 +280,21 @@ std::vector<std::string> PanelFoldLines(const PanelFold &fold) {
         out.push_back(line);
     }
     return out;
+}
+
+bool PanelDefaultPhrase(const std::string &root) {
+    std::string phrase = kWsFactoryPhrase, bind, line;
+    char server = '1';
+    std::ifstream setup(root + "/opt/set/setup.txt");
+    while (std::getline(setup, line))
+        if (line.rfind("WebSocket: ", 0) == 0 && line.size() > 11) server = line[11];
+    std::ifstream options(root + "/opt/set/options.txt");
+    while (std::getline(options, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("AccessPhrase: ", 0) == 0 && line.size() > 14) phrase = line.substr(14);
+        if (line.rfind("RemoteBind: ", 0) == 0) bind = line.substr(12);
+    }
+    return WsDefaultPhraseExposed(server, phrase.c_str(), bind.c_str());
 }
 
 std::string PanelWorkingMode(const std::string &root) {

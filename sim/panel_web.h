@@ -74,6 +74,10 @@ int PanelLoggerPort(const std::string &root);
 // Sends `datagram` to 127.0.0.1:`port` over UDP; 0 on success, else -1 and why.
 int PanelSendUdp(int port, const std::string &datagram, std::string *why);
 
+// Whether the unit at `root` serves the remote link beyond loopback with the
+// factory access phrase, as its setup and options files say.
+bool PanelDefaultPhrase(const std::string &root);
+
 // The simulators' state line for the page (their "show" answer without
 // "ok "), replaced whole (written beside and renamed). 0 on success.
 int SimWriteStateLine(const std::string &path, const std::string &showAnswer);

@@ -168,6 +168,7 @@ std::string State(Panel *p) {
            ",\"radio\":" + (Listening(p->radioCtl) ? "true" : "false") +
            ",\"keys\":" + PanelJsonString(keys) + ",\"errors\":" + errs +
            ",\"mode\":" + PanelJsonString(PanelWorkingMode(p->root)) +
+           ",\"defaultPhrase\":" + (PanelDefaultPhrase(p->root) ? "true" : "false") +
            ",\"boardState\":" + PanelJsonString(FirstLine(p->root + "/sim-board.state")) +
            ",\"radioState\":" + PanelJsonString(FirstLine(p->root + "/sim-radio.state")) +
            ",\"wire\":" + JsonLines(PanelTail(p->wire, 40)) + ",\"log\":" + JsonLines(log) +
@@ -192,6 +193,8 @@ void Usage(FILE *to) {
             "                             datagrams for radios 1 and 2, to 127.0.0.1 on the\n"
             "                             unit's LoggerUdpPort\n"
             "  GET  /api/state            JSON: errors (the screen's texts), the working mode,\n"
+            "                             whether the unit takes the default access phrase\n"
+            "                             from beyond loopback,\n"
             "                             wire, log and trace (repeated lines folded),\n"
             "                             simulators up and their state lines\n"
             "                             (DIR/sim-board.state, sim-radio.state)\n");

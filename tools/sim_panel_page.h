@@ -40,7 +40,7 @@ pre{margin:0;font-size:11px;max-height:200px;overflow:auto;white-space:pre-wrap;
 #result{font-size:12px;color:#aaa;min-height:1.2em}
 label{font-size:13px}
 </style></head><body>
-<h1>HELIX simulated unit <small id="title"></small></h1>
+<h1>HELIX simulated unit <small id="title"></small> <small id="phrase" class="bad"></small></h1>
 <div id="wrap">
 <div id="left">
  <div id="unit">
@@ -386,6 +386,7 @@ async function stateLoop() {
     up($("boardup"), s.board); up($("radioup"), s.radio);
     $("boardst").textContent = s.board ? s.boardState : ""; $("radiost").textContent = s.radio ? s.radioState : "";
     showMode(s.mode);
+    $("phrase").textContent = s.defaultPhrase ? "default access phrase" : "";
     if (!synced && s.board && s.radio && s.boardState && s.radioState && s.mode) sync(s.boardState, s.radioState);
     // The frequency box follows the unit's source (the board in generic mode,
     // else the radio), except just after the page set it.

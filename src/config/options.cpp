@@ -28,6 +28,7 @@ const OptionKey kOptionKeys[] = {
     {"AccessPhrase", "tarabantulio", nullptr, &OptionsRecord::accessPhrase, 1, 0},
     {"RemoteAllow", "", nullptr, &OptionsRecord::remoteAllow, 0, 0},
     {"RemoteBind", "", nullptr, &OptionsRecord::remoteBind, 0, 0},
+    {"RemoteOrigins", "", nullptr, &OptionsRecord::remoteOrigins, 0, 0},
     {"RigctldAddress", "127.0.0.1", nullptr, &OptionsRecord::rigctldAddress, 1, 0},
     {"RigctldPort", "4532", &OptionsRecord::rigctldPort, nullptr, 1, 65535},
     {"AmpctldServer", "0", &OptionsRecord::ampctldServer, nullptr, 0, 1},

@@ -147,6 +147,7 @@ struct OptionsRecord {
     char accessPhrase[kOptionText] = {};   // AccessPhrase: the remote link's phrase
     char remoteAllow[kOptionText] = {};    // RemoteAllow: peer networks, empty allows all
     char remoteBind[kOptionText] = {};     // RemoteBind: the server's listen address, empty all
+    char remoteOrigins[kOptionText] = {};  // RemoteOrigins: more web origins allowed
     char rigctldAddress[kOptionText] = {}; // RigctldAddress
     std::atomic<int32_t> rigctldPort{0};   // RigctldPort
     std::atomic<int32_t> ampctldServer{0}; // AmpctldServer: 1 serves the amplifier protocol

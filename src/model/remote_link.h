@@ -32,6 +32,9 @@ struct RemoteLink {
     // Bank steps a peer asked for: the setup write they owe, and the last one.
     std::atomic<uint8_t> bankSavePending{0};
     std::atomic<uint64_t> bankSavedMs{0};
+    // A peer's reboot command: when the reboot is due (0 none). The frame
+    // loops go on meanwhile; RemoteCommandsTick carries it out.
+    std::atomic<uint64_t> rebootAt{0};
     // Remote station: the server's last status and when it came (0 never).
     std::mutex statusLock;
     RemoteStatus status{}; // guarded by statusLock

@@ -3,6 +3,8 @@
 #include "platform/paths.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <syslog.h>
@@ -47,6 +49,18 @@ void LogInfo(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     VLog(LOG_INFO, fmt, ap);
+    va_end(ap);
+}
+
+void LogDebug(const char *fmt, ...) {
+    static const bool on = [] {
+        const char *v = std::getenv("HELIX_LOG_DEBUG");
+        return v != nullptr && std::strcmp(v, "1") == 0;
+    }();
+    if (!on) return;
+    va_list ap;
+    va_start(ap, fmt);
+    VLog(LOG_DEBUG, fmt, ap);
     va_end(ap);
 }
 

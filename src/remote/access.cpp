@@ -9,10 +9,52 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 #include <sys/socket.h>
 
 const char *WsPhrase(Works *w) {
     return w->options.accessPhrase[0] != '\0' ? w->options.accessPhrase : w->accessPhrase;
+}
+
+bool WsDefaultPhraseExposed(char webSocketSwitch, const char *phrase, const char *bind) {
+    uint32_t addr = 0;
+    bool loopback = WsBindAddress(bind, &addr) && addr != INADDR_ANY && (addr >> 24) == 127;
+    return webSocketSwitch == '1' && std::strcmp(phrase, kWsFactoryPhrase) == 0 && !loopback;
+}
+
+bool WsDefaultPhraseExposed(Works *w) {
+    return WsDefaultPhraseExposed(w->setup->WebSocket.load(), WsPhrase(w), w->options.remoteBind);
+}
+
+namespace {
+
+// `n` bytes of `a` equal to the text `b`, letter case aside.
+bool SameText(const char *a, size_t n, const char *b) {
+    return std::strlen(b) == n && strncasecmp(a, b, n) == 0;
+}
+
+} // namespace
+
+bool WsOriginAllowed(const char *origin, const char *host, const char *allowed) {
+    size_t n = std::strlen(origin);
+    while (n > 0 && origin[n - 1] == '/')
+        --n;
+    if (n == 0) return false; // an origin too long to keep, or empty
+    for (const char *scheme : {"http://", "https://"}) {
+        size_t k = std::strlen(scheme);
+        if (n > k && strncasecmp(origin, scheme, k) == 0 && host[0] != '\0' &&
+            SameText(origin + k, n - k, host))
+            return true;
+    }
+    for (const char *p = allowed; *p != '\0';) {
+        p += std::strspn(p, ", \t");
+        size_t len = std::strcspn(p, ", \t");
+        while (len > 0 && p[len - 1] == '/')
+            --len;
+        if (len > 0 && len == n && strncasecmp(p, origin, n) == 0) return true;
+        p += std::strcspn(p, ", \t");
+    }
+    return false;
 }
 
 namespace {

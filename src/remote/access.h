@@ -10,6 +10,23 @@ struct Works;
 // default is the setup's own phrase (so existing peers keep working).
 const char *WsPhrase(Works *works);
 
+// The phrase every unit leaves the factory with.
+constexpr const char *kWsFactoryPhrase = "tarabantulio";
+// True while the server is on, still takes the factory phrase, and listens
+// on an address beyond loopback (RemoteBind empty or not 127.x.x.x): the
+// operator is told ("default access phrase").
+bool WsDefaultPhraseExposed(Works *works);
+// The same from the values themselves (the simulated unit's page reads them
+// from the files).
+bool WsDefaultPhraseExposed(char webSocketSwitch, const char *phrase, const char *bind);
+
+// A browser's handshake (it carries `origin`) is taken only from the unit's
+// own page (an http or https origin naming the same host and port as the
+// request's `host`) or from an origin listed in RemoteOrigins (commas or
+// blanks between entries, such as "http://shack-pc:8080"). A handshake
+// without an Origin header (peers, scripts) is not concerned.
+bool WsOriginAllowed(const char *origin, const char *host, const char *allowed);
+
 // RemoteAllow, read: up to kWsAllowMax networks (addresses in host order).
 constexpr int kWsAllowMax = 16;
 struct WsAllowList {

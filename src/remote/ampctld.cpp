@@ -190,7 +190,8 @@ Reply Run(Works *w, const AmpctldServer *srv, const Cmd &c, const std::string *a
 
 const Cmd *Find(const std::string &name, bool isLong) {
     for (const Cmd &c : kCmds)
-        if (isLong ? name == c.name : (name.size() == 1 && c.letter == name[0])) return &c;
+        if (isLong ? name == c.name : (name.size() == 1 && c.letter != 0 && c.letter == name[0]))
+            return &c;
     return nullptr;
 }
 
@@ -316,16 +317,24 @@ int Listen(Works *w, AmpctldServer *srv, uint64_t now) {
     return 0;
 }
 
-void Accept(AmpctldServer *srv) {
+// A new client takes a free slot, or the slot of the client silent longest.
+void Accept(AmpctldServer *srv, uint64_t now) {
     int fd = accept4(srv->listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
+    AmpctldClient *slot = nullptr;
     for (AmpctldClient &c : srv->clients) {
         if (c.fd < 0) {
-            c.fd = fd;
-            return;
+            slot = &c;
+            break;
         }
+        if (slot == nullptr || c.lastRx < slot->lastRx) slot = &c;
     }
-    close(fd); // a fifth client is turned away at once
+    if (slot->fd >= 0) {
+        LogInfo("ampctld: every client slot taken; the one silent longest gives way");
+        CloseClient(slot);
+    }
+    slot->fd = fd;
+    slot->lastRx = now;
 }
 
 // Writes what it can; false when the client is to be closed.
@@ -343,11 +352,12 @@ bool Flush(AmpctldClient *c) {
 }
 
 // Reads and answers; false when the client is to be closed.
-bool Serve(Works *w, AmpctldServer *srv, AmpctldClient *c) {
+bool Serve(Works *w, AmpctldServer *srv, AmpctldClient *c, uint64_t now) {
     char buf[512];
     ssize_t k = recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
     if (k == 0) return false;
     if (k < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    c->lastRx = now;
     for (ssize_t j = 0; j < k; j++) {
         if (buf[j] != '\n') {
             c->line += buf[j];
@@ -378,6 +388,8 @@ void AmpctldStep(Works *w, AmpctldServer *srv, uint64_t now, int waitMs) {
         SleepMs(static_cast<uint32_t>(waitMs));
         return;
     }
+    for (AmpctldClient &c : srv->clients)
+        if (c.fd >= 0 && expired(c.lastRx, now, kAmpctldIdleMs)) CloseClient(&c);
     pollfd p[1 + kAmpctldClients];
     p[0] = {srv->listenFd, POLLIN, 0};
     for (int i = 0; i < kAmpctldClients; i++) {
@@ -389,10 +401,10 @@ void AmpctldStep(Works *w, AmpctldServer *srv, uint64_t now, int waitMs) {
         AmpctldClient &c = srv->clients[i];
         short ev = p[1 + i].revents;
         if (c.fd < 0 || ev == 0) continue;
-        bool keep = (ev & POLLIN) ? Serve(w, srv, &c) : (ev & POLLOUT) ? Flush(&c) : false;
+        bool keep = (ev & POLLIN) ? Serve(w, srv, &c, now) : (ev & POLLOUT) ? Flush(&c) : false;
         if (!keep) CloseClient(&c);
     }
-    if (p[0].revents & POLLIN) Accept(srv);
+    if (p[0].revents & POLLIN) Accept(srv, now);
 }
 
 void AmpctldCloseAll(AmpctldServer *srv) {

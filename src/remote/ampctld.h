@@ -2,7 +2,8 @@
 // protocol): a TCP server for up to four clients at once that answers the
 // frequency followed, the measured levels, the faults, stand-by and operate,
 // and the acknowledgement of errors, with ampctld's reply formats in the basic
-// and the extended modes. A state change goes through the command queue with
+// and the extended modes. A command is found by its letter or its full long
+// name only. A state change goes through the command queue with
 // the keys' rules and is refused ("RPRT -9") while a tune runs.
 #pragma once
 #include <cstddef>
@@ -15,12 +16,14 @@ constexpr int kAmpctldClients = 4;
 constexpr size_t kAmpctldLineMax = 256;      // longest request line; longer closes the client
 constexpr size_t kAmpctldOutMax = 64 * 1024; // unread replies beyond this close the client
 constexpr int kAmpctldPeakMs = 1000;         // the peak power's hold
+constexpr uint64_t kAmpctldIdleMs = 60000;   // a client silent this long is closed
 
 struct AmpctldClient {
     int fd = -1;
     std::string line;  // the request line being received
     std::string carry; // a command still waiting for its arguments
     std::string out;   // reply bytes not yet written
+    uint64_t lastRx = 0; // when it last sent something (or connected)
 };
 
 struct AmpctldServer {
@@ -38,7 +41,9 @@ struct AmpctldServer {
 std::string AmpctldRequest(Works *works, const AmpctldServer *server, std::string *carry,
                            const std::string &line, bool *quit);
 // One pass at `now`: listens when not yet listening, waits up to `waitMs` for
-// clients, reads their requests and writes the replies.
+// clients, reads their requests and writes the replies. A client silent for
+// kAmpctldIdleMs is closed; a new client while every slot is taken takes the
+// slot of the one silent longest.
 void AmpctldStep(Works *works, AmpctldServer *server, uint64_t now, int waitMs);
 // Closes every client and the listening socket.
 void AmpctldCloseAll(AmpctldServer *server);

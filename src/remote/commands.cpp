@@ -37,16 +37,14 @@ void SpectrumOn(Works *w, char width) {
     if (w->fftDivide <= 1) w->fftDivide = 2;
 }
 
+// The panel is told first (code 197) through the mailbox helper, which gives
+// up after its own time-out instead of spinning; the reboot itself follows
+// remoteRebootWaitMs later from RemoteCommandsTick, so the session's other
+// frames (pings among them) are served meanwhile.
 void Reboot(Works *w) {
-    // The panel is told first (code 197) through the mailbox helper, which
-    // gives up after its own time-out instead of spinning.
     if (PostTinyCmd(w, 197) != 0) LogErr("reboot: panel notice not taken");
-    uint64_t start = NowMs();
-    while (!expired(start, NowMs(), uint64_t(remoteRebootWaitMs))) {
-        if (w->running == 0) return; // shutting down: no reboot
-        SleepMs(20);
-    }
-    remoteRebootAction();
+    uint64_t at = NowMs() + uint64_t(remoteRebootWaitMs);
+    w->remoteLink.rebootAt = at != 0 ? at : 1;
 }
 
 // "VORNFH[n]": the newest n fault-history lines (10 when no number is given,
@@ -69,8 +67,13 @@ void SendFaultHistory(Works *w, const char *arg) {
 
 void RemoteCommandsTick(Works *w, bool force) {
     RemoteLink &r = w->remoteLink;
-    if (r.bankSavePending.load() == 0) return;
     uint64_t now = NowMs();
+    uint64_t reboot = r.rebootAt.load();
+    if (reboot != 0 && now >= reboot && w->running != 0) { // none while shutting down
+        r.rebootAt = 0;
+        remoteRebootAction();
+    }
+    if (r.bankSavePending.load() == 0) return;
     if (!force && r.bankSavedMs.load() != 0 &&
         !expired(r.bankSavedMs.load(), now, kBankSaveEveryMs))
         return;

@@ -22,7 +22,8 @@ int dispStat(Works *works);
 // A peer's bank steps change the bank at once and are saved at most once a
 // second (coalesced): the frame loops call this on every poll; it writes the
 // setup owed once the last such write is kBankSaveEveryMs old, or at once
-// with `force` (a connection that ends).
+// with `force` (a connection that ends). It also carries out a reboot asked
+// for by "VORNRB" once its wait is over.
 constexpr uint64_t kBankSaveEveryMs = 1000;
 void RemoteCommandsTick(Works *works, bool force = false);
 

@@ -1,5 +1,6 @@
 #include "remote/ws_proto.h"
 
+#include "display/utf8.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -120,10 +121,20 @@ int RequestLine(WsHandshake *h, const char *line, size_t n) {
         std::memcpy(h->key, value, valueLen);
         h->key[valueLen] = '\0';
         h->keySeen = true;
-        LogInfo("Caught key %s", h->key);
+        LogDebug("Caught key %s", h->key);
     } else if (Same(line, nameLen, "Sec-WebSocket-Protocol")) {
         if (HasToken(value, valueLen, "chat")) h->chat = true;
-    } else if (!Same(line, nameLen, "Host") && !Same(line, nameLen, "Sec-WebSocket-Version")) {
+    } else if (Same(line, nameLen, "Origin")) {
+        h->ownForm = false;
+        h->origin = true;
+        size_t k = valueLen < sizeof h->originText ? valueLen : 0;
+        std::memcpy(h->originText, value, k);
+        h->originText[k] = '\0';
+    } else if (Same(line, nameLen, "Host")) {
+        size_t k = valueLen < sizeof h->host ? valueLen : 0;
+        std::memcpy(h->host, value, k);
+        h->host[k] = '\0';
+    } else if (!Same(line, nameLen, "Sec-WebSocket-Version")) {
         h->ownForm = false;
     }
     return 0;
@@ -138,7 +149,7 @@ void WsHandshakeClient(WsHandshake *h, const char *ownKey) {
 }
 
 int WsHandshakeLine(WsHandshake *h, const char *line, int length) {
-    LogInfo("Received %d bytes %s", length, line);
+    LogDebug("Received %d bytes %s", length, line);
     if (h->server) {
         size_t n = size_t(length);
         while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
@@ -148,25 +159,25 @@ int WsHandshakeLine(WsHandshake *h, const char *line, int length) {
     for (int i = 0; i < 5; ++i) {
         if (!StartsWith(line, kResponse[i])) continue;
         ++h->count;
-        LogInfo("Caught %s go to status %d/%d", kResponse[i], h->count, 5);
+        LogDebug("Caught %s go to status %d/%d", kResponse[i], h->count, 5);
         if (i == 0) h->statusSeen = true;
         if (!StartsWith(line, "Sec-WebSocket-Accept: ")) continue;
         if (!TakeKey(line + 22, h->key)) {
             LogErr("key longer than %d characters refused", kWsMaxKey);
             return Refuse(h);
         }
-        LogInfo("Caught key %s", h->key);
+        LogDebug("Caught key %s", h->key);
         if (std::strcmp(h->key, h->expect) != 0) {
             LogErr("keys not correct %s %s", h->expect, h->key);
             return Refuse(h);
         }
-        LogErr("keys correct %s %s", h->expect, h->key);
+        LogDebug("keys correct %s %s", h->expect, h->key);
         h->keySeen = true;
         break; // the rest of the prefixes are not tried on this line
     }
     if (length < 3) {
         ++h->count;
-        LogInfo("status advanced %d", h->count);
+        LogDebug("status advanced %d", h->count);
         // A server that does not name the subprotocol ends its answer here.
         if (h->statusSeen && h->keySeen) return 1;
     }
@@ -214,6 +225,19 @@ int WsParseHead(const uint8_t *f, int have, WsHead *h) {
     h->payloadAt = at;
     h->length = len;
     return at + len;
+}
+
+uint16_t WsRefusedCode(const uint8_t *f) {
+    return (f[1] & 0x7F) == 127 ? 1009 : 1002;
+}
+
+bool WsValidUtf8(const uint8_t *text, int n) {
+    unsigned pos = 0;
+    int valid = 1;
+    uint32_t cp;
+    while (utf8_get_next_char(text, size_t(n), &pos, &valid, &cp) == 1)
+        if (valid == 0) return false;
+    return true;
 }
 
 void WsUnmask(const uint8_t *f, const WsHead &h, uint8_t *out) {

@@ -38,6 +38,9 @@ struct WsHandshake {
     bool chat = false;       // server: the subprotocol "chat" was asked for
     bool ownForm = true;     // server: only the lines this system's client sends
     char path[64]{};         // server: the path of the GET
+    bool origin = false;     // server: an Origin header came (browsers send one)
+    char originText[256]{};  // server: its value ("" when too long to keep)
+    char host[256]{};        // server: the Host header's value
     char key[kWsMaxKey + 1]{};
     char expect[29]{}; // client: the accept value its own key asks for
 };
@@ -68,6 +71,11 @@ struct WsHead {
 // always carries a key, mask bit or not; a binary or control frame carries
 // one when the mask bit is set.
 int WsParseHead(const uint8_t *frame, int have, WsHead *h);
+// The close code for a frame WsParseHead refused: 1009 (too big) for the
+// 64-bit length form, else 1002 (protocol error).
+uint16_t WsRefusedCode(const uint8_t *frame);
+// True when `n` bytes are well-formed UTF-8 (what a text frame must carry).
+bool WsValidUtf8(const uint8_t *text, int n);
 // The payload with its key applied into `out` (h.length bytes).
 void WsUnmask(const uint8_t *frame, const WsHead &h, uint8_t *out);
 

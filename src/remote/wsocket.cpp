@@ -11,6 +11,7 @@
 #include "remote/audio.h"
 #include "remote/commands.h"
 #include "remote/frames.h"
+#include "remote/guard.h"
 #include "remote/page.h"
 #include "model/hooks.h"
 #include "model/remote_link.h"
@@ -52,6 +53,7 @@ bool Pause(Works *w, bool server, int ms) {
     uint64_t start = NowMs();
     while (!expired(start, NowMs(), uint64_t(ms))) {
         if (!KeepGoing(w, server)) return false;
+        RemoteCommandsTick(w); // a reboot asked for by the last peer
         SleepMs(ms < 20 ? uint32_t(ms) : 20);
     }
     return KeepGoing(w, server);
@@ -82,6 +84,8 @@ struct WsPending {
     bool framed = false;   // a frame has begun
     bool pings = false;    // the phrase came masked: a standard client
     uint32_t skip = 0;     // bytes still to drop of a frame ignored before the phrase
+    uint16_t closeCode = 0;   // a close frame owed before the socket closes
+    WsGuard *guard = nullptr; // the server's guessing limits (none: not counted)
     WsHandshake h;
     int len = 0;
     uint8_t in[4096];
@@ -101,28 +105,51 @@ struct WsLobby {
     int polled[kWsPendingMax + 1]; // slot of each polled descriptor (-1: the listener)
     uint64_t refusedLogMs = 0;     // refused peers are logged at most once a minute
     int refusedQuiet = 0;
+    uint64_t originLogMs = 0; // so are foreign origins
+    int originQuiet = 0;
+    WsGuard guard;
 };
 
 namespace {
 
 // The access phrase in a text frame: kWsGoOn when it is not a text frame,
-// 1 when it is the phrase, kWsWrongPhrase when it is another text.
-int PhraseFrame(Works *w, const uint8_t *f, const WsHead &h) {
+// 1 when it is the phrase, kWsWrongPhrase when it is another text, kWsRefused
+// when its address has to wait. Neither the phrase nor the text tried is
+// ever logged.
+int PhraseFrame(Works *w, WsPending *p, const uint8_t *f, const WsHead &h) {
     if (h.b0 != kWsText || (h.extended && !h.masked)) return kWsGoOn;
+    uint64_t now = NowMs();
+    if (GuardWait(p->guard, p->addr, now, true) > 0) return kWsRefused;
     const char *phrase = WsPhrase(w);
-    char text[kOptionText] = {};
+    uint8_t text[kOptionText] = {};
     int n = h.length < int(sizeof text) ? h.length : int(sizeof text) - 1;
     WsHead cut = h;
     cut.length = n;
-    WsUnmask(f, cut, reinterpret_cast<uint8_t *>(text));
-    if (h.length != int(std::strlen(phrase)) || std::memcmp(text, phrase, size_t(n)) != 0) {
-        for (int i = 0; i < n; ++i) // the log line stays one printable line
-            if (uint8_t(text[i]) < ' ') text[i] = '?';
-        LogErr("required >%s< differ from >%s<", phrase, text);
+    WsUnmask(f, cut, text);
+    // Every byte is compared whatever differs, so the time taken tells nothing.
+    size_t want = std::strlen(phrase);
+    uint8_t diff = h.length != int(want) ? 1 : 0;
+    for (size_t i = 0; i < want; ++i)
+        diff = uint8_t(diff | (uint8_t(phrase[i]) ^ text[i]));
+    if (diff != 0) {
+        if (h.length == n && !WsValidUtf8(text, n)) p->closeCode = 1007;
+        GuardFail(p->guard, p->addr, now);
         return kWsWrongPhrase;
     }
-    LogInfo("required >%s< equals to >%s<", phrase, text);
+    GuardPass(p->guard, p->addr);
+    LogInfo("%s proved the access phrase", p->ip);
     return 1;
+}
+
+// A handshake from a browser page of another origin: 403 and closed.
+bool ForeignOrigin(Works *w, WsPending *p) {
+    if (!p->h.origin || WsOriginAllowed(p->h.originText, p->h.host, w->options.remoteOrigins))
+        return false;
+    static const char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\n"
+                                     "Connection: close\r\nContent-Length: 10\r\n\r\nforbidden\n";
+    WriteText(p->fd, kForbidden, int(sizeof kForbidden - 1));
+    shutdown(p->fd, SHUT_WR);
+    return true;
 }
 
 // A frame before the phrase: the phrase itself, ping, close; everything else
@@ -135,7 +162,7 @@ int PendingFrame(Works *w, WsPending *p, const uint8_t *f, const WsHead &h) {
         WsWriteControl(p->fd, h.b0 == kWsPing ? kWsPong : kWsClose, payload, n);
         return h.b0 == kWsPing ? kWsGoOn : kWsPeerClose;
     }
-    int r = PhraseFrame(w, f, h);
+    int r = PhraseFrame(w, p, f, h);
     if (r == 1) p->pings = h.masked;
     return r;
 }
@@ -148,7 +175,7 @@ void AnswerPlainRequest(Works *w, WsPending *p) {
         reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
                 "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
                 std::to_string(page.size()) + "\r\n\r\n" + page;
-        LogInfo("page sent to %s", p->ip);
+        LogDebug("page sent to %s", p->ip);
     } else {
         reply = "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nConnection: close\r\n"
                 "Content-Length: 10\r\n\r\nnot found\n";
@@ -188,11 +215,13 @@ int PendingParse(Works *w, WsPending *p) {
             } else if (hr == 2) {
                 AnswerPlainRequest(w, p);
                 r = kWsClosed;
+            } else if (hr == 1 && ForeignOrigin(w, p)) {
+                r = kWsForbidden;
             } else if (hr == 1) {
                 char reply[256];
                 int len = WsUpgradeReply(&p->h, reply, sizeof reply);
                 r = WriteText(p->fd, reply, len) == 0 ? kWsGoOn : kWsClosed;
-                LogInfo("Sec-WebSocket-Accept sent to %s", p->ip);
+                LogDebug("Sec-WebSocket-Accept sent to %s", p->ip);
                 p->request = false;
             }
             continue;
@@ -211,6 +240,7 @@ int PendingParse(Works *w, WsPending *p) {
         WsHead h;
         int total = WsParseHead(b, have, &h);
         if (total < 0) {
+            p->closeCode = WsRefusedCode(b);
             r = kWsBadFrame;
             break;
         }
@@ -223,7 +253,10 @@ int PendingParse(Works *w, WsPending *p) {
                 used += have;
                 continue;
             }
-            if (total > int(sizeof p->in)) r = kWsWrongPhrase; // far longer than any phrase
+            if (total > int(sizeof p->in)) { // far longer than any phrase
+                p->closeCode = 1009;
+                r = kWsBadFrame;
+            }
             break;
         }
         used += total;
@@ -247,16 +280,17 @@ int PendingStep(Works *w, WsPending *p, bool readable) {
     if (r != kWsGoOn) return r;
     if (end) return kWsClosed;
     if (NowMs() >= p->deadline) {
-        LogInfo("%s: handshake and phrase not complete in %d ms", p->ip, wsProveMs.load());
+        LogDebug("%s: handshake and phrase not complete in %d ms", p->ip, wsProveMs.load());
         return kWsTimedOut;
     }
     return kWsGoOn;
 }
 
-std::unique_ptr<WsPending> NewPending(int fd, uint32_t addr) {
+std::unique_ptr<WsPending> NewPending(int fd, uint32_t addr, WsGuard *guard) {
     auto p = std::make_unique<WsPending>();
     p->fd = fd;
     p->addr = addr;
+    p->guard = guard;
     in_addr a{htonl(addr)};
     inet_ntop(AF_INET, &a, p->ip, sizeof p->ip);
     p->deadline = NowMs() + uint64_t(wsProveMs);
@@ -287,7 +321,7 @@ int LobbySlot(WsLobby *l, uint32_t addr) {
     }
     int evict = same >= kWsPendingPerPeer ? oldestSame : free < 0 ? oldest : -1;
     if (evict < 0) return free;
-    LogInfo("%s: closed for a newer connection", l->pend[evict]->ip);
+    LogDebug("%s: closed for a newer connection", l->pend[evict]->ip);
     l->pend[evict].reset();
     return evict;
 }
@@ -320,10 +354,14 @@ void LobbyAccept(WsLobby *l) {
             }
             continue;
         }
+        if (GuardWait(&l->guard, addr, NowMs(), true) > 0) {
+            close(fd); // still waiting after its wrong phrases
+            continue;
+        }
         WsKeepAlive(fd);
         int slot = LobbySlot(l, addr);
-        l->pend[slot] = NewPending(fd, addr);
-        LogInfo("Connected by %s", l->pend[slot]->ip);
+        l->pend[slot] = NewPending(fd, addr, &l->guard);
+        LogDebug("Connected by %s", l->pend[slot]->ip);
     }
 }
 
@@ -363,9 +401,27 @@ void LobbyService(WsLobby *l, const pollfd *fds, int n) {
             l->proved = std::move(l->pend[i]);
             continue;
         }
-        if (r == 1) LogInfo("%s proved itself after another; closed", l->pend[i]->ip);
+        WsPending *p = l->pend[i].get();
+        if (r == 1) LogInfo("%s proved itself after another; closed", p->ip);
+        if (r == kWsForbidden) {
+            uint64_t now = NowMs();
+            if (l->originLogMs == 0 || expired(l->originLogMs, now, 60000)) {
+                LogErr("%s: handshake from a web page of another origin refused (403; %d more "
+                       "since the last notice)",
+                       p->ip, l->originQuiet);
+                l->originLogMs = now;
+                l->originQuiet = 0;
+            } else {
+                ++l->originQuiet;
+            }
+        }
+        if (p->closeCode != 0) {
+            const uint8_t code[2] = {uint8_t(p->closeCode >> 8), uint8_t(p->closeCode)};
+            WsWriteControl(p->fd, kWsClose, code, 2);
+        }
         l->pend[i].reset();
     }
+    GuardTick(&l->guard, NowMs());
     if (accept) LobbyAccept(l);
 }
 
@@ -619,6 +675,7 @@ int WsReadFrame(WsConn *c, WsSession *s) {
     }
     if (total < 0) {
         LogInfo("frame refused: %02x %02x", s->frame[0], s->frame[1]);
+        s->closeCode = WsRefusedCode(s->frame);
         return kWsBadFrame;
     }
     r = ReadExact(c, s->frame + have, total - have);
@@ -647,6 +704,11 @@ int WsDispatch(Works *w, WsSession *s, const uint8_t *f, int length) {
             Eik("XY"); // the extended text form carries nothing this system uses
             return kWsGoOn;
         }
+        if (!WsValidUtf8(payload, h.length)) {
+            LogInfo("text frame that is not UTF-8 refused");
+            s->closeCode = 1007;
+            return kWsBadFrame;
+        }
         if (s->server) return Text(payload, h.length);
         break;
     case kWsBinary:
@@ -668,6 +730,13 @@ int WsDispatch(Works *w, WsSession *s, const uint8_t *f, int length) {
 }
 
 namespace {
+
+// A refused frame is answered with a close frame carrying its reason.
+void SendOwedClose(Works *w, const WsSession *s) {
+    if (s->closeCode == 0) return;
+    const uint8_t code[2] = {uint8_t(s->closeCode >> 8), uint8_t(s->closeCode)};
+    WsSendControl(w, kWsClose, code, 2);
+}
 
 // Serves a peer that proved itself until its connection ends.
 int ServeSession(Works *w, WsLobby *lobby, std::unique_ptr<WsPending> p) {
@@ -700,6 +769,7 @@ int ServeSession(Works *w, WsLobby *lobby, std::unique_ptr<WsPending> p) {
         const uint8_t away[2] = {0x03, 0xE9}; // 1001: going away
         WsSendControl(w, kWsClose, away, 2);
     }
+    SendOwedClose(w, s.get());
     RemoteCommandsTick(w, true);
     LogInfo("TCP exiting");
     WsLinkClose(w, s->fd);
@@ -710,7 +780,7 @@ int ServeSession(Works *w, WsLobby *lobby, std::unique_ptr<WsPending> p) {
 } // namespace
 
 int WsServeConnection(Works *w, int fd) {
-    auto p = NewPending(fd, 0);
+    auto p = NewPending(fd, 0, nullptr);
     int r = kWsGoOn;
     while (r == kWsGoOn) {
         if (!KeepGoing(w, true)) {
@@ -722,6 +792,10 @@ int WsServeConnection(Works *w, int fd) {
         r = PendingStep(w, p.get(), readable);
     }
     if (r != 1) {
+        if (p->closeCode != 0) {
+            const uint8_t code[2] = {uint8_t(p->closeCode >> 8), uint8_t(p->closeCode)};
+            WsWriteControl(fd, kWsClose, code, 2);
+        }
         LogInfo("TCP exiting");
         return r;
     }
@@ -782,6 +856,10 @@ void *Wsocket(void *arg) {
         if (!Pause(w, true, kWsBindRetryMs)) return nullptr;
     }
     LogInfo("Listening on port %d", port);
+    if (WsDefaultPhraseExposed(w))
+        LogErr("default access phrase: anyone who reaches port %d can operate this unit; set "
+               "AccessPhrase (and RemoteAllow) in options.txt",
+               port);
     auto lobby = std::make_unique<WsLobby>();
     lobby->works = w;
     lobby->listenFd = ls;
@@ -935,6 +1013,7 @@ int WsClientAttempt(Works *w, const char *key) {
         }
         r = WsDispatch(w, s.get(), s->frame, n);
     }
+    SendOwedClose(w, s.get());
     RemoteCommandsTick(w, true);
     WsLinkClose(w, fd);
     if (r == kWsStopped) return kWsStopped;

@@ -8,7 +8,9 @@
 // the session and the others are closed. A session is never displaced by a
 // connection that has not proved itself; one whose peer has sent nothing for
 // wsTakeoverIdleMs may be taken over by a newly proved peer. A plain GET of
-// "/" (no upgrade) is answered with the unit's page and closed.
+// "/" (no upgrade) is answered with the unit's page and closed. Wrong phrases
+// slow their source address down (remote/guard.h); a browser's handshake from
+// a foreign page (its Origin header) is refused with 403.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -62,6 +64,7 @@ struct WsSession {
     int fd = -1;
     bool pings = false; // server: the peer masks its frames (a standard client)
     int frames = 0;     // frames acted on
+    uint16_t closeCode = 0; // a close frame owed to the peer before the socket closes
     WsAssembly sp, fb;
     uint8_t spBuf[kWsSpectrumCap];
     std::vector<uint8_t> fbBuf; // the screen object, sized on first use
@@ -82,6 +85,7 @@ enum WsEnd {
     kWsTakenOver = -8,   // a newly proved peer took the silent session over
     kWsSilent = -9,      // client: nothing heard from the server for too long
     kWsPeerClose = -10,  // the peer sent a close frame (answered)
+    kWsForbidden = -11,  // a browser's handshake from a foreign origin (403)
 };
 
 // Reads one whole frame into `s->frame`; returns its length or a WsEnd.

@@ -117,24 +117,34 @@ int Connecting(Works *w, RigctlLink *l, uint64_t now) {
     return 0;
 }
 
+// Sends a request; whatever came outside a reply is dropped first.
 bool Send(RigctlLink *l, const char *request) {
+    char buf[512];
+    while (recv(l->fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+    l->in.clear();
     size_t n = std::strlen(request);
     return send(l->fd, request, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
 }
 
-// Reads what waits; true with one whole line in `line`. A closed or failed
-// connection or an over-long line is reported through `fault`.
-bool ReadLine(RigctlLink *l, std::string *line, RigctlFault *fault) {
+// Reads what waits; true with one whole reply (to its "RPRT" line) in
+// `lines`. A closed or failed connection, an over-long line or a reply
+// without its end is reported through `fault`.
+bool ReadReply(RigctlLink *l, std::vector<std::string> *lines, RigctlFault *fault) {
     char buf[512];
     for (;;) {
-        size_t nl = l->in.find('\n');
-        if (nl != std::string::npos) {
-            *line = l->in.substr(0, nl);
-            l->in.erase(0, nl + 1);
-            if (!line->empty() && line->back() == '\r') line->pop_back();
-            return true;
+        lines->clear();
+        size_t at = 0;
+        for (size_t nl; (nl = l->in.find('\n', at)) != std::string::npos; at = nl + 1) {
+            std::string line = l->in.substr(at, nl - at);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines->push_back(line);
+            if (line.rfind("RPRT ", 0) == 0) {
+                l->in.erase(0, nl + 1);
+                return true;
+            }
         }
-        if (l->in.size() > kRigctlLineMax) {
+        if (lines->size() >= kRigctlReplyLines || l->in.size() - at > kRigctlLineMax) {
             *fault = RigctlFault::Garbage;
             return false;
         }
@@ -149,26 +159,44 @@ bool ReadLine(RigctlLink *l, std::string *line, RigctlFault *fault) {
     }
 }
 
-// One reply line to the request in flight.
+// A reply that does not read, or a value out of range: nothing changes, the
+// warning stays as it is, and the first such reply of a run is logged.
+void Ignored(RigctlLink *l, const char *what, const std::vector<std::string> &lines) {
+    if (l->ignoredLogged) return;
+    l->ignoredLogged = true;
+    std::string text;
+    for (const std::string &line : lines)
+        text += (text.empty() ? "" : "|") + line;
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) c = '?';
+    LogErrTrace("rigctld %s: reply to %s ignored \"%.60s\"", l->peer, what, text.c_str());
+}
+
+// The whole reply to the request in flight.
 int Reply(Works *w, RigctlLink *l, uint64_t now) {
-    std::string line;
+    std::vector<std::string> lines;
     RigctlFault fault = RigctlFault::None;
-    if (!ReadLine(l, &line, &fault)) {
+    if (!ReadReply(l, &lines, &fault)) {
+        if (fault == RigctlFault::Garbage) {
+            Ignored(l, l->state == RigctlState::WaitFreq ? "get_freq" : "get_ptt", lines);
+            return Fail(w, l, now, fault, " (no end of reply)");
+        }
         if (fault != RigctlFault::None) return Fail(w, l, now, fault, "");
         if (expired(l->since, now, kRigctlReplyMs))
             return Fail(w, l, now, RigctlFault::Timeout, "");
         return 2;
     }
     int64_t value = 0;
-    int kind = RigctlParseLine(line, &value);
-    if (kind < 0) {
-        char detail[80];
-        std::snprintf(detail, sizeof detail, " \"%.40s\"", line.c_str());
-        return Fail(w, l, now, RigctlFault::Garbage, detail);
-    }
-    Answered(w, l);
     if (l->state == RigctlState::WaitFreq) {
-        if (kind == 0 && value > 0 && value <= INT32_MAX) {
+        int kind = RigctlParseReply(lines, "get_freq", "Frequency", &value);
+        if (kind == 0 && (value < kRigctlFreqMin || value > kRigctlFreqMax)) kind = -1;
+        if (kind < 0) {
+            Ignored(l, "get_freq", lines);
+        } else {
+            Answered(w, l);
+            l->ignoredLogged = false;
+        }
+        if (kind == 0) {
             if (w->rigFreq.exchange(static_cast<int32_t>(value)) != value) WakeSupervisor(w);
             l->freqRprtLogged = false;
         } else if (kind == 1 && !l->freqRprtLogged) {
@@ -177,13 +205,18 @@ int Reply(Works *w, RigctlLink *l, uint64_t now) {
                         static_cast<long long>(value));
             l->freqRprtLogged = true;
         }
-        if (!Send(l, "t\n")) return Fail(w, l, now, RigctlFault::Gone, "");
+        if (!Send(l, "+t\n")) return Fail(w, l, now, RigctlFault::Gone, "");
         l->state = RigctlState::WaitPtt;
         l->since = now;
         return 0;
     }
-    // A radio whose transmit state cannot be read ("RPRT") counts as receiving.
-    w->rigPtt = kind == 0 && value != 0 ? 1 : 0;
+    // Only a frequency answer counts as the daemon answering (the warning).
+    int kind = RigctlParseReply(lines, "get_ptt", "PTT", &value);
+    if (kind == 0 && (value < 0 || value > 3)) kind = -1;
+    if (kind < 0)
+        Ignored(l, "get_ptt", lines);
+    else // a radio whose transmit state cannot be read ("RPRT") counts as receiving
+        w->rigPtt = kind == 0 && value != 0 ? 1 : 0;
     l->state = RigctlState::Ready;
     return 0;
 }
@@ -214,6 +247,21 @@ int RigctlParseLine(const std::string &line, int64_t *value) {
     return kind;
 }
 
+int RigctlParseReply(const std::vector<std::string> &lines, const char *cmd, const char *key,
+                     int64_t *value) {
+    int64_t code = 0;
+    if (lines.size() < 2 || lines.front() != std::string(cmd) + ":" ||
+        RigctlParseLine(lines.back(), &code) != 1)
+        return -1;
+    if (code != 0) {
+        *value = code;
+        return lines.size() == 2 ? 1 : -1;
+    }
+    std::string head = std::string(key) + ": ";
+    if (lines.size() != 3 || lines[1].rfind(head, 0) != 0) return -1;
+    return RigctlParseLine(lines[1].substr(head.size()), value) == 0 ? 0 : -1;
+}
+
 void RigctlClose(RigctlLink *l) {
     if (l->fd >= 0) close(l->fd);
     l->fd = -1;
@@ -229,7 +277,7 @@ int RigctlStep(Works *w, RigctlLink *l, uint64_t now) {
         return Connecting(w, l, now);
     case RigctlState::Ready:
         if (now < l->nextAt) return static_cast<int>(l->nextAt - now);
-        if (!Send(l, "f\n")) return Fail(w, l, now, RigctlFault::Gone, "");
+        if (!Send(l, "+f\n")) return Fail(w, l, now, RigctlFault::Gone, "");
         l->state = RigctlState::WaitFreq;
         l->since = now;
         l->nextAt = now + kRigctlPollMs;

@@ -7,6 +7,7 @@
 #include "model/hooks.h"
 #include "model/remote_link.h"
 #include "model/numbers.h"
+#include "remote/access.h"
 #include "model/works.h"
 #include "display/fb.h"
 #include "display/graph.h"
@@ -411,6 +412,8 @@ void ViewStatusInfo(Works *w, TavParams tav) {
                   static_cast<double>(CalvTensVadcAmp(w, w->tinyData[2])),
                   static_cast<double>(CalvTensVadcAmp(w, w->tinyData[3])));
     Row(352, "AMPL", buf);
+    // A unit reachable from the network with the phrase every unit ships with.
+    if (WsDefaultPhraseExposed(w)) Text(w, 8, 5, 374, "default access phrase", 255, 80, 80);
     if (w->menuIdx.load() == 0) {
         w->dateTime[sizeof w->dateTime - 1] = '\0';
         Text(w, 8, 300, 400, w->dateTime, 255, 255, 255);

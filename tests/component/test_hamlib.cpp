@@ -96,9 +96,13 @@ TEST(HamlibEndToEnd, RigctldMovesTheUnitAndItsAmpctldAnswersAsHamlibs) {
         return out;
     };
 
-    // The daemon's frequency, then rigctl's: the 40 m actions on the wire, in order.
-    ASSERT_TRUE(WaitUntil([&] { return OnWire(&board, "FA00145000000;"); }, 40000)) << p.Err();
+    // The dummy's 145 MHz is not followed (an HF unit); 20 m, then 40 m: the
+    // 40 m actions on the wire, in order.
     const std::string rigctl = "rigctl -m 2 -r 127.0.0.1:" + std::to_string(rig);
+    auto tune20 = [&] { return std::system((rigctl + " F 14074000 2>/dev/null").c_str()) == 0; };
+    ASSERT_TRUE(WaitUntil(tune20, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return OnWire(&board, "FA00014074000;"); }, 40000)) << p.Err();
+    EXPECT_EQ(Wire(&board).find("FA00145000000;"), std::string::npos);
     ASSERT_EQ(std::system((rigctl + " F 7074000").c_str()), 0);
     ASSERT_TRUE(WaitUntil([&] { return OnWire(&board, "MT100804F04;"); }, 5000)); // C 210, L 96
     std::string wire = Wire(&board);
@@ -140,8 +144,10 @@ TEST(HamlibEndToEnd, RigctldMovesTheUnitAndItsAmpctldAnswersAsHamlibs) {
     EXPECT_TRUE(
         WaitUntil([&] { return Ask(amp, "l WARNING\n") == "rigctld unreachable\n"; }, 5000));
     daemon = std::make_unique<Daemon>(rigctld);
+    EXPECT_EQ(Ask(amp, "l WARNING\n"), "rigctld unreachable\n") << "145 MHz is no answer";
+    ASSERT_TRUE(WaitUntil(tune20, 10000));
     EXPECT_TRUE(WaitUntil([&] { return Ask(amp, "l WARNING\n") == "None\n"; }, 15000));
-    EXPECT_TRUE(WaitUntil([&] { return Ask(amp, "f\n") == "145000000\n"; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Ask(amp, "f\n") == "14074000\n"; }, 5000));
     EXPECT_GE(p.Stop(SIGTERM, 8000), 0);
     SimBoardStop(&board);
 }
@@ -185,6 +191,13 @@ TEST(HamlibEndToEnd, Ft817BehindRigctldGivesFrequencyAndTxReady) {
     auto ask = [&](const char *line) { return AmpctldRequest(w, &srv, &carry, line, &quit); };
     w->errSuspend = 0;
     AddErrore(w, kErrRigctld);
+    while (CmdQueueTake(w, &code)) {
+    }
+    w->bypass = 1; // stand-by: neither a NUL nor a power-off takes it anywhere
+    EXPECT_EQ(AmpctldRequest(w, &srv, &carry, std::string("\0 2", 3), &quit), "RPRT -4\n");
+    EXPECT_EQ(AmpctldRequest(w, &srv, &carry, std::string("+\0 4", 4), &quit), "RPRT -4\n");
+    EXPECT_EQ(ask("\\set_powerstat 0"), "RPRT -9\n");
+    EXPECT_FALSE(CmdQueueTake(w, &code)) << "nothing for the board";
     w->tuneState = 1;
     EXPECT_EQ(ask("\\set_powerstat 2 R 1"), "RPRT -9\nRPRT -9\n");
     w->tuneState = 0;
@@ -196,6 +209,39 @@ TEST(HamlibEndToEnd, Ft817BehindRigctldGivesFrequencyAndTxReady) {
     while (CmdQueueTake(w, &code) && code != 20) {
     }
     EXPECT_EQ(code, 20); // "AB1;"
+
+    // Four clients that sit idle: a fifth takes the slot of the one silent
+    // longest, and 60 s of silence closes a client.
+    AmpctldServer live;
+    const int ampPort = w->options.ampctldPort = FreeTcpPort();
+    auto dial = [&](uint64_t now) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(ampPort)), {htonl(INADDR_LOOPBACK)}, {}};
+        AmpctldStep(w, &live, now, 0); // listening from the first
+        connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        send(fd, "f\n", 2, MSG_NOSIGNAL);
+        char c[64];
+        ssize_t n = -1;
+        for (int k = 0; k < 400 && n < 0; k++, n = recv(fd, c, sizeof c, MSG_DONTWAIT))
+            AmpctldStep(w, &live, now, 5);
+        EXPECT_GT(n, 0) << "served at " << now;
+        return fd;
+    };
+    auto closed = [](int fd) {
+        char c;
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, 3000) == 1 && recv(fd, &c, 1, 0) == 0;
+    };
+    int fds[5];
+    for (int i = 0; i < 5; i++)
+        fds[i] = dial(1000 + 1000 * static_cast<uint64_t>(i));
+    EXPECT_TRUE(closed(fds[0]));
+    EXPECT_LT(recv(fds[1], &code, 1, MSG_DONTWAIT), 0) << "the others stay";
+    AmpctldStep(w, &live, 5000 + kAmpctldIdleMs, 0);
+    EXPECT_TRUE(closed(fds[4]));
+    AmpctldCloseAll(&live);
+    for (int fd : fds)
+        close(fd);
 }
 
 } // namespace

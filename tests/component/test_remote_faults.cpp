@@ -100,6 +100,7 @@ TEST(RemoteFaultsEndToEnd, HugeJpegCostsNoMemoryAndAScreenJpegStays) {
         same += std::memcmp(&screen[i], px + i, 3) == 0;
     std::free(px);
     EXPECT_GT(same, 800 * 480 / 2) << "pixels of the image still on the screen";
+    EXPECT_EQ(Count(s.Log(), "default access phrase"), 1) << "listening beyond loopback";
 }
 
 TEST(RemoteFaultsEndToEnd, APeerPastTricklersKeepaliveDivideCutAndBankSavesCoalesced) {
@@ -135,6 +136,7 @@ TEST(RemoteFaultsEndToEnd, StandardClientsPythonAndChromiumWithTheAccessOptions)
     ServerUnit s("AccessPhrase: open sesame\nRemoteBind: 127.0.0.1\nRemoteAllow: 127.0.0.0/8\n");
     std::string port = std::to_string(s.port), tests = std::string(HELIX_SOURCE_DIR) + "/tests";
     EXPECT_EQ(Count(Shell("ss -tln '( sport = :" + port + " )'"), "127.0.0.1:" + port), 1);
+    EXPECT_EQ(Count(s.Log(), "default access phrase"), 0);
     if (std::system("/usr/bin/python3 -c 'import websockets' && command -v node && command -v "
                     "chromium >/dev/null 2>&1") != 0 ||
         ReadWholeFile(tests + "/node_modules/playwright-core/package.json").empty())
@@ -149,4 +151,55 @@ TEST(RemoteFaultsEndToEnd, StandardClientsPythonAndChromiumWithTheAccessOptions)
     EXPECT_NE(out.find("bank 1 -> 2"), std::string::npos) << out;
     EXPECT_TRUE(
         WaitUntil([&] { return Count(s.File("/opt/set/setup.txt"), "NumBanco: 2"); }, 5000));
+}
+
+TEST(RemoteFaultsEndToEnd, GuessingSlowedForeignOriginsRefusedNoSecretLoggedClosesWithReasons) {
+    const std::string phrase = "q7-" + std::to_string(getpid()) + "-phrase";
+    ServerUnit s("AccessPhrase: " + phrase + "\n");
+    // 10 s of guessing from 127.0.0.2; meanwhile the operator from 127.0.0.1
+    // gets in at once.
+    int answered = 0, tries = 0;
+    bool operatorIn = false;
+    std::string got;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         std::chrono::steady_clock::now() < end;) {
+        WsPeer g(s.port, "127.0.0.2");
+        answered += g.Open("guess-" + std::to_string(++tries)).find(" 101 ") != std::string::npos;
+        g.Closed(1000);
+        if (answered == 5 && !operatorIn) {
+            WsPeer op(s.port);
+            op.Open(phrase);
+            operatorIn = op.WaitFor(0x82, &got, 3000) && got.rfind("ST", 0) == 0;
+        }
+    }
+    std::printf("guessing for 10 s from one address: %d connections, %d tries taken\n", tries,
+                answered);
+    EXPECT_TRUE(answered >= 4 && answered <= 20) << answered;
+    EXPECT_TRUE(operatorIn);
+    EXPECT_LE(Count(s.Log(), "wrong access phrase from 127.0.0.2"), 2);
+    // A page of another origin is refused; the unit's own (Origin http://h for Host h) is not.
+    EXPECT_EQ(WsPeer(s.port).Open("x", true, "http://attacker.example").rfind("HTTP/1.1 403", 0),
+              0u);
+    // A reboot does not hold the session's other frames up; refused frames
+    // are answered with a close frame giving the reason.
+    const std::string bad[] = {std::string("\x81\x82\0\0\0\0\xC0\xAF", 8),
+                               std::string("\x83\x82\0\0\0\0ab", 8),
+                               std::string("\x82\xFF\0\0\0\0\0\x01\0\0", 10)};
+    const char *reason[] = {"\x03\xEF", "\x03\xEA", "\x03\xF1"}; // 1007, 1002, 1009
+    for (int i = 0; i < 3; i++) {
+        WsPeer p(s.port);
+        p.Open(phrase);
+        if (i == 0) {
+            p.Send(0x82, "STVORNRB");
+            p.Send(0x89, "here");
+            EXPECT_TRUE(p.WaitFor(0x8A, &got, 3000) && got == "here");
+            EXPECT_EQ(Count(s.File("/commands.log"), "reboot"), 0) << "the pong came first";
+        }
+        send(p.fd, bad[i].data(), bad[i].size(), MSG_NOSIGNAL);
+        EXPECT_TRUE(p.WaitFor(0x88, &got, 3000) && got == reason[i]) << i;
+        EXPECT_TRUE(p.Closed(3000));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return Count(s.File("/commands.log"), "reboot") == 1; }, 10000));
+    const std::string logs = s.Log() + s.File("/err.txt");
+    EXPECT_TRUE(Count(logs, phrase) == 0 && Count(logs, "guess-") == 0);
 }

@@ -26,10 +26,13 @@ std::string Read(int fd, size_t want, int ms, const char *stop = nullptr) {
 }
 } // namespace
 
-WsPeer::WsPeer(int port) {
-    sockaddr_in a{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+WsPeer::WsPeer(int port, const char *from) {
+    sockaddr_in a{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}},
+        src{AF_INET, 0, {}, {}};
     for (int i = 0; i < 200 && fd < 0; ++i) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (from != nullptr && inet_pton(AF_INET, from, &src.sin_addr) == 1)
+            bind(fd, reinterpret_cast<sockaddr *>(&src), sizeof src);
         if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
         close(fd), fd = -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -40,11 +43,11 @@ WsPeer::~WsPeer() {
     if (fd >= 0) close(fd);
 }
 
-std::string WsPeer::Open(const std::string &phrase, bool standard) {
+std::string WsPeer::Open(const std::string &phrase, bool standard, const std::string &origin) {
     std::string req = standard
-                          ? "GET / HTTP/1.1\r\nsec-websocket-version: 13\r\nOrigin: x\r\n"
-                            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nHost: h\r\n"
-                            "Connection: Upgrade\r\nUpgrade: websocket\r\n\r\n"
+                          ? "GET / HTTP/1.1\r\nsec-websocket-version: 13\r\nOrigin: " + origin +
+                                "\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nHost: h\r\n"
+                                "Connection: Upgrade\r\nUpgrade: websocket\r\n\r\n"
                           : "GET /chat HTTP/1.1\r\nHost: h:1\r\nUpgrade: websocket\r\n"
                             "Connection: keep-alive, Upgrade\r\nSec-WebSocket-Key: "
                             "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n\r\n";

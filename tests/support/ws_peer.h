@@ -14,11 +14,13 @@ inline int Count(const std::string &text, const std::string &what) {
 
 struct WsPeer {
     int fd = -1;
-    explicit WsPeer(int port); // 127.0.0.1:port, tried for 4 s
+    // 127.0.0.1:port, tried for 4 s; from the loopback address `from` when given.
+    explicit WsPeer(int port, const char *from = nullptr);
     WsPeer(int socket, bool) : fd(socket) {}
     ~WsPeer();
     // The request (standard or this system's own) and the phrase; the reply's head.
-    std::string Open(const std::string &phrase, bool standard = true);
+    std::string Open(const std::string &phrase, bool standard = true,
+                     const std::string &origin = "http://h");
     void Send(uint8_t kind, const std::string &payload, bool masked = true);
     // The next frame of `kind` within `ms` (others are skipped).
     bool WaitFor(uint8_t kind, std::string *payload, int ms);

@@ -363,6 +363,17 @@ TEST_F(Jpeg, UnsupportedFormsAndBadArgumentsGiveNull) {
     EXPECT_EQ(jpgd::decompress_jpeg_image_from_memory(good.data(), static_cast<int>(good.size()),
                                                       &w, &h, nullptr, 3),
               nullptr);
+    // The decoder's own pixel limit: one pixel under the image's size refuses it.
+    int fw, fh, fc;
+    ASSERT_TRUE(jpgd::read_jpeg_frame_size(good.data(), int(good.size()), &fw, &fh, &fc));
+    uint64_t px = uint64_t(fw) * uint64_t(fh);
+    EXPECT_EQ(jpgd::decompress_jpeg_image_from_memory(good.data(), int(good.size()), &fw, &fh, &fc,
+                                                      3, px - 1),
+              nullptr);
+    unsigned char *at = jpgd::decompress_jpeg_image_from_memory(good.data(), int(good.size()), &fw,
+                                                                &fh, &fc, 3, px);
+    EXPECT_NE(at, nullptr) << "decoded at the limit";
+    std::free(at);
     EXPECT_EQ(jpgd::decompress_jpeg_image_from_memory(nullptr, 100, &w, &h, &c, 3), nullptr);
     EXPECT_EQ(jpgd::decompress_jpeg_image_from_file(nullptr, &w, &h, &c, 3), nullptr);
     EXPECT_EQ(jpgd::decompress_jpeg_image_from_file((dir + "/missing.jpg").c_str(), &w, &h, &c, 3),

@@ -427,6 +427,7 @@ TEST(RemoteCommands, TheCommandTable) {
     u.works.running = 1;
     u.setup.EnableGPIO = '0';
     EXPECT_EQ(run("VORNRB"), kCmdReboot);
+    RemoteCommandsTick(u.w()); // the reboot is carried out by the frame loop's tick
     auto cmds = SimCommands(root.root);
     ASSERT_FALSE(cmds.empty());
     EXPECT_EQ(cmds.back().rfind("reboot", 0), 0u);

@@ -107,6 +107,14 @@ TEST(RemoteServer, AllowListAndTheClientsSilence) {
         EXPECT_TRUE(WsPeer(s.port).Closed(3000));
         EXPECT_TRUE(WaitUntil([&] { return Count(s.Log(), "not in RemoteAllow") == 1; }, 3000));
     }
+    wsProveMs = 300; // a connection that never proves itself is closed at the limit
+    {
+        Server s;
+        WsPeer slow(s.port);
+        send(slow.fd, "G", 1, MSG_NOSIGNAL);
+        EXPECT_TRUE(slow.Closed(5000));
+    }
+    wsProveMs = 3000;
     // A server that says nothing (no supervisor here): the client calls again.
     Server s;
     TestUnit cli;

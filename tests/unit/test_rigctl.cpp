@@ -37,6 +37,13 @@ TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
     EXPECT_TRUE(RigctlParseLine("RPRT -11", &v) == 1 && v == -11);
     for (const char *bad : {"", "abc", "12 34", "RPRT", "-"})
         EXPECT_EQ(RigctlParseLine(bad, &v), -1) << bad;
+    using L = std::vector<std::string>;
+    EXPECT_TRUE(RigctlParseReply(L{"get_ptt:", "PTT: 1", "RPRT 0"}, "get_ptt", "PTT", &v) == 0 &&
+                v == 1);
+    EXPECT_TRUE(RigctlParseReply(L{"get_freq:", "RPRT -11"}, "get_freq", "Frequency", &v) == 1);
+    for (const L &bad : {L{"get_freq:", "Frequency: 7", "x", "RPRT 0"},
+                         L{"get_ptt:", "PTT: 1", "RPRT 0"}, L{"get_freq:", "7074000", "RPRT 0"}})
+        EXPECT_EQ(RigctlParseReply(bad, "get_freq", "Frequency", &v), -1);
 
     ScopedSimRoot root;
     TestUnit u;
@@ -75,22 +82,36 @@ TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
         now += 20000;
         step();
         d = accept(ls, nullptr, nullptr);
-        EXPECT_EQ(Got(d), "f\n");
+        EXPECT_EQ(Got(d), "+f\n");
     };
+    auto say = [&](const std::string &t) {
+        ASSERT_EQ(write(d, t.data(), t.size()), ssize_t(t.size()));
+    };
+    // A frequency out of range is ignored and answers nothing; a reply's
+    // extra line is dropped, never read as the next reply.
     session();
-    ASSERT_EQ(write(d, "7074000\n", 8), 8);
-    EXPECT_TRUE(WaitUntil([&] { return step() && w->rigFreq.load() == 7074000; }, 5000));
-    EXPECT_EQ(Got(d), "t\n");
-    ASSERT_EQ(write(d, "1\n", 2), 2);
+    say("get_freq:\nFrequency: -7074000\nRPRT 0\n");
+    EXPECT_TRUE(WaitUntil([&] { return step() && l.state == RigctlState::WaitPtt; }, 5000));
+    EXPECT_EQ(Got(d), "+t\n");
+    EXPECT_TRUE(w->rigFreq.load() == 0 && ExistError(w, kErrRigctld) == 1);
+    say("get_ptt:\nPTT: 1\nRPRT 0\n21074000\n");
     EXPECT_TRUE(WaitUntil([&] { return step() && w->rigPtt.load() == 1; }, 5000));
     EXPECT_EQ(ExistError(w, kErrRigctld), 0);
     now += kRigctlPollMs;
-    EXPECT_EQ(step(), 2); // the next request is out
+    EXPECT_EQ(step(), 2);
+    EXPECT_EQ(Got(d), "+f\n");
+    say("get_freq:\nFrequency: 7074000.000000\nRPRT 0\n");
+    EXPECT_TRUE(WaitUntil([&] { return step() && w->rigFreq.load() == 7074000; }, 5000));
+    EXPECT_EQ(Got(d), "+t\n");
+    say("get_ptt:\nPTT: 0\nRPRT 0\n");
+    now += kRigctlPollMs;
+    EXPECT_TRUE(WaitUntil([&] { return step() == 2; }, 5000)); // the next request is out
 
-    // A garbage line, silence for 1 s, the daemon gone: each closes, raises
-    // the warning, and the back-off grows again from 1 s.
-    EXPECT_EQ(Got(d), "f\n");
-    ASSERT_EQ(write(d, "hello\n", 6), 6);
+    // A reply without its end, silence for 1 s, the daemon gone: each closes,
+    // raises the warning, and the back-off grows again from 1 s.
+    EXPECT_EQ(Got(d), "+f\n");
+    for (int i = 0; i < 8; i++)
+        say("hello\n");
     EXPECT_TRUE(WaitUntil([&] { return step() == 1000; }, 5000));
     EXPECT_TRUE(w->rigPtt.load() == 0 && ExistError(w, kErrRigctld) == 1);
     session();
@@ -104,7 +125,8 @@ TEST(RigctlClient, ParsesRepliesFollowsAndBacksOffOnEachFailure) {
     std::string log = ReadWholeFile(root.Path("/var/log/helix.log"));
     EXPECT_EQ(log.find("connection refused"), log.rfind("connection refused")) << log;
     for (const char *line :
-         {"answering again", "garbage reply \"hello\"", "no answer within 1 s", "daemon gone"})
+         {"answering again", "garbage reply", "no answer within 1 s", "daemon gone",
+          "reply to get_freq ignored \"get_freq:|Frequency: -7074000|RPRT 0\""})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
