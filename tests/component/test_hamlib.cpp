@@ -96,19 +96,24 @@ TEST(HamlibEndToEnd, RigctldMovesTheUnitAndItsAmpctldAnswersAsHamlibs) {
         return out;
     };
 
-    // The dummy's 145 MHz is not followed (an HF unit); 20 m, then 40 m: the
-    // 40 m actions on the wire, in order.
+    // The dummy's 145 MHz is not followed (an HF unit); 6 m (no band row
+    // here), then 40 m: the 40 m actions on the wire, in order.
     const std::string rigctl = "rigctl -m 2 -r 127.0.0.1:" + std::to_string(rig);
-    auto tune20 = [&] { return std::system((rigctl + " F 14074000 2>/dev/null").c_str()) == 0; };
-    ASSERT_TRUE(WaitUntil(tune20, 10000));
-    ASSERT_TRUE(WaitUntil([&] { return OnWire(&board, "FA00014074000;"); }, 40000)) << p.Err();
+    auto tune6 = [&] { return std::system((rigctl + " F 50100000 2>/dev/null").c_str()) == 0; };
+    ASSERT_TRUE(WaitUntil(tune6, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return OnWire(&board, "FA00050100000;"); }, 40000)) << p.Err();
     EXPECT_EQ(Wire(&board).find("FA00145000000;"), std::string::npos);
     ASSERT_EQ(std::system((rigctl + " F 7074000").c_str()), 0);
-    ASSERT_TRUE(WaitUntil([&] { return OnWire(&board, "MT100804F04;"); }, 5000)); // C 210, L 96
-    std::string wire = Wire(&board);
-    size_t fa = wire.find("FA00007074000;"), sa = wire.find("SA2;", fa),
-           mt = wire.find("MT100804F04;", sa);
-    EXPECT_TRUE(fa != std::string::npos && sa != std::string::npos && mt != std::string::npos)
+    std::string wire;
+    size_t fa = 0, sa = 0, mt = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            wire = Wire(&board);
+            fa = wire.find("FA00007074000;"), sa = wire.find("SA2;", fa),
+            mt = wire.find("MT100804F04;", sa); // C 210, L 96
+            return fa != std::string::npos && sa != std::string::npos && mt != std::string::npos;
+        },
+        5000))
         << wire;
 
     // Command by command against ampctld, once both hold the same values.
@@ -145,9 +150,9 @@ TEST(HamlibEndToEnd, RigctldMovesTheUnitAndItsAmpctldAnswersAsHamlibs) {
         WaitUntil([&] { return Ask(amp, "l WARNING\n") == "rigctld unreachable\n"; }, 5000));
     daemon = std::make_unique<Daemon>(rigctld);
     EXPECT_EQ(Ask(amp, "l WARNING\n"), "rigctld unreachable\n") << "145 MHz is no answer";
-    ASSERT_TRUE(WaitUntil(tune20, 10000));
+    ASSERT_TRUE(WaitUntil(tune6, 10000));
     EXPECT_TRUE(WaitUntil([&] { return Ask(amp, "l WARNING\n") == "None\n"; }, 15000));
-    EXPECT_TRUE(WaitUntil([&] { return Ask(amp, "f\n") == "14074000\n"; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Ask(amp, "f\n") == "50100000\n"; }, 5000));
     EXPECT_GE(p.Stop(SIGTERM, 8000), 0);
     SimBoardStop(&board);
 }
