@@ -112,7 +112,7 @@ set(CPACK_READELF_EXECUTABLE ${CMAKE_READELF})
 # features. Listed rather than found by dpkg-shlibdeps, which would need the
 # target's binutils in a cross build.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libfreetype6 (>= 2.2.1), libpng16-16 (>= 1.6.2), libusb-1.0-0 (>= 2:1.0.16), libssl3 (>= 3.0.0), libglib2.0-0 (>= 2.74), libasound2 (>= 1.0.16), libopus0 (>= 1.1), fonts-dejavu-core, fonts-paratype, mount")
+    "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libfreetype6 (>= 2.2.1), libpng16-16 (>= 1.6.2), libusb-1.0-0 (>= 2:1.0.16), libssl3 (>= 3.0.0), libglib2.0-0 (>= 2.74), libasound2 (>= 1.0.16), libopus0 (>= 1.1), libsystemd0, fonts-dejavu-core, fonts-paratype, mount")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fbcat, usbutils, ifupdown, sudo")
 set(HELIX_DATADIR /usr/${CMAKE_INSTALL_DATADIR}/helix)
 set(HELIX_DEB_SCRIPTS "")

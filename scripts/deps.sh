@@ -8,7 +8,7 @@ set -e
 RUN_ONLY=0
 [ "${1:-}" = --run ] && RUN_ONLY=1
 PKGS="cmake g++ make ccache pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
-libglib2.0-dev libasound2-dev libopus-dev libgtest-dev libgmock-dev libbenchmark-dev
+libglib2.0-dev libasound2-dev libopus-dev libsystemd-dev libgtest-dev libgmock-dev libbenchmark-dev
 fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium
 python3-websockets iproute2 lintian systemd file"
 # The board's builds (arm64, armhf), when the test variants ask for them:
@@ -17,7 +17,7 @@ python3-websockets iproute2 lintian systemd file"
 case " ${HELIX_TEST_VARIANTS:-pc} " in
 *" arm64 "* | *" armhf "*)
     BOARD_LIBS="libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev libglib2.0-dev
-libasound2-dev libopus-dev libgtest-dev libgmock-dev libjpeg-dev libstdc++6"
+libasound2-dev libopus-dev libsystemd-dev libgtest-dev libgmock-dev libjpeg-dev libstdc++6"
     PKGS="$PKGS g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user"
     for arch in arm64 armhf; do
         for l in $BOARD_LIBS; do PKGS="$PKGS $l:$arch"; done

@@ -98,6 +98,9 @@ step() { # name, command...
 step_pc() {
     ./scripts/build.sh
     run_ctest "${BUILD_DIR:-build}"
+    # ctest runs each test alone; once more as one process in a shuffled
+    # order (the seed is printed), so that no test leans on another's leftovers.
+    (cd "${BUILD_DIR:-build}" && ./helix_unit_tests --gtest_shuffle --gtest_brief=1)
 }
 step_arm64() {
     variant_build build-arm64 "helix helix_unit_tests" $CROSS -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake

@@ -24,7 +24,7 @@ check "debug symbols in helix-dbgsym" test -f "$WORK/out/helix-dbgsym_${version}
 dpkg-deb -e "$deb" "$WORK/control" || { echo "FAIL: dpkg-deb -e"; exit 1; }
 ctl="$WORK/control/control"
 for dep in libc6 libstdc++6 libfreetype6 libpng16-16 libusb-1.0-0 libssl3 libglib2.0-0 \
-    libasound2 libopus0 fonts-dejavu-core fonts-paratype mount; do
+    libasound2 libopus0 libsystemd0 fonts-dejavu-core fonts-paratype mount; do
     check "Depends names $dep" sh -c "sed -n 's/^Depends: //p' '$ctl' | tr ',' '\n' |
         sed 's/^ *//; s/ .*//' | grep -qxF '$dep'"
 done
@@ -73,10 +73,13 @@ check "/opt/set created" test -d "$root/opt/set"
 check "unit enabled" test -L "$root/$wants"
 unit="$root/usr/lib/systemd/system/helix.service"
 for line in "ExecStart=/usr/bin/helix" "WorkingDirectory=/usr/share/helix" \
-    "Restart=on-failure" "RestartPreventExitStatus=2" "WantedBy=multi-user.target"; do
+    "Restart=on-failure" "RestartPreventExitStatus=2" "WantedBy=multi-user.target" \
+    "Type=notify" "WatchdogSec=30"; do
     check "helix.service: $line" grep -qx "$line" "$unit"
 done
 check "no build paths in the unit" sh -c "! grep -q '$BUILD' '$unit'"
+check "systemd-analyze verify" \
+    systemd-analyze verify --man=no --recursive-errors=no --root="$root" helix.service
 check "systemd-analyze security at most 6.0" \
     systemd-analyze security --offline=true --threshold=60 "$unit"
 check "nothing under usr/local" test ! -e "$root/usr/local"

@@ -146,7 +146,7 @@ int StatusReply(Works *w, const char *r) {
             // The second line of kErrProtectionTrip's box; each new one is traced, so
             // that a reader of the trace shows the box as the screen does.
             if (std::strcmp(label, w->tripLabel) != 0) {
-                std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", label);
+                SetErrDetail(w, kErrProtectionTrip, label);
                 Trace("--------------- AMPL TRIP: %s\n", label);
             }
             AddErrore(w, kErrProtectionTrip);

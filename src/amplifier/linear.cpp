@@ -10,6 +10,7 @@
 #include "platform/serial_linear.h"
 #include "platform/wait.h"
 #include "model/errors.h"
+#include "model/heartbeat.h"
 
 #include <algorithm>
 #include <cctype>
@@ -136,7 +137,9 @@ void GestRetrayCMD(Works *w) {
               w->lastCmd[0], w->lastCmd[1], w->retryTotal.load(), w->retryCount.load());
         return;
     }
-    std::snprintf(w->errDetail, sizeof w->errDetail, "Err %c%c", w->lastCmd[0], w->lastCmd[1]);
+    char detail[sizeof w->errDetail];
+    std::snprintf(detail, sizeof detail, "Err %c%c", w->lastCmd[0], w->lastCmd[1]);
+    SetErrDetail(w, kErrBoardComm, detail);
     if (w->errHoldOff.load() == 0) {
         AddErrore(w, kErrBoardComm);
         w->errHoldOff = 2000;
@@ -331,23 +334,29 @@ void *Linear(void *arg) {
     Works *w = static_cast<Works *>(arg);
     if (!PacingBySleep()) RelaxTimers(1000);
     w->linearProcessStatus = kLinStatus;
+    BeatBegin(w, kBeatLink);
     if (OpenLinear(w) != 0) {
         // Nothing to talk to: the fault is on the screen through portError.
         // Wait without touching the port until asked to stop, or until the
         // operator dismisses the failure (Retry or Cancel): the body then
         // returns so that the restart those keys ask for opens the port again.
         while (w->running.load() != 0 && w->setup->EnableLinear.load() == '1' &&
-               w->linkFailed[kPortLinear].load() != 0)
+               w->linkFailed[kPortLinear].load() != 0) {
+            Beat(w, kBeatLink);
             SleepMs(50);
+        }
         SerialClose(w->linFD.exchange(-1));
+        BeatEnd(w, kBeatLink);
         return nullptr;
     }
     LinearLink link;
     while (w->running.load() != 0) {
+        Beat(w, kBeatLink);
         uint64_t now = NowMs();
         int pause = LinearStep(w, &link, now);
         if (pause > 0) LinearWait(w, &link, pause, now);
     }
     SerialClose(w->linFD.exchange(-1));
+    BeatEnd(w, kBeatLink);
     return nullptr;
 }

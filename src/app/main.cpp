@@ -11,11 +11,13 @@
 #include "config/tuner_design.h"
 #include "app/hooks.h"
 #include "app/threads.h"
+#include "model/heartbeat.h"
 #include "model/works.h"
 #include "model/version.h"
 #include "platform/clock.h"
 #include "platform/instance.h"
 #include "platform/log.h"
+#include "platform/service.h"
 #include "platform/wait.h"
 #include "config/network.h"
 
@@ -158,8 +160,23 @@ int main(int argc, char **argv) {
     ReadLanParam();
 
     StartUp(w);
-    // A thread that drops `running` is seen within a second; a stop signal at once.
-    while (w->running != 0)
-        WaitPortOrWake(-1, gStopWake, 1000);
+    // Under systemd: ready once the main screen is up (the supervisor's
+    // first pass, when it runs); the watchdog is petted while every followed
+    // thread beats, checked three times per interval so that one late check
+    // never lets it expire. A thread that drops `running` is seen within a
+    // second; a stop signal at once.
+    const uint64_t checkMs = ServiceWatchdogMs() / 3;
+    WatchdogState watchdog;
+    bool ready = false;
+    while (w->running != 0) {
+        if (!ready && (w->setup->EnableTime != '1' || w->beat[kBeatSupervisor].load() > 1)) {
+            ServiceReady();
+            ready = true;
+        }
+        if (ready && checkMs > 0 && WatchdogCheck(&watchdog, w, checkMs, NowMs())) ServicePet();
+        WaitPortOrWake(-1, gStopWake,
+                       checkMs > 0 && checkMs < 1000 ? static_cast<int>(checkMs) : 1000);
+    }
+    ServiceStopping();
     return ShutDown(w);
 }

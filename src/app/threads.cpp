@@ -231,7 +231,9 @@ void *LoadThread(void *arg) {
     int counter = waitTAV;
     bool posted = false;
     while (startInitThread != 0) {
+        std::unique_lock<std::recursive_mutex> frame(w->frameLock);
         fbSetBack(&w->fb);
+        frame.unlock();
         // One second, but leave at once when the splash phase or the run ends.
         uint64_t start = NowMs();
         while (!expired(start, NowMs(), 1000) && startInitThread != 0 && w->running != 0)
@@ -243,9 +245,11 @@ void *LoadThread(void *arg) {
             PostTinyCmd(w, 181);
             posted = true;
         }
+        frame.lock();
         putString(9, 300, 400, text, 255, 255, 255, &w->fb, 0, 0, 0, 0);
         counter--;
         fbRealize(&w->fb);
+        frame.unlock();
         Trace("Time %s..\n", text);
     }
     return nullptr;
@@ -277,9 +281,8 @@ void *AggFWThread(void *arg) {
 }
 
 static void ShowImage(Works *w, const char *name) {
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", name);
-    getPng(w, 1);
-    fbSetBack(&w->fb);
+    std::lock_guard<std::recursive_mutex> frame(w->frameLock);
+    ShowBackground(w, name);
     fbRealize(&w->fb);
 }
 
@@ -339,13 +342,15 @@ int ShutDown(Works *w) {
     Trace("Close..\n");
     startInitThread = 0;
     JoinThread(&thInit);
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", "start");
-    getPng(w, 1);
-    fbSetBack(&w->fb);
-    fbRealize(&w->fb);
-    fbSetBack(&w->fb);
-    putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, &w->fb, 0, 0, 0, 0);
-    fbRealize(&w->fb);
+    {
+        std::lock_guard<std::recursive_mutex> frame(w->frameLock);
+        ShowBackground(w, "start");
+        fbRealize(&w->fb);
+        fbSetBack(&w->fb);
+        putString(9, 330, 400, "Error! Close Program! Restart hw.", 255, 255, 255, &w->fb, 0, 0, 0,
+                  0);
+        fbRealize(&w->fb);
+    }
     SleepMs(2000);
     LogInfo("Communicator operations end");
 

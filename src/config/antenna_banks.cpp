@@ -11,10 +11,12 @@
 #include "platform/shell.h"
 #include "model/hooks.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -86,9 +88,13 @@ std::string BankAtuFile(int bank, int ant) {
     return base + ".txt";
 }
 
-void InitTabAntenna(Works *w, int keepSettings) {
+namespace {
+
+// The default names and ranges into every row; keepSettings 0 resets the
+// row settings as well.
+void DefaultRows(AntennaRow *tab, int keepSettings) {
     for (int i = 0; i < kAntRows; i++) {
-        AntennaRow &r = w->antTab[i];
+        AntennaRow &r = tab[i];
         std::snprintf(r.name, sizeof r.name, "%s", kDefaultBands[i].name);
         r.fStart = kDefaultBands[i].fStart;
         r.fStop = kDefaultBands[i].fStop;
@@ -100,6 +106,55 @@ void InitTabAntenna(Works *w, int keepSettings) {
             r.pwr = 0.0f;
         }
     }
+}
+
+// A bank's table read into `tab` (which holds the table it replaces, whose
+// settings rows the file does not name keep); returns the marker's mode.
+int ReadBankRows(int bank, AntennaRow *tab, int *rows) {
+    for (int i = 0; i < kAntRows; i++)
+        tab[i].ampEnable = 0;
+    std::string text;
+    if (!ReadFileText(BankAntennaFile(bank).c_str(), &text)) {
+        DefaultRows(tab, 0);
+        *rows = kAntRows;
+        return 0;
+    }
+    int mode = ParseTabConfigText(text, tab, rows, nullptr);
+    for (int i = 0; i < *rows; i++) {
+        if (tab[i].fStart == 0 || tab[i].fStop == 0) {
+            DefaultRows(tab, 1);
+            *rows = kAntRows;
+            Trace("Error Reinit antenna\n");
+            break;
+        }
+    }
+    return mode;
+}
+
+void WriteBankRows(int bank, int mode, const AntennaRow *tab, int rows) {
+    static const char *const kMarkers[] = {"!Gen\n", "!Tav\n", "!817\n", "!Net\n", "!Udp\n"};
+    std::string text = kMarkers[mode >= 1 && mode <= 4 ? mode : 0];
+    for (int i = 0; i < rows; i++) {
+        const AntennaRow &r = tab[i];
+        char line[128];
+        std::snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.name,
+                      static_cast<long>(r.fStart), static_cast<long>(r.fStop), r.ampEnable, r.ant,
+                      r.atuOff, r.att, static_cast<double>(r.pwr));
+        text += line;
+    }
+    if (RemountRw() != 0) {
+        Trace("can't mount rw /opt/set/ error %d\n", errno);
+        return;
+    }
+    WriteFileSafe(BankAntennaFile(bank).c_str(), text, false);
+    RemountRo();
+}
+
+} // namespace
+
+void InitTabAntenna(Works *w, int keepSettings) {
+    std::lock_guard<std::mutex> lock(w->antTabLock);
+    DefaultRows(w->antTab, keepSettings);
     w->memRows = kAntRows;
 }
 
@@ -141,23 +196,15 @@ int ParseTabConfigText(const std::string &text, AntennaRow *tab, int *rows, std:
 }
 
 int LoadTabConfig(Works *w, int bank) {
-    for (AntennaRow &r : w->antTab)
-        r.ampEnable = 0;
-    std::string text;
-    if (!ReadFileText(BankAntennaFile(bank).c_str(), &text)) {
-        InitTabAntenna(w, 0);
-        if (w->memRow >= w->memRows || w->memRow < 0) w->memRow = 0;
-        return 0;
-    }
+    AntennaRow tab[kAntRows];
     int rows = 0;
-    int mode = ParseTabConfigText(text, w->antTab, &rows, nullptr);
-    w->memRows = rows;
-    for (int i = 0; i < rows; i++) {
-        if (w->antTab[i].fStart == 0 || w->antTab[i].fStop == 0) {
-            InitTabAntenna(w, 1);
-            Trace("Error Reinit antenna\n");
-            break;
-        }
+    CopyAntTab(w, tab);
+    int mode = ReadBankRows(bank, tab, &rows);
+    {
+        // Published whole: a reader never sees a row half loaded.
+        std::lock_guard<std::mutex> lock(w->antTabLock);
+        std::copy(tab, tab + kAntRows, w->antTab);
+        w->memRows = rows;
     }
     w->bandRow = -1;
     // The memory-table cursor stays on a row of the table now in memory.
@@ -171,38 +218,33 @@ void SaveTabConfig(Works *w, int bank) {
 }
 
 void SaveTabConfigAs(Works *w, int bank, int mode) {
-    static const char *const kMarkers[] = {"!Gen\n", "!Tav\n", "!817\n", "!Net\n", "!Udp\n"};
-    std::string text = kMarkers[mode >= 1 && mode <= 4 ? mode : 0];
-    int rows = w->memRows;
-    if (rows < 0) rows = 0;
-    if (rows > kAntRows) rows = kAntRows;
-    for (int i = 0; i < rows; i++) {
-        const AntennaRow &r = w->antTab[i];
-        char line[128];
-        std::snprintf(line, sizeof line, "%s %ld %ld %i %i %i %i %2.1f\n", r.name,
-                      static_cast<long>(r.fStart), static_cast<long>(r.fStop), r.ampEnable, r.ant,
-                      r.atuOff, r.att, static_cast<double>(r.pwr));
-        text += line;
-    }
-    if (RemountRw() != 0) {
-        Trace("can't mount rw /opt/set/ error %d\n", errno);
-        return;
-    }
-    WriteFileSafe(BankAntennaFile(bank).c_str(), text, false);
-    RemountRo();
+    AntennaRow tab[kAntRows];
+    int rows = CopyAntTab(w, tab);
+    WriteBankRows(bank, mode, tab, rows);
+}
+
+void CopyTabConfig(int from, int to) {
+    AntennaRow tab[kAntRows];
+    DefaultRows(tab, 0);
+    int rows = 0;
+    int mode = ReadBankRows(from, tab, &rows);
+    WriteBankRows(to, mode, tab, rows);
 }
 
 void SaveToBank(Works *w, int bank, int antIdx) {
     int32_t freq = w->freq;
-    int rows = w->memRows;
-    for (int i = 0; i < rows && i < kAntRows; i++) {
-        AntennaRow &r = w->antTab[i];
-        if (r.fStart <= freq && freq <= r.fStop) {
-            r.ant = static_cast<uint8_t>(antIdx + 1);
-            r.atuOff = w->tunerThrough;
-            r.att = w->attenuator;
-            r.ampEnable = w->attenuatorShown <= 3 ? 1 : 0;
-            break;
+    {
+        std::lock_guard<std::mutex> lock(w->antTabLock);
+        int rows = w->memRows;
+        for (int i = 0; i < rows && i < kAntRows; i++) {
+            AntennaRow &r = w->antTab[i];
+            if (r.fStart <= freq && freq <= r.fStop) {
+                r.ant = static_cast<uint8_t>(antIdx + 1);
+                r.atuOff = w->tunerThrough;
+                r.att = w->attenuator;
+                r.ampEnable = w->attenuatorShown <= 3 ? 1 : 0;
+                break;
+            }
         }
     }
     SaveTabConfig(w, bank);

@@ -20,6 +20,9 @@ int LoadTabConfig(Works *works, int bank);
 // first line the reader does not take whole (empty when none).
 int ParseTabConfigText(const std::string &text, AntennaRow *tab, int *rows, std::string *why);
 void SaveTabConfig(Works *works, int bank);
+// Writes bank `from`'s table (as the loader reads it) to bank `to`'s file,
+// through a scratch table: the table in memory stays the current bank's.
+void CopyTabConfig(int from, int to);
 void SaveToBank(Works *works, int bank, int antIdx);
 // Loads the antenna table and tuner memories of `bank` and applies its interface.
 int LoadAllBankTable(Works *works, int bank);

@@ -346,6 +346,9 @@ int ReadLanParam() {
         Gateway_none = 0;
         Trace("gateway: %s\n", Gateway);
     } else {
+        // None: an address the operator then sets starts from 0.0.0.0, not
+        // from an earlier reading's.
+        std::memset(Gateway_v, 0, 4);
         Gateway_none = 1;
     }
     if (f.have[3]) {
@@ -353,6 +356,7 @@ int ReadLanParam() {
         DNS_none = 0;
         Trace("DNS: %s\n", DNS);
     } else {
+        std::memset(DNS_v, 0, 4);
         DNS_none = 1;
     }
     RememberValues();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -143,11 +144,11 @@ const Key kKeys[] = {
     {"GMpar2", Form::Int, SLOT(GMpar2), [](Works *w, int v) { w->gmValue[1] = v; },
      [](Works *w) { return w->gmValue[1].load(); }},
     {"Peak_media", Form::Int, SLOT(Peak_media), [](Works *, int v) { fattoremedia = v; },
-     [](Works *) { return fattoremedia; }},
+     [](Works *) { return fattoremedia.load(); }},
     {"Peak_ValDec", Form::Int, SLOT(Peak_ValDec), [](Works *, int v) { PeakDecrement = v / 10.0; },
      [](Works *) { return Round(PeakDecrement * 10.0); }},
     {"Peak_TimeDec", Form::Int, SLOT(Peak_TimeDec), [](Works *, int v) { PeakDecrementTime = v; },
-     [](Works *) { return PeakDecrementTime; }},
+     [](Works *) { return PeakDecrementTime.load(); }},
     {"Peak_Time", Form::Int, SLOT(Peak_Time), [](Works *, int v) { TimerPeakSec = v; },
      [](Works *) { return TimerPeakSec.load(); }},
     {"MAXbank", Form::Int, SLOT(MAXbank), [](Works *w, int v) { w->maxBank = v; },
@@ -399,6 +400,7 @@ void initSetup(Works *w) {
 }
 
 void FormatSetupFile(Works *w, char *out, size_t cap, size_t *len) {
+    std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     SaveLiveValues(w);
     SetupRecord defaults;
     SetDefaultSlots(&defaults);
@@ -429,11 +431,14 @@ void FormatSetupFile(Works *w, char *out, size_t cap, size_t *len) {
 void writeSetup(Works *w) {
     char buf[4096];
     size_t len = 0;
+    // One hold from the slots to the file: a later save never lands first.
+    std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     FormatSetupFile(w, buf, sizeof buf, &len);
     WriteFileSafe(kSetupPath, std::string(buf, len));
 }
 
 void readSetup(Works *w) {
+    std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     initSetup(w);
     FILE *f = std::fopen(ResolvePath(kSetupPath).c_str(), "r");
     if (f == nullptr) {
@@ -486,6 +491,7 @@ void RestoreFactorySetup(Works *w) {
     for (int bank = 0; bank < 20; bank++)
         for (int kind = 0; kind < 4; kind++)
             DeleteFileConf(w, bank, kind);
+    std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     initSetup(w);
     writeSetup(w);
     readSetup(w);

@@ -46,10 +46,6 @@ bool AntOk(int ant) {
 // works.tuneMemLock guards the RAM tables and their files together: a file
 // is always written from a table as it was under the same hold, and a bank
 // change cannot slip between storing an entry and saving its file.
-// The bank whose file each RAM table was last loaded from (kBankUnknown
-// before the first load: the tables then count as the current bank's).
-constexpr int kBankUnknown = INT_MIN;
-int gRamBank[kTuneMemAnts] = {kBankUnknown, kBankUnknown, kBankUnknown};
 
 int ReadAtuFile(int bank, int ant, TuneEntry *tab);
 int WriteAtuFile(int bank, int ant, const TuneEntry *tab);
@@ -227,7 +223,8 @@ void InsertTuneToMemAt(Works *w, int bank, int ant, int32_t freq) {
     }
     bool inGrid = idx >= 0 && idx < kTuneMemEntries; // outside: the file is still rewritten
     std::lock_guard<std::mutex> lock(w->tuneMemLock);
-    int ramBank = gRamBank[ant] != kBankUnknown ? gRamBank[ant] : w->numBanco.load();
+    int ramBank =
+        w->tuneMemBank[ant] != kTuneMemBankUnknown ? w->tuneMemBank[ant] : w->numBanco.load();
     if (ramBank == bank) {
         if (inGrid) w->tuneMem[ant][idx] = e;
         WriteAtuFile(bank, ant, w->tuneMem[ant]);
@@ -368,7 +365,7 @@ int LoadTabAtu(Works *w, int bank, int ant) {
     std::lock_guard<std::mutex> lock(w->tuneMemLock);
     int loaded = ReadAtuFile(bank, ant, tab.get());
     std::memcpy(static_cast<void *>(w->tuneMem[ant]), tab.get(), sizeof w->tuneMem[ant]);
-    gRamBank[ant] = bank;
+    w->tuneMemBank[ant] = bank;
     return loaded;
 }
 
@@ -380,4 +377,14 @@ int SaveTabAtu(Works *w, int bank, int ant) {
     }
     std::lock_guard<std::mutex> lock(w->tuneMemLock);
     return WriteAtuFile(bank, ant, w->tuneMem[ant]);
+}
+
+int CopyTabAtu(Works *w, int from, int to, int ant) {
+    if (!AntOk(ant)) return -1;
+    std::unique_ptr<TuneEntry[]> tab(new TuneEntry[kTuneMemEntries]());
+    // Under the tables' lock: a store into `to` cannot slip between the read
+    // and the write.
+    std::lock_guard<std::mutex> lock(w->tuneMemLock);
+    ReadAtuFile(from, ant, tab.get());
+    return WriteAtuFile(to, ant, tab.get());
 }

@@ -41,6 +41,9 @@ void InsertTuneToMemAt(Works *works, int bank, int ant, int32_t freq);
 int LoadTabAtu(Works *works, int bank, int ant);
 // Writes antenna `ant`'s table to the file of `bank`: 0, or -1 on failure (logged).
 int SaveTabAtu(Works *works, int bank, int ant);
+// Copies antenna `ant`'s table file of bank `from` to bank `to` through a
+// scratch table (the tables in memory are left alone): 0, or -1 on failure.
+int CopyTabAtu(Works *works, int from, int to, int ant);
 // 0 when the reader takes every line of a tuner-memory file's `text`, else -1
 // and why (the first line it would skip).
 int CheckAtuText(const std::string &text, std::string *why);

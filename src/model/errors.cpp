@@ -107,15 +107,23 @@ void InitErrTab(Works *w) {
         std::snprintf(w->errTab[i].title, sizeof w->errTab[i].title, "%s", kErrDefs[i].title);
         std::snprintf(w->errTab[i].text, sizeof w->errTab[i].text, "%s", kErrDefs[i].text);
     }
-    std::snprintf(w->errDetail, sizeof w->errDetail, "%s", kErrDefs[kErrBoardComm].text);
-    std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", kErrDefs[kErrProtectionTrip].text);
+    SetErrDetail(w, kErrBoardComm, kErrDefs[kErrBoardComm].text);
+    SetErrDetail(w, kErrProtectionTrip, kErrDefs[kErrProtectionTrip].text);
 }
 
-const char *ErrText(Works *w, int code) {
+std::string ErrText(Works *w, int code) {
     if (!ValidCode(code)) return "";
-    if (code == kErrBoardComm) return w->errDetail;
-    if (code == kErrProtectionTrip) return w->tripLabel;
-    return w->errTab[code].text;
+    std::lock_guard<std::mutex> lock(w->errLock);
+    const char *text = code == kErrBoardComm        ? w->errDetail
+                       : code == kErrProtectionTrip ? w->tripLabel
+                                                    : w->errTab[code].text;
+    return std::string(text, strnlen(text, sizeof w->errTab[code].text));
+}
+
+void SetErrDetail(Works *w, int code, const char *text) {
+    std::lock_guard<std::mutex> lock(w->errLock);
+    if (code == kErrBoardComm) std::snprintf(w->errDetail, sizeof w->errDetail, "%s", text);
+    if (code == kErrProtectionTrip) std::snprintf(w->tripLabel, sizeof w->tripLabel, "%s", text);
 }
 
 // Only a change of the list wakes the supervisor: the board's status replies

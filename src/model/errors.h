@@ -1,6 +1,8 @@
 // The error and warning list: 28 numbered codes, each with a type, a title and
 // a text; subsystems add and remove codes, key 1 acknowledges them.
 #pragma once
+#include <string>
+
 struct Works;
 
 constexpr int kErrTypeAlarm = 1;      // drawn red, else orange
@@ -43,8 +45,12 @@ enum ErrCode : int {
 // Fills the description table and the run-time texts of kErrBoardComm and
 // kErrProtectionTrip.
 void InitErrTab(Works *works);
-// The second line of a code's box (run-time texts for kErrBoardComm, kErrProtectionTrip).
-const char *ErrText(Works *works, int code);
+// The second line of a code's box (the run-time texts of kErrBoardComm and
+// kErrProtectionTrip copied under the list's lock).
+std::string ErrText(Works *works, int code);
+// Sets the run-time text of kErrBoardComm or kErrProtectionTrip (the
+// power-board link).
+void SetErrDetail(Works *works, int code, const char *text);
 
 void AddErrore(Works *works, int code);
 void DeleteErrore(Works *works, int code);

@@ -44,7 +44,7 @@ std::string FaultHistoryLine(Works *w, int code, FaultEvent event) {
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
     const char *title = code >= 0 && code < kErrCodes ? w->errTab[code].title : "?";
     char text[64];
-    std::snprintf(text, sizeof text, "%.29s %.29s", title, ErrText(w, code));
+    std::snprintf(text, sizeof text, "%.29s %.29s", title, ErrText(w, code).c_str());
     // A quote would end the text early when the line is read back.
     for (char *c = text; *c != '\0'; c++)
         if (*c == '"' || *c == '\n') *c = '\'';

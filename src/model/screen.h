@@ -6,3 +6,6 @@ struct Works;
 // Loads "<imageName>.png" into the background (toBack != 0) or the work
 // buffer, which is then shown.
 void getPng(Works *works, int toBack);
+// Names picture `name` and makes it the background, restored into the work
+// buffer, all under the frame lock.
+void ShowBackground(Works *works, const char *name);

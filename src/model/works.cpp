@@ -4,14 +4,16 @@
 #include "platform/log.h"
 #include "platform/wait.h"
 
-double TIME_LONG_PRESS = 0.5;
-int number_ofStep_meter_FWD = 60;
-int number_ofStep_meter_REFL = 60;
-int number_ofStep_meter_SWR = 60;
-int number_ofStep_meter_PW = 60;
-int fattoremedia = 2;
-double PeakDecrement = 1.0;
-int PeakDecrementTime = 1;
+#include <algorithm>
+
+std::atomic<double> TIME_LONG_PRESS = 0.5;
+std::atomic<int> number_ofStep_meter_FWD = 60;
+std::atomic<int> number_ofStep_meter_REFL = 60;
+std::atomic<int> number_ofStep_meter_SWR = 60;
+std::atomic<int> number_ofStep_meter_PW = 60;
+std::atomic<int> fattoremedia = 2;
+std::atomic<double> PeakDecrement = 1.0;
+std::atomic<int> PeakDecrementTime = 1;
 std::atomic<int> TimerPeakSec{3000};
 int CntIP, CntDNS, CntNetMask, CntGateway;
 std::atomic<bool> linksStarting{false};
@@ -37,6 +39,12 @@ void UnlinkWorks(Works *w) {
     WakeClose(w->linWake);
     WakeClose(w->timerWake);
     w->linWake = w->timerWake = -1;
+}
+
+int CopyAntTab(Works *w, AntennaRow *out) {
+    std::lock_guard<std::mutex> lock(w->antTabLock);
+    std::copy(w->antTab, w->antTab + kAntRows, out);
+    return std::clamp(w->memRows.load(), 0, kAntRows);
 }
 
 void WakeSupervisor(Works *w) {

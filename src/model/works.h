@@ -1,7 +1,9 @@
 // The one record through which every thread shares state. `main` owns it for
-// the whole run and hands its address to each thread. Scalars that cross
-// threads are atomics (relaxed use is fine: one writer per field); the texts
-// and tables are written before the threads start or by their one owner.
+// the whole run and hands its address to each thread. Each section names the
+// threads that write its fields. Scalars that cross threads are atomics; a
+// field with more than one writer says why that is safe. Texts and tables are
+// written before the threads start, by their one owner, or under the lock
+// named beside them, and other threads then read them under that lock.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,7 @@ constexpr int kPortTav = 3;       // TAV serial
 constexpr int kPortSpectrum = 5;  // USB spectrum reader
 constexpr int kPortCodes = 6;
 constexpr int kSpectrumWords = 1024;
+constexpr int32_t kTuneMemBankUnknown = INT32_MIN;
 // Bits of screenFlags: the full-screen page over the normal display.
 constexpr int32_t kScreenStatus = 1, kScreenMemory = 2, kScreenFilter = 4, kScreenFaults = 8;
 
@@ -83,9 +86,15 @@ struct FaultQueue {
 // ("start-up" is main before the threads run; "keys" is the GPIO thread's key
 // dispatcher, also reached from the remote commands and the keyboard).
 struct Works {
-    // --- process: start-up; `running` also dropped by keyb, Serial, the keys ---
+    // --- process: start-up ---
+    // 1 while the process runs: set by start-up; any thread may drop it to 0
+    // (keyb, a signal, the keys), never back, so the writes commute.
     Shared<int32_t> running;
     char swVersion[20];
+    // The setup record: its switch characters are atomics anyone may set; its
+    // text slots are written (read from the file, or the live values copied
+    // in), formatted and saved only under setupLock.
+    std::recursive_mutex setupLock;
     SetupRecord *setup;
     pthread_mutex_t *connMut;
     pthread_mutex_t *sendMut;
@@ -145,8 +154,11 @@ struct Works {
     Shared<float> rawAux;
     Shared<float> temp1, temp2;
     Shared<int32_t> freqMeasured;
-    Shared<int32_t> txReady; // (also timer from a transceiver's transmit flag)
-    char statusSeen[40];     // the last status reply's readings, to tell new ones
+    // A carrier is on: Linear from the board's transmit bit in working modes 0
+    // and 2, the timer from the transceiver (TAV, rig daemon) in modes 1 and 3:
+    // one writer in each mode.
+    Shared<int32_t> txReady;
+    char statusSeen[40]; // the last status reply's readings, to tell new ones
 
     // --- board settings: timer (frequency actions), keys, Linear (replies) ---
     Shared<int32_t> freq;
@@ -194,30 +206,43 @@ struct Works {
     Shared<uint8_t> tempUnits;
     double tempLogTimer; // ms since the last temperature-log record (timer)
 
-    // --- tables and banks: start-up, then the keys (bank change, editors) ---
+    // --- tables and banks: start-up, then the keys (bank change, editors;
+    // also the remote frame loop's "VORNBANK", kept apart by the bank lock) ---
     BandConfig *bandTab;
     int32_t bandTabCount;
     FanRow *fanTab;
     int32_t fanTabCount;
     FilterRow filterTab[kFilterRows];
     Shared<int32_t> numBanco;
-    Shared<int32_t> bandRow; // (also timer: the band of the frequency)
+    // The antenna-table row of the frequency (timer); -1 asks the timer to
+    // choose it again (the bank loaders). The timer sets a row only over its
+    // own 100, so a request made during its choice is never lost.
+    Shared<int32_t> bandRow;
     Shared<int32_t> maxBank;
-    AntennaRow antTab[kAntRows]; // antenna table of the current bank
-    Shared<int32_t> memRows;     // rows of antTab in use
+    // The antenna table of the current bank and its rows in use: written by
+    // the bank loader and the memory editor (keys, the remote frame loop)
+    // under antTabLock; every other thread reads a copy (CopyAntTab).
+    std::mutex antTabLock;
+    AntennaRow antTab[kAntRows];
+    Shared<int32_t> memRows;
     // Tuner memory of the current bank, one table per antenna (also Linear,
     // storing a tune).
-    std::mutex tuneMemLock; // guards tuneMem and its files
+    std::mutex tuneMemLock; // guards tuneMem, tuneMemBank and their files
     TuneEntry tuneMem[kTuneMemAnts][kTuneMemEntries];
+    // The bank whose file each table was last loaded from (before the first
+    // load the tables count as the current bank's).
+    int32_t tuneMemBank[kTuneMemAnts] = {kTuneMemBankUnknown, kTuneMemBankUnknown,
+                                         kTuneMemBankUnknown};
 
     // --- error list: any thread through AddErrore/DeleteErrore ---
-    std::mutex errLock; // guards errList/errCount against concurrent add/remove
+    std::mutex errLock; // guards errList/errCount and the run-time texts below
     Shared<int32_t> errList[kErrCodes];
     Shared<int32_t> errCount;
     ErrDesc errTab[kErrCodes];
     Shared<uint8_t> errFlags;
     Shared<uint8_t> errSuspend;
-    // Run-time texts of codes 4 and 15 (the table's texts point here; Linear).
+    // Run-time texts of kErrBoardComm, kErrProtectionTrip: Linear sets them (SetErrDetail), the
+    // readers copy them (ErrText), both under errLock.
     char errDetail[30];
     char tripLabel[10];
     FaultQueue faultQueue; // (the supervisor writes it out)
@@ -315,9 +340,14 @@ struct Works {
     Shared<uint8_t> viewTemp;
     Shared<uint8_t> powerUnits;
     Shared<uint8_t> saveScreenIdx;
-    double offsetPlot;
+    Shared<double> offsetPlot;
 
     // --- screen: the keys choose the view and picture; timer draws ---
+    // The pixels of fb (work and background buffers) and imageName are
+    // written only under frameLock: the supervisor holds it for a whole
+    // pass; a key loading a page, the start-up screens and a peer's screen
+    // image take it for their drawing.
+    std::recursive_mutex frameLock;
     FbScreen fb;
     char imageName[64];
     Shared<int32_t> imageX, imageY;
@@ -331,6 +361,11 @@ struct Works {
     Shared<int32_t> memCol;
     Shared<uint8_t> saveScreenOn; // screen saver shown (timer, keys)
     Shared<uint8_t> redrawBack;   // 1: reload the main background once
+
+    // --- heartbeats (model/heartbeat.h): each followed thread counts its own
+    // beat and sets its beatOn bit while it runs; main's watchdog reads them ---
+    Shared<uint32_t> beat[3];
+    Shared<uint32_t> beatOn;
 
     // --- status readers and meters: timer (the slow readers at most once a second) ---
     std::mutex statusReadLock; // guards the reader state below
@@ -351,14 +386,17 @@ struct Works {
 };
 
 // Program-wide globals set by InitGlobalVar and the setup file.
-extern double TIME_LONG_PRESS; // seconds
-extern int number_ofStep_meter_FWD;
-extern int number_ofStep_meter_REFL;
-extern int number_ofStep_meter_SWR;
-extern int number_ofStep_meter_PW;
-extern int fattoremedia;
-extern double PeakDecrement;
-extern int PeakDecrementTime;
+// Atomics: the setup reader and the parameter pages (keys) write them, the
+// GPIO thread and the supervisor read them; the power-board link sets the
+// forward meter's scale from the board's class.
+extern std::atomic<double> TIME_LONG_PRESS; // seconds
+extern std::atomic<int> number_ofStep_meter_FWD;
+extern std::atomic<int> number_ofStep_meter_REFL;
+extern std::atomic<int> number_ofStep_meter_SWR;
+extern std::atomic<int> number_ofStep_meter_PW;
+extern std::atomic<int> fattoremedia;
+extern std::atomic<double> PeakDecrement;
+extern std::atomic<int> PeakDecrementTime;
 extern std::atomic<int> TimerPeakSec;
 
 // True while the start-up starts the links (the bank loader then leaves
@@ -382,6 +420,10 @@ void UnlinkWorks(Works *works);
 // actions follow a new frequency without waiting for a tick, and an idle
 // screen may wait longer between passes without missing a change.
 void WakeSupervisor(Works *works);
+
+// Copies the antenna table under its lock into `out` (kAntRows rows);
+// returns the rows in use (0..kAntRows).
+int CopyAntTab(Works *works, AntennaRow *out);
 
 // Writes the defaults into a zeroed record.
 void InitGlobalVar(Works *works);

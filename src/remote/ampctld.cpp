@@ -92,9 +92,8 @@ std::string ErrorLine(Works *w, bool faults, const char *none) {
     }
     if (best < 0) return none;
     const char *title = w->errTab[best].title;
-    const char *text = ErrText(w, best);
     std::string line(title, strnlen(title, sizeof w->errTab[best].title));
-    std::string more(text, strnlen(text, sizeof w->errTab[best].text));
+    std::string more = ErrText(w, best);
     while (!more.empty() && more.back() == ' ')
         more.pop_back();
     if (!more.empty()) line += " " + more;

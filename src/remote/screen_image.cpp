@@ -31,6 +31,7 @@ int Uncompress(Works *works, const uint8_t *data, int length) {
     }
     // It becomes the background, as a raw image does, and stays until the
     // next picture load. Noted before the copy: a kept band gives its rows back first.
+    std::lock_guard<std::recursive_mutex> frame(works->frameLock);
     fbInvalidate(&fb);
     std::memcpy(fb.backMem, pixels, fb.memSize);
     std::memcpy(fb.workMem, fb.backMem, fb.memSize);

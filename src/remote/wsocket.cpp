@@ -546,6 +546,7 @@ int ToPort(int fd, const uint8_t *body, int length) {
 // A whole screen object arrived in `s->fbBuf`.
 void ShowScreen(Works *w, WsSession *s, int total) {
     FbScreen *fb = &w->fb;
+    std::lock_guard<std::recursive_mutex> frame(w->frameLock);
     if (uint32_t(total) == fb->memSize) {
         fbInvalidate(fb); // before the copy: a kept band gives its rows back first
         std::memcpy(fb->backMem, s->fbBuf.data(), fb->memSize);

@@ -52,22 +52,27 @@ void PutField(char *text, int pos, const char *fmt, ...) {
 } // namespace
 
 int AntennaRowOf(Works *w, int32_t freq) {
-    int rows = std::clamp(w->memRows.load(), 0, kAntRows);
+    AntennaRow tab[kAntRows];
+    int rows = CopyAntTab(w, tab);
     for (int i = 0; i < rows; i++)
-        if (w->antTab[i].fStart <= freq && freq <= w->antTab[i].fStop) return i;
+        if (tab[i].fStart <= freq && freq <= tab[i].fStop) return i;
     return -1;
 }
 
 void GestioneAntennaAutomatica(Works *w) {
+    // A bank load's request (-1) is taken before the table is read; one
+    // made after it stays for the next pass (the row is set only over 100).
     w->bandRow = 100;
     int32_t freq = w->freq.load();
-    int rows = std::clamp(w->memRows.load(), 0, kAntRows);
+    AntennaRow tab[kAntRows];
+    int rows = CopyAntTab(w, tab);
     int i = 0;
-    while (i < rows && !(w->antTab[i].fStart <= freq && freq <= w->antTab[i].fStop))
+    while (i < rows && !(tab[i].fStart <= freq && freq <= tab[i].fStop))
         i++;
     if (i == rows) return;
-    w->bandRow = i;
-    const AntennaRow row = w->antTab[i];
+    int32_t taken = 100;
+    w->bandRow.compare_exchange_strong(taken, i);
+    const AntennaRow row = tab[i];
     // A code the ring refuses leaves the state as it was and asks the
     // supervisor to make the selection again on its next pass.
     bool retry = false;
@@ -140,11 +145,12 @@ void CreaBufferDiStato(Works *w, char *text) {
     text[kStatusTextLen] = '\0';
 
     int32_t freq = w->freq.load();
-    int rows = std::clamp(w->memRows.load(), 0, kAntRows);
+    AntennaRow tab[kAntRows];
+    int rows = CopyAntTab(w, tab);
     const char *band = "----";
     for (int i = 0; i < rows; i++) {
-        if (w->antTab[i].fStart <= freq && freq <= w->antTab[i].fStop) {
-            band = w->antTab[i].name;
+        if (tab[i].fStart <= freq && freq <= tab[i].fStop) {
+            band = tab[i].name;
             break;
         }
     }

@@ -159,8 +159,8 @@ void CalcolaPwrPeak(Works *w, float x) {
         w->peakHold1 = TimerPeakSec.load();
         w->peakVal1 = x;
     } else if (w->peakHold1.load() <= 0) {
-        w->peakVal1 =
-            (static_cast<float>(fattoremedia) * peak + x) / static_cast<float>(fattoremedia + 1);
+        const int f = fattoremedia.load();
+        w->peakVal1 = (static_cast<float>(f) * peak + x) / static_cast<float>(f + 1);
     }
 }
 
@@ -170,8 +170,8 @@ void CalcolaPwrPeak2(Works *w, float x) {
         w->peakHold2 = TimerPeakSec.load();
         w->peakVal2 = x;
     } else if (w->peakHold2.load() <= 0) {
-        w->peakVal2 =
-            (static_cast<float>(fattoremedia) * peak + x) / static_cast<float>(fattoremedia + 1);
+        const int f = fattoremedia.load();
+        w->peakVal2 = (static_cast<float>(f) * peak + x) / static_cast<float>(f + 1);
     }
 }
 
@@ -188,7 +188,7 @@ void PeakHoldStep(Works *w, int d) {
         if (m.count.load() < PeakDecrementTime) {
             m.count = m.count.load() + 1;
         } else {
-            float v = m.val.load() - static_cast<float>(PeakDecrement);
+            float v = m.val.load() - static_cast<float>(PeakDecrement.load());
             m.val = v > 0.0f ? v : 0.0f;
             m.count = 0;
         }
@@ -679,7 +679,7 @@ void DrawGrid(Works *w) {
     p.k.noData = w->plotNoData.load() != 0 ? 1 : 0;
     if (p.k.noData == 0) CopyLevels(w, p.levels);
     p.k.offset = g.divX == 16 ? 0 : 213;
-    p.k.shift = static_cast<float>(w->offsetPlot);
+    p.k.shift = static_cast<float>(w->offsetPlot.load());
     ComposeFreq(w, &p.k.freq);
     static thread_local PlotLine t;
     ComputeTrace(p, &t);

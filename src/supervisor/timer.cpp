@@ -20,6 +20,7 @@
 #include "transceiver/serial.h"
 #include "model/errors.h"
 #include "model/fault_history.h"
+#include "model/heartbeat.h"
 #include "ui/menu.h"
 #include "ui/status.h"
 #include "ui/view.h"
@@ -41,9 +42,7 @@ constexpr uint8_t kTuneBit5 = 1 << 5;
 constexpr uint8_t kTuneBit6 = 1 << 6;
 
 void LoadBackground(Works *w, const char *name) {
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", name);
-    getPng(w, 1);
-    fbSetBack(&w->fb);
+    ShowBackground(w, name);
 }
 
 // Queues `code` after setting antInput to `value`; a refused code puts the
@@ -351,6 +350,8 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
     }
     w->plotNoData = spectra == 0 || now - st->spectrumAtMs >= kPlotStaleMs ? 1 : 0;
 
+    // The pass owns the frame: a key loading a page waits for its end.
+    std::unique_lock<std::recursive_mutex> frame(w->frameLock);
     fbSetBack(&w->fb);
     // A link failure not yet answered is shown, one link at a time.
     if (w->portError.load() == 0) ShowNextPortError(w);
@@ -389,6 +390,7 @@ void SupervisorStep(Works *w, SupervisorState *st, uint64_t now) {
         sendWebSockStatusFrame(w, text, kStatusTextLen);
     }
     fbRealize(&w->fb);
+    frame.unlock();
     // Faults raised since the last pass go to the history (off the link thread).
     FaultHistoryFlush(w);
     st->quiet = QuietPass(w, st);
@@ -399,7 +401,9 @@ void *timer(void *arg) {
     if (!PacingBySleep()) RelaxTimers(2000);
     SupervisorState st;
     SupervisorStart(w, &st, NowMs());
+    BeatBegin(w, kBeatSupervisor);
     while (w->running.load() != 0) {
+        Beat(w, kBeatSupervisor);
         SupervisorStep(w, &st, NowMs());
         int32_t us = w->timerUsec.load();
         if (us <= 0) us = 10000;
@@ -410,6 +414,7 @@ void *timer(void *arg) {
         else
             WaitPortOrWake(-1, w->timerWake, st.quiet ? kQuietPassMs : (us + 999) / 1000);
     }
+    BeatEnd(w, kBeatSupervisor);
     FaultHistoryFlush(w);
     LogInfo("Timer operations end\n");
     return nullptr;

@@ -64,12 +64,11 @@ void ChangeInterfaceBanco(Works *w) {
 
 void CopyBank(Works *w, int from, int to) {
     std::lock_guard<std::mutex> lock(bankMut);
+    // Through scratch tables: the tables in memory stay the current bank's
+    // while the files are copied.
     for (int ant = 0; ant < kTuneMemAnts; ant++)
-        LoadTabAtu(w, from, ant);
-    int mode = LoadTabConfig(w, from);
-    for (int ant = 0; ant < kTuneMemAnts; ant++)
-        SaveTabAtu(w, to, ant);
-    SaveTabConfigAs(w, to, mode);
+        CopyTabAtu(w, from, to, ant);
+    CopyTabConfig(from, to);
     ReloadCurrentBank(w);
 }
 

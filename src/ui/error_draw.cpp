@@ -28,7 +28,7 @@ void DrawTastoErrore(Works *w, int x0, int x1, int code) {
     DrawHorizontalLine(x0 + 1, 370, x1 + 1, 255, 255, 255, fb, 0);
     DrawHorizontalLine(x0 + 1, 415, x1 + 1, 255, 255, 255, fb, 0);
     putString(10, x0 + 4, 390, w->errTab[code].title, 250, 250, 250, fb, 0, 0, 0, 0);
-    putString(10, x0 + 4, 410, ErrText(w, code), 250, 250, 250, fb, 0, 0, 0, 0);
+    putString(10, x0 + 4, 410, ErrText(w, code).c_str(), 250, 250, 250, fb, 0, 0, 0, 0);
 }
 
 } // namespace

@@ -31,9 +31,7 @@ void Text(Works *w, int slotNo, int x, int y, const char *text, int r, int g, in
 }
 
 void ShowPicture(Works *w, const char *image) {
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
-    getPng(w, 1);
-    fbSetBack(&w->fb);
+    ShowBackground(w, image);
 }
 
 // One entry in three rows from baseline `y`: when and what, the readings,

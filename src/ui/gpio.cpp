@@ -1,5 +1,6 @@
 #include "ui/gpio.h"
 
+#include "model/heartbeat.h"
 #include "model/works.h"
 #include "platform/clock.h"
 #include "platform/gpio_block.h"
@@ -102,7 +103,7 @@ void PressTiming(GpioPanel *p, Works *w, uint64_t now) {
         }
         if ((p->timing & b) != 0 && level == 0 && (p->fired & b) == 0) {
             double elapsed = static_cast<double>(now - p->t0) / 1000.0;
-            double threshold = p->repeats <= 0                   ? TIME_LONG_PRESS
+            double threshold = p->repeats <= 0                   ? TIME_LONG_PRESS.load()
                                : p->repeats <= kRepeatFirstCount ? kRepeatFirst
                                                                  : kRepeatFast;
             double d = elapsed - threshold;
@@ -218,10 +219,13 @@ void *GPIO(void *arg) {
           panel.prevLevel[0], panel.level[1], panel.prevLevel[1], panel.level[2],
           panel.prevLevel[2], panel.level[3], panel.prevLevel[3], panel.level[4],
           panel.prevLevel[4], panel.level[5], panel.prevLevel[5]);
+    BeatBegin(w, kBeatKeys);
     while (w->running.load() != 0) {
+        Beat(w, kBeatKeys);
         GpioStep(&regs, &panel, w, NowMs());
         SleepUs(kGpioPassUs);
     }
+    BeatEnd(w, kBeatKeys);
     GpioClose(&regs);
     LogInfo("GPIO operations end");
     return nullptr;

@@ -20,9 +20,7 @@
 namespace {
 
 void ShowPage(Works *w, const char *image) {
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
-    getPng(w, 1);
-    fbSetBack(&w->fb);
+    ShowBackground(w, image);
 }
 
 // IN-ATT: 0, 2, 3, 5 dB and standby in turn; no standby while transmitting.

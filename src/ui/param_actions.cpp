@@ -146,9 +146,7 @@ void RemoteConfirm(Works *w) {
 void FilterPage(Works *w) {
     if (w->filterView.load() != 0) {
         w->screenFlags.fetch_or(4);
-        std::snprintf(w->imageName, sizeof w->imageName, "%s", "statusB");
-        getPng(w, 1);
-        fbSetBack(&w->fb);
+        ShowBackground(w, "statusB");
     } else {
         w->screenFlags.fetch_and(~4);
         SetWorkImg(w);

@@ -83,6 +83,7 @@ int ModifyParameter(Works *w, int action) {
 }
 
 void ModifytabAntenna(Works *w, int down) {
+    std::lock_guard<std::mutex> lock(w->antTabLock);
     int rows = w->memRows.load();
     int row = w->memRow.load();
     if (rows > kAntRows) rows = kAntRows;

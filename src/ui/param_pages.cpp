@@ -28,14 +28,8 @@ template <auto F> auto &Ref(Works *w) {
 template <class T> double Num(const std::atomic<T> &v) {
     return static_cast<double>(v.load());
 }
-double Num(double v) {
-    return v;
-}
 template <class T> void Put(std::atomic<T> &v, double x) {
     v = static_cast<T>(x);
-}
-void Put(double &v, double x) {
-    v = x;
 }
 
 // A number as it is stored.

@@ -118,12 +118,12 @@ void DrawMemoryTable(Works *w) {
                   InterfaceName(w->ModeWorkIdx.load()));
     Text(w, 0, 100, 50, buf, kOrange[0], kOrange[1], kOrange[2]);
     Text(w, 8, 50, 100, "N     Band     Pwr    Att(dB)  AmpEnable    Ant       Atu", 250, 250, 250);
-    int rows = w->memRows.load();
-    if (rows > kAntRows) rows = kAntRows;
+    AntennaRow tab[kAntRows];
+    int rows = CopyAntTab(w, tab);
     int cur = w->memRow.load(), col = w->memCol.load();
     static const int kColX[5] = {170, 250, 350, 470, 540};
     for (int i = 0; i < rows; i++) {
-        const AntennaRow &r = w->antTab[i];
+        const AntennaRow &r = tab[i];
         int y = 130 + 22 * i;
         bool here = i == cur;
         int cr = here ? kOrange[0] : 250, cg = here ? kOrange[1] : 250,

@@ -141,16 +141,16 @@ void InfoBandText(Works *w, char *out, size_t cap) {
         std::snprintf(out, cap, "NOPA");
         return;
     }
-    int rows = w->memRows.load();
-    if (rows > kAntRows) rows = kAntRows;
+    AntennaRow tab[kAntRows];
+    int rows = CopyAntTab(w, tab);
     int found = -1;
     for (int i = 0; i < rows; i++)
-        if (w->antTab[i].fStart <= f && f <= w->antTab[i].fStop) found = i;
+        if (tab[i].fStart <= f && f <= tab[i].fStop) found = i;
     if (found < 0)
         std::snprintf(out, cap, "Band:---");
     else
-        std::snprintf(out, cap, "Band:%.*s", static_cast<int>(sizeof w->antTab[found].name),
-                      w->antTab[found].name);
+        std::snprintf(out, cap, "Band:%.*s", static_cast<int>(sizeof tab[found].name),
+                      tab[found].name);
 }
 
 void InfoSupplyText(Works *w, char *out, size_t cap) {

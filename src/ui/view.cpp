@@ -9,6 +9,7 @@
 #include <cstdio>
 
 void SetWorkImg(Works *w) {
+    std::lock_guard<std::recursive_mutex> frame(w->frameLock);
     int view = w->viewType.load();
     bool big = w->powerClass.load() == '1';
     const char *image;
@@ -24,9 +25,7 @@ void SetWorkImg(Works *w) {
         // Views 1 and 3, and the meter face for a view number out of range.
         image = big ? "img1b" : "img1";
     }
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
-    getPng(w, 1);
-    fbSetBack(&w->fb);
+    ShowBackground(w, image);
     if (w->ModeWorkIdx.load() != 1) w->setup->EnableSerial = '0';
 }
 
@@ -39,9 +38,7 @@ void SetPageImg(Works *w) {
         SetWorkImg(w);
         return;
     }
-    std::snprintf(w->imageName, sizeof w->imageName, "%s", image);
-    getPng(w, 1);
-    fbSetBack(&w->fb);
+    ShowBackground(w, image);
 }
 
 int EscFromStatus(Works *w) {
