@@ -2,19 +2,27 @@
 # Installs the Debian packages the build, the simulated unit and the tests need
 # (lintian, systemd-analyze from systemd and file, for CPack's debug-symbol
 # package, are the package test's).
-# --run: what running the simulated unit needs (the Node modules of the tests
-# are left out).
+# --run: only what building and running the simulated unit needs (what
+# ./scripts/run-sim.sh calls it for): no test framework, benchmark library,
+# browser, packaging tools or Node modules.
 set -e
 RUN_ONLY=0
 [ "${1:-}" = --run ] && RUN_ONLY=1
+# The build and the simulated unit: the compiler, the product's libraries, the
+# fonts, the page's HTTP library, rigctld (HELIX_SIM_MODE=net) and python3
+# (run-sim.sh picks free ports with it).
 PKGS="cmake g++ make ccache pkg-config python3 libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev
-libglib2.0-dev libasound2-dev libopus-dev libsystemd-dev libgtest-dev libgmock-dev libbenchmark-dev
-fonts-dejavu-core fonts-paratype libhamlib-utils nodejs libjpeg-dev libjpeg-turbo-progs libcpp-httplib-dev chromium
-python3-websockets iproute2 lintian systemd file"
+libglib2.0-dev libasound2-dev libopus-dev libsystemd-dev fonts-dejavu-core fonts-paratype
+libhamlib-utils libcpp-httplib-dev"
+# The tests, benchmarks and figures.
+[ "$RUN_ONLY" = 1 ] || PKGS="$PKGS libgtest-dev libgmock-dev libbenchmark-dev nodejs libjpeg-dev
+libjpeg-turbo-progs chromium python3-websockets iproute2 lintian systemd file"
 # The board's builds (arm64, armhf), when the test variants ask for them:
 # cross compilers, the emulator that runs their tests, and the board's -dev
 # packages of the libraries.
-case " ${HELIX_TEST_VARIANTS:-pc} " in
+VARIANTS="${HELIX_TEST_VARIANTS:-pc}"
+[ "$RUN_ONLY" = 1 ] && VARIANTS=pc
+case " $VARIANTS " in
 *" arm64 "* | *" armhf "*)
     BOARD_LIBS="libfreetype-dev libpng-dev libusb-1.0-0-dev libssl-dev libglib2.0-dev
 libasound2-dev libopus-dev libsystemd-dev libgtest-dev libgmock-dev libjpeg-dev libstdc++6"

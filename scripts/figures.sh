@@ -37,11 +37,12 @@ for a in "$@"; do
     *) WANT="$WANT $a " ;;
     esac
 done
+# The list needs no build (a fresh clone has none).
 if [ "$LIST" = 0 ]; then
     ./scripts/build.sh >/dev/null
+    B="$(cd "$BUILD_DIR" && pwd)"
+    export B
 fi
-B="$(cd "$BUILD_DIR" && pwd)"
-export B
 JSON="--benchmark_format=json"
 
 fig() { # NAME quick|long FORMAT COMMAND
@@ -64,7 +65,7 @@ fig() { # NAME quick|long FORMAT COMMAND
 
 fig layers quick text "python3 scripts/layers.py"
 fig text-cache quick gbench-speedup "\"\$B/helix-bench-text-cache\" $JSON"
-fig supervisor-pass quick gbench "cd \"\$B\" && ./helix-bench-supervisor-pass $JSON"
+fig supervisor-pass quick markdown "cd \"\$B\" && ./helix-bench-supervisor-pass"
 fig spectrum quick gbench "\"\$B/helix-bench-spectrum\" --benchmark_repetitions=3 $JSON"
 fig jpeg quick text "\"\$B/helix-bench-jpeg\" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>&1 | sed -n '/ours \\/ libjpeg-turbo/,\$p'"
 fig jpeg-no-simd quick text "\"\$B/helix-bench-jpeg\" --no-simd --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>&1 | sed -n '/ours \\/ libjpeg-turbo/,\$p'"
