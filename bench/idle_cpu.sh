@@ -1,18 +1,22 @@
 #!/bin/sh
 # Idle load of the whole controller on the simulated unit, in each working
-# mode: the power board polled, the radio followed, supervisor passes, nobody
+# mode, started by ./scripts/run-sim.sh exactly as a developer runs it: every
+# thread it starts (the GPIO thread's 2 ms key scan, the keyboard thread with
+# the simulated keyboard plugged in, the power-board link, the supervisor, the
+# radio link of the mode), the power board polled, the radio followed, nobody
 # at the keys. Prints the processor time the helix process used over a
 # wall-clock window (the scheduler's run time of each thread) as a share of
-# one core, in all and per thread, for the
-# links paced by event (now) and by the fixed sleeps of before
-# (HELIX_PACING=sleep), measured one after the other in the same run.
+# one core, in all and per thread, for the links paced by event (now) and by
+# the fixed sleeps of before (HELIX_PACING=sleep), measured one after the
+# other in the same run. The simulators and the page are not counted.
 #
 # usage: bench/idle_cpu.sh [SECONDS]   (default 60 per mode and pacing;
-#        BUILD_DIR as for build.sh)
-# HELIX_IDLE_MODES: the modes (default "gen tav ft817")
+#        BUILD_DIR as for build.sh, built with BUILD_TARGETS=sim-unit or all)
+# HELIX_IDLE_MODES: the modes (default "gen tav ft817 net", as HELIX_SIM_MODE
+# of run-sim.sh; net needs rigctld)
 # HELIX_IDLE_PACINGS: the pacings (default "event sleep")
-# HELIX_IDLE_AUDIO=1: remote audio on (capture and playback threads on the
-# root's null sound device, the USB sound device listed), no peer.
+# HELIX_IDLE_AUDIO=1: remote audio on as well (capture and playback threads
+# on the root's null sound device), no peer.
 set -e
 cd "$(dirname "$0")/.."
 case "${BUILD_DIR:-build}" in
@@ -20,58 +24,57 @@ case "${BUILD_DIR:-build}" in
 *) B="$(pwd)/${BUILD_DIR:-build}" ;;
 esac
 SECS="${1:-60}"
-for exe in helix helix-sim-simroot helix-sim-board helix-sim-radio; do
+for exe in helix helix-sim-simroot helix-sim-board helix-sim-radio helix-sim-keyboard; do
     [ -x "$B/$exe" ] || { echo "missing $B/$exe (build first)" >&2; exit 1; }
 done
 
-ROOT="" BOARD="" RADIO="" HELIX=""
+ROOT="" SIM="" HELIX=""
 stop_unit() {
-    for p in $HELIX $RADIO $BOARD; do kill "$p" 2>/dev/null || true; done
-    for p in $HELIX $RADIO $BOARD; do wait "$p" 2>/dev/null || true; done
-    [ -n "$ROOT" ] && rm -rf "$ROOT"
-    ROOT="" BOARD="" RADIO="" HELIX=""
+    # run-sim.sh stops the controller, the simulators and the page itself.
+    if [ -n "$SIM" ]; then
+        kill -TERM "$SIM" 2>/dev/null || true
+        wait "$SIM" 2>/dev/null || true
+    fi
+    [ -n "$ROOT" ] && rm -rf "$ROOT" "$ROOT.out"
+    ROOT="" SIM="" HELIX=""
 }
 trap stop_unit EXIT INT TERM
+
+# The controller run-sim.sh started on ROOT: the helix program of the build
+# whose environment names that root.
+helix_pid() {
+    for p in /proc/[0-9]*; do
+        [ "$(readlink "$p/exe" 2>/dev/null)" = "$B/helix" ] || continue
+        tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "HELIX_ROOT=$ROOT" && echo "${p#/proc/}"
+    done
+    true
+}
 
 # measure MODE PACING: one line in all, then the threads, busiest first.
 measure() {
     ROOT="$(mktemp -d "${TMPDIR:-/tmp}/helix-root-XXXXXX")"
-    "$B/helix-sim-simroot" "$ROOT" >/dev/null
-    case "$1" in
-    gen) marker='!Gen' radio="" ;;
-    tav) marker='!Tav' radio="--tav" ;;
-    ft817) marker='!817' radio="--ft817" ;;
-    esac
-    printf '%s\n' "$marker" >"$ROOT/opt/set/antenna_b1.txt"
-    printf 'EnableKeyb: 0\nEnableGPIO: 0\nEnableLinear: 1\nEnableTime: 1\nWebSocket: 0\nEnableRead: 0\nEnableWrite: 0\nEnableCAT: 0\nEnableFFT: 0\n' \
-        >"$ROOT/opt/set/setup.txt"
     if [ "${HELIX_IDLE_AUDIO:-0}" = 1 ]; then
-        sed -i 's/EnableRead: 0/EnableRead: 1/; s/EnableWrite: 0/EnableWrite: 1/; s/WebSocket: 0/WebSocket: 1/' \
-            "$ROOT/opt/set/setup.txt"
-        echo "Bus 001 Device 004: ID 0d8c:01af C-Media" >"$ROOT/lsusb.txt"
-        echo "RemoteBind: 127.0.0.1" >"$ROOT/opt/set/options.txt"
+        # A root of our own with audio on (run-sim.sh keeps an existing setup).
+        "$B/helix-sim-simroot" "$ROOT" >/dev/null
+        printf 'AutoTuneMode: 1\nEnableRead: 1\nEnableWrite: 1\n' >"$ROOT/opt/set/setup.txt"
     fi
-    "$B/helix-sim-board" --root "$ROOT" --quiet >/dev/null 2>&1 &
-    BOARD=$!
-    if [ -n "$radio" ]; then
-        "$B/helix-sim-radio" --root "$ROOT" $radio >/dev/null 2>&1 </dev/null &
-        RADIO=$!
-    fi
-    sleep 1
     pacing=""
     [ "$2" = sleep ] && pacing=sleep
-    (cd "$B" && HELIX_ROOT="$ROOT" PATH="$ROOT/bin:$B:$PATH" HELIX_PACING="$pacing" \
-        exec ./helix >/dev/null 2>"$ROOT/helix.err") &
-    HELIX=$!
+    HELIX_SIM_BUILT=1 BUILD_DIR="$B" HELIX_SIM_ROOT="$ROOT" HELIX_SIM_MODE="$1" \
+        HELIX_PANEL_PORT=0 HELIX_RIGCTLD_PORT=0 HELIX_PACING="$pacing" \
+        ./scripts/run-sim.sh >"$ROOT.out" 2>&1 </dev/null &
+    SIM=$!
     # The splash takes about twelve seconds, the update clean-up thirty;
     # then only the steady threads run.
     n=0
     until grep -q "Timer thread started" "$ROOT/var/log/helix.log" 2>/dev/null; do
         n=$((n + 1))
         [ $n -gt 60 ] && { echo "the supervisor did not start" >&2; exit 1; }
-        kill -0 "$HELIX" 2>/dev/null || { echo "helix ended" >&2; cat "$ROOT/helix.err" >&2; exit 1; }
+        kill -0 "$SIM" 2>/dev/null || { echo "run-sim.sh ended" >&2; cat "$ROOT.out" >&2; exit 1; }
         sleep 1
     done
+    HELIX="$(helix_pid)"
+    [ -n "$HELIX" ] || { echo "no controller on $ROOT" >&2; exit 1; }
     sleep 20
 
     # Each thread's processor time in ns: the scheduler's exact run time
@@ -106,7 +109,7 @@ measure() {
 }
 
 echo "idle processor load, $(date -u +%Y-%m-%d), load average $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
-for m in ${HELIX_IDLE_MODES:-gen tav ft817}; do
+for m in ${HELIX_IDLE_MODES:-gen tav ft817 net}; do
     for p in ${HELIX_IDLE_PACINGS:-event sleep}; do
         measure "$m" "$p"
     done
