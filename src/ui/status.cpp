@@ -18,6 +18,7 @@
 #include "config/network.h"
 #include "ui/menu.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -298,10 +299,14 @@ void PaintInfoBar(Works *w, const InfoBar &bar) {
     const int y = 298;
     for (int i = 0; i < 6; i++)
         Text(w, 8, kBox[i][2], y, bar.box[i], 0, 200, 255);
+    // The last box is the narrowest: its word ends inside it ("Remote" at
+    // x 725 ran past the screen's right edge).
+    const char *where = bar.remote == 0 ? "Local" : "Remote";
+    int x = std::min(kBox[6][2], kBox[6][1] - 3 - getStringSpace(8, where));
     if (bar.remote == 2)
-        Text(w, 8, kBox[6][2], y, "Remote", 250, 0, 0);
+        Text(w, 8, x, y, where, 250, 0, 0);
     else
-        Text(w, 8, kBox[6][2], y, bar.remote == 1 ? "Remote" : "Local", 0, 200, 255);
+        Text(w, 8, x, y, where, 0, 200, 255);
 
     DrawRect(&w->fb, 1, 307, 400, 332, 100, 100, 100);
     Text(w, 8, 10, 327, bar.temps, 0, 200, 0);
