@@ -12,8 +12,9 @@
 #
 # usage: bench/idle_cpu.sh [SECONDS]   (default 60 per mode and pacing;
 #        BUILD_DIR as for build.sh, built with BUILD_TARGETS=sim-unit or all)
-# HELIX_IDLE_MODES: the modes (default "gen tav ft817 net", as HELIX_SIM_MODE
-# of run-sim.sh; net needs rigctld)
+# HELIX_IDLE_MODES: the modes (default "gen tav ft817 net udp", as HELIX_SIM_MODE
+# of run-sim.sh; net needs rigctld, udp is the logger mode, which idles with
+# no datagrams coming)
 # HELIX_IDLE_PACINGS: the pacings (default "event sleep")
 # HELIX_IDLE_AUDIO=1: remote audio on as well (capture and playback threads
 # on the root's null sound device), no peer.
@@ -109,7 +110,7 @@ measure() {
 }
 
 echo "idle processor load, $(date -u +%Y-%m-%d), load average $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
-for m in ${HELIX_IDLE_MODES:-gen tav ft817 net}; do
+for m in ${HELIX_IDLE_MODES:-gen tav ft817 net udp}; do
     for p in ${HELIX_IDLE_PACINGS:-event sleep}; do
         measure "$m" "$p"
     done
