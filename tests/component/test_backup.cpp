@@ -79,11 +79,13 @@ TEST(SimulatedRoot, CommandsRunOnlyTheRootsStandIns) {
     u.setup.EnableGPIO = '0';
     std::snprintf(u.works.remoteCmd, sizeof u.works.remoteCmd, "VORNRB");
     EXPECT_EQ(dispStat(u.w()), kCmdReboot);
+    RemoteCommandsTick(u.w()); // the reboot is carried out by the frame loop's tick
     const std::string log = ReadWholeFile(root.Path("/commands.log"));
     for (const char *command : {"mount -o remount", "sudo ifdown", "reboot"})
         EXPECT_NE(log.find(command), std::string::npos) << log;
     unlink(root.Path("/bin/reboot").c_str());
     EXPECT_EQ(dispStat(u.w()), kCmdReboot);
+    RemoteCommandsTick(u.w());
     EXPECT_NE(ReadWholeFile(root.Path("/var/log/helix.log")).find("no " + root.Path("/bin/reboot")),
               std::string::npos);
     EXPECT_EQ(access((host + "/called").c_str(), F_OK), -1) << ReadWholeFile(host + "/called");
