@@ -15,15 +15,15 @@ const char *const kTunerDesignPath = "/opt/set/tuner.txt";
 struct DesignKey {
     const char *name;
     float TunerDesign::*number; // null for TxSideBit
-    float lo, hi;
+    double lo, hi;              // as read (a float 0.1 lies above the double 0.1)
 };
 
 const DesignKey kDesignKeys[] = {
-    {"LStepNH", &TunerDesign::lStepNH, 1.0f, 10000.0f},
-    {"CStepPF", &TunerDesign::cStepPF, 0.1f, 10000.0f},
-    {"CStrayPF", &TunerDesign::cStrayPF, 0.0f, 10000.0f},
-    {"CoilQ", &TunerDesign::coilQ, 5.0f, 100000.0f},
-    {"TxSideBit", nullptr, 18.0f, 23.0f},
+    {"LStepNH", &TunerDesign::lStepNH, 1.0, 10000.0},
+    {"CStepPF", &TunerDesign::cStepPF, 0.1, 10000.0},
+    {"CStrayPF", &TunerDesign::cStrayPF, 0.0, 10000.0},
+    {"CoilQ", &TunerDesign::coilQ, 5.0, 100000.0},
+    {"TxSideBit", nullptr, 18.0, 23.0},
 };
 
 bool Apply(const DesignKey &k, const char *value, TunerDesign *d) {
@@ -37,6 +37,15 @@ bool Apply(const DesignKey &k, const char *value, TunerDesign *d) {
     if (v != 18.0 && v != 23.0) return false;
     d->txSideBit = static_cast<int32_t>(v);
     return true;
+}
+
+// A line of the file as the log may show it: at most 60 bytes, control
+// characters and bytes outside ASCII as '?'.
+std::string Loggable(const std::string &line) {
+    std::string out = line.substr(0, 60);
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+    return out;
 }
 
 } // namespace
@@ -58,7 +67,7 @@ int ParseTunerDesign(const std::string &text, TunerDesign *d) {
                 key = &k;
         }
         if (key == nullptr || !Apply(*key, line.c_str() + std::strlen(key->name) + 2, d)) {
-            LogErr("tuner.txt: bad line \"%s\", keeping the default", line.c_str());
+            LogErr("tuner.txt: bad line \"%s\", keeping the default", Loggable(line).c_str());
             bad++;
         }
     }

@@ -90,6 +90,9 @@ TEST(TuneModel, DesignFileDefaultsValuesAndBadLines) {
     EXPECT_EQ(d.txSideBit, 18);
     TunerDesign fresh;
     EXPECT_EQ(ParseTunerDesign("TxSideBit: 20\nLStepNH:7\nColour: red\nCoilQ: 0\n", &fresh), 4);
+    // The documented lower bound is a value the file may hold.
+    EXPECT_EQ(ParseTunerDesign("CStepPF: 0.1\n", &fresh), 0);
+    EXPECT_EQ(fresh.cStepPF, 0.1f);
 }
 
 struct Case {
