@@ -264,7 +264,10 @@ bool ValueReadable(const Key &k, const char *value) {
     return ScanInt(slot, &v);
 }
 
-void ApplyLine(Works *w, const char *line) {
+// Multiplier, EnableFFT and Enable1600 also set run state that the running
+// threads sized themselves by (the audio frame, the spectrum switch): that
+// part is taken at start-up only (`startUp`); a factory reset changes the file.
+void ApplyLine(Works *w, const char *line, bool startUp) {
     SetupRecord *s = w->setup;
     const char *value = nullptr;
     if (const Key *key = MatchKey(line, &value)) {
@@ -284,8 +287,8 @@ void ApplyLine(Works *w, const char *line) {
             }
             SwitchOf(w, k) = value[0];
             if (k.load != nullptr) k.load(w, value[0] - '0');
-            if (std::strcmp(k.name, "EnableFFT") == 0) s->EnableSpectrum = value[0];
-            if (std::strcmp(k.name, "Enable1600") == 0) s->EnableSpectrum = '1';
+            if (startUp && std::strcmp(k.name, "EnableFFT") == 0) s->EnableSpectrum = value[0];
+            if (startUp && std::strcmp(k.name, "Enable1600") == 0) s->EnableSpectrum = '1';
             return;
         }
         char clean[sizeof(SetupRecord)];
@@ -305,7 +308,8 @@ void ApplyLine(Works *w, const char *line) {
             bool ok = end != clean && d >= 0 && d <= kDivideMax;
             if (!ok) LogErr("setup: Divide %s out of 0..%d, the default 0 kept", clean, kDivideMax);
             w->fftDivide = ok ? static_cast<int>(d) : 0;
-        } else if (ScanInt(slot, &v) && k.load != nullptr) {
+        } else if (ScanInt(slot, &v) && k.load != nullptr &&
+                   (startUp || std::strcmp(k.name, "Multiplier") != 0)) {
             k.load(w, v);
         }
         return;
@@ -339,11 +343,16 @@ void SetSlot(char *slot, size_t width, const char *value) {
     slot[n] = '\0';
 }
 
-// Fills a record with the default switches and texts.
+// Fills a record with the default switches and texts. The run-time switches
+// are no settings (InitRunState starts them): they stay as they are.
 static void SetDefaultSlots(SetupRecord *s) {
+    const char serial = s->EnableSerial, cat = s->EnableCatSerial, spectrum = s->EnableSpectrum;
     char *b = reinterpret_cast<char *>(s);
     std::memset(b, 0, sizeof(SetupRecord));
     std::memset(b, '1', sizeof(SetupRecord) - 1);
+    s->EnableSerial = serial;
+    s->EnableCatSerial = cat;
+    s->EnableSpectrum = spectrum;
 
     for (SetupSwitch *sw :
          {&s->EnableSpi,     &s->EnableTouch,  &s->DelayedTouch,     &s->EnableRead,
@@ -393,7 +402,7 @@ static void SetDefaultSlots(SetupRecord *s) {
 }
 
 void initSetup(Works *w) {
-    InitGlobalVar(w);
+    InitSettingDefaults(w);
     SET_SLOT(w->accessPhrase, "tarabantulio");
     SetDefaultSlots(w->setup);
     SET_SLOT(w->serverAddr, "127.0.0.1");
@@ -402,7 +411,7 @@ void initSetup(Works *w) {
 void FormatSetupFile(Works *w, char *out, size_t cap, size_t *len) {
     std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     SaveLiveValues(w);
-    SetupRecord defaults;
+    SetupRecord defaults{};
     SetDefaultSlots(&defaults);
     std::string text;
     char line[160];
@@ -437,7 +446,9 @@ void writeSetup(Works *w) {
     WriteFileSafe(kSetupPath, std::string(buf, len));
 }
 
-void readSetup(Works *w) {
+namespace {
+
+void ReadSetupFile(Works *w, bool startUp) {
     std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     initSetup(w);
     FILE *f = std::fopen(ResolvePath(kSetupPath).c_str(), "r");
@@ -452,10 +463,16 @@ void readSetup(Works *w) {
         size_t n = std::strlen(line);
         if (n > 0 && line[n - 1] == '\n') line[--n] = '\0';
         if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
-        ApplyLine(w, line);
+        ApplyLine(w, line, startUp);
     }
     std::fclose(f);
     EchoToLog(w);
+}
+
+} // namespace
+
+void readSetup(Works *w) {
+    ReadSetupFile(w, true);
 }
 
 int CheckSetupText(const std::string &text, std::string *why) {
@@ -494,5 +511,5 @@ void RestoreFactorySetup(Works *w) {
     std::lock_guard<std::recursive_mutex> lock(w->setupLock);
     initSetup(w);
     writeSetup(w);
-    readSetup(w);
+    ReadSetupFile(w, false);
 }

@@ -51,7 +51,7 @@ void WakeSupervisor(Works *w) {
     WakeSignal(w->timerWake);
 }
 
-void InitGlobalVar(Works *w) {
+void InitRunState(Works *w) {
     w->running = 1;
     w->bypass = 1;
     w->wsSocket = -1;
@@ -60,12 +60,35 @@ void InitGlobalVar(Works *w) {
     w->freq = 14070000;
     w->freqPrev = 14070000;
     w->spanHz = 160000;
-    w->fsValue = 10;
     w->tsThreshold[0] = 4095;
     w->tsThreshold[1] = 4095;
     w->tsThreshold[2] = 1500;
     w->tsThreshold[3] = 3700;
     w->tinyCmdOut = 176;
+    w->tuneBand = -1;
+    w->errSuspend = 1;
+    w->memCol = -1;
+    w->bandRow = -1;
+    w->ModeWorkIdx = -1;
+    w->boardOpt = 255;
+    w->powerClass = static_cast<char>(255);
+    w->audioFrame = 240;
+    w->audioFormat = 2;
+    w->audioRate = 48000;
+    w->fanPercent = -1;
+    if (w->setup != nullptr) {
+        w->setup->EnableSerial = '1';
+        w->setup->EnableCatSerial = '1';
+        w->setup->EnableSpectrum = '1';
+    }
+    number_ofStep_meter_FWD = 60;
+    number_ofStep_meter_REFL = 60;
+    number_ofStep_meter_SWR = 60;
+    number_ofStep_meter_PW = 60;
+}
+
+void InitSettingDefaults(Works *w) {
+    w->fsValue = 10;
     w->tempMax1 = 60.0f;
     w->tempMax2 = 80.0f;
     w->maxTempAllowed = 60;
@@ -75,31 +98,21 @@ void InitGlobalVar(Works *w) {
     w->gmValue[1] = 100;
     w->tempHyst = 1;
     w->fanHyst = 1;
-    w->tuneBand = -1;
-    w->errSuspend = 1;
-    w->memCol = -1;
     w->numBanco = 1;
     w->maxBank = 20;
-    w->bandRow = -1;
-    w->ModeWorkIdx = -1;
-    w->boardOpt = 255;
-    w->powerClass = static_cast<char>(255);
-    w->audioFrame = 240;
-    w->audioFormat = 2;
-    w->audioRate = 48000;
     w->tcpPort = 6666;
     w->audioBuffers = 20;
-    w->fanPercent = -1;
 
     TIME_LONG_PRESS = 0.5;
-    number_ofStep_meter_FWD = 60;
-    number_ofStep_meter_REFL = 60;
-    number_ofStep_meter_SWR = 60;
-    number_ofStep_meter_PW = 60;
     fattoremedia = 2;
     PeakDecrement = 1.0;
     PeakDecrementTime = 1;
     TimerPeakSec = 3000;
+}
+
+void InitGlobalVar(Works *w) {
+    InitRunState(w);
+    InitSettingDefaults(w);
 }
 
 int PostTinyCmd(Works *w, uint8_t code) {

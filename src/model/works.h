@@ -385,7 +385,8 @@ struct Works {
     Shared<int32_t> peakDecCnt1, peakDecCnt2;
 };
 
-// Program-wide globals set by InitGlobalVar and the setup file.
+// Program-wide globals: the meter steps are run state, the others settings
+// (InitGlobalVar, the setup file).
 // Atomics: the setup reader and the parameter pages (keys) write them, the
 // GPIO thread and the supervisor read them; the power-board link sets the
 // forward meter's scale from the board's class.
@@ -425,7 +426,15 @@ void WakeSupervisor(Works *works);
 // returns the rows in use (0..kAntRows).
 int CopyAntTab(Works *works, AntennaRow *out);
 
-// Writes the defaults into a zeroed record.
+// The start values of the live run state: the run flag, links, board
+// identity, the frequency and thresholds in force, the audio frame the audio
+// threads size their buffers by, the run-time switches of the setup record.
+// Set once at start; a factory reset leaves them.
+void InitRunState(Works *works);
+// The defaults of the settings (what the setup file and the menus change);
+// the setup read and the factory reset start from them.
+void InitSettingDefaults(Works *works);
+// Both, into a zeroed record: the record's start values.
 void InitGlobalVar(Works *works);
 
 // Posts a code to the panel micro: waits until the mailbox is empty, then stores.

@@ -21,88 +21,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// What the defaults step of the setup would otherwise reset although it is no
-// setting: the state of the running unit (the run flag, links, board identity, the open
-// remote socket, the error-list hold of start-up, the audio frame the audio
-// threads size their buffers by).
-struct RunState {
-    int32_t running;
-    uint8_t bypass;
-    int32_t wsSocket;
-    int32_t viewType;
-    int32_t timerUsec;
-    int32_t freq, freqPrev;
-    int32_t spanHz;
-    int32_t tsThreshold[4];
-    uint8_t tinyCmdOut;
-    int32_t tuneBand;
-    uint8_t errSuspend;
-    int32_t memCol;
-    uint8_t boardOpt;
-    char powerClass;
-    int32_t audioFrame, audioFormat, audioRate;
-    int32_t fanPercent;
-    char enableSerial, enableCatSerial, enableSpectrum;
-};
-
-RunState SaveRunState(Works *w) {
-    RunState s;
-    s.running = w->running;
-    s.bypass = w->bypass;
-    s.wsSocket = w->wsSocket;
-    s.viewType = w->viewType;
-    s.timerUsec = w->timerUsec;
-    s.freq = w->freq;
-    s.freqPrev = w->freqPrev;
-    s.spanHz = w->spanHz;
-    for (int i = 0; i < 4; i++)
-        s.tsThreshold[i] = w->tsThreshold[i];
-    s.tinyCmdOut = w->tinyCmdOut;
-    s.tuneBand = w->tuneBand;
-    s.errSuspend = w->errSuspend;
-    s.memCol = w->memCol;
-    s.boardOpt = w->boardOpt;
-    s.powerClass = w->powerClass;
-    s.audioFrame = w->audioFrame;
-    s.audioFormat = w->audioFormat;
-    s.audioRate = w->audioRate;
-    s.fanPercent = w->fanPercent;
-    s.enableSerial = w->setup->EnableSerial;
-    s.enableCatSerial = w->setup->EnableCatSerial;
-    s.enableSpectrum = w->setup->EnableSpectrum;
-    return s;
-}
-
-void RestoreRunState(Works *w, const RunState &s) {
-    w->running = s.running;
-    w->bypass = s.bypass;
-    w->wsSocket = s.wsSocket;
-    w->viewType = s.viewType;
-    w->timerUsec = s.timerUsec;
-    w->freq = s.freq;
-    w->freqPrev = s.freqPrev;
-    w->spanHz = s.spanHz;
-    for (int i = 0; i < 4; i++)
-        w->tsThreshold[i] = s.tsThreshold[i];
-    w->tinyCmdOut = s.tinyCmdOut;
-    w->tuneBand = s.tuneBand;
-    w->errSuspend = s.errSuspend;
-    w->memCol = s.memCol;
-    w->boardOpt = s.boardOpt;
-    w->powerClass = s.powerClass;
-    w->audioFrame = s.audioFrame;
-    w->audioFormat = s.audioFormat;
-    w->audioRate = s.audioRate;
-    w->fanPercent = s.fanPercent;
-    w->setup->EnableSerial = s.enableSerial;
-    w->setup->EnableCatSerial = s.enableCatSerial;
-    w->setup->EnableSpectrum = s.enableSpectrum;
-}
-
-} // namespace
-
 void RemoteSwitch(Works *w) {
     if (w->remoteOn.load() == 1) {
         w->remoteOn = 0;
@@ -154,13 +72,11 @@ void FilterPage(Works *w) {
 }
 
 void FactoryReset(Works *w) {
-    RunState keep = SaveRunState(w);
     // One write window for all the deletions and the new setup file.
     bool window = RemountRw() == 0;
     RestoreFactorySetup(w);
     if (window) RemountRo();
     w->factoryDefault = 0;
-    RestoreRunState(w, keep);
     // The working tables still hold the deleted bank's rows and tunes: reload
     // the current bank from disk so a later save cannot write them back.
     LoadAllBankTable(w, w->numBanco.load());

@@ -305,6 +305,10 @@ TEST_F(ParamEdit, FactoryResetDeletesBanksAndWritesDefaults) {
     w->wsSocket = 42; // the run's own state survives
     w->powerClass = '1';
     w->errSuspend = 0;
+    number_ofStep_meter_FWD = 120; // the 1 kW board's meter, from its EEPROM
+    w->audioFrame = 960;
+    w->setup->EnableSpectrum = '0';
+    w->tuneBand = 5;
 
     Edit(w, 26, kConfirm); // "No Default": nothing
     EXPECT_EQ(access(root.Path(files[0]).c_str(), F_OK), 0);
@@ -330,6 +334,10 @@ TEST_F(ParamEdit, FactoryResetDeletesBanksAndWritesDefaults) {
     EXPECT_EQ(w->wsSocket.load(), 42);
     EXPECT_EQ(w->powerClass.load(), '1');
     EXPECT_EQ(w->errSuspend.load(), 0);
+    EXPECT_EQ(number_ofStep_meter_FWD, 120);
+    EXPECT_EQ(w->audioFrame.load(), 960);
+    EXPECT_EQ(w->setup->EnableSpectrum.load(), '0');
+    EXPECT_EQ(w->tuneBand.load(), 5);
     // One write window for the whole reset.
     auto cmds = SimCommands(root.root);
     EXPECT_EQ(
