@@ -109,18 +109,12 @@ int ParseBandTable(const std::string &text, BandConfig **rows, bool trace) {
 }
 
 int CheckBandTable(const std::string &text, std::string *why) {
-    if (int n = FirstLongLine(text, 255)) return Refuse(why, n, "longer than 255 characters");
-    int n = 0;
-    for (const auto &l : TableLines(text, 255)) {
-        n++;
-        if (IsCommentLine(l)) continue;
+    auto readRow = [](const std::string &l, bool *ok) {
         const char *rest = nullptr;
-        bool ok = true;
-        ParseRow(l, &rest, &ok);
-        if (!ok) return Refuse(why, n, "a number not finite or out of range");
-        if (!OnlyBlanksLeft(rest)) return Refuse(why, n, "not a row of numbers");
-    }
-    return 0;
+        ParseRow(l, &rest, ok);
+        return rest;
+    };
+    return CheckTableText(text, 255, readRow, "not a row of numbers", why);
 }
 
 int ReadConfigFile(Works *w) {

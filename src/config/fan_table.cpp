@@ -51,18 +51,12 @@ int ParseFanTable(const std::string &text, FanRow **rows, bool trace) {
 }
 
 int CheckFanTable(const std::string &text, std::string *why) {
-    if (int n = FirstLongLine(text, 255)) return Refuse(why, n, "longer than 255 characters");
-    int n = 0;
-    for (const auto &l : TableLines(text, 255)) {
-        n++;
-        if (IsCommentLine(l)) continue;
+    auto readRow = [](const std::string &l, bool *ok) {
         const char *rest = nullptr;
-        bool ok = true;
-        ParseFanRow(l, &rest, &ok);
-        if (!ok) return Refuse(why, n, "a number not finite or out of range");
-        if (!OnlyBlanksLeft(rest)) return Refuse(why, n, "not a temperature and a percentage");
-    }
-    return 0;
+        ParseFanRow(l, &rest, ok);
+        return rest;
+    };
+    return CheckTableText(text, 255, readRow, "not a temperature and a percentage", why);
 }
 
 int ReadVentolaFile(Works *w) {

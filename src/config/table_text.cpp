@@ -32,3 +32,20 @@ int Refuse(std::string *why, int line, const std::string &what) {
     if (why != nullptr) *why = "line " + std::to_string(line) + ": " + what;
     return -1;
 }
+
+int CheckTableText(const std::string &text, size_t maxLen,
+                   const char *(*readRow)(const std::string &, bool *ok), const char *notRow,
+                   std::string *why) {
+    if (int n = FirstLongLine(text, maxLen))
+        return Refuse(why, n, "longer than " + std::to_string(maxLen) + " characters");
+    int n = 0;
+    for (const auto &l : TableLines(text, maxLen)) {
+        n++;
+        if (IsCommentLine(l)) continue;
+        bool ok = true;
+        const char *rest = readRow(l, &ok);
+        if (!ok) return Refuse(why, n, "a number not finite or out of range");
+        if (!OnlyBlanksLeft(rest)) return Refuse(why, n, notRow);
+    }
+    return 0;
+}

@@ -25,3 +25,10 @@ inline bool OnlyBlanksLeft(const char *p) {
 int FirstLongLine(const std::string &text, size_t maxLen);
 // "line N: what" for a check's refusal; always returns -1.
 int Refuse(std::string *why, int line, const std::string &what);
+// The check of a table text before it is put in place: no line longer than
+// `maxLen`, and every line that is no comment read whole by `readRow` (which
+// returns where its reading stopped and clears *ok for a number not finite
+// or out of range). 0, or -1 with "line N: " and what is wrong in *why.
+int CheckTableText(const std::string &text, size_t maxLen,
+                   const char *(*readRow)(const std::string &, bool *ok), const char *notRow,
+                   std::string *why);
