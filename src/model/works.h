@@ -85,6 +85,14 @@ struct FaultQueue {
 // Grouped by owner: each section names the threads that write its fields
 // ("start-up" is main before the threads run; "keys" is the GPIO thread's key
 // dispatcher, also reached from the remote commands and the keyboard).
+// The peak needle of one meter (supervisor).
+struct PeakRecord {
+    Shared<float> angle;  // radians, 0 until the first peak is drawn
+    Shared<int32_t> hold; // ms of hold left
+    Shared<float> val;    // peak in meter units
+    Shared<int32_t> decCnt;
+};
+
 struct Works {
     // --- process: start-up ---
     // 1 while the process runs: set by start-up; any thread may drop it to 0
@@ -379,10 +387,7 @@ struct Works {
     char dateTime[80];         // clock text of the information bar
     Shared<float> cpuTemp, gpuTemp;
     Shared<float> needleAngle1, needleAngle2; // radians
-    Shared<float> peakAngle1, peakAngle2;
-    Shared<int32_t> peakHold1, peakHold2; // ms of hold left
-    Shared<float> peakVal1, peakVal2;     // peak in meter units
-    Shared<int32_t> peakDecCnt1, peakDecCnt2;
+    PeakRecord peak[2];                       // the left (forward) and the right meter
 };
 
 // Program-wide globals: the meter steps are run state, the others settings

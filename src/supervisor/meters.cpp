@@ -153,44 +153,35 @@ float CalcolaSWR(float x) {
     return p0 + (p1 - p0) * (x - s0) / (s1 - s0);
 }
 
-void CalcolaPwrPeak(Works *w, float x) {
-    float peak = w->peakVal1.load();
+void PeakTrack(PeakRecord *p, float x) {
+    float peak = p->val.load();
     if (x > peak) {
-        w->peakHold1 = TimerPeakSec.load();
-        w->peakVal1 = x;
-    } else if (w->peakHold1.load() <= 0) {
+        p->hold = TimerPeakSec.load();
+        p->val = x;
+    } else if (p->hold.load() <= 0) {
         const int f = fattoremedia.load();
-        w->peakVal1 = (static_cast<float>(f) * peak + x) / static_cast<float>(f + 1);
+        p->val = (static_cast<float>(f) * peak + x) / static_cast<float>(f + 1);
     }
+}
+
+void CalcolaPwrPeak(Works *w, float x) {
+    PeakTrack(&w->peak[0], x);
 }
 
 void CalcolaPwrPeak2(Works *w, float x) {
-    float peak = w->peakVal2.load();
-    if (x > peak) {
-        w->peakHold2 = TimerPeakSec.load();
-        w->peakVal2 = x;
-    } else if (w->peakHold2.load() <= 0) {
-        const int f = fattoremedia.load();
-        w->peakVal2 = (static_cast<float>(f) * peak + x) / static_cast<float>(f + 1);
-    }
+    PeakTrack(&w->peak[1], x);
 }
 
 void PeakHoldStep(Works *w, int d) {
-    struct Meter {
-        Shared<int32_t> &hold;
-        Shared<int32_t> &count;
-        Shared<float> &val;
-    } meters[2] = {{w->peakHold1, w->peakDecCnt1, w->peakVal1},
-                   {w->peakHold2, w->peakDecCnt2, w->peakVal2}};
-    for (Meter &m : meters) {
+    for (PeakRecord &m : w->peak) {
         if (m.hold.load() <= 0) continue;
         m.hold = m.hold.load() - d;
-        if (m.count.load() < PeakDecrementTime) {
-            m.count = m.count.load() + 1;
+        if (m.decCnt.load() < PeakDecrementTime.load()) {
+            m.decCnt = m.decCnt.load() + 1;
         } else {
             float v = m.val.load() - static_cast<float>(PeakDecrement.load());
             m.val = v > 0.0f ? v : 0.0f;
-            m.count = 0;
+            m.decCnt = 0;
         }
     }
 }
@@ -261,6 +252,55 @@ Readings ShownReadings(Works *w) {
             w->pwrIn.load()};
 }
 
+// The peak needle of meter 0 (left) or 1 (right) for a new reading: the
+// first reading sets the peak, later ones update it; the needle stops at the
+// end of the scale.
+float PeakNeedle(Works *w, int meter, float value, float top, int steps) {
+    PeakRecord *p = &w->peak[meter];
+    if (p->angle.load() == 0.0f)
+        p->val = value;
+    else if (meter == 0)
+        CalcolaPwrPeak(w, value);
+    else
+        CalcolaPwrPeak2(w, value);
+    p->angle = Angle(Limit(p->val.load(), 0.0f, top), steps);
+    return p->angle;
+}
+
+// The right meter of views 1-3 (label, value text, reading); returns its
+// scale's steps, or 0 (m->right 0) in a view without it.
+int RightMeter(Works *w, const Readings &now, MeterFace *m, float *value) {
+    m->right = 1;
+    switch (w->viewType.load()) {
+    case 1:
+        *value = Limit(now.refl, 0.0f, 60.0f);
+        std::snprintf(m->label, sizeof m->label, "REFLECTED");
+        m->labelX = 535;
+        MeterPowerText(w, now.refl, m->value, sizeof m->value);
+        m->valueX = 565;
+        return number_ofStep_meter_REFL;
+    case 2: {
+        float swr = Limit(now.swr, 0.0f, 100.0f);
+        *value = CalcolaSWR(swr);
+        std::snprintf(m->label, sizeof m->label, "SWR");
+        m->labelX = 570;
+        std::snprintf(m->value, sizeof m->value, "%02.01f", static_cast<double>(swr));
+        m->valueX = 580;
+        return number_ofStep_meter_SWR;
+    }
+    case 3:
+        *value = Limit(now.in, 0.0f, 60.0f);
+        std::snprintf(m->label, sizeof m->label, "PRWIN");
+        m->labelX = 560;
+        MeterPowerText(w, now.in, m->value, sizeof m->value);
+        m->valueX = 570;
+        return number_ofStep_meter_PW;
+    default:
+        m->right = 0; // not a meter view
+        return 0;
+    }
+}
+
 void ComposeMeters(Works *w, MeterFace *m) {
     std::memset(m, 0, sizeof *m);
     const Readings now = ShownReadings(w);
@@ -273,68 +313,15 @@ void ComposeMeters(Works *w, MeterFace *m) {
     const float fwdTop = w->powerClass.load() == '1' ? 120.0f : 60.0f;
     const float fwd = now.fwd;
     w->needleAngle1 = Angle(Limit(fwd, 0.0f, fwdTop), number_ofStep_meter_FWD);
-    if (peaks) {
-        float aux = Limit(now.fwdAux, 0.0f, fwdTop);
-        if (w->peakAngle1.load() == 0.0f)
-            w->peakVal1 = aux;
-        else
-            CalcolaPwrPeak(w, aux);
-    }
     m->needle1 = w->needleAngle1;
-    if (peaks) {
-        w->peakAngle1 = Angle(Limit(w->peakVal1.load(), 0.0f, fwdTop), number_ofStep_meter_FWD);
-        m->peak1 = w->peakAngle1;
-    }
+    if (peaks)
+        m->peak1 =
+            PeakNeedle(w, 0, Limit(now.fwdAux, 0.0f, fwdTop), fwdTop, number_ofStep_meter_FWD);
 
-    // Right meter by view.
-    const int view = w->viewType.load();
-    float value = 0.0f, top = 60.0f;
-    int steps = 60;
-    m->right = 1;
-    switch (view) {
-    case 1: {
-        float refl = now.refl;
-        value = Limit(refl, 0.0f, 60.0f);
-        steps = number_ofStep_meter_REFL;
-        std::snprintf(m->label, sizeof m->label, "REFLECTED");
-        m->labelX = 535;
-        MeterPowerText(w, refl, m->value, sizeof m->value);
-        m->valueX = 565;
-        break;
-    }
-    case 2: {
-        float swr = Limit(now.swr, 0.0f, 100.0f);
-        value = CalcolaSWR(swr);
-        steps = number_ofStep_meter_SWR;
-        std::snprintf(m->label, sizeof m->label, "SWR");
-        m->labelX = 570;
-        std::snprintf(m->value, sizeof m->value, "%02.01f", static_cast<double>(swr));
-        m->valueX = 580;
-        break;
-    }
-    case 3: {
-        float in = now.in;
-        value = Limit(in, 0.0f, 60.0f);
-        steps = number_ofStep_meter_PW;
-        std::snprintf(m->label, sizeof m->label, "PRWIN");
-        m->labelX = 560;
-        MeterPowerText(w, in, m->value, sizeof m->value);
-        m->valueX = 570;
-        break;
-    }
-    default:
-        m->right = 0; // not a meter view
-        break;
-    }
+    float value = 0.0f;
+    const int steps = RightMeter(w, now, m, &value);
     if (m->right != 0) {
-        if (peaks) {
-            if (w->peakAngle2.load() == 0.0f)
-                w->peakVal2 = value;
-            else
-                CalcolaPwrPeak2(w, value);
-            w->peakAngle2 = Angle(Limit(w->peakVal2.load(), 0.0f, top), steps);
-            m->peak2 = w->peakAngle2;
-        }
+        if (peaks) m->peak2 = PeakNeedle(w, 1, value, 60.0f, steps);
         w->needleAngle2 = Angle(value, steps);
         m->needle2 = w->needleAngle2;
     }
@@ -554,80 +541,91 @@ void PutBack(FbScreen *fb, const Rect &area, const PlotNotes *notes, int x, int 
     }
 }
 
-// Columns whose line changed, redrawn over the area as it was under the
-// line. Every pixel the old line left in such a column is put back first,
-// then every segment that reaches into one is drawn again: columns outside
-// them already show the same segments. Where that meets the caption, the
-// caption's rectangle is put back and its segments and the caption drawn
-// again over it.
-void AmendTrace(Works *w, const PlotKey &k, const Rect &area, const Rect &caption, PlotNotes *notes,
-                const PlotLine &t) {
-    const Grid &g = k.g;
-    FbScreen *fb = &w->fb;
-    const PlotLine &old = notes->drawn;
-    const int cols = g.right - g.left + 1; // at most kPlotLevels (Amendable)
+// The plot columns a new line moved in, and the rows the old line covers in
+// each of them.
+struct MovedColumns {
+    int left, cols; // the plot's first column, and how many
+    uint8_t on[kPlotLevels];
     int16_t lo[kPlotLevels], hi[kPlotLevels];
-    uint8_t moved[kPlotLevels];
-    // A line of another length (not expected with the same layout): the
-    // whole plot is put back and drawn again.
+};
+
+// Whether segment i of line `l` reaches into a moved column.
+bool Touches(const MovedColumns &m, const PlotLine &l, int i) {
+    for (int x = std::min(l.x[i], l.x[i + 1]); x <= std::max(l.x[i], l.x[i + 1]); x++)
+        if (m.on[x - m.left] != 0) return true;
+    return false;
+}
+
+// Marks the columns where `t` differs from `old` and the rows `old` covers in
+// them; false when nothing moved. A line of another length (not expected
+// with the same layout) moves the whole plot.
+bool FindMoved(const Grid &g, const PlotLine &old, const PlotLine &t, MovedColumns *m) {
+    m->left = g.left;
+    m->cols = g.right - g.left + 1; // at most kPlotLevels (Amendable)
     const bool whole = old.count != t.count;
-    std::memset(moved, whole ? 1 : 0, static_cast<size_t>(cols));
+    std::memset(m->on, whole ? 1 : 0, static_cast<size_t>(m->cols));
     bool any = whole;
     for (int i = 0; !whole && i + 1 < t.count; i++) {
         if (t.y[i] == old.y[i] && t.y[i + 1] == old.y[i + 1]) continue;
         for (int x = std::min(t.x[i], t.x[i + 1]); x <= std::max(t.x[i], t.x[i + 1]); x++)
-            moved[x - g.left] = 1;
+            m->on[x - g.left] = 1;
         any = true;
     }
-    if (!any) return;
-    auto touches = [&](const PlotLine &l, int i) {
-        for (int x = std::min(l.x[i], l.x[i + 1]); x <= std::max(l.x[i], l.x[i + 1]); x++)
-            if (moved[x - g.left] != 0) return true;
-        return false;
-    };
-    // The rows the old line covers in each moved column.
-    for (int c = 0; c < cols; c++) {
-        lo[c] = static_cast<int16_t>(whole ? g.top : INT16_MAX);
-        hi[c] = static_cast<int16_t>(whole ? g.bottom : -1);
+    if (!any) return false;
+    for (int c = 0; c < m->cols; c++) {
+        m->lo[c] = static_cast<int16_t>(whole ? g.top : INT16_MAX);
+        m->hi[c] = static_cast<int16_t>(whole ? g.bottom : -1);
     }
     for (int i = 0; !whole && i + 1 < old.count; i++) {
-        if (!touches(old, i)) continue;
+        if (!Touches(*m, old, i)) continue;
         const int top = std::min(old.y[i], old.y[i + 1]), bottom = std::max(old.y[i], old.y[i + 1]);
         for (int x = std::min(old.x[i], old.x[i + 1]); x <= std::max(old.x[i], old.x[i + 1]); x++) {
             const int c = x - g.left;
-            if (moved[c] == 0) continue;
-            lo[c] = static_cast<int16_t>(std::min<int>(lo[c], top));
-            hi[c] = static_cast<int16_t>(std::max<int>(hi[c], bottom));
+            if (m->on[c] == 0) continue;
+            m->lo[c] = static_cast<int16_t>(std::min<int>(m->lo[c], top));
+            m->hi[c] = static_cast<int16_t>(std::max<int>(m->hi[c], bottom));
         }
     }
-    // Put back what lay under it, a run of moved columns at a time.
+    return true;
+}
+
+// Puts back what lay under the old line, a run of moved columns at a time;
+// true when a run meets the caption.
+bool PutBackMoved(FbScreen *fb, const Rect &area, const Rect &caption, PlotNotes *notes,
+                  const MovedColumns &m) {
     bool underCaption = false;
-    for (int c = 0; c < cols;) {
-        if (moved[c] == 0 || lo[c] > hi[c]) {
+    for (int c = 0; c < m.cols;) {
+        if (m.on[c] == 0 || m.lo[c] > m.hi[c]) {
             c++;
             continue;
         }
-        int end = c, top = lo[c], bottom = hi[c];
-        while (end + 1 < cols && moved[end + 1] != 0 && lo[end + 1] <= hi[end + 1]) {
+        int end = c, top = m.lo[c], bottom = m.hi[c];
+        while (end + 1 < m.cols && m.on[end + 1] != 0 && m.lo[end + 1] <= m.hi[end + 1]) {
             end++;
-            top = std::min<int>(top, lo[end]);
-            bottom = std::max<int>(bottom, hi[end]);
+            top = std::min<int>(top, m.lo[end]);
+            bottom = std::max<int>(bottom, m.hi[end]);
         }
-        const Rect run{g.left + c, top, g.left + end, bottom};
+        const Rect run{m.left + c, top, m.left + end, bottom};
         underCaption = underCaption || Meets(run, caption);
         fbMarkRect(fb, run.left, run.top, run.right, run.bottom, 0);
         for (int x = c; x <= end; x++)
-            PutBack(fb, area, notes, g.left + x, lo[x], hi[x]);
+            PutBack(fb, area, notes, m.left + x, m.lo[x], m.hi[x]);
         c = end + 1;
     }
-    // The segments through the moved columns, in runs.
+    return underCaption;
+}
+
+// Draws the segments of `t` through the moved columns, in runs; true when a
+// run meets the caption.
+bool PaintMoved(Works *w, const PlotLine &t, const Rect &caption, const MovedColumns &m) {
+    bool underCaption = false;
     for (int i = 0; i + 1 < t.count;) {
-        if (!touches(t, i)) {
+        if (!Touches(m, t, i)) {
             i++;
             continue;
         }
         int end = i + 1;
-        while (end + 1 < t.count && touches(t, end))
+        while (end + 1 < t.count && Touches(m, t, end))
             end++;
         Rect run{t.x[i], t.y[i], t.x[i], t.y[i]};
         for (int j = i + 1; j <= end; j++)
@@ -637,6 +635,22 @@ void AmendTrace(Works *w, const PlotKey &k, const Rect &area, const Rect &captio
         PaintTrace(w, t, i, end);
         i = end;
     }
+    return underCaption;
+}
+
+// Columns whose line changed, redrawn over the area as it was under the
+// line. Every pixel the old line left in such a column is put back first,
+// then every segment that reaches into one is drawn again: columns outside
+// them already show the same segments. Where that meets the caption, the
+// caption's rectangle is put back and its segments and the caption drawn
+// again over it.
+void AmendTrace(Works *w, const PlotKey &k, const Rect &area, const Rect &caption, PlotNotes *notes,
+                const PlotLine &t) {
+    FbScreen *fb = &w->fb;
+    MovedColumns m;
+    if (!FindMoved(k.g, notes->drawn, t, &m)) return;
+    bool underCaption = PutBackMoved(fb, area, caption, notes, m);
+    underCaption = PaintMoved(w, t, caption, m) || underCaption;
     if (!underCaption) return;
     // The caption's rectangle as it was under the line, the line through
     // its columns, and the caption over them.

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 struct Works;
+struct PeakRecord;
 
 // Points of the spectrum line (levels in dBm, one float each, in the second
 // spectrum buffer).
@@ -28,8 +29,11 @@ int FreqCaption(int32_t hz, char *out, size_t cap);
 PlotPoint CalculatePoint(float lowLevel, float highLevel, int index, float level);
 float ConvertW_to_dBm(float watts);
 float CalcolaSWR(float swr);
-void CalcolaPwrPeak(Works *works, float value);
-void CalcolaPwrPeak2(Works *works, float value);
+// A new reading for a peak needle: a higher one is held for TimerPeakSec ms,
+// after the hold the peak follows the readings as a running mean.
+void PeakTrack(PeakRecord *peak, float value);
+void CalcolaPwrPeak(Works *works, float value);  // the left meter's peak
+void CalcolaPwrPeak2(Works *works, float value); // the right meter's peak
 // A power reading as the meters write it: "%02.01fW", or "%02.01fdBm" when
 // `powerUnits` is 1 ("---dBm" below 1 mW).
 void MeterPowerText(Works *works, float watts, char *out, size_t cap);

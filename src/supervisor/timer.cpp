@@ -324,8 +324,8 @@ void SupervisorTimers(Works *w, uint64_t d) {
 }
 
 void SupervisorStart(Works *w, SupervisorState *st, uint64_t now) {
-    w->peakAngle1 = 0.0f;
-    w->peakAngle2 = 0.0f;
+    w->peak[0].angle = 0.0f;
+    w->peak[1].angle = 0.0f;
     LogInfo("Timer thread started");
     InitGrid();
     // Start-up leaves its plain page in the background: the first normal pass

@@ -95,7 +95,7 @@ void ViewStep(Works *w) {
     if (view > 5 || view < 1) view = 1;
     w->viewType = view;
     w->screenFlags = 0;
-    w->peakAngle2 = 0.0f;
+    w->peak[1].angle = 0.0f;
     SetWorkImg(w);
     LogInfo("type to %d", view);
 }

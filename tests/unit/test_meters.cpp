@@ -83,23 +83,23 @@ TEST(MeterPeaks, NeedlesStopAtTheScaleEndAndPeaksHoldThenDecay) {
     w->pwrFwdAux = 500.0f;
     DrawMeters(w);
     EXPECT_FLOAT_EQ(w->needleAngle1, FullScaleAngle());
-    EXPECT_FLOAT_EQ(w->peakVal1, 60.0f);
-    EXPECT_FLOAT_EQ(w->peakAngle1, FullScaleAngle());
+    EXPECT_FLOAT_EQ(w->peak[0].val, 60.0f);
+    EXPECT_FLOAT_EQ(w->peak[0].angle, FullScaleAngle());
 
     // A 50 W peak, then 10 W: held 3000 ms of pass time while falling 1.0
     // every second pass, then following the reading 2:1.
-    w->peakVal1 = 0.0f;
+    w->peak[0].val = 0.0f;
     w->pwrFwdAux = 50.0f;
     DrawMeters(w);
-    EXPECT_FLOAT_EQ(w->peakVal1, 50.0f);
-    EXPECT_EQ(w->peakHold1, 3000);
+    EXPECT_FLOAT_EQ(w->peak[0].val, 50.0f);
+    EXPECT_EQ(w->peak[0].hold, 3000);
     w->pwrFwdAux = 10.0f;
     for (int pass = 0; pass < 10; pass++) {
         PeakHoldStep(w, 10);
         DrawMeters(w);
     }
-    EXPECT_FLOAT_EQ(w->peakVal1, 45.0f);
-    EXPECT_EQ(w->peakHold1, 2900);
+    EXPECT_FLOAT_EQ(w->peak[0].val, 45.0f);
+    EXPECT_EQ(w->peak[0].hold, 2900);
 
     // The hold counts time, not passes: three passes of a second use it up.
     PeakDecrement = 0.0;
@@ -107,25 +107,25 @@ TEST(MeterPeaks, NeedlesStopAtTheScaleEndAndPeaksHoldThenDecay) {
         PeakHoldStep(w, 1000);
         DrawMeters(w);
     }
-    EXPECT_FLOAT_EQ(w->peakVal1, 45.0f);
+    EXPECT_FLOAT_EQ(w->peak[0].val, 45.0f);
     PeakHoldStep(w, 1000);
-    EXPECT_LE(w->peakHold1, 0);
+    EXPECT_LE(w->peak[0].hold, 0);
     DrawMeters(w);
-    EXPECT_FLOAT_EQ(w->peakVal1, (2 * 45.0f + 10.0f) / 3);
+    EXPECT_FLOAT_EQ(w->peak[0].val, (2 * 45.0f + 10.0f) / 3);
     // A new maximum holds again.
     w->pwrFwdAux = 55.0f;
     DrawMeters(w);
-    EXPECT_FLOAT_EQ(w->peakVal1, 55.0f);
-    EXPECT_EQ(w->peakHold1, 3000);
+    EXPECT_FLOAT_EQ(w->peak[0].val, 55.0f);
+    EXPECT_EQ(w->peak[0].hold, 3000);
 
     // Switched off, the peaks do not move.
     w->auxFwdEnable = 0;
     w->pwrFwdAux = 0.0f;
     w->pwrRefl = 0.0f;
-    float right = w->peakVal2;
+    float right = w->peak[1].val;
     DrawMeters(w);
-    EXPECT_FLOAT_EQ(w->peakVal1, 55.0f);
-    EXPECT_FLOAT_EQ(w->peakVal2, right);
+    EXPECT_FLOAT_EQ(w->peak[0].val, 55.0f);
+    EXPECT_FLOAT_EQ(w->peak[1].val, right);
 }
 
 // Two passes so that the peak needles stand apart from the value needles.

@@ -366,12 +366,12 @@ TEST(SupervisorTimers, CountPassTimeOnTheMonotonicClock) {
         u.Pass(490);
     EXPECT_EQ(w->errHoldOff.load(), 2000 - 20 - 1960);
     EXPECT_NEAR(w->tempLogTimer, 1980, 1e-9);
-    EXPECT_FLOAT_EQ(w->peakVal1, 41.0f);
+    EXPECT_FLOAT_EQ(w->peak[0].val, 41.0f);
     u.Pass(1020); // 2000 ms passed, the hold-off is over
     EXPECT_EQ(w->errHoldOff.load(), 0);
-    EXPECT_FLOAT_EQ(w->peakVal1, 41.0f) << "still held 2980 ms after the peak";
+    EXPECT_FLOAT_EQ(w->peak[0].val, 41.0f) << "still held 2980 ms after the peak";
     u.Pass(1000);
-    EXPECT_LT(w->peakVal1, 41.0f) << "released after 3000 ms";
+    EXPECT_LT(w->peak[0].val, 41.0f) << "released after 3000 ms";
     EXPECT_NEAR(w->tempLogTimer, 4000, 1e-9);
     u.Pass(1000);
     EXPECT_EQ(w->tempLogTimer, 0) << "a record every 5000 ms";
