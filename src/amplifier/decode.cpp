@@ -100,19 +100,9 @@ void TakeBoardStateAsTruth(Works *w, uint8_t s0, uint8_t s1) {
 int tuneStatuses = 0;
 constexpr int kTuneFreqPollEvery = 4;
 
-int StatusReply(Works *w, const char *r) {
-    // A good reply ends the failure run of the command before it.
-    w->retryCount = 0;
-    if (w->errResend.load() == 2) {
-        GestErroreSerial(w);
-        Trace(">>> ERRORI: End Gest Errori!!\n");
-        w->errResend = 0;
-    }
-    // New readings (or status bits) are drawn at once.
-    if (std::memcmp(w->statusSeen, r + 2, sizeof w->statusSeen) != 0) {
-        std::memcpy(w->statusSeen, r + 2, sizeof w->statusSeen);
-        WakeSupervisor(w);
-    }
+// The three status bytes (into s[0..2]), the transmit bit and the bypass
+// the board reports.
+void StatusBytes(Works *w, const char *r, int mode, uint8_t s[3]) {
     uint8_t s0 = static_cast<uint8_t>(charToInt(r[2]));
     uint8_t s1 = static_cast<uint8_t>(charToInt(r[3]));
     uint8_t s2 = static_cast<uint8_t>(charToInt(r[28]) + 16 * charToInt(r[29]));
@@ -122,7 +112,6 @@ int StatusReply(Works *w, const char *r) {
     // Without the TAV transceiver, a rig daemon or the logger (the supervisor
     // follows theirs) nothing else tells the tune that a carrier is on: the board's
     // transmit bit does.
-    const int mode = w->ModeWorkIdx.load();
     if (mode != 1 && mode != 3 && mode != 4) w->txReady = (s1 & 1) ? 1 : 0;
 
     if ((s1 & 8) && w->bypass.load() == 0 && w->bypassReq.load() == 1) {
@@ -133,22 +122,33 @@ int StatusReply(Works *w, const char *r) {
         w->bypass = 0;
     }
     if (ExistError(w, kErrBoardComm)) TakeBoardStateAsTruth(w, s0, s1);
+    s[0] = s0;
+    s[1] = s1;
+    s[2] = s2;
+}
 
+// The name of the highest trip bit of S2, the detail of kErrProtectionTrip.
+void TripLabel(Works *w, uint8_t s2) {
+    static const char *const kTrip[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
+    char label[sizeof w->tripLabel] = "";
+    for (int b = 0; b < 5; b++)
+        if (s2 & (1 << b)) std::snprintf(label, sizeof label, "%s", kTrip[b]);
+    // The second line of kErrProtectionTrip's box; each new one is traced, so
+    // that a reader of the trace shows the box as the screen does.
+    if (std::strcmp(label, w->tripLabel) != 0) {
+        SetErrDetail(w, kErrProtectionTrip, label);
+        Trace("--------------- AMPL TRIP: %s\n", label);
+    }
+}
+
+// The micro-reset, trip, input-power and high-SWR bits into the error list.
+void ProtectionErrors(Works *w, uint8_t s1, uint8_t s2) {
     if ((s2 & 0x80) && w->microReady.load() == 1) AddErrore(w, kErrMicroReset);
     if (s2 & 0x5F) {
         if (s2 & 0x40) {
             AddErrore(w, kErrBandStandby);
         } else {
-            static const char *const kTrip[5] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
-            char label[sizeof w->tripLabel] = "";
-            for (int b = 0; b < 5; b++)
-                if (s2 & (1 << b)) std::snprintf(label, sizeof label, "%s", kTrip[b]);
-            // The second line of kErrProtectionTrip's box; each new one is traced, so
-            // that a reader of the trace shows the box as the screen does.
-            if (std::strcmp(label, w->tripLabel) != 0) {
-                SetErrDetail(w, kErrProtectionTrip, label);
-                Trace("--------------- AMPL TRIP: %s\n", label);
-            }
+            TripLabel(w, s2);
             AddErrore(w, kErrProtectionTrip);
         }
     } else {
@@ -165,14 +165,10 @@ int StatusReply(Works *w, const char *r) {
         if (w->errFlags.load() & 2) ClearProtectionFlags(w);
     }
     if (!(s1 & 4) && (w->errFlags.load() & 2)) ClearProtectionFlags(w);
+}
 
-    if (w->tempLogOn.load() == 1 && (s1 & 1) && w->tempLogStarted.load() == 0) {
-        Trace("REMOVE file LOG \n");
-        LogTempFunction(w, -1);
-        LogTempFunction(w, 0);
-        w->tempLogStarted = 1;
-    }
-
+// Powers, SWR, the fifth reading and the temperatures.
+void Readings(Works *w, const char *r) {
     float k0 = SearchK(w, 0), k1 = SearchK(w, 1), k2 = SearchK(w, 2), k3 = SearchK(w, 3);
     float vIn = Reading(r, 4), vFwd = Reading(r, 8), vRefl = Reading(r, 12);
     w->rawPwr[0] = static_cast<uint16_t>(Field4(r, 4));
@@ -193,13 +189,10 @@ int StatusReply(Works *w, const char *r) {
         float cap = w->powerClass.load() == '1' ? 130.0f : 70.0f;
         w->pwrFwdAux = std::min(k0 * v * v, cap);
     }
+}
 
-    searchPercentVentola(w);
-    GestTemperatureFunction(w, kErrTemp1Alarm, kErrTemp1AlarmEnded, kErrTemp1Warning,
-                            w->temp1.load(), w->tempMax1.load());
-    GestTemperatureFunction(w, kErrTemp2Alarm, kErrTemp2AlarmEnded, kErrTemp2Warning,
-                            w->temp2.load(), w->tempMax2.load());
-
+// The command after a status reply, by the tune's state; returns the pause.
+int NextAfterStatus(Works *w, int mode) {
     int pause = 10;
     const int state = w->tuneState.load();
     switch (state) {
@@ -243,6 +236,38 @@ int StatusReply(Works *w, const char *r) {
     return pause;
 }
 
+int StatusReply(Works *w, const char *r) {
+    // A good reply ends the failure run of the command before it.
+    w->retryCount = 0;
+    if (w->errResend.load() == 2) {
+        GestErroreSerial(w);
+        Trace(">>> ERRORI: End Gest Errori!!\n");
+        w->errResend = 0;
+    }
+    // New readings (or status bits) are drawn at once.
+    if (std::memcmp(w->statusSeen, r + 2, sizeof w->statusSeen) != 0) {
+        std::memcpy(w->statusSeen, r + 2, sizeof w->statusSeen);
+        WakeSupervisor(w);
+    }
+    const int mode = w->ModeWorkIdx.load();
+    uint8_t s[3];
+    StatusBytes(w, r, mode, s);
+    ProtectionErrors(w, s[1], s[2]);
+    if (w->tempLogOn.load() == 1 && (s[1] & 1) && w->tempLogStarted.load() == 0) {
+        Trace("REMOVE file LOG \n");
+        LogTempFunction(w, -1);
+        LogTempFunction(w, 0);
+        w->tempLogStarted = 1;
+    }
+    Readings(w, r);
+    searchPercentVentola(w);
+    GestTemperatureFunction(w, kErrTemp1Alarm, kErrTemp1AlarmEnded, kErrTemp1Warning,
+                            w->temp1.load(), w->tempMax1.load());
+    GestTemperatureFunction(w, kErrTemp2Alarm, kErrTemp2AlarmEnded, kErrTemp2Warning,
+                            w->temp2.load(), w->tempMax2.load());
+    return NextAfterStatus(w, mode);
+}
+
 // A status reply must reach the S2 digits before its ';' and carry hex
 // status digits; anything else would be read past its end or turn into
 // phantom trips.
@@ -259,6 +284,39 @@ bool StatusWellFormed(const char *r, int length) {
 void FillEePage(char *page, const char *r) {
     for (int k = 0; k < 32; k++)
         page[k] = static_cast<char>(charToInt(r[6 + 2 * k]) * 16 + charToInt(r[7 + 2 * k]));
+}
+
+// "GS": the board's ten general-setting characters.
+void SettingsReply(Works *w, const char *r) {
+    int n = 0;
+    for (; n < 10; n++) {
+        if (r[2 + n] == ';' || r[2 + n] == '\0') {
+            Trace("ERRORE!! Impostazioni Generali\n");
+            break;
+        }
+        w->genSettings[n] = r[2 + n];
+    }
+    w->genSettings[n] = '\0';
+    Trace("Impostazioni Generali : %s (%s)\n", w->genSettings, r);
+}
+
+// "ER": an EEPROM page; page 2 names the board (options, power class).
+void EepromReply(Works *w, const char *r) {
+    if (r[5] == '0') {
+        FillEePage(w->eePage0, r);
+        Trace("EE0:%.32s\n", w->eePage0);
+    } else if (r[5] == '1') {
+        FillEePage(w->eePage1, r);
+        Trace("EE1:%.32s\n", w->eePage1);
+    } else if (r[5] == '2') {
+        char page[32];
+        FillEePage(page, r);
+        w->boardOpt = static_cast<uint8_t>(page[0]);
+        w->powerClass = page[1];
+        number_ofStep_meter_FWD = page[1] == '1' ? 120 : 60;
+        Trace("EE2: %x %x\n", static_cast<unsigned>(w->boardOpt.load()),
+              static_cast<unsigned>(static_cast<uint8_t>(w->powerClass.load())));
+    }
 }
 
 int Failed(Works *w, const char *fmt, const char *r) {
@@ -323,32 +381,9 @@ int DecodeCatCmd(Works *w, const char *text, int length) {
         if (r[2] == '0') w->microReady = 1;
         Trace("RESET MICRO ----------------------------------  %x\n", w->microReady.load());
     } else if (is("GS")) {
-        int n = 0;
-        for (; n < 10; n++) {
-            if (r[2 + n] == ';' || r[2 + n] == '\0') {
-                Trace("ERRORE!! Impostazioni Generali\n");
-                break;
-            }
-            w->genSettings[n] = r[2 + n];
-        }
-        w->genSettings[n] = '\0';
-        Trace("Impostazioni Generali : %s (%s)\n", w->genSettings, r);
+        SettingsReply(w, r);
     } else if (is("ER")) {
-        if (r[5] == '0') {
-            FillEePage(w->eePage0, r);
-            Trace("EE0:%.32s\n", w->eePage0);
-        } else if (r[5] == '1') {
-            FillEePage(w->eePage1, r);
-            Trace("EE1:%.32s\n", w->eePage1);
-        } else if (r[5] == '2') {
-            char page[32];
-            FillEePage(page, r);
-            w->boardOpt = static_cast<uint8_t>(page[0]);
-            w->powerClass = page[1];
-            number_ofStep_meter_FWD = page[1] == '1' ? 120 : 60;
-            Trace("EE2: %x %x\n", static_cast<unsigned>(w->boardOpt.load()),
-                  static_cast<unsigned>(static_cast<uint8_t>(w->powerClass.load())));
-        }
+        EepromReply(w, r);
     } else {
         return Failed(w, "---------------------------------------cmd non riconosciuto:%s\n", r);
     }

@@ -209,61 +209,92 @@ static void LinearReopen(Works *w, LinearLink *l, uint64_t now) {
     l->inLen = l->inPos = 0;
 }
 
+// Waiting for the reply: takes the bytes that came, one at a time, until its
+// ';', or handles the time-out. Returns the pause before the next pass.
+static int ReceiveStep(Works *w, LinearLink *l, int fd, uint64_t now) {
+    if (l->inPos == l->inLen) {
+        int waiting = l->port.down ? 0 : SerialBytesWaiting(fd);
+        if (waiting < 0 && SerialGone(errno)) {
+            PortGone(w, l, now);
+            waiting = 0;
+        }
+        if (waiting == 0) {
+            w->counterrortimeout.fetch_add(1);
+            if (expired(l->sentAt, now, kLinReplyTimeoutMs)) {
+                GestRetrayCMD(w);
+                // What came of the failed reply must not prefix the next one.
+                l->rxIdx = 0;
+            }
+            return 1;
+        }
+        long r = waiting > 0
+                     ? SerialRead(fd, l->in,
+                                  std::min<size_t>(sizeof l->in, static_cast<size_t>(waiting)))
+                     : -1;
+        if (r <= 0) {
+            LogErr("timeout %d", static_cast<int>(r));
+            GestRetrayCMD(w);
+            return 20;
+        }
+        l->inLen = static_cast<int>(r);
+        l->inPos = 0;
+    }
+    char c = l->in[l->inPos++];
+    if (l->rxIdx > kLinRxSize - 5) {
+        l->rxIdx = 0;
+        Trace("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
+    }
+    l->rx[l->rxIdx++] = c;
+    if (c == ';') {
+        l->rx[l->rxIdx] = '\0';
+        bool ok = CheckReplyCrc(l);
+        if (!ok && l->rxIdx >= 5) {
+            // A reply that fails its CRC is a failed exchange: decoding it
+            // would read its fixed positions from whatever it is made of
+            // (a cut reply with the next one behind it gives phantom trips).
+            l->rxIdx = 0;
+            GestRetrayCMD(w);
+            return 20;
+        }
+        w->linearProcessStatus = kLinDecode;
+    }
+    return 0;
+}
+
+// State `st` names a command: send it (or the next of a batch).
+static int SendStep(Works *w, LinearLink *l, int st, int fd, uint64_t now) {
+    if (!IsLinearCmd(st)) {
+        Trace("Linear: state %d is not a command, back to status\n", st);
+        NextCmdPriority(w, kLinStatus);
+        return 0;
+    }
+    // A batch (a band change's commands) goes out back to back: a poll
+    // that was due waits until the batch is out.
+    if ((st == kLinStatus || st == kLinFreqPoll) && w->cmdQueueDrain.load() == 1 &&
+        !PacingBySleep()) {
+        int code;
+        if (TakeNextCmd(w, &code)) {
+            st = code;
+            w->linearProcessStatus = code;
+        } else {
+            w->cmdQueueDrain = 0;
+        }
+    }
+    // One exchange at a time: bytes waiting before the command goes out
+    // belong to an exchange that already failed.
+    if (!l->port.down && DiscardStaleInput(fd, l) != 0) PortGone(w, l, now);
+    LinearSendCommand(w, st);
+    if (w->linearProcessStatus.load() == kLinWait) l->sentAt = now;
+    return 0;
+}
+
 int LinearStep(Works *w, LinearLink *l, uint64_t now) {
     LinearReopen(w, l, now);
     int st = w->linearProcessStatus.load();
     int fd = w->linFD.load();
     switch (st) {
-    case kLinWait: {
-        if (l->inPos == l->inLen) {
-            int waiting = l->port.down ? 0 : SerialBytesWaiting(fd);
-            if (waiting < 0 && SerialGone(errno)) {
-                PortGone(w, l, now);
-                waiting = 0;
-            }
-            if (waiting == 0) {
-                w->counterrortimeout.fetch_add(1);
-                if (expired(l->sentAt, now, kLinReplyTimeoutMs)) {
-                    GestRetrayCMD(w);
-                    // What came of the failed reply must not prefix the next one.
-                    l->rxIdx = 0;
-                }
-                return 1;
-            }
-            long r = waiting > 0
-                         ? SerialRead(fd, l->in,
-                                      std::min<size_t>(sizeof l->in, static_cast<size_t>(waiting)))
-                         : -1;
-            if (r <= 0) {
-                LogErr("timeout %d", static_cast<int>(r));
-                GestRetrayCMD(w);
-                return 20;
-            }
-            l->inLen = static_cast<int>(r);
-            l->inPos = 0;
-        }
-        char c = l->in[l->inPos++];
-        if (l->rxIdx > kLinRxSize - 5) {
-            l->rxIdx = 0;
-            Trace("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n");
-        }
-        l->rx[l->rxIdx++] = c;
-        if (c == ';') {
-            l->rx[l->rxIdx] = '\0';
-            bool ok = CheckReplyCrc(l);
-            if (!ok && l->rxIdx >= 5) {
-                // A reply that fails its CRC is a failed exchange: decoding it
-                // would read its fixed positions from whatever it is made of
-                // (a cut reply with the next one behind it gives phantom trips).
-                l->rxIdx = 0;
-                GestRetrayCMD(w);
-                return 20;
-            }
-            w->linearProcessStatus = kLinDecode;
-            return 0;
-        }
-        return 0;
-    }
+    case kLinWait:
+        return ReceiveStep(w, l, fd, now);
     case kLinDecode: {
         int len = l->rxIdx - 2;
         int pause = len >= 0 ? DecodeCatCmd(w, l->rx + 2, len) : -1;
@@ -279,29 +310,7 @@ int LinearStep(Works *w, LinearLink *l, uint64_t now) {
     case kLinParked:
         return 1000;
     default:
-        if (!IsLinearCmd(st)) {
-            Trace("Linear: state %d is not a command, back to status\n", st);
-            NextCmdPriority(w, kLinStatus);
-            return 0;
-        }
-        // A batch (a band change's commands) goes out back to back: a poll
-        // that was due waits until the batch is out.
-        if ((st == kLinStatus || st == kLinFreqPoll) && w->cmdQueueDrain.load() == 1 &&
-            !PacingBySleep()) {
-            int code;
-            if (TakeNextCmd(w, &code)) {
-                st = code;
-                w->linearProcessStatus = code;
-            } else {
-                w->cmdQueueDrain = 0;
-            }
-        }
-        // One exchange at a time: bytes waiting before the command goes out
-        // belong to an exchange that already failed.
-        if (!l->port.down && DiscardStaleInput(fd, l) != 0) PortGone(w, l, now);
-        LinearSendCommand(w, st);
-        if (w->linearProcessStatus.load() == kLinWait) l->sentAt = now;
-        return 0;
+        return SendStep(w, l, st, fd, now);
     }
 }
 

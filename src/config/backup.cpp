@@ -336,7 +336,11 @@ int BackupSettings(const std::string &archive, std::string *out, std::string *er
     return kBackupDone;
 }
 
-int RestoreSettings(const std::string &archive, std::string *out, std::string *err) {
+namespace {
+
+// Reads the archive and checks every file in it; kBackupDone when all pass.
+int ReadCheckedArchive(const std::string &archive, std::vector<ArchiveMember> *members,
+                       std::string *out, std::string *err) {
     std::string bytes, why;
     if (!ReadNamedFileBounded(archive, kMaxArchiveBytes, &bytes)) {
         if (errno == EFBIG) {
@@ -347,14 +351,13 @@ int RestoreSettings(const std::string &archive, std::string *out, std::string *e
         *err += "cannot read " + archive + ": " + std::strerror(errno) + "\n";
         return kBackupFailed;
     }
-    std::vector<ArchiveMember> members;
-    int r = ReadArchive(bytes, &members, &why);
-    for (size_t i = 0; r == 0 && i < members.size(); i++)
-        if (CheckSettingsFile(members[i].name, members[i].data, &why) != 0) {
-            why = "/" + members[i].name + ": " + why;
+    int r = ReadArchive(bytes, members, &why);
+    for (size_t i = 0; r == 0 && i < members->size(); i++)
+        if (CheckSettingsFile((*members)[i].name, (*members)[i].data, &why) != 0) {
+            why = "/" + (*members)[i].name + ": " + why;
             r = -1;
         }
-    if (r == 0 && members.empty()) {
+    if (r == 0 && members->empty()) {
         why = "it holds no settings file";
         r = -1;
     }
@@ -362,36 +365,42 @@ int RestoreSettings(const std::string &archive, std::string *out, std::string *e
         *err += archive + " refused: " + why + "; nothing changed\n";
         return kBackupRefused;
     }
-    *out += archive + " checked: " + std::to_string(members.size()) + " files\n";
+    *out += archive + " checked: " + std::to_string(members->size()) + " files\n";
+    return kBackupDone;
+}
 
-    // The set in place now, kept whole before anything is replaced.
-    std::vector<ArchiveMember> previous;
-    if (!ReadSettings(&previous, err)) return kBackupFailed;
+// Keeps the set in place now whole, in `keep`, before anything is replaced;
+// leaves /opt/set writable when it succeeds.
+int KeepPrevious(std::vector<ArchiveMember> *previous, std::string *keep, std::string *out,
+                 std::string *err) {
+    if (!ReadSettings(previous, err)) return kBackupFailed;
     int64_t now = EpochSeconds();
-    std::string keep = "/opt/set/before-restore-" + TimeStamp(now) + ".tar";
+    *keep = "/opt/set/before-restore-" + TimeStamp(now) + ".tar";
     if (RemountRw() != 0) {
         *err += "cannot make /opt/set writable; nothing changed\n";
         return kBackupFailed;
     }
-    if (WriteFileSafe(keep.c_str(), MakeArchive(previous, now), false) != 0) {
+    if (WriteFileSafe(keep->c_str(), MakeArchive(*previous, now), false) != 0) {
         RemountRo();
-        *err += "cannot write " + keep + "; nothing changed\n";
+        *err += "cannot write " + *keep + "; nothing changed\n";
         return kBackupFailed;
     }
-    *out += "previous settings kept in " + keep + "\n";
+    *out += "previous settings kept in " + *keep + "\n";
+    return kBackupDone;
+}
 
-    // Each file replaced whole (a power cut leaves it old or new), then the
-    // settings files the archive does not hold removed.
-    std::map<std::string, const std::string *> before;
-    for (const ArchiveMember &m : previous)
-        before["/" + m.name] = &m.data;
+// Replaces each file whole (a power cut leaves it old or new), then removes
+// the settings files the archive does not hold; on a failure puts back what
+// was replaced. The network file is left to the caller (*network).
+int ReplaceFiles(const std::vector<ArchiveMember> &members,
+                 const std::map<std::string, const std::string *> &before, const std::string &keep,
+                 const std::string **network, std::string *out, std::string *err) {
     std::set<std::string> restored;
-    const std::string *network = nullptr;
     int status = kBackupDone;
     for (const ArchiveMember &m : members) {
         std::string path = "/" + m.name;
         if (path == kNetworkFile) {
-            network = &m.data;
+            *network = &m.data;
             continue;
         }
         if (WriteFileSafe(path.c_str(), m.data, false) != 0) {
@@ -424,6 +433,23 @@ int RestoreSettings(const std::string &archive, std::string *out, std::string *e
         }
         *err += "the files replaced so far were put back; the previous set is in " + keep + "\n";
     }
+    return status;
+}
+
+} // namespace
+
+int RestoreSettings(const std::string &archive, std::string *out, std::string *err) {
+    std::vector<ArchiveMember> members, previous;
+    int status = ReadCheckedArchive(archive, &members, out, err);
+    if (status != kBackupDone) return status;
+    std::string keep;
+    if (KeepPrevious(&previous, &keep, out, err) != kBackupDone) return kBackupFailed;
+
+    std::map<std::string, const std::string *> before;
+    for (const ArchiveMember &m : previous)
+        before["/" + m.name] = &m.data;
+    const std::string *network = nullptr;
+    status = ReplaceFiles(members, before, keep, &network, out, err);
     RemountRo();
     if (status != kBackupDone) return status;
 

@@ -197,6 +197,39 @@ void BlendUpright(const Glyph &gl, int64_t colBase, int64_t rowBase, uint8_t *bu
     }
 }
 
+// A glyph mirrored or rotated at `pen`. Placement: pixel (col, row) of
+// bitmap byte (i, j) is (colBase + colStep * j, rowBase + rowStep * i),
+// coverage from row rows-1-i when `flip`, else row i.
+void BlendPlaced(FbScreen *screen, uint8_t *buf, int toBack, const Glyph &gl, FT_Vector pen,
+                 int mirrorX, int rotate, int mirrorY, uint8_t cr, uint8_t cg, uint8_t cb) {
+    const int64_t h = gl.height, by = gl.bearingY;
+    const int64_t memSize = screen->memSize, lineSize = screen->lineSize;
+    int64_t colBase, colStep, rowBase, rowStep;
+    bool flip;
+    if (mirrorY == -1 && mirrorX != 1 && rotate == 0) {
+        colBase = pen.x / 64, colStep = 1;
+        rowBase = -((h - pen.y - by) / 64), rowStep = 1, flip = true;
+    } else if (mirrorY == -1 && rotate != 0) {
+        colBase = -((h - by - pen.x) / 64), colStep = 1;
+        rowBase = pen.y / 64, rowStep = mirrorX == 1 ? 1 : -1, flip = false;
+    } else if (mirrorX == 1 && rotate == 0) {
+        colBase = pen.x / 64, colStep = -1;
+        rowBase = (pen.y + h - by) / 64, rowStep = -1, flip = true;
+    } else { // rotated
+        colBase = (h + pen.x - by) / 64, colStep = -1;
+        rowBase = pen.y / 64, rowStep = mirrorX == 1 ? 1 : -1, flip = false;
+    }
+    fbMarkRows(screen, 0, screen->sizeY, toBack); // rare placements: all rows
+    for (int i = 0; i < gl.rows; i++) {
+        const int src = flip ? gl.rows - 1 - i : i;
+        const int64_t rowOff = (rowBase + rowStep * i) * lineSize;
+        for (int j = 0; j < gl.pitch; j++) {
+            const int64_t p = rowOff + (colBase + colStep * j) * 4;
+            if (p >= 0 && p + 3 < memSize) Blend(buf + p, gl.Coverage(src, j), cr, cg, cb);
+        }
+    }
+}
+
 } // namespace
 
 void TTFLoad(const char *path, int size, int n) {
@@ -277,33 +310,7 @@ int putString(int n, int x, int y, const char *text, int r, int g, int b, FbScre
             pen.y += gl->advance.y;
             continue;
         }
-        // The other modes. Placement: pixel (col, row) of bitmap byte (i, j) is
-        // (colBase + colStep * j, rowBase + rowStep * i), coverage from row
-        // rows-1-i when `flip`, else row i.
-        int64_t colBase, colStep, rowBase, rowStep;
-        bool flip;
-        if (mirrorY == -1 && mirrorX != 1 && rotate == 0) {
-            colBase = pen.x / 64, colStep = 1;
-            rowBase = -((h - pen.y - by) / 64), rowStep = 1, flip = true;
-        } else if (mirrorY == -1 && rotate != 0) {
-            colBase = -((h - by - pen.x) / 64), colStep = 1;
-            rowBase = pen.y / 64, rowStep = mirrorX == 1 ? 1 : -1, flip = false;
-        } else if (mirrorX == 1 && rotate == 0) {
-            colBase = pen.x / 64, colStep = -1;
-            rowBase = (pen.y + h - by) / 64, rowStep = -1, flip = true;
-        } else { // rotated
-            colBase = (h + pen.x - by) / 64, colStep = -1;
-            rowBase = pen.y / 64, rowStep = mirrorX == 1 ? 1 : -1, flip = false;
-        }
-        fbMarkRows(screen, 0, screen->sizeY, toBack); // rare placements: all rows
-        for (int i = 0; i < gl->rows; i++) {
-            const int src = flip ? gl->rows - 1 - i : i;
-            const int64_t rowOff = (rowBase + rowStep * i) * lineSize;
-            for (int j = 0; j < gl->pitch; j++) {
-                const int64_t p = rowOff + (colBase + colStep * j) * 4;
-                if (p >= 0 && p + 3 < memSize) Blend(buf + p, gl->Coverage(src, j), cr, cg, cb);
-            }
-        }
+        BlendPlaced(screen, buf, toBack, *gl, pen, mirrorX, rotate, mirrorY, cr, cg, cb);
         if (mirrorX == 1) {
             pen.x -= gl->advance.x;
             pen.y -= gl->advance.y;
