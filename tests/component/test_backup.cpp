@@ -1,6 +1,8 @@
 // helix --backup and --restore from the command line: what they print, their
 // exit statuses, and no restore while a controller holds the instance lock.
+#include "board.h"
 #include "config/network.h"
+#include "helix_process.h"
 #include "remote/commands.h"
 #include "unit.h"
 
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <csignal>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -56,6 +59,53 @@ TEST(BackupCommand, BackupThenRestoreRefusedWhileRunningOrDamagedThenDone) {
     EXPECT_EQ(Helix("--restore " + archive, &out), 0) << out;
     EXPECT_NE(out.find("restored /opt/set/atu_ant1_b1.txt"), std::string::npos) << out;
     EXPECT_EQ(ReadWholeFile(memory), saved);
+
+    // A link at the temporary file's name is not followed; endless or huge
+    // archives are refused before they are read.
+    WriteWholeFile(root.Path("/victim"), "kept\n");
+    ASSERT_EQ(symlink(root.Path("/victim").c_str(), (archive + ".tmp").c_str()), 0);
+    EXPECT_EQ(Helix("--backup " + archive, &out), 0) << out;
+    EXPECT_TRUE(ReadWholeFile(root.Path("/victim")) == "kept\n") << "the link was followed";
+    ASSERT_EQ(truncate(archive.c_str(), 300 << 20), 0);
+    for (const std::string &huge : {std::string("/dev/zero"), archive}) {
+        EXPECT_EQ(Helix("--restore " + huge, &out), 2) << out;
+        EXPECT_NE(out.find("refused: larger than"), std::string::npos) << out;
+    }
+}
+
+// A band row whose limits are not numbers: a restore refuses it, and the
+// controller never gives the board an open reflected-power or current limit
+// (full scale, 4095) for it.
+TEST(BackupCommand, NanThresholdsRefusedAndNeverOpen) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/config.txt"),
+                   "7000000 7300000 100 1000 10 500 5 250 0 20 10 100 600\n"
+                   "14000000 14350000 100 1000 10 500 5 250 0 20 nan nan nan\n"
+                   "30000000 54000000 100 1000 10 500 5 250 0 20 10 100 600\n");
+    std::string out;
+    ASSERT_EQ(Helix("--backup " + root.Path("/b.tar"), &out), 0) << out;
+    EXPECT_EQ(Helix("--restore " + root.Path("/b.tar"), &out), 2) << out;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"),
+                   SwitchesOff("EnableLinear: 1\nEnableTime: 1\n"));
+    SimBoard board; // measures 14.070 MHz: the 20 m row
+    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    // The start-up defaults, then the 20 m row's limits.
+    std::vector<std::string> limits;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            limits.clear();
+            for (const SimFrame &f : SimBoardFrames(&board))
+                if (f.text.rfind("TS", 0) == 0) limits.push_back(f.text);
+            return limits.size() >= 2;
+        },
+        kPatienceMs))
+        << p.Err();
+    for (const std::string &ts : limits) // reflected power and current
+        EXPECT_TRUE(ts.substr(10, 4) != "4095" && ts.substr(14, 4) != "4095") << ts;
+    EXPECT_GE(p.Stop(SIGTERM), 0);
+    SimBoardStop(&board);
 }
 
 // Restore, network save and remote reboot never call the recording mount, reboot

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -134,6 +135,47 @@ TEST(FieldLinks, RadioPortsComeBackInFt817AndTavModes) {
     EXPECT_GE(pt.Stop(SIGTERM, 6000), 0);
     SimRadioStop(radio);
     SimRadioStop(tr);
+}
+
+// An FT-817 port missing at start, then one stray byte and a run of random
+// garbage on its line: the link comes up when the port appears, the board
+// never gets a frequency the radio did not have (0 before it is heard), and
+// bad replies raise 25.
+TEST(FieldLinks, Ft817PortLateThenLineNoise) {
+    ScopedSimRoot root;
+    WriteWholeFile(root.Path("/opt/set/setup.txt"),
+                   SwitchesOff("EnableLinear: 1\nEnableTime: 1\n"));
+    std::string bank = ReadWholeFile(root.Path("/opt/set/antenna_b1.txt"));
+    WriteWholeFile(root.Path("/opt/set/antenna_b1.txt"), "!817" + bank.substr(bank.find('\n')));
+    SimBoard board;
+    ASSERT_EQ(SimBoardStart(&board, root.root), 0);
+    HelixProcess p;
+    ASSERT_TRUE(p.Start(root.Path("/err.txt")));
+    ASSERT_TRUE(p.WaitFor("Unable to open device /dev/ttyUSB1", kPatienceMs)) << p.Err();
+    SimRadio *radio = SimRadioStart(SimRadioConfig{SimRadioKind::Ft817, root.root});
+    ASSERT_TRUE(WaitFrame(&board, "FA00014074000;", kPatienceMs)) << p.Err();
+    SimRadioSendRaw(radio, {0x00});
+    SleepMs(1000);
+    SimRadioSetFreq(radio, 7074000);
+    EXPECT_TRUE(WaitFrame(&board, "FA00007074000;", kPatienceMs)) << p.Err();
+    SimRadioSetSilent(radio, true); // it answers only with garbage, no digit pair in it
+    std::mt19937 noise(35);
+    std::vector<uint8_t> junk(7);
+    const size_t mark = p.Err().size();
+    auto warned = [&] { return p.Err().find("err:25\n", mark) != std::string::npos; };
+    for (uint64_t end = NowMs() + kPatienceMs; NowMs() < end && !warned(); SleepMs(100)) {
+        for (uint8_t &b : junk)
+            b = static_cast<uint8_t>(noise() | 0x0A);
+        SimRadioSendRaw(radio, junk);
+    }
+    EXPECT_TRUE(warned()) << "a run of bad replies raised no warning";
+    for (const SimFrame &f : SimBoardFrames(&board))
+        EXPECT_TRUE(f.text.rfind("FA", 0) != 0 || f.text == "FA00007074000;" ||
+                    f.text == "FA00014074000;" || f.text == "FA00000000000;")
+            << f.text;
+    EXPECT_GE(p.Stop(SIGTERM, 6000), 0);
+    SimRadioStop(radio);
+    SimBoardStop(&board);
 }
 
 TEST(FieldLinks, CommandLine) {
