@@ -159,7 +159,8 @@ TEST(FaultHistoryEndToEnd, TripAlarmMicroResetAndAKill) {
     EXPECT_GT(got[2].t1, 60.0f);
     for (const FaultEntry &e : got)
         EXPECT_TRUE(e.freq == 14070000 && e.bank == 1 && e.ant == 1 &&
-                    e.mode == std::string("Gen"));
+                    e.mode == std::string("Gen"))
+            << ReadWholeFile(file);
     std::atomic<bool> stop{false}; // trips on and off, and a kill among them
     std::thread flood([&] {
         for (uint8_t bit = 1; !stop; bit ^= 1, SleepMs(60))
