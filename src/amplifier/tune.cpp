@@ -93,7 +93,7 @@ void Finish(Works *w) {
     IncPNTIn_CMDLinear(kCmdAttenuator, w);
     cnttuneLast = cnttune;
     cnttune = 0;
-    if (w->tuneOpt.load() & 1) w->tuneOpt.fetch_or(4);
+    if (w->tuneOpt.load() & kTuneOptTav) w->tuneOpt.fetch_or(kTuneOptSendRx);
     // The threshold selection runs again and puts back the input threshold
     // the tune opened.
     w->tuneBand = -1;

@@ -28,6 +28,7 @@
 #include "model/errors.h"
 #include "ui/gpio.h"
 #include "ui/menu.h"
+#include "platform/panel_micro.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -198,7 +199,7 @@ void StartThreadCommRemote(Works *w) {
         }
     }
     writeSetup(w);
-    PostTinyCmd(w, 149);
+    PostTinyCmd(w, kTinyRemoteStart);
 }
 
 void ExitThreadRemote(Works *w) {
@@ -213,7 +214,7 @@ void ExitThreadRemote(Works *w) {
     for (int code : {kErrAudioRead, kErrAudioWrite, kErrRemoteUsb, kErrRemoteCat})
         DeleteErrore(w, code);
     writeSetup(w);
-    PostTinyCmd(w, 165);
+    PostTinyCmd(w, kTinyRemoteStop);
     Trace(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
 }
 
@@ -242,7 +243,7 @@ void *LoadThread(void *arg) {
         char text[32];
         std::snprintf(text, sizeof text, "Loading ...%2d", counter);
         if (counter <= 4 && !posted) {
-            PostTinyCmd(w, 181);
+            PostTinyCmd(w, kTinyCountdown);
             posted = true;
         }
         frame.lock();
@@ -290,7 +291,7 @@ void StartUp(Works *w) {
     SetupRecord *s = w->setup;
     LoadFontSet();
 
-    PostTinyCmd(w, 197);
+    PostTinyCmd(w, kTinyFontsLoaded);
     if (s->EnableGPIO == '1') StartThread(&thrGPIO, GPIO, w);
     StartThreadLinear(w);
     SleepWhileRunning(w, 1000);

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/wait.h"
+#include "platform/panel_micro.h"
 
 #include <algorithm>
 
@@ -64,7 +65,7 @@ void InitRunState(Works *w) {
     w->tsThreshold[1] = 4095;
     w->tsThreshold[2] = 1500;
     w->tsThreshold[3] = 3700;
-    w->tinyCmdOut = 176;
+    w->tinyCmdOut = kTinyVersion;
     w->tuneBand = -1;
     w->errSuspend = 1;
     w->memCol = -1;

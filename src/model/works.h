@@ -32,6 +32,20 @@ constexpr int kSpectrumWords = 1024;
 constexpr int32_t kTuneMemBankUnknown = INT32_MIN;
 // Bits of screenFlags: the full-screen page over the normal display.
 constexpr int32_t kScreenStatus = 1, kScreenMemory = 2, kScreenFilter = 4, kScreenFaults = 8;
+// Bits of tuneOpt: the setting "Enable TAV Tune" and the hand-shake of a tune
+// on the TAV transceiver's carrier (supervisor, TUNE key, tune end, TAV link).
+constexpr uint8_t kTuneOptTav = 1 << 0;      // the TAV transceiver's carrier starts a tune
+constexpr uint8_t kTuneOptStarted = 1 << 1;  // the supervisor started a tune on the carrier
+constexpr uint8_t kTuneOptSendRx = 1 << 2;   // a tune ended: the TAV link sends "RX;"
+constexpr uint8_t kTuneOptRxSent = 1 << 3;   // "RX;" went out: no new tune until cleared
+constexpr uint8_t kTuneOptKeyStart = 1 << 4; // the TUNE key started the tune (TAV mode)
+constexpr uint8_t kTuneOptSendTx = 1 << 5;   // the TAV link sends "TU120;TX2;" (a carrier)
+constexpr uint8_t kTuneOptTxSent = 1 << 6;   // "TU120;TX2;" went out: the carrier is awaited
+// Bits of txTest: the transmit test of the STARTTX key.
+constexpr uint8_t kTxTestSend = 1 << 0;    // the TAV link sends "RX;" or "TU120;TX2;"
+constexpr uint8_t kTxTestOn = 1 << 1;      // the test transmits (else back to receive)
+constexpr uint8_t kTxTestInput0 = 1 << 4;  // the test switched the board to input 0
+constexpr uint8_t kTxTestInputOk = 1 << 5; // ... and the board's "AN" reply confirmed it
 
 // TAV transceiver state decoded from its parameter frames, guarded by serMut.
 struct TavParams {

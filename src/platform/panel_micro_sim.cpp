@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "platform/gpio_block.h"
+#include "platform/panel_micro.h"
 #include "platform/paths.h"
 
 #include <cstdio>
@@ -43,7 +44,7 @@ void Mirror(GpioBlock *b, PanelMicroSim *m) {
 
 void NoteCommand(uint8_t command) {
     // Files only inside a simulated root, never on a real one.
-    if (RootPrefix().empty() || (command >= 0xD1 && command <= 0xD3)) return;
+    if (RootPrefix().empty() || (command >= kTinyRail12V && command <= kTinyRailAmp)) return;
     char line[8];
     std::snprintf(line, sizeof line, "%02X\n", command);
     AppendFileFlushed("/panel-micro.log", line);
@@ -72,8 +73,8 @@ uint8_t PanelMicroSimAnswer(uint8_t command) {
                 rails[2] = byte;
         }
     }
-    if (command == 0xB0) return version;
-    if (command >= 0xD1 && command <= 0xD3) return rails[command - 0xD1];
+    if (command == kTinyVersion) return version;
+    if (command >= kTinyRail12V && command <= kTinyRailAmp) return rails[command - kTinyRail12V];
     return command;
 }
 

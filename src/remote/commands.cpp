@@ -8,6 +8,7 @@
 #include "platform/log.h"
 #include "platform/shell.h"
 #include "remote/frames.h"
+#include "platform/panel_micro.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,12 +38,12 @@ void SpectrumOn(Works *w, char width) {
     if (w->fftDivide <= 1) w->fftDivide = 2;
 }
 
-// The panel is told first (code 197) through the mailbox helper, which gives
+// The panel is told first (kTinyFontsLoaded) through the mailbox helper, which gives
 // up after its own time-out instead of spinning; the reboot itself follows
 // remoteRebootWaitMs later from RemoteCommandsTick, so the session's other
 // frames (pings among them) are served meanwhile.
 void Reboot(Works *w) {
-    if (PostTinyCmd(w, 197) != 0) LogErr("reboot: panel notice not taken");
+    if (PostTinyCmd(w, kTinyFontsLoaded) != 0) LogErr("reboot: panel notice not taken");
     uint64_t at = NowMs() + uint64_t(remoteRebootWaitMs);
     w->remoteLink.rebootAt = at != 0 ? at : 1;
 }

@@ -33,14 +33,6 @@ namespace {
 constexpr int kSaveScreen[5] = {5, 10, 20, 30, 60}; // minutes by saveScreenIdx
 constexpr double kTempLogEveryMs = 5000.0;
 
-// Bits of tuneOpt.
-constexpr uint8_t kTavTuneOn = 1 << 0;   // "Enable TAV Tune"
-constexpr uint8_t kTuneStarted = 1 << 1; // the supervisor started a tune
-constexpr uint8_t kTuneBit3 = 1 << 3;
-constexpr uint8_t kTuneBit4 = 1 << 4;
-constexpr uint8_t kTuneBit5 = 1 << 5;
-constexpr uint8_t kTuneBit6 = 1 << 6;
-
 void LoadBackground(Works *w, const char *name) {
     ShowBackground(w, name);
 }
@@ -196,38 +188,38 @@ void TavTuneRules(Works *w, SupervisorState *st, int tx) {
         st->tuneWaitCnt++;
         return false;
     };
-    if (tx == 1 && !(opt & kTuneStarted) && !(opt & kTuneBit4)) {
+    if (tx == 1 && !(opt & kTuneOptStarted) && !(opt & kTuneOptKeyStart)) {
         // No search under the operator's manual stepping.
         if (w->manualTune.load() != 0) return;
         if (w->txTest.load() == 0 && w->rxSettle.load() == 0) {
             StartAutotune(w);
-            w->tuneOpt.fetch_or(kTuneStarted);
+            w->tuneOpt.fetch_or(kTuneOptStarted);
             st->tuneWaitCnt = st->tuneWaitMark = 0;
         } else if (w->rxSettle.load() > 0) {
             w->rxSettle.fetch_sub(1);
         }
-    } else if (tx == 1 && (opt & kTuneBit3)) {
-        if (wait()) clear(kTuneStarted | kTuneBit4 | kTuneBit3);
-    } else if (tx == 0 && (opt & kTuneBit3)) {
+    } else if (tx == 1 && (opt & kTuneOptRxSent)) {
+        if (wait()) clear(kTuneOptStarted | kTuneOptKeyStart | kTuneOptRxSent);
+    } else if (tx == 0 && (opt & kTuneOptRxSent)) {
         if (wait()) {
-            clear(kTuneStarted | kTuneBit4 | kTuneBit3);
+            clear(kTuneOptStarted | kTuneOptKeyStart | kTuneOptRxSent);
             st->tuneWaitCnt = st->tuneWaitMark = 0;
         }
-    } else if (opt & kTuneBit4) {
-        if (tx == 0 && !(opt & kTuneBit6)) {
+    } else if (opt & kTuneOptKeyStart) {
+        if (tx == 0 && !(opt & kTuneOptTxSent)) {
             if (w->cmdQueueIn.load() == w->cmdQueueOut.load()) {
-                w->tuneOpt.fetch_or(kTuneBit5);
+                w->tuneOpt.fetch_or(kTuneOptSendTx);
                 st->tuneWaitCnt = st->tuneWaitMark = 0;
             }
         } else if (tx == 0) {
             if (st->tuneWaitCnt > 30) {
                 EscAutoTune(w, 0);
                 AddErrore(w, kErrTuneTavAbort); // the transceiver ended the tune
-                clear(kTuneBit4 | kTuneBit6);
+                clear(kTuneOptKeyStart | kTuneOptTxSent);
             } else {
                 st->tuneWaitCnt++;
             }
-        } else if (!(opt & kTuneBit6)) {
+        } else if (!(opt & kTuneOptTxSent)) {
             st->tuneWaitCnt = st->tuneWaitMark = 0;
         }
     }
@@ -238,9 +230,9 @@ void TavMode(Works *w, SupervisorState *st) {
     w->txReady = tx == 1 ? 1 : 0;
     const int32_t sel = st->tav.inputSel;
     if (w->antInput.load() != sel && w->tuneState.load() != 1 && w->txReady.load() == 0 &&
-        (w->txTest.load() & (kTuneBit4 | kTuneBit5)) == 0)
+        (w->txTest.load() & (kTxTestInput0 | kTxTestInputOk)) == 0)
         SetAntInput(w, sel);
-    if (w->tuneOpt.load() & kTavTuneOn) TavTuneRules(w, st, tx);
+    if (w->tuneOpt.load() & kTuneOptTav) TavTuneRules(w, st, tx);
 }
 
 // A tune that ended asks (tuneBand -1) for the protection thresholds of the
@@ -291,7 +283,7 @@ void DrawScreen(Works *w, SupervisorState *st) {
 // shown): the next pass may wait for an event.
 bool QuietPass(Works *w, SupervisorState *st) {
     return w->fb.realizedRows == 0 && w->wsConnected.load() == 0 && w->portError.load() == 0 &&
-           w->tuneState.load() == 0 && (w->tuneOpt.load() & ~kTavTuneOn) == 0 &&
+           w->tuneState.load() == 0 && (w->tuneOpt.load() & ~kTuneOptTav) == 0 &&
            w->txTest.load() == 0 && w->rxSettle.load() == 0 && w->txReady.load() == 0 &&
            st->tuneWaitCnt == 0 && w->freq.load() == w->freqPrev.load() &&
            w->logHold.load() == 0;

@@ -126,30 +126,32 @@ int writeSerialPort(int fd, const char *text, int length, Works *) {
 
 void TavTxControl(Works *w, int fd) {
     uint8_t opt = w->tuneOpt;
-    if (opt & 0x04) {
+    if (opt & kTuneOptSendRx) {
         writeSerialPort(fd, "RX;", 3, w);
         Trace("SENT TAV RX;! (0x%x)\n", opt);
-        w->tuneOpt.fetch_and(static_cast<uint8_t>(~0x04));
-        w->tuneOpt.fetch_or(0x08);
+        w->tuneOpt.fetch_and(static_cast<uint8_t>(~kTuneOptSendRx));
+        w->tuneOpt.fetch_or(kTuneOptRxSent);
     }
     opt = w->tuneOpt;
-    if (opt & 0x20) {
+    if (opt & kTuneOptSendTx) {
         writeSerialPort(fd, "TU120;TX2;", 10, w);
         Trace("SENT TAV TX2;! (0x%x)\n", opt);
-        w->tuneOpt.fetch_and(static_cast<uint8_t>(~0x20));
-        w->tuneOpt.fetch_or(0x40);
+        w->tuneOpt.fetch_and(static_cast<uint8_t>(~kTuneOptSendTx));
+        w->tuneOpt.fetch_or(kTuneOptTxSent);
     }
     uint8_t t = w->txTest;
-    if (t & 0x01) {
-        if ((t & 0x02) == 0) {
+    if (t & kTxTestSend) {
+        // Transmits only once a switch to input 0 the test asked for is confirmed.
+        const uint8_t input = kTxTestInput0 | kTxTestInputOk;
+        if ((t & kTxTestOn) == 0) {
             writeSerialPort(fd, "RX;", 3, w);
             Trace("SENT TAV RX...\n");
             w->rxSettle = 30;
-            w->txTest.fetch_and(static_cast<uint8_t>(~0x01));
-        } else if ((t & 0x30) == 0x30 || (t & 0x30) == 0) {
+            w->txTest.fetch_and(static_cast<uint8_t>(~kTxTestSend));
+        } else if ((t & input) == input || (t & input) == 0) {
             writeSerialPort(fd, "TU120;TX2;", 10, w);
             Trace("SENT TAV TX2...\n");
-            w->txTest.fetch_and(static_cast<uint8_t>(~0x01));
+            w->txTest.fetch_and(static_cast<uint8_t>(~kTxTestSend));
         }
     }
 }

@@ -55,7 +55,7 @@ void ScheduleTiny(Works *w) {
     }
     uint8_t poll = w->tinyPoll.load();
     if (poll <= 2) {
-        w->tinyCmdOut = static_cast<uint8_t>(0xD1 + poll);
+        w->tinyCmdOut = static_cast<uint8_t>(kTinyRail12V + poll);
         w->tinyPoll = static_cast<uint8_t>(poll + 1);
     } else {
         w->tinyPoll = 0; // the pause after D3
@@ -68,7 +68,7 @@ void RunTiny(GpioBlock *regs, GpioPanel *p, Works *w) {
     uint16_t value = TinyExchange(regs, p, command);
     uint8_t byte = static_cast<uint8_t>(value & 0xFF);
     w->tinyData[command & 3] = byte;
-    if (command == 0xB0) LogInfo("panel micro version %x", byte);
+    if (command == kTinyVersion) LogInfo("panel micro version %x", byte);
     w->tinyCmdOut = kTinyIdle;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ui/keys.h"
+#include "platform/panel_micro.h"
 
 struct Works;
 struct GpioBlock;
@@ -18,7 +19,6 @@ constexpr int kPinAlive = 16;    // driven high on every pass
 constexpr int kPinKey1 = 22;     // keys 1-6 on GPIO22-GPIO27, 0 = pressed
 constexpr uint32_t kKeyBits = 0x0FC00000u;
 
-constexpr uint8_t kTinyIdle = 255;          // tinyCmdOut: nothing to send
 constexpr int32_t kTinyPassesBetween = 200; // passes between two exchanges
 constexpr uint32_t kTinyStepUs = 200;       // the link's unit wait
 constexpr int kDebounceLimit = 4;      // counter above this: the next disagreeing sample is taken

@@ -57,7 +57,7 @@ int KeysParamEdit(Works *w, int key, bool isLong) {
     case 6: {
         ModifyParameter(w, 0);
         int flags = w->screenFlags.load();
-        w->menuIdx = (flags & 2) ? 6 : (flags & 4) ? 12 : 1;
+        w->menuIdx = (flags & kScreenMemory) ? 6 : (flags & kScreenFilter) ? 12 : 1;
         return 0;
     }
     default:

@@ -103,8 +103,8 @@ void ViewStep(Works *w) {
 // MEM: short steps the bank, long opens the memory table of the bank (menu 6);
 // either closes the memory table when it is shown.
 void MemKey(Works *w, bool isLong) {
-    if ((w->screenFlags.load() & 2) != 0) {
-        w->screenFlags.fetch_and(~2);
+    if ((w->screenFlags.load() & kScreenMemory) != 0) {
+        w->screenFlags.fetch_and(~kScreenMemory);
         SetWorkImg(w);
         return;
     }
@@ -112,7 +112,7 @@ void MemKey(Works *w, bool isLong) {
         BankKey(w);
         return;
     }
-    w->screenFlags.fetch_or(2);
+    w->screenFlags.fetch_or(kScreenMemory);
     ShowPage(w, "statusB");
     InterfaceLabel(w);
     w->menuIdx = 6;
@@ -123,7 +123,7 @@ void MemKey(Works *w, bool isLong) {
 int KeysMain(Works *w, int key, bool isLong) {
     // A long VIEW opens the status page; any other key first closes it.
     if (key == 6 && isLong) {
-        w->screenFlags.fetch_or(1);
+        w->screenFlags.fetch_or(kScreenStatus);
         ShowPage(w, "status");
         return 0;
     }

@@ -16,7 +16,7 @@ int KeysMemoryTable(Works *w, int key) {
     int rows = w->memRows.load();
     switch (key) {
     case 1:
-        w->screenFlags.fetch_and(~2);
+        w->screenFlags.fetch_and(~kScreenMemory);
         SetWorkImg(w);
         w->menuIdx = 0;
         break;
@@ -116,8 +116,8 @@ int KeysBankUtilities(Works *w, int key) {
 int KeysFilterPage(Works *w, int key) {
     switch (key) {
     case 1:
-        if ((w->screenFlags.load() & 4) != 0) {
-            w->screenFlags.fetch_and(~4);
+        if ((w->screenFlags.load() & kScreenFilter) != 0) {
+            w->screenFlags.fetch_and(~kScreenFilter);
             SetWorkImg(w);
             w->menuIdx = 0;
         }

@@ -17,18 +17,6 @@ namespace {
 
 constexpr int kStepMax = 511; // L and C steps of the tuner
 
-// Bits of tuneOpt used by the TUNE key.
-constexpr uint8_t kTuneOn = 1 << 0;
-constexpr uint8_t kTuneBlocked = 1 << 3;
-constexpr uint8_t kTuneTavStart = 1 << 4;
-constexpr uint8_t kTuneTavWait = 1 << 6;
-
-// Bits of txTest used by STARTTX.
-constexpr uint8_t kTxKeyed = 1 << 0;
-constexpr uint8_t kTxOn = 1 << 1;
-constexpr uint8_t kTxInput0 = 1 << 4;
-constexpr uint8_t kTxBit5 = 1 << 5;
-
 bool TunerMissing(Works *w) {
     return (static_cast<uint8_t>(w->tuneEnabled.load()) & 0x80) != 0;
 }
@@ -50,19 +38,19 @@ void ManualStep(Works *w, bool setL, int delta) {
 
 void StartStopTx(Works *w) {
     uint8_t t = w->txTest.load();
-    if ((t & kTxOn) == 0) {
+    if ((t & kTxTestOn) == 0) {
         if ((w->boardStatus[0].load() & 1) != 0) {
             int32_t old = w->antInput.exchange(0);
             if (QueueCmd(w, kCmdInput))
-                t |= kTxInput0;
+                t |= kTxTestInput0;
             else
                 w->antInput = old;
         }
-        t |= kTxKeyed | kTxOn;
+        t |= kTxTestSend | kTxTestOn;
         std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StopTX");
     } else {
-        t |= kTxKeyed;
-        t &= static_cast<uint8_t>(~(kTxOn | kTxInput0 | kTxBit5));
+        t |= kTxTestSend;
+        t &= static_cast<uint8_t>(~(kTxTestOn | kTxTestInput0 | kTxTestInputOk));
         std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StartTX");
     }
     w->txTest = t;
@@ -92,12 +80,12 @@ void GoTune(Works *w) {
     }
     uint8_t opt = w->tuneOpt.load();
     Trace("c-START TUNE (%x)!!\n", opt);
-    if ((opt & kTuneOn) == 0 || (opt & kTuneBlocked) != 0) return;
+    if ((opt & kTuneOptTav) == 0 || (opt & kTuneOptRxSent) != 0) return;
     StartAutotune(w);
     Trace("b-START TUNE!!\n");
     if (w->ModeWorkIdx.load() == 1) {
-        w->tuneOpt.fetch_and(static_cast<uint8_t>(~kTuneTavWait));
-        w->tuneOpt.fetch_or(kTuneTavStart);
+        w->tuneOpt.fetch_and(static_cast<uint8_t>(~kTuneOptTxSent));
+        w->tuneOpt.fetch_or(kTuneOptKeyStart);
         Trace("a-START TUNE!!\n");
     }
 }
@@ -165,7 +153,7 @@ int KeysManualTune(Works *w, int key, bool isLong) {
             // visit. Manual mode ends here, so one MANUAL opens menu 4 again.
             w->manualTune = 0;
             uint8_t t = w->txTest.load();
-            w->txTest = static_cast<uint8_t>((t | kTxKeyed) & ~kTxOn);
+            w->txTest = static_cast<uint8_t>((t | kTxTestSend) & ~kTxTestOn);
             std::snprintf(KeyLabel(4, 6, 1), kLabelLen, "StartTX");
             w->saveBank = w->numBanco.load();
             w->saveAnt = w->antenna.load();

@@ -63,10 +63,10 @@ void RemoteConfirm(Works *w) {
 
 void FilterPage(Works *w) {
     if (w->filterView.load() != 0) {
-        w->screenFlags.fetch_or(4);
+        w->screenFlags.fetch_or(kScreenFilter);
         ShowBackground(w, "statusB");
     } else {
-        w->screenFlags.fetch_and(~4);
+        w->screenFlags.fetch_and(~kScreenFilter);
         SetWorkImg(w);
     }
 }

@@ -9,6 +9,7 @@
 #include "platform/log.h"
 #include "ui/keyb.h"
 #include "ui/param_edit.h"
+#include "platform/panel_micro.h"
 
 #include <algorithm>
 #include <atomic>
@@ -77,8 +78,6 @@ constexpr LanAddr kLan[4] = {{IP_v, &CntIP, nullptr},
 constexpr uint8_t kItem0 = kShowItem0 | kEditItem0;
 constexpr int kNoBound = std::numeric_limits<int>::max();
 
-constexpr uint8_t kPowerOffCode = 0x85; // panel micro: switch the unit off
-
 // A bounded step from `v` to `next`: a value outside lo..hi stays as it is
 // until a step brings it in, and a step never goes against its key ("+"
 // never lowers, "-" never raises).
@@ -146,7 +145,7 @@ void FactoryResetIfSet(Works *w) {
 }
 
 void PowerOff(Works *w) {
-    w->tinyCmdOut = kPowerOffCode;
+    w->tinyCmdOut = kTinyPowerOff;
 }
 
 void StartFwUpdate(Works *w) {

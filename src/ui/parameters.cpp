@@ -92,7 +92,7 @@ void DrawPageRow(Works *w, int page, int item, int y, bool current) {
 }
 
 void DrawParameterList(Works *w) {
-    bool overStatus = (w->screenFlags.load() & 1) != 0;
+    bool overStatus = (w->screenFlags.load() & kScreenStatus) != 0;
     int top = overStatus ? 335 : 285, prevY = overStatus ? 355 : 305;
     int curY = overStatus ? 385 : 335, nextY = overStatus ? 410 : 360;
     int bottom = overStatus ? 415 : 365;
@@ -214,9 +214,9 @@ void DrawParameters(Works *w) {
     else if (w->linkFlags.load() & 4)
         Text(w, 8, 100, 400, "FW UPDATE: please update fw with FlashMagic and then Reset HW", 250,
              250, 250);
-    else if (flags & 2)
+    else if (flags & kScreenMemory)
         DrawMemoryTable(w);
-    else if (flags & 4)
+    else if (flags & kScreenFilter)
         DrawFilterTable(w);
     else if (flags & kScreenFaults)
         DrawFaultHistory(w);

@@ -348,7 +348,7 @@ void ViewStatusTX(Works *w) {
 }
 
 void ViewStatusInfo(Works *w, TavParams tav) {
-    if (w->screenFlags.load() != 1) return;
+    if (w->screenFlags.load() != kScreenStatus) return;
     SetupRecord *s = w->setup;
     // The TAV link is only asked for in TAV mode: in the other modes its port
     // may be missing or belong to the FT-817.

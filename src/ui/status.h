@@ -9,7 +9,7 @@
 struct Works;
 struct TavParams;
 
-// The status page (only while screenFlags is exactly 1).
+// The status page (only while screenFlags is exactly kScreenStatus).
 void ViewStatusInfo(Works *works, TavParams tav);
 // The red "TX" marker while the amplifier transmits (not over a full-screen page).
 void ViewStatusTX(Works *works);
