@@ -58,16 +58,6 @@ void WriteC(Works *w, int c) {
     SetC(w, c);
 }
 
-void LDown(Works *w) {
-    int l = w->tuneL.load();
-    WriteL(w, l >= 2 ? l - 1 : l);
-}
-
-void CDown(Works *w) {
-    int c = w->tuneC.load();
-    WriteC(w, c >= 2 ? c - 1 : c);
-}
-
 void SetArrangement(Works *w, uint32_t bit) {
     w->tunerWord = (w->tunerWord.load() & ~kModeBits) | bit;
 }
@@ -87,6 +77,45 @@ void Advance(Works *w, int state) {
     cnttunefine = 0;
 }
 
+// The relay bank a phase of the search walks.
+enum Bank { kInductor, kCapacitor };
+
+int Step(Works *w, Bank bank) {
+    return bank == kInductor ? w->tuneL.load() : w->tuneC.load();
+}
+
+void WriteStep(Works *w, Bank bank, int step) {
+    if (bank == kInductor)
+        WriteL(w, step);
+    else
+        WriteC(w, step);
+}
+
+// A coarse phase, after its sample: up by `size` while the SWR is not worse
+// and the bank has room; then on to `next`, one step back down (never below 1).
+void CoarsePhase(Works *w, Bank bank, int size, int next) {
+    int at = Step(w, bank);
+    if (NotWorse() && at + size < kStepTop) {
+        WriteStep(w, bank, at + size);
+        return;
+    }
+    Advance(w, next);
+    WriteStep(w, bank, at >= 2 ? at - 1 : at);
+}
+
+// A fine phase, after its sample: down by one while the SWR is not worse, the
+// bank is above 0 and fewer than `limit` + 1 steps were taken. True when the
+// phase is over (the caller moves on).
+bool FinePhaseOver(Works *w, Bank bank, int limit) {
+    int at = Step(w, bank);
+    if (NotWorse() && at >= 1 && cnttunefine <= limit) {
+        cnttunefine++;
+        WriteStep(w, bank, at - 1);
+        return false;
+    }
+    return true;
+}
+
 // What every end of a tune does: the normal attenuator, the transceiver back
 // to receive, the thresholds the tune opened put back.
 void Finish(Works *w) {
@@ -100,10 +129,11 @@ void Finish(Works *w) {
     w->tuneState = 0;
 }
 
-// The end of a search, without taking the lock (the caller holds it). A tune
-// that ran out of cycles reports that (its own warning) and not a bad result
-// besides: one cause, one error.
-void EndTune(Works *w, int store, bool timedOut = false) {
+// Ends the tune with its result: stored when `store` is 1 and the SWR is good
+// enough, an error when it is not. The caller holds the lock. A tune that ran
+// out of cycles reports that (its own warning) and not a bad result besides:
+// one cause, one error.
+void FinishWithResult(Works *w, int store, bool timedOut = false) {
     // The result is the last sample; if that one had no power (a drop-out at
     // the very end) the best stands for it, since its word is in force.
     const TuneSample *r = TuneSampleValid(tuneParam)           ? &tuneParam
@@ -135,112 +165,82 @@ bool Sample(Works *w) {
     return TuneStep(w) == 1;
 }
 
-void StateStep(Works *w) {
-    switch (w->tuneStep.load()) {
-    case 0:
-        w->tuneStep = 1;
-        break;
-    case 1:
+// The tune's first states: settle, clear the samples, wait for the carrier.
+void StartStep(Works *w, int state) {
+    if (state == kTuneSettle) {
+        w->tuneStep = kTuneClear;
+    } else if (state == kTuneClear) {
         Clr_vTuneParam(w);
         SetArrangement(w, kTunerModeCL);
         WriteC(w, tuneParam.C);
         WriteL(w, tuneParam.L);
-        w->tuneStep = 2;
+        w->tuneStep = kTuneWaitCarrier;
         cnttune = 0;
+    } else if (w->txReady.load() == 1) {
+        SleepMs(3);
+        w->tuneStep = kTuneLCoarse;
+    } else {
+        cnttune++; // waiting for a carrier counts toward the cycle limit
+    }
+}
+
+// States from kTuneLCoarse on take a sample first; when that sample ends the
+// tune, the state does nothing more.
+void StateStep(Works *w) {
+    int state = w->tuneStep.load();
+    if (state >= kTuneSettle && state < kTuneLCoarse) {
+        StartStep(w, state);
+        return;
+    }
+    if (state >= kTuneLCoarse && state <= kTuneFinalSample && Sample(w)) return;
+    switch (state) {
+    case kTuneLCoarse:
+        CoarsePhase(w, kInductor, kCoarseL, kTuneLFine);
         break;
-    case 2:
-        if (w->txReady.load() == 1) {
-            SleepMs(3);
-            w->tuneStep = 3;
-        } else {
-            cnttune++; // waiting for a carrier counts toward the cycle limit
-        }
+    case kTuneLFine:
+        if (!FinePhaseOver(w, kInductor, kFineL)) break;
+        Advance(w, kTuneCCoarseB);
+        WriteC(w, w->tuneC.load() + kCoarseC);
         break;
-    case 3: // L coarse
-        if (Sample(w)) return;
-        if (NotWorse() && w->tuneL.load() + kCoarseL < kStepTop) {
-            WriteL(w, w->tuneL.load() + kCoarseL);
-        } else {
-            Advance(w, 4);
-            LDown(w);
-        }
+    case kTuneCCoarseB:
+        CoarsePhase(w, kCapacitor, kCoarseC, kTuneCFineB);
         break;
-    case 4: // L fine
-        if (Sample(w)) return;
-        if (NotWorse() && w->tuneL.load() >= 1 && cnttunefine <= kFineL) {
-            cnttunefine++;
-            WriteL(w, w->tuneL.load() - 1);
-        } else {
-            Advance(w, 5);
-            WriteC(w, w->tuneC.load() + kCoarseC);
-        }
+    case kTuneCFineB:
+        if (!FinePhaseOver(w, kCapacitor, kFineC)) break;
+        Advance(w, kTuneSwitchToA);
+        SetArrangement(w, kTunerModeLC);
+        WriteC(w, 0);
         break;
-    case 5: // C coarse, arrangement "B"
-    case 8: // C coarse, arrangement "A"
-        if (Sample(w)) return;
-        if (NotWorse() && w->tuneC.load() + kCoarseC < kStepTop) {
-            WriteC(w, w->tuneC.load() + kCoarseC);
-        } else {
-            Advance(w, w->tuneStep.load() + 1);
-            CDown(w);
-        }
-        break;
-    case 6: // C fine, arrangement "B"
-        if (Sample(w)) return;
-        if (NotWorse() && w->tuneC.load() >= 1 && cnttunefine <= kFineC) {
-            cnttunefine++;
-            WriteC(w, w->tuneC.load() - 1);
-        } else {
-            Advance(w, 7);
-            SetArrangement(w, kTunerModeLC);
-            WriteC(w, 0);
-        }
-        break;
-    case 7:
-        if (Sample(w)) return;
+    case kTuneSwitchToA:
         if (w->tuneC.load() + kCoarseC < kStepTop) WriteC(w, w->tuneC.load() + kCoarseC);
-        Advance(w, 8);
+        Advance(w, kTuneCCoarseA);
         break;
-    case 9: { // C fine, arrangement "A"
-        if (Sample(w)) return;
+    case kTuneCCoarseA:
+        CoarsePhase(w, kCapacitor, kCoarseC, kTuneCFineA);
+        break;
+    case kTuneCFineA: {
+        if (!FinePhaseOver(w, kCapacitor, kFineC)) break;
         bool notWorse = NotWorse();
-        if (notWorse && w->tuneC.load() >= 1 && cnttunefine <= kFineC) {
-            cnttunefine++;
-            WriteC(w, w->tuneC.load() - 1);
-        } else {
-            Advance(w, 10);
-            TuneEnd(w); // the best of both arrangements
-            if (notWorse && w->tuneL.load() + kCoarseLastL < kStepTop)
-                WriteL(w, w->tuneL.load() + kCoarseLastL);
-        }
+        Advance(w, kTuneLCoarseLast);
+        TuneEnd(w); // the best of both arrangements
+        if (notWorse && w->tuneL.load() + kCoarseLastL < kStepTop)
+            WriteL(w, w->tuneL.load() + kCoarseLastL);
         break;
     }
-    case 10: // L coarse again
-        if (Sample(w)) return;
-        if (NotWorse() && w->tuneL.load() + kCoarseLastL < kStepTop) {
-            WriteL(w, w->tuneL.load() + kCoarseLastL);
-        } else {
-            Advance(w, 11);
-            LDown(w);
-        }
+    case kTuneLCoarseLast:
+        CoarsePhase(w, kInductor, kCoarseLastL, kTuneLFineLast);
         break;
-    case 11: // L fine again
-        if (Sample(w)) return;
-        if (NotWorse() && w->tuneL.load() >= 1 && cnttunefine <= kFineLastL) {
-            cnttunefine++;
-            WriteL(w, w->tuneL.load() - 1);
-        } else {
-            w->tuneStep = 12; // the fine count is kept
-            TuneEnd(w);
-        }
+    case kTuneLFineLast:
+        if (!FinePhaseOver(w, kInductor, kFineLastL)) break;
+        w->tuneStep = kTuneFinalSample; // the fine count is kept
+        TuneEnd(w);
         break;
-    case 12:
-        if (Sample(w)) return;
-        EndTune(w, 1);
+    case kTuneFinalSample:
+        FinishWithResult(w, 1);
         break;
     default:
-        Trace("tune: state %d unknown, tune ended\n", w->tuneStep.load());
-        EndTune(w, 0);
+        Trace("tune: state %d unknown, tune ended\n", state);
+        FinishWithResult(w, 0);
         break;
     }
 }
@@ -304,7 +304,7 @@ int TuneStep(Works *w) {
     if (TuneSampleValid(tuneParam) && tuneParam.swr < w->swrTarget.load() &&
         tuneParam.swr > 0.01f) {
         TuneEnd(w);
-        EndTune(w, 1);
+        FinishWithResult(w, 1);
         return 1;
     }
     return 0;
@@ -318,16 +318,16 @@ void TuneTask(Works *w) {
     if (w->cmdQueueDrain.load() != 0) return;
     if (cnttune > TuneCycleLimit(w->swrTimeoutIdx.load())) {
         TuneEnd(w);
-        EndTune(w, 0, true);
+        FinishWithResult(w, 0, true);
         AddErrore(w, w->swrTarget.load() == 0.0f ? kErrTuneTimeout : kErrTuneSwrWarning);
         AttivaDisattivaProtezione(w, 1);
         // The tune is over: no step may move the restored best or store it.
         return;
     }
-    if (gModelSearch && w->tuneStep.load() >= 3) {
+    if (gModelSearch && w->tuneStep.load() >= kTuneLCoarse) {
         if (TuneSearchStep(w) == 1) {
             TuneEnd(w);
-            EndTune(w, 1);
+            FinishWithResult(w, 1);
         }
         return;
     }
@@ -338,7 +338,7 @@ void StartAutotune(Works *w) {
     if (w->tunerThrough.load() != 0) return;
     std::lock_guard<std::mutex> lock(gTuneLock);
     w->tuneMethod = 1;
-    w->tuneStep = 0;
+    w->tuneStep = kTuneSettle;
     cnttune = 0;
     cnttunefine = 0;
     gWordBefore = w->tunerWord.load();
@@ -370,7 +370,7 @@ void EscAutoTune(Works *w, int store) {
     // samples of a tune that is already over.
     if (w->tuneState.load() == 0) return;
     if (store == 1)
-        EndTune(w, 1);
+        FinishWithResult(w, 1);
     else
         AbandonLocked(w);
 }

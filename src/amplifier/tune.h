@@ -15,6 +15,24 @@ struct TuneSample {
     uint32_t tunerWord;
 };
 
+// The states of the stepped search (`tuneStep`). Arrangement "B" is tried
+// first, then "A"; the best of both is refined by a last pass over L.
+enum TuneState : int {
+    kTuneSettle = 0,       // one cycle of settling
+    kTuneClear = 1,        // samples cleared, arrangement "B", L and C at 0
+    kTuneWaitCarrier = 2,  // waits for the transceiver's carrier
+    kTuneLCoarse = 3,      // the first sample; L up in coarse steps
+    kTuneLFine = 4,        // L down in single steps
+    kTuneCCoarseB = 5,     // C up in coarse steps, arrangement "B"
+    kTuneCFineB = 6,       // C down in single steps, arrangement "B"
+    kTuneSwitchToA = 7,    // arrangement "A", C from 0
+    kTuneCCoarseA = 8,     // C up in coarse steps, arrangement "A"
+    kTuneCFineA = 9,       // C down in single steps, then the best of both
+    kTuneLCoarseLast = 10, // L up again in smaller steps
+    kTuneLFineLast = 11,   // L down again, then the best
+    kTuneFinalSample = 12, // the last sample; the result is stored
+};
+
 constexpr int kTuneHistory = 10;
 // Forward power (W) below which a sample counts as taken without a carrier:
 // it is never the best and never "not worse". Far below any drive the tune

@@ -33,8 +33,18 @@ constexpr double kRingMargin = 0.25;
 constexpr int kDropoutsMax = 3;
 constexpr uint32_t kModeBits = kTunerModeCL | kTunerModeLC | kTunerModeThrough;
 
-// tuneStep while the search runs (3, the tune's first sample, starts it).
-enum Phase { kStart = 3, kFirst = 19, kThrough, kSpread, kModel, kRing1, kRing2, kLines, kFinal };
+// tuneStep while the search runs (kTuneLCoarse, the tune's first sample, starts it).
+enum Phase {
+    kStart = kTuneLCoarse,
+    kFirst = 19,
+    kThrough,
+    kSpread,
+    kModel,
+    kRing1,
+    kRing2,
+    kLines,
+    kFinal
+};
 
 struct Word {
     int arr, l, c;

@@ -12,7 +12,7 @@
 
 struct Works;
 
-// One step from the tune's first sample on (tuneStep 3 starts the search):
+// One step from the tune's first sample on (kTuneLCoarse starts the search):
 // takes the sample of the word in force and puts the next word into the
 // tuner word. Returns 1 when the search is over; its result is then the
 // tune's best sample (miglioretuneParam), which the tune makes current and
