@@ -202,10 +202,6 @@ void UsbSimReadConf(UsbSimConf *c) {
     }
 }
 
-bool UsbDevSimulated(const UsbDev *dev) {
-    return dev != nullptr && dev->sim;
-}
-
 int UsbDevInit(UsbDev **out) {
     auto *d = new UsbDev;
     d->sim = Simulated();

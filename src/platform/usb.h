@@ -97,5 +97,3 @@ int UsbXferCancel(UsbXfer *x);
 int UsbDevHandleEvents(UsbDev *dev, int timeoutMs);
 // Releases the interface, closes the device, frees the list and the context.
 void UsbDevClose(UsbDev *dev);
-// True when the device is the simulated one.
-bool UsbDevSimulated(const UsbDev *dev);

@@ -374,12 +374,6 @@ int FreqCaption(int32_t hz, char *out, size_t cap) {
     return 1;
 }
 
-void DrawFreq(Works *w) {
-    FreqText f;
-    ComposeFreq(w, &f);
-    PaintFreq(w, f);
-}
-
 namespace {
 
 // What a plot pass draws apart from the spectrum line: the layout of this

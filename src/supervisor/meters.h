@@ -22,7 +22,6 @@ constexpr uint64_t kPlotStaleMs = 2000;
 
 void InitGrid();
 void DrawGrid(Works *works);
-void DrawFreq(Works *works);
 // The plot's frequency caption ("14.074MHz"); returns 0 (and an empty text)
 // when there is no frequency to show.
 int FreqCaption(int32_t hz, char *out, size_t cap);

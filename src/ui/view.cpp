@@ -26,6 +26,10 @@ void SetWorkImg(Works *w) {
         image = big ? "img1b" : "img1";
     }
     ShowBackground(w, image);
+    TavLinkOffOutsideTavMode(w);
+}
+
+void TavLinkOffOutsideTavMode(Works *w) {
     if (w->ModeWorkIdx.load() != 1) w->setup->EnableSerial = '0';
 }
 
@@ -42,8 +46,8 @@ void SetPageImg(Works *w) {
 }
 
 int EscFromStatus(Works *w) {
-    if (!(w->screenFlags.load() & 1)) return 0;
-    w->screenFlags.fetch_and(~1);
+    if (!(w->screenFlags.load() & kScreenStatus)) return 0;
+    w->screenFlags.fetch_and(~kScreenStatus);
     SetWorkImg(w);
     return 1;
 }
