@@ -156,7 +156,7 @@ void ProtectionErrors(Works *w, uint8_t s1, uint8_t s2) {
         if (w->errFlags.load() & 2) ClearProtectionFlags(w);
     }
     if ((s2 & 0x20) && w->antInput.load() == 1 && w->tuneState.load() == 0 &&
-        (w->tuneOpt.load() & 0x1E) == 0)
+        (w->tuneOpt.load() & kTuneOptHandShake) == 0)
         AddErrore(w, kErrInputPower);
     if (s1 & 2) {
         AddErrore(w, kErrHighSwr);
@@ -219,11 +219,11 @@ int NextAfterStatus(Works *w, int mode) {
             break;
         }
         TuneTask(w);
-        w->linearProcessStatus = 11;
+        w->linearProcessStatus = kCmdTunerWord;
         break;
     case 2:
     case 3: {
-        w->linearProcessStatus = state == 2 ? 13 : kLinStatus;
+        w->linearProcessStatus = state == 2 ? kCmdResetTrips : kLinStatus;
         // Back to tuning, unless a stop ended the tune meanwhile.
         uint8_t expect = static_cast<uint8_t>(state);
         w->tuneState.compare_exchange_strong(expect, 1);
@@ -363,7 +363,7 @@ int DecodeCatCmd(Works *w, const char *text, int length) {
         w->bypass = r[2] == '1' ? 1 : 0;
     } else if (is("AN")) {
         if (r[2] >= '0' && r[2] <= '9') w->antInput = r[2] - '0';
-        if (w->txTest.load() & 0x10) w->txTest.fetch_or(0x20);
+        if (w->txTest.load() & kTxTestInput0) w->txTest.fetch_or(kTxTestInputOk);
     } else if (is("FN")) {
         Trace("Ventola: %s\n", r);
     } else if (is("PS")) {

@@ -41,6 +41,9 @@ constexpr uint8_t kTuneOptRxSent = 1 << 3;   // "RX;" went out: no new tune unti
 constexpr uint8_t kTuneOptKeyStart = 1 << 4; // the TUNE key started the tune (TAV mode)
 constexpr uint8_t kTuneOptSendTx = 1 << 5;   // the TAV link sends "TU120;TX2;" (a carrier)
 constexpr uint8_t kTuneOptTxSent = 1 << 6;   // "TU120;TX2;" went out: the carrier is awaited
+// Any of these: a carrier tune is under way.
+constexpr uint8_t kTuneOptHandShake =
+    kTuneOptStarted | kTuneOptSendRx | kTuneOptRxSent | kTuneOptKeyStart;
 // Bits of txTest: the transmit test of the STARTTX key.
 constexpr uint8_t kTxTestSend = 1 << 0;    // the TAV link sends "RX;" or "TU120;TX2;"
 constexpr uint8_t kTxTestOn = 1 << 1;      // the test transmits (else back to receive)
