@@ -357,7 +357,7 @@ struct Works {
     Shared<uint8_t> notice;
     Shared<uint64_t> noticeUntilMs;
     // Parameter pages whose value a step changed since it was saved (bit p).
-    Shared<uint32_t> parUnsaved;
+    Shared<uint64_t> parUnsaved;
     Shared<int32_t> faultTop; // first entry shown on the fault-history page
     // Display preferences: the setup reader and the parameter pages.
     Shared<uint8_t> auxFwdEnable;

@@ -59,7 +59,8 @@ int ModifyParameter(Works *w, int action) {
     const ParamPage &p = kParamPages[page];
     if ((p.itemZero & kEditItem0) && w->parItem.load() != 0) return 0;
     bool step = Step(action);
-    const uint32_t bit = 1u << page;
+    static_assert(kParPages <= 64, "one unsaved bit per page");
+    const uint64_t bit = uint64_t{1} << page;
     if (action == kConfirm || (p.keys == ParKeys::StepSave && !step)) {
         // "<" and ">" save only a value a step changed: a held blank key
         // does not rewrite the setup file on every repeat.
